@@ -1,0 +1,1 @@
+// Placeholder until the room's first source lands.

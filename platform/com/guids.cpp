@@ -1,0 +1,38 @@
+// The interface and format identifiers the platform defines, with the
+// values Windows publishes.
+#include <objbase.h>
+
+#define VELMORA_DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
+  EXTERN_C const GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
+#define VELMORA_OLE_GUID(name, l) \
+  VELMORA_DEFINE_GUID(name, l, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46)
+
+VELMORA_DEFINE_GUID(GUID_NULL, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+VELMORA_DEFINE_GUID(IID_NULL, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+VELMORA_DEFINE_GUID(CLSID_NULL, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+
+VELMORA_OLE_GUID(IID_IUnknown, 0x00000000);
+VELMORA_OLE_GUID(IID_IClassFactory, 0x00000001);
+VELMORA_OLE_GUID(IID_IMarshal, 0x00000003);
+VELMORA_OLE_GUID(IID_IStorage, 0x0000000B);
+VELMORA_OLE_GUID(IID_IStream, 0x0000000C);
+VELMORA_OLE_GUID(IID_IEnumSTATSTG, 0x0000000D);
+VELMORA_OLE_GUID(IID_IBindCtx, 0x0000000E);
+VELMORA_OLE_GUID(IID_IMoniker, 0x0000000F);
+VELMORA_OLE_GUID(IID_IRootStorage, 0x00000012);
+VELMORA_OLE_GUID(IID_IPersistStream, 0x00000109);
+VELMORA_OLE_GUID(IID_IPersistStorage, 0x0000010A);
+VELMORA_OLE_GUID(IID_IPersist, 0x0000010C);
+VELMORA_OLE_GUID(IID_IPropertyStorage, 0x00000138);
+VELMORA_OLE_GUID(IID_IEnumSTATPROPSTG, 0x00000139);
+VELMORA_OLE_GUID(IID_IPropertySetStorage, 0x0000013A);
+VELMORA_OLE_GUID(IID_IEnumSTATPROPSETSTG, 0x0000013B);
+VELMORA_DEFINE_GUID(IID_ISequentialStream, 0x0C733A30, 0x2A1C, 0x11CE, 0xAD, 0xE5, 0x00, 0xAA,
+                    0x00, 0x44, 0x77, 0x3D);
+
+VELMORA_DEFINE_GUID(FMTID_SummaryInformation, 0xF29F85E0, 0x4FF9, 0x1068, 0xAB, 0x91, 0x08,
+                    0x00, 0x2B, 0x27, 0xB3, 0xD9);
+VELMORA_DEFINE_GUID(FMTID_DocSummaryInformation, 0xD5CDD502, 0x2E9C, 0x101B, 0x93, 0x97,
+                    0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE);
+VELMORA_DEFINE_GUID(FMTID_UserDefinedProperties, 0xD5CDD505, 0x2E9C, 0x101B, 0x93, 0x97,
+                    0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE);

@@ -1,0 +1,68 @@
+// Component services and structured-storage entry points: the task
+// allocator, the free-threaded marshaler, STGM modes and the Stg* functions.
+#pragma once
+#include "windows.h"
+#include "objidl.h"
+#include "propidl.h"
+
+#define STGM_DIRECT 0x00000000L
+#define STGM_TRANSACTED 0x00010000L
+#define STGM_SIMPLE 0x08000000L
+#define STGM_READ 0x00000000L
+#define STGM_WRITE 0x00000001L
+#define STGM_READWRITE 0x00000002L
+#define STGM_SHARE_DENY_NONE 0x00000040L
+#define STGM_SHARE_DENY_READ 0x00000030L
+#define STGM_SHARE_DENY_WRITE 0x00000020L
+#define STGM_SHARE_EXCLUSIVE 0x00000010L
+#define STGM_PRIORITY 0x00040000L
+#define STGM_DELETEONRELEASE 0x04000000L
+#define STGM_NOSCRATCH 0x00100000L
+#define STGM_CREATE 0x00001000L
+#define STGM_CONVERT 0x00020000L
+#define STGM_FAILIFTHERE 0x00000000L
+#define STGM_NOSNAPSHOT 0x00200000L
+#define STGM_DIRECT_SWMR 0x00400000L
+
+#define STGFMT_STORAGE 0
+#define STGFMT_NATIVE 1
+#define STGFMT_FILE 3
+#define STGFMT_ANY 4
+#define STGFMT_DOCFILE 5
+#define STGFMT_DOCUMENT 0
+
+#define STGOPTIONS_VERSION 2
+
+typedef struct tagSTGOPTIONS {
+  USHORT usVersion;
+  USHORT reserved;
+  ULONG ulSectorSize;
+  const WCHAR* pwcsTemplateFile;
+} STGOPTIONS;
+
+typedef void* PSECURITY_DESCRIPTOR;
+
+EXTERN_C LPVOID WINAPI CoTaskMemAlloc(SIZE_T cb);
+EXTERN_C LPVOID WINAPI CoTaskMemRealloc(LPVOID pv, SIZE_T cb);
+EXTERN_C void WINAPI CoTaskMemFree(LPVOID pv);
+EXTERN_C HRESULT WINAPI CoCreateFreeThreadedMarshaler(LPUNKNOWN punkOuter,
+                                                      LPUNKNOWN* ppunkMarshal);
+
+EXTERN_C HRESULT WINAPI StgCreateDocfile(const WCHAR* pwcsName, DWORD grfMode, DWORD reserved,
+                                         IStorage** ppstgOpen);
+EXTERN_C HRESULT WINAPI StgOpenStorage(const WCHAR* pwcsName, IStorage* pstgPriority,
+                                       DWORD grfMode, SNB snbExclude, DWORD reserved,
+                                       IStorage** ppstgOpen);
+EXTERN_C HRESULT WINAPI StgIsStorageFile(const WCHAR* pwcsName);
+EXTERN_C HRESULT WINAPI StgCreateStorageEx(const WCHAR* pwcsName, DWORD grfMode, DWORD stgfmt,
+                                           DWORD grfAttrs, STGOPTIONS* pStgOptions,
+                                           PSECURITY_DESCRIPTOR pSecurityDescriptor,
+                                           REFIID riid, void** ppObjectOpen);
+EXTERN_C HRESULT WINAPI StgOpenStorageEx(const WCHAR* pwcsName, DWORD grfMode, DWORD stgfmt,
+                                         DWORD grfAttrs, STGOPTIONS* pStgOptions,
+                                         PSECURITY_DESCRIPTOR pSecurityDescriptor, REFIID riid,
+                                         void** ppObjectOpen);
+EXTERN_C HRESULT WINAPI ReadClassStg(IStorage* pStg, CLSID* pclsid);
+EXTERN_C HRESULT WINAPI WriteClassStg(IStorage* pStg, REFCLSID rclsid);
+EXTERN_C HRESULT WINAPI CreateStreamOnHGlobal(HGLOBAL hGlobal, BOOL fDeleteOnRelease,
+                                              LPSTREAM* ppstm);

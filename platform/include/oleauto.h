@@ -1,0 +1,30 @@
+// Automation services: BSTR allocation, VARIANT handling and conversion,
+// automation dates. The layer's locale is fixed as en-US.
+#pragma once
+#include "oaidl.h"
+
+// VariantChangeType(Ex) flags.
+#define VARIANT_NOVALUEPROP 0x01
+#define VARIANT_ALPHABOOL 0x02
+#define VARIANT_NOUSEROVERRIDE 0x04
+#define VARIANT_CALENDAR_HIJRI 0x08
+#define VARIANT_LOCALBOOL 0x10
+
+EXTERN_C BSTR WINAPI SysAllocString(const OLECHAR* psz);
+EXTERN_C BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui);
+EXTERN_C BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len);
+EXTERN_C INT WINAPI SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
+EXTERN_C void WINAPI SysFreeString(BSTR bstrString);
+EXTERN_C UINT WINAPI SysStringLen(BSTR pbstr);
+EXTERN_C UINT WINAPI SysStringByteLen(BSTR bstr);
+
+EXTERN_C void WINAPI VariantInit(VARIANTARG* pvarg);
+EXTERN_C HRESULT WINAPI VariantClear(VARIANTARG* pvarg);
+EXTERN_C HRESULT WINAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
+EXTERN_C HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
+                                          USHORT wFlags, VARTYPE vt);
+EXTERN_C HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
+                                            LCID lcid, USHORT wFlags, VARTYPE vt);
+
+EXTERN_C INT WINAPI SystemTimeToVariantTime(LPSYSTEMTIME lpSystemTime, DOUBLE* pvtime);
+EXTERN_C INT WINAPI VariantTimeToSystemTime(DOUBLE vtime, LPSYSTEMTIME lpSystemTime);

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the peer checks use.
+# Sourced by the other scripts; does nothing for packages already present.
+set -euo pipefail
+
+VELMORA_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
+                        libcli11-dev nlohmann-json3-dev)
+VELMORA_CHECK_PACKAGES=(g++-multilib g++-mingw-w64-x86-64 clang libclang-rt-14-dev
+                        python3-olefile libimage-exiftool-perl libgsf-bin
+                        libreoffice-writer-nogui libreoffice-calc-nogui)
+
+velmora_install() {
+  local missing=()
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+      missing+=("$pkg")
+  done
+  if ((${#missing[@]})); then
+    local sudo=""
+    [[ $(id -u) -eq 0 ]] || sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+      "${missing[@]}" >/dev/null
+  fi
+}

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian machine and runs every test: the unit, fault, lock,
+# corpus and peer tests under ASan and UBSan; the compile check against the
+# Windows SDK; the 32-bit record layouts; and a short run of each fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+velmora_install "${VELMORA_BUILD_PACKAGES[@]}" "${VELMORA_CHECK_PACKAGES[@]}"
+
+export TZ=${TZ:-UTC}
+cmake --workflow --preset asan
+bash scripts/mingw-check.sh
+bash scripts/layout-check.sh
+bash scripts/fuzz.sh short

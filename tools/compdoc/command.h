@@ -1,0 +1,27 @@
+// compdoc's subcommands register themselves here; main() builds the command
+// line from the registry, so a new subcommand is one new file.
+#pragma once
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace compdoc {
+
+// Exit statuses shared by every subcommand.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// Adds a subcommand to `app`; the returned callback runs it after parsing and
+// gives the exit status.
+using CommandFactory = std::function<std::function<int()>(CLI::App& app)>;
+
+struct CommandRegistration {
+  CommandRegistration(std::string name, CommandFactory factory);
+};
+
+std::vector<std::pair<std::string, CommandFactory>>& commandRegistry();
+
+}  // namespace compdoc

@@ -1,0 +1,42 @@
+// compdoc: a command-line host for compound documents. `ls` and `cat` look
+// inside a document through the platform's structured storage; `read`,
+// `write` and `info` go through the Velmora plug-in as the vault host does.
+#include <cstdio>
+#include <map>
+
+#include "command.h"
+
+namespace compdoc {
+
+std::vector<std::pair<std::string, CommandFactory>>& commandRegistry() {
+  static std::vector<std::pair<std::string, CommandFactory>> registry;
+  return registry;
+}
+
+CommandRegistration::CommandRegistration(std::string name, CommandFactory factory) {
+  commandRegistry().emplace_back(std::move(name), std::move(factory));
+}
+
+}  // namespace compdoc
+
+int main(int argc, char** argv) {
+  CLI::App app{"compdoc: look inside compound documents and read or write their attributes"};
+  app.require_subcommand(1);
+  std::map<CLI::App*, std::function<int()>> runners;
+  for (auto& [name, factory] : compdoc::commandRegistry()) {
+    auto run = factory(app);
+    runners[app.get_subcommand(name)] = std::move(run);
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return compdoc::kExitUsage;
+  }
+  for (auto& [sub, run] : runners) {
+    if (sub->parsed()) return run();
+  }
+  return compdoc::kExitUsage;
+}
