@@ -1,13 +1,14 @@
 // The library's four exported entry points.
-#include <objbase.h>
+#include "module/module.h"
 
-STDAPI DllCanUnloadNow(void) { return S_OK; }
+STDAPI DllCanUnloadNow(void) { return VelmoraModule().CanUnloadNow(); }
 
-STDAPI DllGetClassObject(REFCLSID, REFIID, LPVOID* ppv) {
-  if (ppv) *ppv = nullptr;
-  return CLASS_E_CLASSNOTAVAILABLE;
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+  return VelmoraModule().GetClassObject(rclsid, riid, ppv);
 }
 
+// Registration of the classes and the type library comes with the registry
+// stand-in; until then the library is created by class id only.
 STDAPI DllRegisterServer(void) { return E_NOTIMPL; }
 
 STDAPI DllUnregisterServer(void) { return E_NOTIMPL; }

@@ -1,0 +1,41 @@
+// The module state: the class table, the cached class objects, the module
+// lock count that decides when the library may be unloaded, and the
+// application object whose start and stop hooks set the state up and down.
+#pragma once
+#include <windows.h>
+#include <ole2.h>
+
+using CreateInstanceFn = HRESULT (*)(IUnknown* pUnkOuter, REFIID riid, void** ppv);
+
+struct ClassEntry {
+  const CLSID* pclsid;
+  CreateInstanceFn pfnCreateInstance;
+  IClassFactory* pClassObject;  // created on first request, kept until unload
+};
+
+class CVelmoraModule {
+ public:
+  CVelmoraModule();
+  ~CVelmoraModule();
+
+  // Start hook: the class table, the library's instance handle, the type
+  // library id. Stop hook: releases every cached class object.
+  void Init(ClassEntry* pClassTable, HINSTANCE hInstance, const GUID* plibid);
+  void Term();
+
+  LONG Lock() { return InterlockedIncrement(&m_lLockCount); }
+  LONG Unlock() { return InterlockedDecrement(&m_lLockCount); }
+  LONG LockCount() const { return m_lLockCount; }
+
+  HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
+  HRESULT CanUnloadNow() const;
+
+ private:
+  ClassEntry* m_pClassTable = nullptr;
+  HINSTANCE m_hInstance = nullptr;
+  const GUID* m_plibid = nullptr;
+  LONG volatile m_lLockCount = 0;
+  CRITICAL_SECTION m_csClassObjects;
+};
+
+CVelmoraModule& VelmoraModule();

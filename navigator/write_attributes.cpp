@@ -1,0 +1,86 @@
+// Attribute writing: every record of an array, or the first one the store
+// accepts in the order of a block-priority list. The document stays open
+// for writing until it is closed.
+#include <map>
+
+#include "navigator/comp_doc_file.h"
+#include "navigator/str_tok.h"
+
+namespace {
+constexpr WCHAR kListDelimiters[] = {u'\n', 0};
+
+// A private copy of a record's value: the store may convert it in place, and
+// the host's own value must stay as the host put it.
+struct ValueCopy {
+  VARIANT v;
+  explicit ValueCopy(const VARIANT& source) {
+    VariantInit(&v);
+    // Older SDK headers take a non-const source.
+    HRESULT hr = VariantCopy(&v, const_cast<VARIANT*>(&source));
+    if (FAILED(hr)) throw ValueError(hr);
+  }
+  ~ValueCopy() { VariantClear(&v); }
+};
+}  // namespace
+
+bool CCompDocFile::WriteRecord(VltAttribute& oRecord) {
+  ValueCopy copy(oRecord.oValue);
+  return SetProperty(oRecord.bsBlock, oRecord.bsName, &copy.v);
+}
+
+HRESULT STDMETHODCALLTYPE CCompDocFile::WriteAttributes(LONG, LONG lStopFlag, LONG,
+                                                        LONG lArraySize,
+                                                        VltAttribute* poAttribArray, LONG) {
+  try {
+    if (!m_bWritable) {
+      HRESULT hr = OpenStorage(m_strFilePath.c_str(), false);
+      if (FAILED(hr)) return hr;
+    }
+    for (LONG i = 0; i < lArraySize; ++i) {
+      if (WriteRecord(poAttribArray[i])) {
+        poAttribArray[i].bHandled = 1;
+        if (lStopFlag) break;
+      }
+    }
+    return S_OK;
+  } catch (...) {
+    return VLT_E_FILE_ACCESS;
+  }
+}
+
+HRESULT STDMETHODCALLTYPE CCompDocFile::AttribSetFirst(LONG lArraySize,
+                                                       VltAttribute* poAttribArray,
+                                                       BSTR bsPrioBlockList) {
+  try {
+    if (!m_bWritable) {
+      HRESULT hr = OpenStorage(m_strFilePath.c_str(), false);
+      if (FAILED(hr)) return hr;
+    }
+    std::map<LONG, int> tried;
+    auto tryRecord = [&](LONG i) {
+      if (WriteRecord(poAttribArray[i])) {
+        poAttribArray[i].bHandled = 1;
+        return true;
+      }
+      tried[i] = 0;
+      return false;
+    };
+
+    StrTok tokens(bsPrioBlockList);
+    for (const WCHAR* pPos = tokens.FirstToken(kListDelimiters); pPos;) {
+      WideString token = tokens.NextToken(&pPos, kListDelimiters);
+      for (LONG i = 0; i < lArraySize; ++i) {
+        if (tried.count(i)) continue;
+        if (!NamesEqual(token.c_str(), poAttribArray[i].bsBlock)) continue;
+        if (tryRecord(i)) return S_OK;
+      }
+    }
+    for (LONG i = 0; i < lArraySize; ++i) {
+      if (tried.count(i)) continue;
+      if (tryRecord(i)) return S_OK;
+    }
+    return S_OK;
+  } catch (...) {
+    return VLT_E_FILE_ACCESS;
+  }
+}

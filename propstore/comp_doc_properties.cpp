@@ -1,0 +1,191 @@
+// Opening, loading, closing and releasing the property store.
+#include "propstore/comp_doc_properties.h"
+
+#include <new>
+
+#include "host/vlt_records.h"
+#include "storage/storage_services.h"
+
+CompDocProperties::CompDocProperties() = default;
+
+CompDocProperties::~CompDocProperties() {
+  FreeValues();
+  CloseStorage();
+}
+
+PROPVARIANT*& CompDocProperties::ValuesOf(int iSet) {
+  switch (iSet) {
+    case kSummarySet:
+      return m_pSummaryValues;
+    case kDocSummarySet:
+      return m_pDocSummaryValues;
+    case kDTPropertiesSet:
+      return m_pDTPropertiesValues;
+    case kDTControlSet:
+      return m_pDTControlValues;
+    default:
+      return m_pPhysicalValues;
+  }
+}
+
+HRESULT CompDocProperties::OpenStorage(LPCWSTR pwszPath, bool bReadOnly) {
+  try {
+    if (m_pStorage) {
+      FreeValues();
+      // The cache is gone, so the next read loads again instead of finding
+      // an empty cache that claims to be loaded.
+      m_bLoaded = false;
+      CloseStorage();
+    }
+    m_bReadOnly = bReadOnly;
+    if (IsCompoundDocument(pwszPath) != S_OK) return S_FALSE;
+
+    HRESULT hr = OpenCompoundDocument(
+        pwszPath, bReadOnly ? kModePriorityRead : kModeExclusiveReadWrite, &m_pStorage);
+    if (FAILED(hr)) {
+      m_pStorage = nullptr;
+      return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : S_FALSE;
+    }
+    hr = m_pStorage->QueryInterface(IID_IPropertySetStorage,
+                                    reinterpret_cast<void**>(&m_pPropSetStorage));
+    if (FAILED(hr) || !m_pPropSetStorage) {
+      m_pPropSetStorage = nullptr;
+      m_pStorage->Release();
+      m_pStorage = nullptr;
+      return S_FALSE;
+    }
+    if (!bReadOnly) m_bWritable = true;
+    return S_OK;
+  } catch (...) {
+    FreeValues();
+    CloseStorage();
+    return VLT_E_FILE_ACCESS;
+  }
+}
+
+HRESULT CompDocProperties::LoadProperties(LPCWSTR pwszPath, bool bReload) {
+  if (m_bLoaded && !bReload) return S_OK;
+  m_bLoaded = false;
+  if (bReload) FreeValues();
+  if (!m_pStorage) {
+    HRESULT hr = OpenStorage(pwszPath, true);
+    if (FAILED(hr)) return hr;
+  }
+  HRESULT hr = LoadAllSets();
+  if (FAILED(hr)) return hr;
+  if (m_pStorage) {
+    if (hr == S_OK) m_bLoaded = true;
+    // A writable storage opened for a write session is read through and
+    // closed the same way, which commits the writes still pending.
+    CloseStorage();
+  }
+  return m_bLoaded ? S_OK : S_FALSE;
+}
+
+HRESULT CompDocProperties::LoadAllSets() {
+  if (!m_pPropSetStorage) return S_FALSE;
+  try {
+    bool bSummary = LoadSummary();
+    bool bDocSummary = LoadDocSummary();
+    bool bCustom = LoadCustomProps();
+    LoadDTProperties();
+    LoadDTControl();
+    LoadPhysical();
+    return bSummary || bDocSummary || bCustom ? S_OK : S_FALSE;
+  } catch (...) {
+    FreeValues();
+    CloseStorage();
+    return VLT_E_FILE_ACCESS;
+  }
+}
+
+bool CompDocProperties::LoadSet(int iSet) {
+  if (!m_pPropSetStorage) return false;
+  const PropSetDef& set = g_PropSets[iSet];
+  IPropertyStorage* pPropStg = nullptr;
+  if (FAILED(m_pPropSetStorage->Open(*set.pFmtid, kModeSetRead, &pPropStg)) || !pPropStg)
+    return false;
+
+  PROPSPEC* pSpecs = new (std::nothrow) PROPSPEC[set.cRows]();
+  PROPVARIANT* pValues = new (std::nothrow) PROPVARIANT[set.cRows];
+  if (!pSpecs || !pValues) {
+    delete[] pSpecs;
+    delete[] pValues;
+    pPropStg->Release();
+    return false;
+  }
+  for (ULONG i = 0; i < set.cRows; ++i) PropVariantInit(&pValues[i]);
+  PROPVARIANT*& pMember = ValuesOf(iSet);
+  pMember = pValues;
+
+  for (ULONG i = 0; i < set.cRows; ++i) {
+    pSpecs[i].ulKind = PRSPEC_PROPID;
+    pSpecs[i].propid = set.pTable[i].propid;
+  }
+  HRESULT hr = pPropStg->ReadMultiple(set.cRows, pSpecs, pValues);
+  bool bRead = SUCCEEDED(hr);
+  if (!bRead) {
+    // What a failed batch left behind is not to be trusted: serve the set as
+    // present with nothing in it.
+    for (ULONG i = 0; i < set.cRows; ++i) {
+      PropVariantClear(&pValues[i]);
+      PropVariantInit(&pValues[i]);
+    }
+  }
+
+  // Narrow strings of a set whose code page is UTF-8 are UTF-8, whichever
+  // set it is.
+  PROPSPEC codePage = {};
+  codePage.ulKind = PRSPEC_PROPID;
+  codePage.propid = PID_CODEPAGE;
+  PROPVARIANT value;
+  PropVariantInit(&value);
+  m_bSetIsUtf8[iSet] = pPropStg->ReadMultiple(1, &codePage, &value) == S_OK &&
+                       value.vt == VT_I2 && static_cast<USHORT>(value.iVal) == CP_UTF8;
+  PropVariantClear(&value);
+
+  delete[] pSpecs;
+  pPropStg->Release();
+  return bRead;
+}
+
+void CompDocProperties::CloseStorage() {
+  try {
+    if (m_pPropSetStorage) {
+      IPropertySetStorage* p = m_pPropSetStorage;
+      m_pPropSetStorage = nullptr;
+      p->Release();
+    }
+  } catch (...) {
+  }
+  m_pPropSetStorage = nullptr;
+  try {
+    if (m_pStorage) {
+      IStorage* p = m_pStorage;
+      m_pStorage = nullptr;
+      if (m_bCommitPending) {
+        m_bCommitPending = false;
+        p->Commit(STGC_DEFAULT);
+      }
+      p->Release();
+    }
+  } catch (...) {
+  }
+  m_pStorage = nullptr;
+  // A later write session opens the document again rather than failing
+  // every write against a storage that is gone.
+  m_bWritable = false;
+}
+
+void CompDocProperties::FreeValues() {
+  for (int iSet = 0; iSet < kCatalogedSetCount; ++iSet) {
+    PROPVARIANT*& pValues = ValuesOf(iSet);
+    if (!pValues) continue;
+    for (ULONG i = 0; i < g_PropSets[iSet].cRows; ++i) PropVariantClear(&pValues[i]);
+    delete[] pValues;
+    pValues = nullptr;
+    m_bSetIsUtf8[iSet] = false;
+  }
+  for (CustomProps* pRecord : m_CustomList) delete pRecord;
+  m_CustomList.clear();
+}

@@ -1,0 +1,90 @@
+// The property store of one compound document: it opens the document's
+// storage, loads the catalogued property sets and the custom properties into
+// memory in one pass, answers reads from that cache, writes single
+// properties straight into the file, and commits and releases the storage
+// when it is closed. The navigator derives from it.
+#pragma once
+#include <windows.h>
+#include <ole2.h>
+
+#include <list>
+
+#include "propstore/catalogue.h"
+#include "values/value_error.h"
+
+class CompDocProperties {
+ public:
+  // One user-defined property, or the custom set's code-page record.
+  struct CustomProps {
+    WideString strName;
+    PROPID propid;
+    PROPVARIANT oValue;  // owned; cleared when the record is destroyed
+
+    CustomProps(WideString name, PROPID id, const PROPVARIANT& value)
+        : strName(std::move(name)), propid(id), oValue(value) {}
+    ~CustomProps() { PropVariantClear(&oValue); }
+    CustomProps(const CustomProps&) = delete;
+    CustomProps& operator=(const CustomProps&) = delete;
+  };
+
+  CompDocProperties();
+  virtual ~CompDocProperties();
+  CompDocProperties(const CompDocProperties&) = delete;
+  CompDocProperties& operator=(const CompDocProperties&) = delete;
+
+  // S_OK when the sets are loaded (by this call or an earlier one), S_FALSE
+  // when nothing usable was loaded (a missing file, one that is not a
+  // compound document), VLT_E_FILE_ACCESS when the document is locked or
+  // denied or the load failed hard.
+  HRESULT LoadProperties(LPCWSTR pwszPath, bool bReload);
+
+  // Opens the document read-only (priority mode) or for writing with
+  // exclusive sharing; S_OK, S_FALSE (not a compound document, or any failure
+  // but denied access and sharing conflicts) or VLT_E_FILE_ACCESS.
+  HRESULT OpenStorage(LPCWSTR pwszPath, bool bReadOnly);
+
+  // Releases the storage, committing it first when a write is pending.
+  void CloseStorage();
+
+  // Releases the cached values and the custom list.
+  void FreeValues();
+
+  // Delivers the cached value of `name` in `block` into `poDest`.
+  bool GetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poDest);
+
+  // Writes `poValue` as the property `name` of `block` and commits its set.
+  bool SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poValue);
+
+ protected:
+  HRESULT LoadAllSets();
+  bool LoadSummary() { return LoadSet(kSummarySet); }
+  bool LoadDocSummary() { return LoadSet(kDocSummarySet); }
+  bool LoadDTProperties() { return LoadSet(kDTPropertiesSet); }
+  bool LoadDTControl() { return LoadSet(kDTControlSet); }
+  bool LoadPhysical() { return LoadSet(kPhysicalSet); }
+  bool LoadCustomProps();
+  bool CustomListIsUtf8() const;
+  bool FormatValue(const PROPVARIANT* poValue, VARIANT* poDest, bool bUtf8);
+  bool WriteProperty(REFFMTID fmtid, const PROPSPEC& spec, const VARIANT* poValue, VARTYPE vt,
+                     bool bCustom);
+
+  std::list<CustomProps*> m_CustomList;
+  IStorage* m_pStorage = nullptr;
+  IPropertySetStorage* m_pPropSetStorage = nullptr;
+  bool m_bReadOnly = false;
+  PROPVARIANT* m_pSummaryValues = nullptr;
+  PROPVARIANT* m_pDocSummaryValues = nullptr;
+  PROPVARIANT* m_pDTPropertiesValues = nullptr;
+  PROPVARIANT* m_pDTControlValues = nullptr;
+  PROPVARIANT* m_pPhysicalValues = nullptr;
+  bool m_bLoaded = false;
+  bool m_bWritable = false;
+  bool m_bCommitPending = false;
+  // Per catalogued set: its code-page property says UTF-8, so its narrow
+  // strings are UTF-8 whatever the set.
+  bool m_bSetIsUtf8[kCatalogedSetCount] = {};
+
+ private:
+  bool LoadSet(int iSet);
+  PROPVARIANT*& ValuesOf(int iSet);
+};

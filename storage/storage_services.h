@@ -1,0 +1,28 @@
+// The plug-in's road to the platform's structured storage: the modes it
+// opens documents and sets with, and the calls that open them. The
+// navigator and the property store reach the platform's storage entry points
+// only through here.
+#pragma once
+#include <windows.h>
+#include <ole2.h>
+
+// A read that holds the document only while it loads: priority mode, direct.
+inline constexpr DWORD kModePriorityRead = STGM_PRIORITY | STGM_READ | STGM_DIRECT;
+// A write session: read-write, every other opener shut out, direct.
+inline constexpr DWORD kModeExclusiveReadWrite = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+// One property set, for the length of one read.
+inline constexpr DWORD kModeSetRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
+// One property set, for the length of one write.
+inline constexpr DWORD kModeSetReadWrite = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+
+// S_OK only for a compound file.
+HRESULT IsCompoundDocument(LPCWSTR pwszPath);
+
+// Opens the root storage of a compound document in `grfMode`.
+HRESULT OpenCompoundDocument(LPCWSTR pwszPath, DWORD grfMode, IStorage** ppStorage);
+
+// Denied access, a sharing conflict or a lock: the failures the host hears
+// about as "file access" rather than "not a document of ours".
+inline bool IsAccessFailure(HRESULT hr) {
+  return hr == STG_E_ACCESSDENIED || hr == STG_E_SHAREVIOLATION || hr == STG_E_LOCKVIOLATION;
+}

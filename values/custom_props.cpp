@@ -1,0 +1,78 @@
+// The custom-property list: the user-defined set's properties by name, with
+// its code page held as an extra first record.
+#include <new>
+
+#include "propstore/comp_doc_properties.h"
+#include "storage/storage_services.h"
+
+bool CompDocProperties::LoadCustomProps() {
+  if (!m_pPropSetStorage) return false;
+  bool bResult = true;
+  IPropertyStorage* pPropStg = nullptr;
+  // No custom set: nothing to list, and that is no failure.
+  if (FAILED(m_pPropSetStorage->Open(FMTID_UserDefinedProperties, kModeSetRead, &pPropStg)) ||
+      !pPropStg)
+    return true;
+
+  IEnumSTATPROPSTG* pEnum = nullptr;
+  if (FAILED(pPropStg->Enum(&pEnum)) || !pEnum) {
+    pPropStg->Release();
+    return false;
+  }
+
+  STATPROPSTG stat = {};
+  while (pEnum->Next(1, &stat, nullptr) == S_OK) {
+    PROPSPEC spec = {};
+    spec.ulKind = PRSPEC_PROPID;
+    spec.propid = stat.propid;
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    HRESULT hr = pPropStg->ReadMultiple(1, &spec, &value);
+    if (FAILED(hr)) {
+      CoTaskMemFree(stat.lpwstrName);
+      continue;
+    }
+    CustomProps* pRecord = nullptr;
+    try {
+      WideString name = stat.lpwstrName ? WideString(stat.lpwstrName) : WideString();
+      pRecord = new CustomProps(std::move(name), stat.propid, value);
+      m_CustomList.push_back(pRecord);
+    } catch (...) {
+      if (pRecord) delete pRecord;  // owns the value now
+      else PropVariantClear(&value);
+      CoTaskMemFree(stat.lpwstrName);
+      bResult = false;
+      break;
+    }
+    CoTaskMemFree(stat.lpwstrName);
+  }
+
+  PROPSPEC codePage = {};
+  codePage.ulKind = PRSPEC_PROPID;
+  codePage.propid = PID_CODEPAGE;
+  PROPVARIANT value;
+  PropVariantInit(&value);
+  if (pPropStg->ReadMultiple(1, &codePage, &value) == S_OK) {
+    CustomProps* pRecord = nullptr;
+    try {
+      pRecord = new CustomProps(WideString(kCodePageRecordName), PID_CODEPAGE, value);
+      m_CustomList.push_front(pRecord);
+    } catch (...) {
+      if (pRecord) delete pRecord;
+      else PropVariantClear(&value);
+    }
+  } else {
+    PropVariantClear(&value);
+  }
+
+  pEnum->Release();
+  pPropStg->Release();
+  return bResult;
+}
+
+bool CompDocProperties::CustomListIsUtf8() const {
+  if (m_CustomList.empty()) return false;
+  const CustomProps* pHead = m_CustomList.front();
+  return NamesEqual(pHead->strName.c_str(), kCodePageRecordName) &&
+         pHead->oValue.vt == VT_I2 && static_cast<USHORT>(pHead->oValue.iVal) == CP_UTF8;
+}
