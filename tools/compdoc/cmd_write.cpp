@@ -1,0 +1,171 @@
+// compdoc write FILE [--type VT_x] BLOCK:NAME=VALUE ...: attribute writes as
+// a host makes them, then the close that commits them.
+#include <cstdio>
+#include <iostream>
+#include <vector>
+
+#include "command.h"
+#include "plugin_host.h"
+
+namespace compdoc {
+namespace {
+
+struct Pair {
+  std::string text;  // as given, for the report
+  std::u16string block;
+  std::u16string name;
+  VARIANT value;
+};
+
+// A value given on the command line as the VARIANT type `type` asks for;
+// false when the text does not fit the type.
+bool makeValue(const std::string& type, const std::string& text, VARIANT& v) {
+  VariantInit(&v);
+  try {
+    if (type.empty() || type == "VT_BSTR") {
+      std::u16string wide = toUtf16(text);
+      v.vt = VT_BSTR;
+      v.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+      return true;
+    }
+    if (type == "VT_EMPTY") return true;
+    if (type == "VT_I4") {
+      size_t used = 0;
+      long long n = std::stoll(text, &used);
+      if (used != text.size() || n < INT32_MIN || n > INT32_MAX) return false;
+      v.vt = VT_I4;
+      v.lVal = static_cast<LONG>(n);
+      return true;
+    }
+    if (type == "VT_R8") {
+      size_t used = 0;
+      double d = std::stod(text, &used);
+      if (used != text.size()) return false;
+      v.vt = VT_R8;
+      v.dblVal = d;
+      return true;
+    }
+    if (type == "VT_BOOL") {
+      if (text != "true" && text != "false" && text != "1" && text != "0" && text != "-1")
+        return false;
+      v.vt = VT_BOOL;
+      v.boolVal = (text == "true" || text == "1" || text == "-1") ? VARIANT_TRUE : VARIANT_FALSE;
+      return true;
+    }
+    if (type == "VT_DATE") {
+      SYSTEMTIME st = {};
+      unsigned y, mo, d, h, mi, s;
+      char tail;
+      if (std::sscanf(text.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s,
+                      &tail) != 6)
+        return false;
+      st.wYear = WORD(y), st.wMonth = WORD(mo), st.wDay = WORD(d);
+      st.wHour = WORD(h), st.wMinute = WORD(mi), st.wSecond = WORD(s);
+      DATE date = 0;
+      if (!SystemTimeToVariantTime(&st, &date)) return false;
+      v.vt = VT_DATE;
+      v.date = date;
+      return true;
+    }
+  } catch (const std::exception&) {
+  }
+  return false;
+}
+
+int usage(const std::string& message) {
+  std::cerr << "compdoc write: " << message << "\n"
+            << "usage: compdoc write FILE [--type VT_I4|VT_R8|VT_BOOL|VT_DATE|VT_EMPTY] "
+               "BLOCK:NAME=VALUE ...\n";
+  return kExitUsage;
+}
+
+int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
+  if (args.empty()) return usage("no document given");
+  const std::string& file = args[0];
+  std::vector<Pair> pairs;
+  auto freePairs = [&pairs] {
+    for (Pair& p : pairs) VariantClear(&p.value);
+  };
+  std::string type;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--type") {
+      if (i + 1 >= args.size()) return freePairs(), usage("--type needs a type");
+      type = args[++i];
+      static const char* known[] = {"VT_I4", "VT_R8", "VT_BOOL", "VT_DATE", "VT_EMPTY",
+                                    "VT_BSTR"};
+      bool ok = false;
+      for (const char* k : known) ok = ok || type == k;
+      if (!ok) return freePairs(), usage("unknown type " + type);
+      continue;
+    }
+    const std::string& spec = args[i];
+    auto colon = spec.find(':');
+    auto equals = colon == std::string::npos ? std::string::npos : spec.find('=', colon + 1);
+    if (colon == std::string::npos || equals == std::string::npos)
+      return freePairs(), usage("'" + spec + "' is not BLOCK:NAME=VALUE");
+    Pair pair{spec, toUtf16(spec.substr(0, colon)),
+              toUtf16(spec.substr(colon + 1, equals - colon - 1)), {}};
+    if (!makeValue(type, spec.substr(equals + 1), pair.value))
+      return freePairs(), usage("'" + spec.substr(equals + 1) + "' is not a " + type + " value");
+    pairs.push_back(pair);
+    type.clear();
+  }
+  if (pairs.empty()) return usage("nothing to write");
+
+  PluginHost host;
+  std::string error;
+  if (!host.load(plugin, error)) {
+    freePairs();
+    std::cerr << "compdoc: " << error << "\n";
+    return kExitFailure;
+  }
+  std::u16string path = toUtf16(file);
+  IVltFileNavigator* navigator = nullptr;
+  HRESULT hr = host.formats()->CreateNavigator(path.c_str(), 0, &navigator);
+  if (FAILED(hr)) {
+    freePairs();
+    std::cerr << "compdoc: " << file << ": CreateNavigator failed: " << statusText(hr) << "\n";
+    return kExitFailure;
+  }
+  std::vector<VltAttribute> records(pairs.size());
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    records[i] = VltAttribute{};
+    records[i].bsBlock = SysAllocString(pairs[i].block.c_str());
+    records[i].bsName = SysAllocStringLen(pairs[i].name.data(),
+                                          static_cast<UINT>(pairs[i].name.size()));
+    records[i].oValue = pairs[i].value;  // the records borrow the values
+  }
+  hr = navigator->WriteAttributes(0, 0, 0, static_cast<LONG>(records.size()), records.data(), 0);
+  HRESULT hrClose = navigator->CloseFile();
+  navigator->Release();
+
+  int status = kExitOk;
+  if (FAILED(hr) || FAILED(hrClose)) {
+    std::cerr << "compdoc: " << file << ": WriteAttributes failed: "
+              << statusText(FAILED(hr) ? hr : hrClose) << "\n";
+    status = kExitFailure;
+  } else {
+    for (size_t i = 0; i < records.size(); ++i)
+      std::cout << pairs[i].text << '\t' << (records[i].bHandled == 1 ? "written" : "not written")
+                << "\n";
+  }
+  for (auto& record : records) {
+    SysFreeString(record.bsBlock);
+    SysFreeString(record.bsName);
+  }
+  freePairs();
+  return status;
+}
+
+const CommandRegistration registration("write", [](CLI::App& app) {
+  auto* sub = app.add_subcommand("write", "write attributes into a document through the plug-in");
+  auto plugin = std::make_shared<std::string>();
+  sub->add_option("--plugin", *plugin, "the plug-in library (default: beside compdoc)");
+  // FILE, --type and the pairs are read in order by hand: a --type applies to
+  // the pair after it.
+  sub->prefix_command();
+  return [sub, plugin] { return runWrite(sub->remaining(), *plugin); };
+});
+
+}  // namespace
+}  // namespace compdoc

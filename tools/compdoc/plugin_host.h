@@ -1,0 +1,44 @@
+// How compdoc hosts the plug-in: it loads the library, asks its class
+// object for the format descriptor and works through the host interfaces
+// exactly as the vault host does; it never links the plug-in's code.
+#pragma once
+#include <windows.h>
+#include <ole2.h>
+
+#include <string>
+
+#include "host/vlt_interfaces.h"
+
+namespace compdoc {
+
+class PluginHost {
+ public:
+  PluginHost() = default;
+  ~PluginHost();
+  PluginHost(const PluginHost&) = delete;
+  PluginHost& operator=(const PluginHost&) = delete;
+
+  // Loads the plug-in (`path`, or $VELMORA_PLUGIN, or Velmora.so beside this
+  // program) and creates its format descriptor. False with a message in
+  // `error` when that fails.
+  bool load(const std::string& path, std::string& error);
+
+  IVltFileFormat* formats() const { return m_formats; }
+
+  // Asks the plug-in whether it can be unloaded, and unloads it if so.
+  void unload();
+
+ private:
+  void* m_library = nullptr;
+  IVltFileFormat* m_formats = nullptr;
+};
+
+// Text helpers shared by the subcommands.
+std::u16string toUtf16(const std::string& utf8);
+std::string toUtf8(const WCHAR* text, size_t length);
+std::string toUtf8(BSTR text);
+
+// "NAME (0x8004020B)" for an HRESULT the plug-in or the platform returns.
+std::string statusText(HRESULT hr);
+
+}  // namespace compdoc
