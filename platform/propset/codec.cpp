@@ -1,0 +1,762 @@
+// The property-set codec; see codec.h. Layouts follow [MS-OLEPS] 2.2 to
+// 2.21, with the tolerances that real producers need ([MS-OSHARED] 2.3.3.1
+// for Office's unaligned string vectors).
+#include "propset/codec.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "base/byte_reader.h"
+#include "base/byte_writer.h"
+#include "base/little_endian.h"
+
+namespace velmora::propset {
+
+using base::ByteReader;
+using base::ByteWriter;
+using base::makeError;
+
+namespace {
+
+base::Error corrupt(const char* what, size_t at) {
+  return makeError(STG_E_INVALIDHEADER, "%s at byte %zu", what, at);
+}
+
+constexpr size_t align4(size_t n) { return (n + 3) & ~size_t(3); }
+
+// Bytes of one element of a fixed-size type inside a vector or array, or 0
+// for types whose elements carry their own length.
+size_t elementSize(VARTYPE vt) {
+  switch (vt) {
+    case VT_I1:
+    case VT_UI1:
+      return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL:
+      return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_R4:
+    case VT_ERROR:
+    case VT_INT:
+    case VT_UINT:
+      return 4;
+    case VT_I8:
+    case VT_UI8:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_FILETIME:
+      return 8;
+    case VT_CLSID:
+    case VT_DECIMAL:
+      return 16;
+    default:
+      return 0;
+  }
+}
+
+
+// Types a simple set can hold as a plain value (table 4.1).
+bool isScalarType(VARTYPE vt) {
+  switch (vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_BSTR:
+    case VT_LPSTR:
+    case VT_LPWSTR:
+    case VT_BLOB:
+    case VT_BLOB_OBJECT:
+    case VT_CF:
+      return true;
+    default:
+      return elementSize(vt) != 0;
+  }
+}
+
+// [MS-OLEPS] 2.14: element types of VT_VECTOR.
+bool vectorAllowed(VARTYPE t) {
+  switch (t) {
+    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BSTR:
+    case VT_ERROR: case VT_BOOL: case VT_VARIANT: case VT_I1: case VT_UI1: case VT_UI2:
+    case VT_UI4: case VT_I8: case VT_UI8: case VT_LPSTR: case VT_LPWSTR: case VT_FILETIME:
+    case VT_CF: case VT_CLSID:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// [MS-OLEPS] 2.14: element types of VT_ARRAY.
+bool arrayAllowed(VARTYPE t) {
+  switch (t) {
+    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BSTR:
+    case VT_ERROR: case VT_BOOL: case VT_VARIANT: case VT_DECIMAL: case VT_I1: case VT_UI1:
+    case VT_UI2: case VT_UI4: case VT_INT: case VT_UINT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// How the strings inside a vector are laid out. [MS-OLEPS] pads every
+// element to 4; Office's TitlesOfParts and HeadingPairs leave them unpadded
+// ([MS-OSHARED] 2.3.3.1.5), and which one a vector uses shows only in its
+// bytes, so the decoder tries the strict aligned reading first.
+enum class Layout { AlignedStrict, Unaligned, AlignedLenient };
+
+class Decoder {
+ public:
+  explicit Decoder(std::span<const uint8_t> bytes) : m_r(bytes) {}
+
+  ByteReader& reader() { return m_r; }
+
+  bool typed(Value& v, Layout layout, int depth) {
+    VARTYPE vt = m_r.u16();
+    m_r.u16();  // Padding: nonzero was never seen; accepting it is the tolerant reading.
+    if (!m_r.ok()) return false;
+    v.vt = vt;
+    if (vt & VT_VECTOR) {
+      VARTYPE t = vt & VT_TYPEMASK;
+      if ((vt & ~(VT_VECTOR | VT_TYPEMASK)) || !vectorAllowedForRead(t, depth)) return false;
+      return vector(v, t, layout, depth);
+    }
+    if (vt & VT_ARRAY) {
+      VARTYPE t = vt & VT_TYPEMASK;
+      if ((vt & ~(VT_ARRAY | VT_TYPEMASK)) || !arrayAllowed(t) || depth > 0) return false;
+      return array(v, t, depth);
+    }
+    if (!isScalarType(vt)) return false;
+    // A value's own trailing padding is not part of it: Office places the
+    // next value right after an unpadded one, so the bytes there are not ours.
+    if (!element(v, vt, depth == 0 ? Layout::Unaligned : layout)) return false;
+    // Fixed-size values occupy at least 4 bytes after the header.
+    size_t fixed = elementSize(vt);
+    if (fixed && fixed < 4) m_r.skip(std::min<size_t>(4 - fixed, m_r.remaining()));
+    return m_r.ok();
+  }
+
+ private:
+  static bool vectorAllowedForRead(VARTYPE t, int depth) {
+    // A VT_VARIANT element may not itself be a vector ([MS-OLEPS] 2.14).
+    return depth == 0 && vectorAllowed(t);
+  }
+
+  // One element without a type header; `layout` rules the padding of
+  // variable-length elements.
+  bool element(Value& v, VARTYPE vt, Layout layout) {
+    v.vt = vt;
+    size_t fixed = elementSize(vt);
+    if (fixed) {
+      auto b = m_r.bytes(fixed);
+      if (!m_r.ok()) return false;
+      if (fixed == 16) {
+        std::copy(b.begin(), b.end(), v.fixed.begin());
+      } else {
+        uint64_t x = 0;
+        for (size_t i = 0; i < fixed; ++i) x |= uint64_t(b[i]) << (8 * i);
+        v.scalar = x;
+      }
+      return true;
+    }
+    size_t start = m_r.position();
+    switch (vt) {
+      case VT_EMPTY:
+      case VT_NULL:
+        return true;
+      case VT_LPSTR:
+      case VT_BSTR:
+      case VT_BLOB:
+      case VT_BLOB_OBJECT: {
+        uint32_t n = m_r.u32();
+        auto b = m_r.bytes(n);
+        if (!m_r.ok()) return false;
+        v.bytes.assign(b.begin(), b.end());
+        break;
+      }
+      case VT_LPWSTR: {
+        uint32_t n = m_r.u32();
+        if (n > m_r.remaining() / 2) return m_r.fail();
+        auto b = m_r.bytes(size_t(n) * 2);
+        if (!m_r.ok()) return false;
+        v.text.resize(n);
+        for (uint32_t i = 0; i < n; ++i) v.text[i] = char16_t(base::loadLE16(&b[2 * i]));
+        break;
+      }
+      case VT_CF: {
+        uint32_t n = m_r.u32();
+        if (n < 4) return m_r.fail();
+        v.clipFormat = m_r.i32();
+        auto b = m_r.bytes(n - 4);
+        if (!m_r.ok()) return false;
+        v.bytes.assign(b.begin(), b.end());
+        break;
+      }
+      default:
+        return false;
+    }
+    if (layout == Layout::Unaligned) return true;
+    return pad(start, layout);
+  }
+
+  // Skips the padding after a variable-length element begun at `start`.
+  bool pad(size_t start, Layout layout) {
+    size_t n = align4(m_r.position() - start) - (m_r.position() - start);
+    if (n > m_r.remaining()) return layout == Layout::AlignedLenient;
+    auto b = m_r.bytes(n);
+    if (layout == Layout::AlignedStrict)
+      for (uint8_t x : b)
+        if (x) return m_r.fail();
+    return true;
+  }
+
+  bool vector(Value& v, VARTYPE t, Layout outer, int depth) {
+    uint32_t count = m_r.u32();
+    if (!m_r.ok()) return false;
+    size_t fixed = elementSize(t);
+    if (fixed) {
+      if (count > m_r.remaining() / fixed) return m_r.fail();
+      auto b = m_r.bytes(size_t(count) * fixed);
+      v.bytes.assign(b.begin(), b.end());
+      return m_r.ok();
+    }
+    // Every variable element holds at least a 4-byte count or type.
+    if (count > m_r.remaining() / 4) return m_r.fail();
+    size_t start = m_r.position();
+    const Layout tries[] = {Layout::AlignedStrict, Layout::Unaligned, Layout::AlignedLenient};
+    for (Layout layout : tries) {
+      if (outer != Layout::AlignedStrict && layout != outer) continue;
+      Decoder attempt(*this, start);
+      if (attempt.elements(v, t, count, layout, depth)) {
+        m_r = attempt.m_r;
+        return true;
+      }
+    }
+    return m_r.fail();
+  }
+
+  bool elements(Value& v, VARTYPE t, uint32_t count, Layout layout, int depth) {
+    v.elements.clear();
+    v.elements.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+      Value e;
+      bool ok = t == VT_VARIANT ? typed(e, layout, depth + 1) : element(e, t, layout);
+      if (!ok || !m_r.ok()) return false;
+      v.elements.push_back(std::move(e));
+    }
+    return true;
+  }
+
+  bool array(Value& v, VARTYPE t, int depth) {
+    uint32_t headerType = m_r.u32();
+    uint32_t dims = m_r.u32();
+    if (!m_r.ok() || headerType != t || dims < 1 || dims > 31) return m_r.fail();
+    uint64_t total = 1;
+    for (uint32_t i = 0; i < dims; ++i) {
+      uint32_t size = m_r.u32();
+      int32_t lower = m_r.i32();
+      if (!m_r.ok()) return false;
+      v.dimensions.emplace_back(size, lower);
+      total *= size;
+      // Keeps the product from overflowing; the element count is checked
+      // against the bytes below.
+      if (total > (uint64_t(1) << 32)) return m_r.fail();
+    }
+    size_t fixed = elementSize(t);
+    if (fixed) {
+      if (total > m_r.remaining() / fixed) return m_r.fail();
+      auto b = m_r.bytes(size_t(total) * fixed);
+      v.bytes.assign(b.begin(), b.end());
+      return m_r.ok();
+    }
+    if (total > m_r.remaining() / 4) return m_r.fail();
+    return elements(v, t, uint32_t(total), Layout::AlignedLenient, depth);
+  }
+
+  // A copy positioned at `pos`, to try one layout without losing the other.
+  Decoder(const Decoder& other, size_t pos) : m_r(other.m_r) {
+    m_r.seek(pos);
+  }
+
+  ByteReader m_r;
+};
+
+}  // namespace
+
+bool isKnownType(VARTYPE vt) {
+  if (vt & VT_VECTOR) return !(vt & ~(VT_VECTOR | VT_TYPEMASK)) && vectorAllowed(vt & VT_TYPEMASK);
+  if (vt & VT_ARRAY) return !(vt & ~(VT_ARRAY | VT_TYPEMASK)) && arrayAllowed(vt & VT_TYPEMASK);
+  return isScalarType(vt);
+}
+
+bool needsVersion1(VARTYPE vt) {
+  if (vt & VT_ARRAY) return true;
+  VARTYPE t = vt & VT_TYPEMASK;
+  // VT_DECIMAL is a version-1 type for the Windows serializer (Win32
+  // "Property Set Serialization"); writing version 1 is the safe side.
+  return t == VT_I1 || t == VT_INT || t == VT_UINT || t == VT_DECIMAL;
+}
+
+Result<Value> decodeValue(std::span<const uint8_t> bytes, uint16_t, size_t* consumed) {
+  if (consumed) *consumed = 0;
+  if (bytes.size() < 4) return corrupt("typed value shorter than its header", 0);
+  VARTYPE vt = base::loadLE16(bytes.data());
+  if (!isKnownType(vt))
+    return makeError(STG_E_INVALIDPARAMETER, "type 0x%04x is not a simple property type", vt);
+  Decoder d(bytes);
+  Value v;
+  if (!d.typed(v, Layout::AlignedStrict, 0) || !d.reader().ok())
+    return makeError(STG_E_INVALIDHEADER, "value of type 0x%04x runs past its %zu bytes", vt,
+                     bytes.size());
+  if (consumed) *consumed = d.reader().position();
+  return v;
+}
+
+namespace {
+
+class Encoder {
+ public:
+  explicit Encoder(std::vector<uint8_t>& out) : m_w(out) {}
+
+  Result<void> typed(const Value& v, int depth) {
+    VARTYPE vt = v.vt;
+    m_w.u16(vt);
+    m_w.u16(0);
+    if (vt & VT_VECTOR) {
+      VARTYPE t = vt & VT_TYPEMASK;
+      if ((vt & ~(VT_VECTOR | VT_TYPEMASK)) || !vectorAllowed(t) || depth > 0)
+        return bad("a vector of type 0x%04x cannot be stored", vt);
+      return vector(v, t, depth);
+    }
+    if (vt & VT_ARRAY) {
+      VARTYPE t = vt & VT_TYPEMASK;
+      if ((vt & ~(VT_ARRAY | VT_TYPEMASK)) || !arrayAllowed(t) || depth > 0)
+        return bad("an array of type 0x%04x cannot be stored", vt);
+      return array(v, t, depth);
+    }
+    if (!isScalarType(vt) || (depth > 0 && (vt == VT_EMPTY || vt == VT_NULL || vt == VT_BLOB ||
+                                            vt == VT_BLOB_OBJECT)))
+      return bad("type 0x%04x cannot be stored here", vt);
+    auto r = element(v, vt);
+    m_w.align(4);
+    return r;
+  }
+
+ private:
+  // Every message takes the offending type as its one argument.
+  static base::Error bad(const char* fmt, VARTYPE vt) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+    return makeError(STG_E_INVALIDPARAMETER, fmt, unsigned(vt));
+#pragma GCC diagnostic pop
+  }
+
+  void alignFrom(size_t start) {
+    while ((m_w.position() - start) % 4) m_w.u8(0);
+  }
+
+  Result<void> element(const Value& v, VARTYPE vt) {
+    size_t fixed = elementSize(vt);
+    if (fixed == 16) {
+      m_w.bytes(v.fixed);
+      return {};
+    }
+    if (fixed) {
+      for (size_t i = 0; i < fixed; ++i) m_w.u8(uint8_t(v.scalar >> (8 * i)));
+      return {};
+    }
+    size_t start = m_w.position();
+    switch (vt) {
+      case VT_EMPTY:
+      case VT_NULL:
+        return {};
+      case VT_LPSTR:
+      case VT_BSTR:
+      case VT_BLOB:
+      case VT_BLOB_OBJECT:
+        m_w.u32(uint32_t(v.bytes.size()));
+        m_w.bytes(v.bytes);
+        break;
+      case VT_LPWSTR:
+        m_w.u32(uint32_t(v.text.size()));
+        for (char16_t c : v.text) m_w.u16(c);
+        break;
+      case VT_CF:
+        m_w.u32(uint32_t(v.bytes.size() + 4));
+        m_w.u32(uint32_t(v.clipFormat));
+        m_w.bytes(v.bytes);
+        break;
+      default:
+        return bad("type 0x%04x cannot be stored", vt);
+    }
+    alignFrom(start);
+    return {};
+  }
+
+  Result<void> packed(const Value& v, VARTYPE t, size_t count) {
+    size_t fixed = elementSize(t);
+    if (v.bytes.size() != count * fixed)
+      return bad("packed elements of type 0x%04x do not match their count", t);
+    m_w.bytes(v.bytes);
+    return {};
+  }
+
+  Result<void> vector(const Value& v, VARTYPE t, int depth) {
+    size_t fixed = elementSize(t);
+    size_t count = fixed ? v.bytes.size() / fixed : v.elements.size();
+    m_w.u32(uint32_t(count));
+    if (fixed) {
+      auto r = packed(v, t, count);
+      m_w.align(4);
+      return r;
+    }
+    return elements(v, t, depth);
+  }
+
+  Result<void> elements(const Value& v, VARTYPE t, int depth) {
+    for (const Value& e : v.elements) {
+      if (t == VT_VARIANT) {
+        if (e.vt == VT_VARIANT) return bad("a variant element cannot hold type 0x%04x", e.vt);
+        auto r = typed(e, depth + 1);
+        if (!r) return r;
+      } else {
+        if (e.vt != t) return bad("an element does not have the vector's type 0x%04x", t);
+        auto r = element(e, t);
+        if (!r) return r;
+      }
+    }
+    m_w.align(4);
+    return {};
+  }
+
+  Result<void> array(const Value& v, VARTYPE t, int depth) {
+    if (v.dimensions.empty() || v.dimensions.size() > 31)
+      return bad("an array of type 0x%04x needs 1 to 31 dimensions", t);
+    m_w.u32(t);
+    m_w.u32(uint32_t(v.dimensions.size()));
+    uint64_t total = 1;
+    for (auto [size, lower] : v.dimensions) {
+      m_w.u32(size);
+      m_w.u32(uint32_t(lower));
+      total *= size;
+      if (total > kMaxSetSize) return bad("an array of type 0x%04x is too large", t);
+    }
+    size_t fixed = elementSize(t);
+    if (fixed) {
+      auto r = packed(v, t, size_t(total));
+      m_w.align(4);
+      return r;
+    }
+    if (v.elements.size() != total)
+      return bad("the elements of an array of type 0x%04x do not match its dimensions", t);
+    return elements(v, t, depth);
+  }
+
+  ByteWriter m_w;
+};
+
+}  // namespace
+
+Result<std::vector<uint8_t>> encodeValue(const Value& value, uint16_t) {
+  std::vector<uint8_t> out;
+  Encoder e(out);
+  auto r = e.typed(value, 0);
+  if (!r) return r.error();
+  return out;
+}
+
+Result<std::vector<DictionaryEntry>> decodeDictionary(std::span<const uint8_t> bytes,
+                                                      uint16_t codePage, size_t* consumed) {
+  if (consumed) *consumed = 0;
+  ByteReader r(bytes);
+  uint32_t n = r.u32();
+  if (!r.ok() || n > r.remaining() / 8) return corrupt("dictionary count runs past the section", 0);
+  size_t unit = codePage == kCodePageUnicode ? 2 : 1;
+  std::vector<DictionaryEntry> entries;
+  entries.reserve(n);
+  for (uint32_t i = 0; i < n; ++i) {
+    size_t entryStart = r.position();
+    DictionaryEntry e;
+    e.id = r.u32();
+    uint32_t length = r.u32();
+    if (!r.ok() || length > r.remaining() / unit)
+      return corrupt("dictionary entry runs past the section", entryStart);
+    auto name = r.bytes(length * unit);
+    e.name.assign(name.begin(), name.end());
+    // [MS-OLEPS] 2.16: Unicode entries are padded to 4; 8-bit ones are not.
+    if (unit == 2) {
+      size_t padding = align4(r.position() - entryStart) - (r.position() - entryStart);
+      r.skip(std::min(padding, r.remaining()));
+    }
+    entries.push_back(std::move(e));
+  }
+  if (consumed) *consumed = r.position();
+  return entries;
+}
+
+std::vector<uint8_t> encodeDictionary(const std::vector<DictionaryEntry>& entries,
+                                      uint16_t codePage) {
+  std::vector<uint8_t> out;
+  ByteWriter w(out);
+  size_t unit = codePage == kCodePageUnicode ? 2 : 1;
+  w.u32(uint32_t(entries.size()));
+  for (const auto& e : entries) {
+    w.u32(e.id);
+    w.u32(uint32_t(e.name.size() / unit));
+    w.bytes(std::span(e.name.data(), e.name.size() / unit * unit));
+    if (unit == 2) w.align(4);
+  }
+  w.align(4);
+  return out;
+}
+
+std::array<uint8_t, 16> guidToBytes(REFGUID g) {
+  std::array<uint8_t, 16> b{};
+  base::storeLE32(&b[0], g.Data1);
+  base::storeLE16(&b[4], g.Data2);
+  base::storeLE16(&b[6], g.Data3);
+  std::copy(std::begin(g.Data4), std::end(g.Data4), &b[8]);
+  return b;
+}
+
+GUID guidFromBytes(std::span<const uint8_t, 16> b) {
+  GUID g;
+  g.Data1 = base::loadLE32(&b[0]);
+  g.Data2 = base::loadLE16(&b[4]);
+  g.Data3 = base::loadLE16(&b[6]);
+  std::copy(&b[8], &b[16], g.Data4);
+  return g;
+}
+
+const Property* Section::find(PROPID id) const {
+  for (const auto& p : properties)
+    if (p.id == id) return &p;
+  return nullptr;
+}
+
+Property* Section::find(PROPID id) {
+  return const_cast<Property*>(static_cast<const Section*>(this)->find(id));
+}
+
+std::optional<uint16_t> Section::codePage() const {
+  const Property* p = find(PID_CODEPAGE);
+  if (!p || !p->readable || p->bytes.size() < 6) return std::nullopt;
+  if (p->vt != VT_I2 && p->vt != VT_UI2) return std::nullopt;
+  return base::loadLE16(&p->bytes[4]);
+}
+
+bool Section::caseSensitive() const {
+  const Property* p = find(PID_BEHAVIOR);
+  return p && p->readable && p->vt == VT_UI4 && p->bytes.size() >= 8 &&
+         base::loadLE32(&p->bytes[4]) == 1;
+}
+
+Section* PropertySet::find(REFFMTID fmtid) {
+  for (auto& s : sections)
+    if (IsEqualGUID(s.fmtid, fmtid)) return &s;
+  return nullptr;
+}
+
+const Section* PropertySet::find(REFFMTID fmtid) const {
+  return const_cast<PropertySet*>(this)->find(fmtid);
+}
+
+namespace {
+
+struct SectionBounds {
+  size_t start;
+  size_t softEnd;  // where this section's own bytes end, as far as can be told
+};
+
+Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds bounds) {
+  const size_t start = bounds.start;
+  ByteReader r(stream);
+  r.seek(start);
+  uint32_t size = r.u32();
+  uint32_t count = r.u32();
+  // 12.1: the id/offset table must fit in the stream.
+  if (!r.ok() || count > r.remaining() / 8) return corrupt("section table runs past the stream", start);
+  struct Entry {
+    PROPID id;
+    size_t offset;  // from the section start
+  };
+  std::vector<Entry> table(count);
+  for (auto& e : table) {
+    e.id = r.u32();
+    e.offset = r.u32();
+  }
+  const size_t tableEnd = 8 + size_t(count) * 8;
+  const size_t hardEnd = stream.size() - start;  // room to the end of the stream
+  // A section Size that covers its table and lies in the stream bounds the
+  // section; many Office streams are longer than their sections, and some
+  // writers' Size is short of the next section, so the stream decides
+  // otherwise.
+  bool sizeSound = size >= tableEnd && size <= hardEnd;
+  size_t softEnd = sizeSound ? size : std::max(bounds.softEnd - start, tableEnd);
+
+  std::vector<size_t> offsets;
+  offsets.reserve(count);
+  for (auto& e : table) offsets.push_back(e.offset);
+  std::sort(offsets.begin(), offsets.end());
+  auto nextOffset = [&](size_t off) {
+    auto it = std::upper_bound(offsets.begin(), offsets.end(), off);
+    size_t limit = it == offsets.end() ? softEnd : *it;
+    return std::max(limit, off);
+  };
+
+  Section section;
+  bool withinSize = sizeSound;
+  // The code page rules the dictionary and strings, so it is read first.
+  std::optional<uint16_t> codePage;
+  for (auto& e : table) {
+    if (e.id != PID_CODEPAGE || e.offset + 8 > hardEnd) continue;
+    const uint8_t* p = &stream[start + e.offset];
+    VARTYPE vt = base::loadLE16(p);
+    if (vt == VT_I2 || vt == VT_UI2) codePage = base::loadLE16(p + 4);
+    break;
+  }
+  const uint16_t cp = codePage.value_or(kCodePageAnsi);
+
+  for (auto& e : table) {
+    // [MS-OLEPS] 1.3.2: ids are unique; a repeated id keeps its first value.
+    if (section.find(e.id)) continue;
+    if (e.offset < tableEnd || e.offset >= hardEnd) {
+      // A value outside the stream (or inside the table) has no bytes to
+      // keep; it is read as absent.
+      withinSize = false;
+      continue;
+    }
+    auto rest = stream.subspan(start + e.offset, hardEnd - e.offset);
+    Property prop;
+    prop.id = e.id;
+    size_t used = 0;
+    if (e.id == PID_DICTIONARY) {
+      auto dict = decodeDictionary(rest, cp, &used);
+      if (dict) {
+        section.dictionary = std::move(dict.value());
+      } else {
+        section.dictionaryReadable = false;
+        prop.readable = false;
+      }
+    } else {
+      if (rest.size() >= 2) prop.vt = base::loadLE16(rest.data());
+      // Read within the room to the next value first, so that a vector's
+      // layout is judged on its own bytes; a value that overlaps its
+      // successor is still read from the stream.
+      size_t room = nextOffset(e.offset) - e.offset;
+      auto v = room > 0 && room < rest.size() ? decodeValue(rest.first(room), cp, &used)
+                                              : decodeValue(rest, cp, &used);
+      if (!v) v = decodeValue(rest, cp, &used);
+      if (!v) prop.readable = false;
+    }
+    if (!prop.readable) used = nextOffset(e.offset) - e.offset;
+    used = std::min(used, rest.size());
+    if (e.offset + used > softEnd) withinSize = false;
+    prop.bytes.assign(rest.begin(), rest.begin() + used);
+    section.properties.push_back(std::move(prop));
+  }
+  if (withinSize) section.original.emplace(stream.begin() + start, stream.begin() + start + size);
+  return section;
+}
+
+}  // namespace
+
+Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes) {
+  ByteReader r(bytes);
+  if (bytes.size() < kStreamHeaderSize) return corrupt("property-set stream shorter than its header", 0);
+  uint16_t order = r.u16();
+  if (order != kByteOrderMark) return corrupt("byte order is not 0xFFFE", 0);
+  PropertySet set;
+  set.version = r.u16();
+  if (set.version > 1) return corrupt("version above 1", 2);
+  set.osVersion = r.u32();
+  auto clsid = r.bytes(16);
+  set.clsid = guidFromBytes(std::span<const uint8_t, 16>(clsid.data(), 16));
+  uint32_t n = r.u32();
+  if (n < 1 || n > 2) return corrupt("section count is not 1 or 2", 24);
+  if (bytes.size() < kStreamHeaderSize + n * kSectionEntrySize)
+    return corrupt("section list runs past the stream", kStreamHeaderSize);
+  std::vector<std::pair<FMTID, size_t>> list;
+  for (uint32_t i = 0; i < n; ++i) {
+    auto f = r.bytes(16);
+    FMTID fmtid = guidFromBytes(std::span<const uint8_t, 16>(f.data(), 16));
+    size_t offset = r.u32();
+    if (offset < kStreamHeaderSize + n * kSectionEntrySize || offset > bytes.size() - 8)
+      return corrupt("section offset lies outside the stream", kStreamHeaderSize + i * 20);
+    list.emplace_back(fmtid, offset);
+  }
+  for (uint32_t i = 0; i < n; ++i) {
+    // A later section, if any, ends this one's unknown bytes.
+    size_t softEnd = bytes.size();
+    for (uint32_t j = 0; j < n; ++j)
+      if (list[j].second > list[i].second) softEnd = std::min(softEnd, list[j].second);
+    auto section = parseSection(bytes, {list[i].second, softEnd});
+    if (!section) return section.error();
+    section->fmtid = list[i].first;
+    set.sections.push_back(std::move(section.value()));
+  }
+  return set;
+}
+
+namespace {
+
+void encodeSection(const Section& section, std::vector<uint8_t>& out) {
+  size_t start = out.size();
+  if (section.original) {
+    out.insert(out.end(), section.original->begin(), section.original->end());
+    while ((out.size() - start) % 4) out.push_back(0);
+    return;
+  }
+  ByteWriter w(out);
+  const uint16_t cp = section.effectiveCodePage();
+  std::vector<const Property*> props;
+  for (const auto& p : section.properties)
+    if (!p.bytes.empty()) props.push_back(&p);
+  w.u32(0);
+  w.u32(uint32_t(props.size()));
+  size_t table = w.position();
+  w.zeros(props.size() * 8);
+  for (size_t i = 0; i < props.size(); ++i) {
+    const Property& p = *props[i];
+    w.patch32(table + 8 * i, p.id);
+    w.patch32(table + 8 * i + 4, uint32_t(w.position() - start));
+    if (p.id == PID_DICTIONARY && section.dictionaryReadable)
+      w.bytes(encodeDictionary(section.dictionary, cp));
+    else
+      w.bytes(p.bytes);
+    while ((w.position() - start) % 4) w.u8(0);
+  }
+  w.patch32(start, uint32_t(w.position() - start));
+}
+
+}  // namespace
+
+std::vector<uint8_t> serializePropertySet(const PropertySet& set) {
+  uint16_t version = set.version;
+  for (const auto& s : set.sections) {
+    if (s.find(PID_BEHAVIOR)) version = 1;
+    for (const auto& p : s.properties)
+      if (p.id != PID_DICTIONARY && p.readable && needsVersion1(p.vt)) version = 1;
+  }
+  std::vector<uint8_t> out;
+  ByteWriter w(out);
+  w.u16(kByteOrderMark);
+  w.u16(version);
+  w.u32(set.osVersion);
+  w.bytes(guidToBytes(set.clsid));
+  w.u32(uint32_t(set.sections.size()));
+  size_t list = w.position();
+  for (const auto& s : set.sections) {
+    w.bytes(guidToBytes(s.fmtid));
+    w.u32(0);
+  }
+  for (size_t i = 0; i < set.sections.size(); ++i) {
+    w.patch32(list + i * kSectionEntrySize + 16, uint32_t(w.position()));
+    encodeSection(set.sections[i], out);
+  }
+  return out;
+}
+
+}  // namespace velmora::propset
