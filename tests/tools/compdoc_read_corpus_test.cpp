@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
 namespace velmora::test {
@@ -23,16 +24,6 @@ std::vector<std::string> corpusDocuments() {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
-}
-
-std::string run(const std::string& command, int& status) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
-  status = pclose(pipe);
-  return out;
 }
 
 std::vector<json> jsonLines(std::istream& in) {
@@ -73,8 +64,8 @@ TEST_P(CompdocReadCorpusTest, DeliversTheExpectedAttributes) {
   auto expected = jsonLines(expectedFile);
 
   int status = -1;
-  std::string out = run("TZ=UTC '" VELMORA_BINARY_DIR "/compdoc' read --json '" + doc.string() + "'",
-                        status);
+  std::string out =
+      runCommand("TZ=UTC " + shellQuote(compdocPath()) + " read --json " + shellQuote(doc), status);
   ASSERT_EQ(0, status) << "compdoc read failed on " << GetParam();
   std::istringstream outStream(out);
   auto got = jsonLines(outStream);

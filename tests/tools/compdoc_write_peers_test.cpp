@@ -1,0 +1,164 @@
+// Attribute writes into copies of every corpus document, checked by this
+// project's reader and by independent ones: olefile (every stream but the
+// written property sets byte-identical, the new title and company), exiftool
+// (the new custom property) and the office suite (it opens the document and
+// shows the new title and custom property).
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+
+namespace velmora::test {
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+const std::string kTitle = "Velmora title \xC3\xA9";
+const std::string kCompany = "Velmora AG";
+const std::string kNote = "written by compdoc";
+
+bool isCompound(const fs::path& doc) {
+  int status = -1;
+  runCommand(shellQuote(compdocPath()) + " ls " + shellQuote(doc) + " >/dev/null 2>&1", status);
+  return status == 0;
+}
+
+std::vector<std::string> documents() {
+  std::vector<std::string> names;
+  auto dir = corpusDir();
+  if (dir.empty()) return {"(no corpus)"};
+  for (auto& e : fs::directory_iterator(dir / "documents")) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::map<std::string, json> readAttributes(const fs::path& doc) {
+  int status = -1;
+  std::istringstream out(runCommand(
+      "TZ=UTC " + shellQuote(compdocPath()) + " read --json " + shellQuote(doc), status));
+  std::map<std::string, json> records;
+  for (std::string line; std::getline(out, line);) {
+    if (line.empty()) continue;
+    json j = json::parse(line);
+    records[j["block"].get<std::string>() + ":" + j["name"].get<std::string>()] = j;
+  }
+  return records;
+}
+
+json oleDigest(const fs::path& doc) {
+  int status = -1;
+  std::string out = runCommand("/usr/bin/python3 " + shellQuote(VELMORA_SOURCE_DIR
+                               "/tests/tools/ole_digest.py") + " " + shellQuote(doc) + " 2>/dev/null",
+                               status);
+  if (status != 0) return json();
+  return json::parse(out);
+}
+
+class CompdocWritePeersTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    auto dir = corpusDir();
+    if (dir.empty()) GTEST_SKIP() << "the shared corpus is not beside this checkout";
+    m_original = dir / "documents" / GetParam();
+    if (!isCompound(m_original)) GTEST_SKIP() << GetParam() << " is not a compound document";
+    m_copy = m_tmp.file(GetParam());
+    fs::copy_file(m_original, m_copy);
+    fs::permissions(m_copy, fs::perms::owner_read | fs::perms::owner_write);
+    int status = -1;
+    m_writeOutput = runCommand(shellQuote(compdocPath()) + " write " + shellQuote(m_copy) + " " +
+                                   shellQuote("Summary:Title=" + kTitle) + " " +
+                                   shellQuote("DocSummary:Company=" + kCompany) + " " +
+                                   shellQuote("CustomProperty:VelmoraNote=" + kNote),
+                               status);
+    ASSERT_EQ(0, status) << m_writeOutput;
+  }
+
+  TempDir m_tmp;
+  fs::path m_original, m_copy;
+  std::string m_writeOutput;
+};
+
+TEST_P(CompdocWritePeersTest, OurReaderSeesTheNewValuesAndNothingElseChanged) {
+  EXPECT_EQ(3, std::count(m_writeOutput.begin(), m_writeOutput.end(), '\n'));
+  EXPECT_EQ(std::string::npos, m_writeOutput.find("not written")) << m_writeOutput;
+  auto before = readAttributes(m_original);
+  auto after = readAttributes(m_copy);
+  EXPECT_EQ(kTitle, after["Summary:Title"]["value"]);
+  EXPECT_EQ(kCompany, after["DocSummary:Company"]["value"]);
+  EXPECT_EQ(kNote, after["CustomProperty:VelmoraNote"]["value"]);
+  for (auto& [key, record] : before) {
+    if (key == "Summary:Title" || key == "DocSummary:Company") continue;
+    ASSERT_TRUE(after.count(key)) << key << " vanished";
+    EXPECT_EQ(record, after[key]) << key;
+  }
+}
+
+TEST_P(CompdocWritePeersTest, OlefileReadsTheValuesAndEveryOtherStreamIsIntact) {
+  json before = oleDigest(m_original);
+  if (before.is_null()) GTEST_SKIP() << "olefile cannot read the original";
+  json after = oleDigest(m_copy);
+  ASSERT_FALSE(after.is_null()) << "olefile cannot read the written document";
+  EXPECT_EQ(kTitle, after["title"]);
+  EXPECT_EQ(kCompany, after["company"]);
+  for (auto& [name, digest] : before["streams"].items()) {
+    if (name == "\x05SummaryInformation" || name == "\x05DocumentSummaryInformation") continue;
+    EXPECT_EQ(digest, after["streams"][name]) << "stream " << name << " changed";
+  }
+  EXPECT_EQ(before["streams"].size() + (before["streams"].contains("\x05SummaryInformation") ? 0 : 1) +
+                (before["streams"].contains("\x05DocumentSummaryInformation") ? 0 : 1),
+            after["streams"].size());
+}
+
+TEST_P(CompdocWritePeersTest, ExiftoolReadsTheValues) {
+  if (!haveProgram("exiftool")) GTEST_SKIP() << "exiftool is not installed";
+  int status = -1;
+  std::string out = runCommand("exiftool -j -charset utf8 " + shellQuote(m_copy), status);
+  ASSERT_EQ(0, status);
+  json j = json::parse(out)[0];
+  EXPECT_EQ(kTitle, j.value("Title", ""));
+  EXPECT_EQ(kCompany, j.value("Company", ""));
+  EXPECT_EQ(kNote, j.value("VelmoraNote", ""));
+}
+
+TEST_P(CompdocWritePeersTest, TheOfficeSuiteOpensItAndShowsTheValues) {
+  std::string ext = m_copy.extension();
+  std::string target = ext == ".doc" ? "odt" : ext == ".xls" ? "ods" : ext == ".ppt" ? "odp" : "";
+  if (target.empty()) GTEST_SKIP() << "the office suite check covers .doc, .xls and .ppt";
+  if (!haveProgram("soffice")) GTEST_SKIP() << "the office suite is not installed";
+  auto convert = [&](const fs::path& doc, const fs::path& outDir) {
+    int status = -1;
+    runCommand("timeout 120 soffice --headless --norestore -env:UserInstallation=file://" +
+                   (m_tmp.path() / "profile").string() + " --convert-to " + target +
+                   " --outdir " + shellQuote(outDir) + " " + shellQuote(doc) + " >/dev/null 2>&1",
+               status);
+    fs::path out = outDir / (doc.stem().string() + "." + target);
+    std::string meta =
+        fs::exists(out) ? runCommand("unzip -p " + shellQuote(out) + " meta.xml", status) : "";
+    return meta;
+  };
+  std::string original = convert(m_original, m_tmp.path() / "original");
+  if (original.empty()) GTEST_SKIP() << "the office suite does not open the original either";
+  std::string written = convert(m_copy, m_tmp.path() / "written");
+  ASSERT_FALSE(written.empty()) << "the office suite cannot open the written document";
+  EXPECT_NE(std::string::npos, written.find("<dc:title>" + kTitle + "</dc:title>")) << written;
+  EXPECT_NE(std::string::npos, written.find("meta:name=\"VelmoraNote\"")) << written;
+  EXPECT_NE(std::string::npos, written.find(kNote)) << written;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CompdocWritePeersTest, ::testing::ValuesIn(documents()),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           for (char& c : name)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace velmora::test
