@@ -1,0 +1,380 @@
+// IPropertySetStorage over a storage, the property-set API functions, and
+// the registration that lets the engine's root storage answer
+// IID_IPropertySetStorage. Sets live as streams named after their FMTID
+// (stream_name.h); the document-summary and user-defined sets share one
+// stream as its two sections ([MS-OLEPS] 2.21), and each is opened,
+// created and deleted without disturbing the other, as Windows does.
+#include <objbase.h>
+#include <windows.h>
+
+#include <atomic>
+#include <new>
+
+#include "cfb/property_set_hook.h"
+#include "propset/property_storage.h"
+#include "propset/stream_name.h"
+
+namespace velmora::propset {
+namespace {
+
+using base::makeError;
+
+const GUID kDocSummary = {0xD5CDD502, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}};
+const GUID kUserDefined = {0xD5CDD505, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}};
+constexpr const char16_t* kContents = u"CONTENTS";
+// What Windows 10 and later store; a reader of the file expects a Windows value.
+constexpr uint32_t kOsVersion = 0x0002000A;
+
+template <typename F>
+HRESULT atBoundary(F&& body) {
+  try {
+    return body().code();
+  } catch (const std::bad_alloc&) {
+    return STG_E_INSUFFICIENTMEMORY;
+  }
+}
+
+// The compound-file implementation needs exclusive sharing and read or
+// read-write access; transactions only for non-simple sets.
+HRESULT checkMode(DWORD grfMode, DWORD grfFlags, bool create) {
+  const DWORD allowed = STGM_READ | STGM_WRITE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE |
+                        STGM_SHARE_DENY_WRITE | STGM_SHARE_DENY_READ | STGM_SHARE_DENY_NONE |
+                        STGM_TRANSACTED | STGM_DIRECT | (create ? STGM_CREATE : 0);
+  if (grfMode & ~allowed) return STG_E_INVALIDFLAG;
+  DWORD access = grfMode & 3;
+  if (access != STGM_READ && access != STGM_READWRITE) return STG_E_INVALIDFUNCTION;
+  if ((grfMode & 0x70) != STGM_SHARE_EXCLUSIVE) return STG_E_INVALIDFUNCTION;
+  if ((grfMode & STGM_TRANSACTED) && !(grfFlags & PROPSETFLAG_NONSIMPLE))
+    return STG_E_INVALIDFUNCTION;
+  return S_OK;
+}
+
+DWORD streamMode(DWORD grfMode) { return (grfMode & 3) | STGM_SHARE_EXCLUSIVE; }
+
+class SetEnumerator final : public IEnumSTATPROPSETSTG {
+ public:
+  SetEnumerator(std::vector<STATPROPSETSTG> entries, size_t pos)
+      : m_entries(std::move(entries)), m_pos(pos) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumSTATPROPSETSTG)) {
+      *ppv = static_cast<IEnumSTATPROPSETSTG*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG n = --m_refs;
+    if (n == 0) delete this;
+    return n;
+  }
+  HRESULT STDMETHODCALLTYPE Next(ULONG celt, STATPROPSETSTG* rgelt, ULONG* pceltFetched) override {
+    if (pceltFetched) *pceltFetched = 0;
+    if (!rgelt || (!pceltFetched && celt != 1)) return E_INVALIDARG;
+    ULONG got = 0;
+    while (got < celt && m_pos < m_entries.size()) rgelt[got++] = m_entries[m_pos++];
+    if (pceltFetched) *pceltFetched = got;
+    return got == celt ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
+    size_t left = m_entries.size() - m_pos;
+    m_pos += std::min<size_t>(celt, left);
+    return celt <= left ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Reset() override {
+    m_pos = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(IEnumSTATPROPSETSTG** ppenum) override {
+    if (!ppenum) return E_INVALIDARG;
+    *ppenum = new (std::nothrow) SetEnumerator(m_entries, m_pos);
+    return *ppenum ? S_OK : E_OUTOFMEMORY;
+  }
+
+ private:
+  std::atomic<ULONG> m_refs{1};
+  std::vector<STATPROPSETSTG> m_entries;
+  size_t m_pos;
+};
+
+// An opened element: the stream of the set and, for a non-simple set, the
+// storage that holds it.
+struct Opened {
+  IStream* stream = nullptr;
+  IStorage* holder = nullptr;
+  ~Opened() {
+    if (stream) stream->Release();
+    if (holder) holder->Release();
+  }
+};
+
+class PropertySetStorage final : public IPropertySetStorage {
+ public:
+  explicit PropertySetStorage(IStorage* root) : m_root(root) { m_root->AddRef(); }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertySetStorage)) {
+      *ppv = static_cast<IPropertySetStorage*>(this);
+      AddRef();
+      return S_OK;
+    }
+    // On Windows this is a face of the storage object itself.
+    return m_root->QueryInterface(riid, ppv);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG n = --m_refs;
+    if (n == 0) delete this;
+    return n;
+  }
+
+  HRESULT STDMETHODCALLTYPE Create(REFFMTID rfmtid, const CLSID* pclsid, DWORD grfFlags,
+                                   DWORD grfMode, IPropertyStorage** ppprstg) override {
+    if (!ppprstg) return STG_E_INVALIDPOINTER;
+    *ppprstg = nullptr;
+    if (grfFlags & ~DWORD(PROPSETFLAG_NONSIMPLE | PROPSETFLAG_ANSI | PROPSETFLAG_CASE_SENSITIVE |
+                          PROPSETFLAG_UNBUFFERED))
+      return STG_E_INVALIDFLAG;
+    if (HRESULT hr = checkMode(grfMode, grfFlags, true); FAILED(hr)) return hr;
+    return atBoundary([&] { return create(rfmtid, pclsid, grfFlags, grfMode, ppprstg); });
+  }
+
+  HRESULT STDMETHODCALLTYPE Open(REFFMTID rfmtid, DWORD grfMode,
+                                 IPropertyStorage** ppprstg) override {
+    if (!ppprstg) return STG_E_INVALIDPOINTER;
+    *ppprstg = nullptr;
+    if (HRESULT hr = checkMode(grfMode, 0, false); FAILED(hr)) return hr;
+    return atBoundary([&] { return open(rfmtid, grfMode, ppprstg); });
+  }
+
+  HRESULT STDMETHODCALLTYPE Delete(REFFMTID rfmtid) override {
+    return atBoundary([&] { return remove(rfmtid); });
+  }
+
+  HRESULT STDMETHODCALLTYPE Enum(IEnumSTATPROPSETSTG** ppenum) override {
+    if (!ppenum) return E_INVALIDARG;
+    *ppenum = nullptr;
+    return atBoundary([&] { return enumerate(ppenum); });
+  }
+
+ private:
+  ~PropertySetStorage() { m_root->Release(); }
+
+  // Opens the element of `name` as a simple set's stream or a non-simple
+  // set's storage with its CONTENTS stream.
+  HRESULT openElement(const std::u16string& name, DWORD mode, Opened& out) {
+    HRESULT hr = m_root->OpenStream(name.c_str(), nullptr, mode, 0, &out.stream);
+    if (hr != STG_E_FILENOTFOUND) return hr;
+    HRESULT hs = m_root->OpenStorage(name.c_str(), nullptr, mode, nullptr, 0, &out.holder);
+    if (FAILED(hs)) return hs == STG_E_FILENOTFOUND ? hr : hs;
+    hs = out.holder->OpenStream(kContents, nullptr, mode, 0, &out.stream);
+    return hs == STG_E_FILENOTFOUND ? STG_E_INVALIDHEADER : hs;
+  }
+
+  static Result<PropertySet> load(IStream* stream) {
+    auto bytes = readWholeStream(stream);
+    if (!bytes) return bytes.error();
+    return parsePropertySet(*bytes);
+  }
+
+  Result<void> open(REFFMTID fmtid, DWORD grfMode, IPropertyStorage** out) {
+    Opened el;
+    HRESULT hr = openElement(streamNameFor(fmtid), streamMode(grfMode), el);
+    if (FAILED(hr)) return makeError(hr, "the set's element cannot be opened");
+    auto set = load(el.stream);
+    if (!set) return set.error();
+    // A sound stream without the section asked for: the set does not exist
+    // (Open(UserDefined) on a stream holding only the document summary).
+    if (!set->find(fmtid)) return makeError(STG_E_FILENOTFOUND, "no section of that FMTID");
+    *out = new PropertyStorage(el.stream, el.holder, std::move(set.value()), fmtid,
+                               (grfMode & 3) == STGM_READWRITE, false);
+    return {};
+  }
+
+  Result<void> create(REFFMTID fmtid, const CLSID* pclsid, DWORD grfFlags, DWORD grfMode,
+                      IPropertyStorage** out) {
+    const std::u16string name = streamNameFor(fmtid);
+    const bool pair = IsEqualGUID(fmtid, kUserDefined) || IsEqualGUID(fmtid, kDocSummary);
+    const bool replace = grfMode & STGM_CREATE;
+    const DWORD rw = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+    const bool nonSimple = (grfFlags & PROPSETFLAG_NONSIMPLE) && !pair;
+
+    Opened el;
+    PropertySet set;
+    bool fresh = true;
+    HRESULT hr = openElement(name, rw, el);
+    if (SUCCEEDED(hr)) {
+      auto existing = load(el.stream);
+      if (existing && pair) {
+        // The other section of the document-summary stream stays.
+        if (existing->find(fmtid) && !replace)
+          return makeError(STG_E_FILEALREADYEXISTS, "the set exists");
+        set = std::move(existing.value());
+        fresh = false;
+        std::erase_if(set.sections, [&](const Section& s) { return IsEqualGUID(s.fmtid, fmtid); });
+      } else if (!replace && (existing || !pair)) {
+        return makeError(STG_E_FILEALREADYEXISTS, "the set exists");
+      }
+      // Otherwise a damaged document-summary stream, or STGM_CREATE: the
+      // stream starts over.
+    } else if (hr != STG_E_FILENOTFOUND) {
+      return makeError(hr, "the set's element cannot be opened");
+    }
+    if (!el.stream) {
+      if (nonSimple) {
+        HRESULT hs = m_root->CreateStorage(name.c_str(), rw | STGM_CREATE, 0, 0, &el.holder);
+        if (FAILED(hs)) return makeError(hs, "the set's storage cannot be created");
+        if (pclsid) el.holder->SetClass(*pclsid);
+        hs = el.holder->CreateStream(kContents, rw | STGM_CREATE, 0, 0, &el.stream);
+        if (FAILED(hs)) return makeError(hs, "the CONTENTS stream cannot be created");
+      } else {
+        HRESULT hs = m_root->CreateStream(name.c_str(), rw | STGM_CREATE, 0, 0, &el.stream);
+        if (FAILED(hs)) return makeError(hs, "the set's stream cannot be created");
+      }
+    }
+    if (fresh) {
+      set = PropertySet{};
+      set.osVersion = kOsVersion;
+    }
+    if (pclsid || fresh) set.clsid = pclsid ? *pclsid : GUID{};
+    Section section = newSection(fmtid, grfFlags);
+    if (IsEqualGUID(fmtid, kUserDefined)) {
+      // The user-defined set is the second section; Create makes the first
+      // one too when it is missing (Win32 IPropertySetStorage remarks).
+      if (!set.find(kDocSummary)) set.sections.insert(set.sections.begin(), newSection(kDocSummary, grfFlags));
+      set.sections.push_back(std::move(section));
+    } else {
+      set.sections.insert(set.sections.begin(), std::move(section));
+    }
+    auto w = writeWholeStream(el.stream, serializePropertySet(set));
+    if (!w) return w;
+    *out = new PropertyStorage(el.stream, el.holder, std::move(set), fmtid,
+                               (grfMode & 3) == STGM_READWRITE, false);
+    return {};
+  }
+
+  Result<void> remove(REFFMTID fmtid) {
+    const std::u16string name = streamNameFor(fmtid);
+    if (!IsEqualGUID(fmtid, kUserDefined)) {
+      // Deleting the document summary removes the whole stream, and the
+      // user-defined set with it (Win32 IPropertySetStorage remarks).
+      HRESULT hr = m_root->DestroyElement(name.c_str());
+      if (FAILED(hr)) return makeError(hr, "the set cannot be deleted");
+      return {};
+    }
+    Opened el;
+    HRESULT hr = m_root->OpenStream(name.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                    &el.stream);
+    if (FAILED(hr)) return makeError(hr, "the document-summary stream cannot be opened");
+    auto set = load(el.stream);
+    if (!set) {
+      // Nothing of a damaged stream can be kept; removing it lets the
+      // caller create the set anew.
+      el.stream->Release();
+      el.stream = nullptr;
+      hr = m_root->DestroyElement(name.c_str());
+      if (FAILED(hr)) return makeError(hr, "the damaged stream cannot be deleted");
+      return {};
+    }
+    if (!set->find(fmtid)) return makeError(STG_E_FILENOTFOUND, "no user-defined section");
+    std::erase_if(set->sections, [&](const Section& s) { return IsEqualGUID(s.fmtid, fmtid); });
+    if (set->sections.empty()) {
+      el.stream->Release();
+      el.stream = nullptr;
+      hr = m_root->DestroyElement(name.c_str());
+      if (FAILED(hr)) return makeError(hr, "the stream cannot be deleted");
+      return {};
+    }
+    return writeWholeStream(el.stream, serializePropertySet(*set));
+  }
+
+  Result<void> enumerate(IEnumSTATPROPSETSTG** out) {
+    IEnumSTATSTG* elements = nullptr;
+    HRESULT hr = m_root->EnumElements(0, nullptr, 0, &elements);
+    if (FAILED(hr)) return makeError(hr, "the storage cannot be enumerated");
+    std::vector<STATPROPSETSTG> sets;
+    STATSTG st;
+    while (elements->Next(1, &st, nullptr) == S_OK) {
+      std::u16string name = st.pwcsName ? st.pwcsName : u"";
+      CoTaskMemFree(st.pwcsName);
+      if (st.type != STGTY_STREAM && st.type != STGTY_STORAGE) continue;
+      auto fmtid = fmtidForStreamName(name);
+      if (!fmtid) continue;
+      STATPROPSETSTG s{};
+      s.fmtid = *fmtid;
+      // Class, flags and writer come from the set itself when it can be
+      // read now (it may be open elsewhere, or damaged).
+      Opened el;
+      if (SUCCEEDED(openElement(name, STGM_READ | STGM_SHARE_EXCLUSIVE, el))) {
+        auto set = load(el.stream);
+        if (set) {
+          s.clsid = set->clsid;
+          s.dwOSVersion = set->osVersion;
+          if (const Section* sec = set->find(*fmtid)) {
+            if (sec->effectiveCodePage() != kCodePageUnicode) s.grfFlags |= PROPSETFLAG_ANSI;
+            if (sec->caseSensitive()) s.grfFlags |= PROPSETFLAG_CASE_SENSITIVE;
+          }
+        }
+        if (el.holder) s.grfFlags |= PROPSETFLAG_NONSIMPLE;
+      }
+      // The user-defined set is never listed; its stream lists as the
+      // document summary (Win32 IPropertySetStorage::Enum).
+      sets.push_back(s);
+    }
+    elements->Release();
+    *out = new SetEnumerator(std::move(sets), 0);
+    return {};
+  }
+
+  std::atomic<ULONG> m_refs{1};
+  IStorage* m_root;
+};
+
+// The engine asks through this seam for the root's IPropertySetStorage.
+const bool kRegistered = [] {
+  cfb::setPropertySetFactory(&createPropertySetStorage);
+  return true;
+}();
+
+}  // namespace
+
+HRESULT createPropertySetStorage(IStorage* root, IPropertySetStorage** out) {
+  if (!out) return E_INVALIDARG;
+  *out = nullptr;
+  if (!root) return E_INVALIDARG;
+  (void)kRegistered;
+  *out = new (std::nothrow) PropertySetStorage(root);
+  return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace velmora::propset
+
+EXTERN_C HRESULT WINAPI StgCreatePropSetStg(IStorage* pStorage, DWORD reserved,
+                                            IPropertySetStorage** ppPropSetStg) {
+  if (!ppPropSetStg) return E_INVALIDARG;
+  *ppPropSetStg = nullptr;
+  if (!pStorage || reserved) return E_INVALIDARG;
+  return velmora::propset::createPropertySetStorage(pStorage, ppPropSetStg);
+}
+
+EXTERN_C HRESULT WINAPI FmtIdToPropStgName(const FMTID* pfmtid, LPOLESTR oszName) {
+  if (!pfmtid || !oszName) return E_INVALIDARG;
+  std::u16string name = velmora::propset::streamNameFor(*pfmtid);
+  std::copy(name.begin(), name.end(), oszName);
+  oszName[name.size()] = 0;
+  return S_OK;
+}
+
+EXTERN_C HRESULT WINAPI PropStgNameToFmtId(const LPOLESTR oszName, FMTID* pfmtid) {
+  if (!oszName) return STG_E_INVALIDNAME;
+  if (!pfmtid) return E_INVALIDARG;
+  auto fmtid = velmora::propset::fmtidForStreamName(oszName);
+  if (!fmtid) return STG_E_INVALIDNAME;
+  *pfmtid = *fmtid;
+  return S_OK;
+}

@@ -1,0 +1,521 @@
+// Codec values <-> PROPVARIANT; see property_value.h.
+#include "propset/property_value.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <memory>
+
+namespace velmora::propset {
+
+using base::makeError;
+
+// Packed vector elements are copied as they lie in memory; the stored order
+// is little-endian.
+static_assert(std::endian::native == std::endian::little);
+
+namespace {
+
+const HRESULT kNoTranslation = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+
+base::Error outOfMemory() { return makeError(E_OUTOFMEMORY, "out of memory"); }
+
+std::u16string latin1(std::span<const uint8_t> bytes) {
+  return std::u16string(bytes.begin(), bytes.end());
+}
+
+// 8-bit text in `codePage` to UTF-16; nothing when the platform cannot
+// convert it.
+std::optional<std::u16string> widen(std::span<const uint8_t> bytes, UINT codePage) {
+  if (bytes.empty()) return std::u16string();
+  if (bytes.size() > size_t(INT32_MAX)) return std::nullopt;
+  auto src = reinterpret_cast<LPCCH>(bytes.data());
+  int n = MultiByteToWideChar(codePage, 0, src, int(bytes.size()), nullptr, 0);
+  if (n <= 0) return std::nullopt;
+  std::u16string out(size_t(n), u'\0');
+  if (MultiByteToWideChar(codePage, 0, src, int(bytes.size()), out.data(), n) != n)
+    return std::nullopt;
+  return out;
+}
+
+// UTF-16 to 8-bit text in `codePage`.
+Result<std::vector<uint8_t>> narrow(std::u16string_view text, UINT codePage) {
+  if (text.empty()) return std::vector<uint8_t>();
+  if (text.size() > size_t(INT32_MAX) / 4) return makeError(kNoTranslation, "text too long");
+  DWORD flags = codePage == CP_UTF8 ? WC_ERR_INVALID_CHARS : 0;
+  int n = WideCharToMultiByte(codePage, flags, text.data(), int(text.size()), nullptr, 0, nullptr,
+                              nullptr);
+  if (n <= 0) return makeError(kNoTranslation, "text has no form in code page %u", codePage);
+  std::vector<uint8_t> out(static_cast<size_t>(n));
+  WideCharToMultiByte(codePage, flags, text.data(), int(text.size()),
+                      reinterpret_cast<LPSTR>(out.data()), n, nullptr, nullptr);
+  return out;
+}
+
+std::u16string fromUtf16le(std::span<const uint8_t> bytes) {
+  std::u16string s(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < s.size(); ++i) s[i] = char16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  return s;
+}
+
+std::vector<uint8_t> toUtf16le(std::u16string_view s) {
+  std::vector<uint8_t> b;
+  b.reserve(s.size() * 2);
+  for (char16_t c : s) {
+    b.push_back(uint8_t(c));
+    b.push_back(uint8_t(c >> 8));
+  }
+  return b;
+}
+
+template <typename C>
+std::basic_string_view<C> upToNul(std::basic_string_view<C> s) {
+  size_t n = s.find(C(0));
+  return n == s.npos ? s : s.substr(0, n);
+}
+
+std::span<const uint8_t> bytesUpToNul(std::span<const uint8_t> b) {
+  auto it = std::find(b.begin(), b.end(), 0);
+  return b.first(size_t(it - b.begin()));
+}
+
+template <typename T>
+T* allocate(size_t count) {
+  if (count > SIZE_MAX / sizeof(T)) return nullptr;
+  void* p = CoTaskMemAlloc(count * sizeof(T));
+  if (p) std::memset(p, 0, count * sizeof(T));
+  return static_cast<T*>(p);
+}
+
+// --- stored -> PROPVARIANT --------------------------------------------------
+
+Result<LPSTR> lpstrOut(const Value& v, uint16_t codePage) {
+  std::vector<uint8_t> text;
+  if (codePage == kCodePageUnicode) {
+    auto wide = upToNul(std::u16string_view(fromUtf16le(v.bytes)));
+    auto n = narrow(wide, CP_ACP);
+    if (!n) return n.error();
+    text = std::move(n.value());
+  } else {
+    auto b = bytesUpToNul(v.bytes);
+    text.assign(b.begin(), b.end());
+  }
+  auto* p = allocate<char>(text.size() + 1);
+  if (!p) return outOfMemory();
+  if (!text.empty()) std::memcpy(p, text.data(), text.size());
+  return p;
+}
+
+Result<BSTR> bstrOut(const Value& v, uint16_t codePage) {
+  std::u16string text;
+  if (codePage == kCodePageUnicode) {
+    text = fromUtf16le(v.bytes);
+  } else {
+    auto w = widen(v.bytes, codePage);
+    text = w ? std::move(*w) : latin1(v.bytes);
+  }
+  // The stored count includes the terminator; the BSTR's length does not.
+  if (!text.empty() && text.back() == u'\0') text.pop_back();
+  BSTR b = SysAllocStringLen(text.data(), UINT(text.size()));
+  if (!b) return outOfMemory();
+  return b;
+}
+
+Result<LPWSTR> lpwstrOut(const Value& v) {
+  auto text = upToNul(std::u16string_view(v.text));
+  auto* p = allocate<WCHAR>(text.size() + 1);
+  if (!p) return outOfMemory();
+  std::copy(text.begin(), text.end(), p);
+  return p;
+}
+
+Result<void> clipOut(const Value& v, CLIPDATA& cd) {
+  cd.cbSize = ULONG(v.bytes.size() + 4);
+  cd.ulClipFmt = v.clipFormat;
+  cd.pClipData = allocate<BYTE>(v.bytes.size());
+  if (!cd.pClipData) return outOfMemory();
+  if (!v.bytes.empty()) std::memcpy(cd.pClipData, v.bytes.data(), v.bytes.size());
+  return {};
+}
+
+Result<void> scalarOut(const Value& v, PROPVARIANT& pv);
+
+Result<void> vectorOut(const Value& v, PROPVARIANT& pv) {
+  VARTYPE t = v.vt & VT_TYPEMASK;
+  switch (t) {
+    case VT_LPSTR:
+    case VT_BSTR:
+    case VT_LPWSTR:
+    case VT_CF:
+    case VT_VARIANT:
+      break;
+    default: {
+      // Packed fixed-size elements: their memory layout is their stored one.
+      size_t elem = 0;
+      switch (t) {
+        case VT_I1: case VT_UI1: elem = 1; break;
+        case VT_I2: case VT_UI2: case VT_BOOL: elem = 2; break;
+        case VT_I4: case VT_UI4: case VT_R4: case VT_ERROR: elem = 4; break;
+        case VT_CLSID: elem = 16; break;
+        default: elem = 8; break;
+      }
+      pv.cac.cElems = ULONG(v.bytes.size() / elem);
+      pv.cac.pElems = allocate<CHAR>(v.bytes.size());
+      if (!pv.cac.pElems) return outOfMemory();
+      if (!v.bytes.empty()) std::memcpy(pv.cac.pElems, v.bytes.data(), v.bytes.size());
+      return {};
+    }
+  }
+  const size_t n = v.elements.size();
+  pv.cac.cElems = ULONG(n);
+  switch (t) {
+    case VT_LPSTR:
+      pv.calpstr.pElems = allocate<LPSTR>(n);
+      if (!pv.calpstr.pElems) return outOfMemory();
+      for (size_t i = 0; i < n; ++i) {
+        auto s = lpstrOut(v.elements[i], pv.wReserved1);
+        if (!s) return s.error();
+        pv.calpstr.pElems[i] = *s;
+      }
+      return {};
+    case VT_BSTR:
+      pv.cabstr.pElems = allocate<BSTR>(n);
+      if (!pv.cabstr.pElems) return outOfMemory();
+      for (size_t i = 0; i < n; ++i) {
+        auto s = bstrOut(v.elements[i], pv.wReserved1);
+        if (!s) return s.error();
+        pv.cabstr.pElems[i] = *s;
+      }
+      return {};
+    case VT_LPWSTR:
+      pv.calpwstr.pElems = allocate<LPWSTR>(n);
+      if (!pv.calpwstr.pElems) return outOfMemory();
+      for (size_t i = 0; i < n; ++i) {
+        auto s = lpwstrOut(v.elements[i]);
+        if (!s) return s.error();
+        pv.calpwstr.pElems[i] = *s;
+      }
+      return {};
+    case VT_CF:
+      pv.caclipdata.pElems = allocate<CLIPDATA>(n);
+      if (!pv.caclipdata.pElems) return outOfMemory();
+      for (size_t i = 0; i < n; ++i) {
+        auto r = clipOut(v.elements[i], pv.caclipdata.pElems[i]);
+        if (!r) return r;
+      }
+      return {};
+    default:
+      pv.capropvar.pElems = allocate<PROPVARIANT>(n);
+      if (!pv.capropvar.pElems) return outOfMemory();
+      for (size_t i = 0; i < n; ++i) {
+        auto r = toPropVariant(v.elements[i], pv.wReserved1, &pv.capropvar.pElems[i]);
+        if (!r) return r;
+      }
+      return {};
+  }
+}
+
+Result<void> scalarOut(const Value& v, PROPVARIANT& pv) {
+  const uint64_t x = v.scalar;
+  switch (v.vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+      return {};
+    case VT_I1: pv.cVal = CHAR(x); return {};
+    case VT_UI1: pv.bVal = UCHAR(x); return {};
+    case VT_I2: pv.iVal = SHORT(x); return {};
+    case VT_UI2: pv.uiVal = USHORT(x); return {};
+    case VT_BOOL: pv.boolVal = VARIANT_BOOL(x); return {};
+    case VT_I4: case VT_ERROR: case VT_INT: pv.lVal = LONG(uint32_t(x)); return {};
+    case VT_UI4: case VT_UINT: pv.ulVal = ULONG(x); return {};
+    case VT_R4: {
+      uint32_t bits = uint32_t(x);
+      std::memcpy(&pv.fltVal, &bits, 4);
+      return {};
+    }
+    case VT_R8: case VT_DATE: std::memcpy(&pv.dblVal, &x, 8); return {};
+    case VT_CY: pv.cyVal.int64 = LONGLONG(x); return {};
+    case VT_I8: case VT_UI8: pv.uhVal.QuadPart = x; return {};
+    case VT_FILETIME:
+      pv.filetime.dwLowDateTime = DWORD(x);
+      pv.filetime.dwHighDateTime = DWORD(x >> 32);
+      return {};
+    case VT_DECIMAL:
+      std::memcpy(&pv.decVal, v.fixed.data(), sizeof(DECIMAL));
+      pv.vt = VT_DECIMAL;  // the DECIMAL's first word is the type
+      return {};
+    case VT_CLSID:
+      pv.puuid = allocate<CLSID>(1);
+      if (!pv.puuid) return outOfMemory();
+      *pv.puuid = guidFromBytes(v.fixed);
+      return {};
+    case VT_LPSTR: {
+      auto s = lpstrOut(v, pv.wReserved1);
+      if (!s) return s.error();
+      pv.pszVal = *s;
+      return {};
+    }
+    case VT_BSTR: {
+      auto s = bstrOut(v, pv.wReserved1);
+      if (!s) return s.error();
+      pv.bstrVal = *s;
+      return {};
+    }
+    case VT_LPWSTR: {
+      auto s = lpwstrOut(v);
+      if (!s) return s.error();
+      pv.pwszVal = *s;
+      return {};
+    }
+    case VT_BLOB:
+    case VT_BLOB_OBJECT:
+      pv.blob.cbSize = ULONG(v.bytes.size());
+      pv.blob.pBlobData = allocate<BYTE>(v.bytes.size());
+      if (!pv.blob.pBlobData) return outOfMemory();
+      if (!v.bytes.empty()) std::memcpy(pv.blob.pBlobData, v.bytes.data(), v.bytes.size());
+      return {};
+    case VT_CF:
+      pv.pclipdata = allocate<CLIPDATA>(1);
+      if (!pv.pclipdata) return outOfMemory();
+      return clipOut(v, *pv.pclipdata);
+    default:
+      return makeError(STG_E_INVALIDPARAMETER, "type 0x%04x has no PROPVARIANT form here", v.vt);
+  }
+}
+
+// --- PROPVARIANT -> stored ----------------------------------------------------
+
+Result<Value> lpstrIn(LPCSTR s, uint16_t codePage) {
+  Value v;
+  v.vt = VT_LPSTR;
+  std::string_view text = s ? std::string_view(s) : std::string_view();
+  if (codePage == kCodePageUnicode) {
+    // Windows reads the caller's bytes as ANSI text and stores UTF-16.
+    auto w = widen({reinterpret_cast<const uint8_t*>(text.data()), text.size()}, CP_ACP);
+    std::u16string wide = w ? *w : latin1({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+    wide.push_back(u'\0');
+    v.bytes = toUtf16le(wide);
+  } else {
+    // Stored as given: the bytes are taken to be in the set's code page.
+    v.bytes.assign(text.begin(), text.end());
+    v.bytes.push_back(0);
+  }
+  return v;
+}
+
+Result<Value> bstrIn(BSTR b, uint16_t codePage) {
+  Value v;
+  v.vt = VT_BSTR;
+  std::u16string_view text = b ? std::u16string_view(b, SysStringLen(b)) : std::u16string_view();
+  if (codePage == kCodePageUnicode) {
+    v.bytes = toUtf16le(text);
+    v.bytes.push_back(0);
+    v.bytes.push_back(0);
+  } else {
+    auto n = narrow(text, codePage);
+    if (!n) return n.error();
+    v.bytes = std::move(n.value());
+    v.bytes.push_back(0);
+  }
+  return v;
+}
+
+Value lpwstrIn(LPCWSTR s) {
+  Value v;
+  v.vt = VT_LPWSTR;
+  if (s) v.text = s;
+  v.text.push_back(u'\0');
+  return v;
+}
+
+Result<Value> clipIn(const CLIPDATA* cd) {
+  if (!cd) return makeError(STG_E_INVALIDPARAMETER, "VT_CF without CLIPDATA");
+  Value v;
+  v.vt = VT_CF;
+  v.clipFormat = cd->ulClipFmt;
+  size_t n = cd->cbSize > 4 ? cd->cbSize - 4 : 0;
+  if (n && !cd->pClipData) return makeError(STG_E_INVALIDPARAMETER, "VT_CF without data");
+  if (n) v.bytes.assign(cd->pClipData, cd->pClipData + n);
+  return v;
+}
+
+Result<Value> fromScalar(const PROPVARIANT& pv, uint16_t codePage) {
+  Value v;
+  v.vt = pv.vt;
+  switch (pv.vt) {
+    case VT_EMPTY: case VT_NULL: return v;
+    case VT_I1: v.scalar = uint8_t(pv.cVal); return v;
+    case VT_UI1: v.scalar = pv.bVal; return v;
+    case VT_I2: v.scalar = uint16_t(pv.iVal); return v;
+    case VT_UI2: v.scalar = pv.uiVal; return v;
+    case VT_BOOL: v.scalar = uint16_t(pv.boolVal); return v;
+    case VT_I4: case VT_ERROR: case VT_INT: v.scalar = uint32_t(pv.lVal); return v;
+    case VT_UI4: case VT_UINT: v.scalar = pv.ulVal; return v;
+    case VT_R4: {
+      uint32_t bits;
+      std::memcpy(&bits, &pv.fltVal, 4);
+      v.scalar = bits;
+      return v;
+    }
+    case VT_R8: case VT_DATE: std::memcpy(&v.scalar, &pv.dblVal, 8); return v;
+    case VT_CY: v.scalar = uint64_t(pv.cyVal.int64); return v;
+    case VT_I8: case VT_UI8: v.scalar = pv.uhVal.QuadPart; return v;
+    case VT_FILETIME:
+      v.scalar = pv.filetime.dwLowDateTime | (uint64_t(pv.filetime.dwHighDateTime) << 32);
+      return v;
+    case VT_DECIMAL:
+      std::memcpy(v.fixed.data(), &pv.decVal, sizeof(DECIMAL));
+      v.fixed[0] = v.fixed[1] = 0;  // wReserved, which overlays vt in memory
+      return v;
+    case VT_CLSID:
+      if (!pv.puuid) return makeError(STG_E_INVALIDPARAMETER, "VT_CLSID without a CLSID");
+      v.fixed = guidToBytes(*pv.puuid);
+      return v;
+    case VT_LPSTR: return lpstrIn(pv.pszVal, codePage);
+    case VT_BSTR: return bstrIn(pv.bstrVal, codePage);
+    case VT_LPWSTR: return lpwstrIn(pv.pwszVal);
+    case VT_BLOB:
+    case VT_BLOB_OBJECT:
+      if (pv.blob.cbSize && !pv.blob.pBlobData)
+        return makeError(STG_E_INVALIDPARAMETER, "blob without data");
+      if (pv.blob.cbSize) v.bytes.assign(pv.blob.pBlobData, pv.blob.pBlobData + pv.blob.cbSize);
+      return v;
+    case VT_CF: return clipIn(pv.pclipdata);
+    case VT_STREAM: case VT_STORAGE: case VT_STREAMED_OBJECT: case VT_STORED_OBJECT:
+    case VT_VERSIONED_STREAM:
+      return makeError(STG_E_PROPSETMISMATCHED, "type 0x%04x needs a non-simple set", pv.vt);
+    default:
+      return makeError(STG_E_INVALIDPARAMETER, "type 0x%04x cannot be stored", pv.vt);
+  }
+}
+
+Result<Value> fromVector(const PROPVARIANT& pv, uint16_t codePage) {
+  Value v;
+  v.vt = pv.vt;
+  const VARTYPE t = pv.vt & VT_TYPEMASK;
+  const ULONG n = pv.cac.cElems;
+  if (n && !pv.cac.pElems) return makeError(STG_E_INVALIDPARAMETER, "vector without elements");
+  size_t elem = 0;
+  switch (t) {
+    case VT_I1: case VT_UI1: elem = 1; break;
+    case VT_I2: case VT_UI2: case VT_BOOL: elem = 2; break;
+    case VT_I4: case VT_UI4: case VT_R4: case VT_ERROR: elem = 4; break;
+    case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: case VT_FILETIME: elem = 8; break;
+    case VT_CLSID: elem = 16; break;
+    default: break;
+  }
+  if (elem) {
+    if (n > kMaxSetSize / elem) return makeError(STG_E_INVALIDPARAMETER, "vector too large");
+    auto* b = reinterpret_cast<const uint8_t*>(pv.cac.pElems);
+    if (n) v.bytes.assign(b, b + size_t(n) * elem);
+    return v;
+  }
+  if (n > kMaxSetSize / 4) return makeError(STG_E_INVALIDPARAMETER, "vector too large");
+  v.elements.reserve(n);
+  for (ULONG i = 0; i < n; ++i) {
+    Result<Value> e = makeError(STG_E_INVALIDPARAMETER, "vector of type 0x%04x cannot be stored", pv.vt);
+    switch (t) {
+      case VT_LPSTR: e = lpstrIn(pv.calpstr.pElems[i], codePage); break;
+      case VT_BSTR: e = bstrIn(pv.cabstr.pElems[i], codePage); break;
+      case VT_LPWSTR: e = lpwstrIn(pv.calpwstr.pElems[i]); break;
+      case VT_CF: e = clipIn(&pv.caclipdata.pElems[i]); break;
+      case VT_VARIANT: {
+        const PROPVARIANT& x = pv.capropvar.pElems[i];
+        if (x.vt & (VT_VECTOR | VT_ARRAY | VT_BYREF) || x.vt == VT_VARIANT)
+          return makeError(STG_E_INVALIDPARAMETER, "variant element of type 0x%04x", x.vt);
+        e = fromScalar(x, codePage);
+        break;
+      }
+      default: break;
+    }
+    if (!e) return e.error();
+    v.elements.push_back(std::move(e.value()));
+  }
+  return v;
+}
+
+}  // namespace
+
+Result<void> toPropVariant(const Value& value, uint16_t codePage, PROPVARIANT* out) {
+  PropVariantInit(out);
+  if (value.vt & VT_ARRAY)
+    return makeError(STG_E_INVALIDPARAMETER, "arrays are kept as stored but not handed out");
+  out->vt = value.vt;
+  // wReserved1 carries the code page into the helpers and is cleared below.
+  out->wReserved1 = codePage;
+  auto r = (value.vt & VT_VECTOR) ? vectorOut(value, *out) : scalarOut(value, *out);
+  if (value.vt != VT_DECIMAL) out->wReserved1 = 0;
+  if (!r) {
+    PropVariantClear(out);
+    PropVariantInit(out);
+  }
+  return r;
+}
+
+Result<Value> fromPropVariant(const PROPVARIANT& pv, uint16_t codePage) {
+  if (pv.vt & VT_BYREF) {
+    // WriteMultiple stores the referenced value (Win32 WriteMultiple page).
+    PROPVARIANT x;
+    PropVariantInit(&x);
+    x.vt = pv.vt & ~VT_BYREF;
+    if (!pv.pcVal) return makeError(STG_E_INVALIDPARAMETER, "VT_BYREF with a null pointer");
+    switch (x.vt) {
+      case VT_I1: x.cVal = *pv.pcVal; break;
+      case VT_UI1: x.bVal = *pv.pbVal; break;
+      case VT_I2: x.iVal = *pv.piVal; break;
+      case VT_UI2: x.uiVal = *pv.puiVal; break;
+      case VT_I4: case VT_ERROR: x.lVal = *pv.plVal; break;
+      case VT_UI4: x.ulVal = *pv.pulVal; break;
+      case VT_INT: x.intVal = *pv.pintVal; break;
+      case VT_UINT: x.uintVal = *pv.puintVal; break;
+      case VT_R4: x.fltVal = *pv.pfltVal; break;
+      case VT_R8: x.dblVal = *pv.pdblVal; break;
+      case VT_DATE: x.date = *pv.pdate; break;
+      case VT_CY: x.cyVal = *pv.pcyVal; break;
+      case VT_BOOL: x.boolVal = *pv.pboolVal; break;
+      case VT_BSTR: x.bstrVal = *pv.pbstrVal; break;
+      case VT_DECIMAL: x.decVal = *pv.pdecVal; x.vt = VT_DECIMAL; break;
+      case VT_VARIANT: return fromPropVariant(*pv.pvarVal, codePage);
+      default:
+        return makeError(STG_E_INVALIDPARAMETER, "VT_BYREF of type 0x%04x", x.vt);
+    }
+    return fromScalar(x, codePage);
+  }
+  if (pv.vt & VT_ARRAY)
+    return makeError(STG_E_INVALIDPARAMETER, "arrays cannot be written through this layer");
+  if (pv.vt & VT_VECTOR) return fromVector(pv, codePage);
+  return fromScalar(pv, codePage);
+}
+
+std::u16string decodeName(const std::vector<uint8_t>& stored, uint16_t codePage) {
+  if (codePage == kCodePageUnicode)
+    return std::u16string(upToNul(std::u16string_view(fromUtf16le(stored))));
+  auto b = bytesUpToNul(stored);
+  auto w = widen(b, codePage);
+  return w ? *w : latin1(b);
+}
+
+Result<std::vector<uint8_t>> encodeName(std::u16string_view name, uint16_t codePage) {
+  if (codePage == kCodePageUnicode) {
+    auto b = toUtf16le(name);
+    b.push_back(0);
+    b.push_back(0);
+    return b;
+  }
+  auto n = narrow(name, codePage);
+  if (!n) {
+    // A code page the platform does not know: the Latin-1 form that
+    // decodeName gives back for it.
+    bool latin = std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x100; });
+    if (!latin || widen(std::vector<uint8_t>{'a'}, codePage)) return n.error();
+    n = std::vector<uint8_t>(name.begin(), name.end());
+  }
+  n->push_back(0);
+  return n;
+}
+
+}  // namespace velmora::propset
