@@ -1,0 +1,283 @@
+// The Stg* entry points: mode checks for a root (C.4 of our notes), the
+// file, the sharing locks, then the Document.
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "cfb/header.h"
+#include "cfb/property_set_hook.h"
+#include "cfb/storage.h"
+
+namespace velmora::cfb {
+
+namespace {
+
+constexpr DWORD kValidBits = 0x00000003 | 0x00000070 | 0x00001000 | 0x00010000 | 0x00020000 |
+                             0x00040000 | 0x00100000 | 0x00200000 | 0x00400000 | 0x04000000 |
+                             0x08000000;
+
+// The valid direct-mode roots of C.4; transacted, simple and SWMR modes are
+// not supported by this engine and answer STG_E_INVALIDFUNCTION.
+HRESULT checkOpenMode(DWORD mode) {
+  const DWORD access = mode & 3, share = mode & 0x70;
+  if ((mode & ~kValidBits) || access == 3) return STG_E_INVALIDFLAG;
+  if (share != 0 && share != 0x10 && share != 0x20 && share != 0x30 && share != 0x40)
+    return STG_E_INVALIDFLAG;
+  if (mode & (STGM_CREATE | STGM_CONVERT)) return STG_E_INVALIDFLAG;
+  if (mode & STGM_PRIORITY) {
+    if (mode & STGM_DELETEONRELEASE) return STG_E_INVALIDFUNCTION;
+    if (access != STGM_READ || (mode & (STGM_TRANSACTED | STGM_SIMPLE | STGM_NOSCRATCH | STGM_NOSNAPSHOT)))
+      return STG_E_INVALIDFLAG;
+    return S_OK;
+  }
+  if (mode & STGM_DELETEONRELEASE) return STG_E_INVALIDFLAG;
+  if (mode & (STGM_NOSCRATCH | STGM_NOSNAPSHOT)) return (mode & STGM_TRANSACTED) ? STG_E_INVALIDFUNCTION : STG_E_INVALIDFLAG;
+  if (mode & (STGM_TRANSACTED | STGM_SIMPLE | STGM_DIRECT_SWMR)) return STG_E_INVALIDFUNCTION;
+  if (access == STGM_READ) {
+    if (share == STGM_SHARE_EXCLUSIVE || share == STGM_SHARE_DENY_WRITE) return S_OK;
+    return STG_E_INVALIDFLAG;  // READ with DENY_NONE or DENY_READ is refused in direct mode
+  }
+  return share == STGM_SHARE_EXCLUSIVE ? S_OK : STG_E_INVALIDFLAG;
+}
+
+HRESULT checkCreateMode(DWORD mode) {
+  const DWORD access = mode & 3, share = mode & 0x70;
+  if ((mode & ~kValidBits) || access == 3) return STG_E_INVALIDFLAG;
+  if (mode & (STGM_PRIORITY | STGM_CONVERT | STGM_NOSCRATCH | STGM_NOSNAPSHOT)) return STG_E_INVALIDFLAG;
+  if (mode & (STGM_TRANSACTED | STGM_SIMPLE | STGM_DIRECT_SWMR)) return STG_E_INVALIDFUNCTION;
+  if (access == STGM_READ || share != STGM_SHARE_EXCLUSIVE) return STG_E_INVALIDFLAG;
+  return S_OK;
+}
+
+std::u16string fullPath(const std::string& native) {
+  char buf[PATH_MAX];
+  std::string abs = native;
+  if (::realpath(native.c_str(), buf)) abs = buf;
+  std::u16string out;
+  // UTF-8 back to UTF-16 for Stat's name.
+  for (size_t i = 0; i < abs.size();) {
+    uint32_t c = uint8_t(abs[i]);
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if (extra) c &= (0x3F >> extra);
+    for (int k = 1; k <= extra && i + k < abs.size(); ++k) c = (c << 6) | (uint8_t(abs[i + k]) & 0x3F);
+    i += size_t(extra) + 1;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(char16_t(0xD800 + (c >> 10)));
+      out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(char16_t(c));
+    }
+  }
+  return out;
+}
+
+HRESULT finishRoot(std::unique_ptr<Document> doc, DWORD mode, const std::string& native,
+                   bool deleteOnRelease, SharingLocks locks, IStorage** out) {
+  auto shared = std::make_shared<Shared>();
+  shared->doc = std::move(doc);
+  shared->locks = locks;
+  shared->nativePath = native;
+  if (!native.empty()) shared->path = fullPath(native);
+  shared->deleteOnRelease = deleteOnRelease;
+  auto node = std::make_shared<OpenNode>();
+  node->sid = 0;
+  *out = makeStorage(shared, node, mode, true);
+  return S_OK;
+}
+
+// Opens the root; a failed open closes the file, which drops its locks.
+HRESULT openRoot(const WCHAR* name, DWORD mode, IStorage** out) {
+  if (HRESULT hr = checkOpenMode(mode); FAILED(hr)) return hr;
+  std::string native = pathToUtf8(name);
+  const bool write = (mode & 3) != STGM_READ;
+  auto file = openPosixFile(native, write, Disposition::OpenExisting);
+  if (!file) return file.error().code;
+  SharingLocks locks;
+  if (auto r = locks.acquire(**file, mode); !r) return r.error().code;
+  auto doc = Document::open(std::move(file.value()), write);
+  if (!doc) return doc.error().code;
+  return finishRoot(std::move(doc.value()), mode, native, false, locks, out);
+}
+
+HRESULT createRoot(const WCHAR* name, DWORD mode, int version, IStorage** out) {
+  if (HRESULT hr = checkCreateMode(mode); FAILED(hr)) return hr;
+  std::string native;
+  bool temp = false;
+  if (name) {
+    native = pathToUtf8(name);
+  } else {
+    // No name: a scratch file that goes away with the storage.
+    const char* dir = std::getenv("TMPDIR");
+    std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/~stgXXXXXX";
+    int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) return STG_E_ACCESSDENIED;
+    ::close(fd);
+    native = tmpl;
+    temp = true;
+    mode |= STGM_CREATE;
+  }
+  auto file = openPosixFile(native, true,
+                            (mode & STGM_CREATE) ? Disposition::OpenOrCreate : Disposition::CreateNew);
+  if (!file) return file.error().code;
+  SharingLocks locks;
+  if (auto r = locks.acquire(**file, mode & ~STGM_CREATE); !r) return r.error().code;
+  if (auto r = (*file)->discard(); !r) return r.error().code;
+  auto doc = Document::create(std::move(file.value()), version);
+  if (!doc) return doc.error().code;
+  // Write the empty document now, so the file is a compound file at once.
+  if (auto r = doc.value()->commit(); !r) return r.error().code;
+  return finishRoot(std::move(doc.value()), mode & ~STGM_CREATE, native,
+                    temp || (mode & STGM_DELETEONRELEASE), locks, out);
+}
+
+// A C caller may pass NULL for a REFCLSID.
+[[gnu::noinline]] bool isNullPointer(const void* p) { return p == nullptr; }
+
+HRESULT toRequested(IStorage* stg, REFIID riid, void** out) {
+  if (IsEqualIID(riid, IID_IStorage)) {
+    *out = stg;
+    return S_OK;
+  }
+  HRESULT hr = stg->QueryInterface(riid, out);
+  stg->Release();
+  return hr;
+}
+
+}  // namespace
+
+HRESULT openStorageOnFile(std::unique_ptr<File> file, DWORD mode, IStorage** out) {
+  if (!out) return STG_E_INVALIDPOINTER;
+  *out = nullptr;
+  return atBoundary([&]() -> HRESULT {
+    auto doc = Document::open(std::move(file), (mode & 3) != STGM_READ);
+    if (!doc) return doc.error().code;
+    return finishRoot(std::move(doc.value()), mode, "", false, SharingLocks{}, out);
+  });
+}
+
+HRESULT createStorageOnFile(std::unique_ptr<File> file, int version, IStorage** out) {
+  if (!out) return STG_E_INVALIDPOINTER;
+  *out = nullptr;
+  return atBoundary([&]() -> HRESULT {
+    auto doc = Document::create(std::move(file), version);
+    if (!doc) return doc.error().code;
+    return finishRoot(std::move(doc.value()), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, "", false,
+                      SharingLocks{}, out);
+  });
+}
+
+}  // namespace velmora::cfb
+
+using namespace velmora::cfb;
+
+EXTERN_C HRESULT WINAPI StgIsStorageFile(const WCHAR* pwcsName) {
+  if (!pwcsName) return STG_E_INVALIDNAME;
+  return atBoundary([&]() -> HRESULT {
+    auto file = openPosixFile(pathToUtf8(pwcsName), false, Disposition::OpenExisting);
+    if (!file) return file.error().code;
+    uint8_t sig[8];
+    auto n = (*file)->readAt(0, sig);
+    if (!n || n.value() < 8) return S_FALSE;
+    return hasSignature(sig) ? S_OK : S_FALSE;
+  });
+}
+
+EXTERN_C HRESULT WINAPI StgOpenStorage(const WCHAR* pwcsName, IStorage* pstgPriority, DWORD grfMode,
+                                       SNB snbExclude, DWORD reserved, IStorage** ppstgOpen) {
+  if (!ppstgOpen) return STG_E_INVALIDPOINTER;
+  *ppstgOpen = nullptr;
+  return atBoundary([&]() -> HRESULT {
+    if (reserved) return STG_E_INVALIDPARAMETER;
+    if (snbExclude) return STG_E_INVALIDFUNCTION;  // exclusion lists are not supported
+    std::u16string path;
+    if (pstgPriority) {
+      // Reopen the priority storage's file in the new mode; the priority
+      // storage is released either way.
+      STATSTG st{};
+      HRESULT hr = pstgPriority->Stat(&st, STATFLAG_DEFAULT);
+      pstgPriority->Release();
+      if (FAILED(hr)) return hr;
+      path = st.pwcsName ? st.pwcsName : u"";
+      CoTaskMemFree(st.pwcsName);
+      pwcsName = path.c_str();
+    }
+    if (!pwcsName) return STG_E_INVALIDNAME;
+    return openRoot(pwcsName, grfMode, ppstgOpen);
+  });
+}
+
+EXTERN_C HRESULT WINAPI StgOpenStorageEx(const WCHAR* pwcsName, DWORD grfMode, DWORD stgfmt,
+                                         DWORD grfAttrs, STGOPTIONS* pStgOptions,
+                                         PSECURITY_DESCRIPTOR pSecurityDescriptor, REFIID riid,
+                                         void** ppObjectOpen) {
+  if (!ppObjectOpen) return STG_E_INVALIDPOINTER;
+  *ppObjectOpen = nullptr;
+  return atBoundary([&]() -> HRESULT {
+    if (stgfmt != STGFMT_STORAGE && stgfmt != STGFMT_ANY && stgfmt != STGFMT_DOCFILE)
+      return STG_E_INVALIDPARAMETER;
+    if (grfAttrs || pSecurityDescriptor) return STG_E_INVALIDPARAMETER;
+    if (pStgOptions && (stgfmt != STGFMT_DOCFILE || pStgOptions->usVersion == 0))
+      return STG_E_INVALIDPARAMETER;
+    if (!IsEqualIID(riid, IID_IStorage) && !IsEqualIID(riid, IID_IPropertySetStorage))
+      return E_NOINTERFACE;
+    if (!pwcsName) return STG_E_INVALIDNAME;
+    IStorage* stg = nullptr;
+    HRESULT hr = openRoot(pwcsName, grfMode, &stg);
+    if (FAILED(hr)) return hr;
+    return toRequested(stg, riid, ppObjectOpen);
+  });
+}
+
+EXTERN_C HRESULT WINAPI StgCreateDocfile(const WCHAR* pwcsName, DWORD grfMode, DWORD reserved,
+                                         IStorage** ppstgOpen) {
+  if (!ppstgOpen) return STG_E_INVALIDPOINTER;
+  *ppstgOpen = nullptr;
+  return atBoundary([&]() -> HRESULT {
+    if (reserved) return STG_E_INVALIDPARAMETER;
+    return createRoot(pwcsName, grfMode, 3, ppstgOpen);
+  });
+}
+
+EXTERN_C HRESULT WINAPI StgCreateStorageEx(const WCHAR* pwcsName, DWORD grfMode, DWORD stgfmt,
+                                           DWORD grfAttrs, STGOPTIONS* pStgOptions,
+                                           PSECURITY_DESCRIPTOR pSecurityDescriptor, REFIID riid,
+                                           void** ppObjectOpen) {
+  if (!ppObjectOpen) return STG_E_INVALIDPOINTER;
+  *ppObjectOpen = nullptr;
+  return atBoundary([&]() -> HRESULT {
+    if (stgfmt != STGFMT_STORAGE && stgfmt != STGFMT_ANY && stgfmt != STGFMT_DOCFILE)
+      return STG_E_INVALIDPARAMETER;
+    if (grfAttrs || pSecurityDescriptor) return STG_E_INVALIDPARAMETER;
+    int version = 3;
+    if (pStgOptions) {
+      if (stgfmt != STGFMT_DOCFILE || pStgOptions->usVersion == 0) return STG_E_INVALIDPARAMETER;
+      if (pStgOptions->ulSectorSize == 4096) version = 4;
+      else if (pStgOptions->ulSectorSize != 512 && pStgOptions->ulSectorSize != 0)
+        return STG_E_INVALIDPARAMETER;
+    }
+    if (!IsEqualIID(riid, IID_IStorage) && !IsEqualIID(riid, IID_IPropertySetStorage))
+      return E_NOINTERFACE;
+    IStorage* stg = nullptr;
+    HRESULT hr = createRoot(pwcsName, grfMode, version, &stg);
+    if (FAILED(hr)) return hr;
+    return toRequested(stg, riid, ppObjectOpen);
+  });
+}
+
+EXTERN_C HRESULT WINAPI ReadClassStg(IStorage* pStg, CLSID* pclsid) {
+  if (!pStg || !pclsid) return E_INVALIDARG;
+  STATSTG st{};
+  HRESULT hr = pStg->Stat(&st, STATFLAG_NONAME);
+  if (FAILED(hr)) return hr;
+  *pclsid = st.clsid;
+  return S_OK;
+}
+
+EXTERN_C HRESULT WINAPI WriteClassStg(IStorage* pStg, REFCLSID rclsid) {
+  if (!pStg) return E_INVALIDARG;
+  if (isNullPointer(&rclsid)) return STG_E_INVALIDPOINTER;
+  return pStg->SetClass(rclsid);
+}

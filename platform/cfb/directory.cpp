@@ -1,0 +1,373 @@
+// The directory.
+//
+// Reading never depends on the trees' colours or balance: real producers
+// write all-red, all-black and unbalanced trees (B.7, B.9). Each storage's
+// children are collected by an iterative walk with a visited set, then
+// sorted, so lookups work even when a producer's tree is out of order;
+// duplicate names keep the first in walk order.
+//
+// Writing keeps every tree a valid red-black tree: a change in a storage
+// rebuilds that storage's tree balanced from its sorted children, all levels
+// black but a partial last level, which is red. That satisfies [MS-CFB]
+// 2.6.4 (black root, no red-red pair, ordered) and equal black height.
+// TODO: rebuilding costs O(children) per insert or delete and rewrites the
+// sibling links of the whole storage; a storage with thousands of children
+// would rather take the classic rotations.
+#include "cfb/directory.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/byte_reader.h"
+#include "base/little_endian.h"
+
+namespace velmora::cfb {
+
+char16_t upperCase(char16_t c) {
+  if (c < 0x61) return c;
+  if (c <= 0x7A) return char16_t(c - 0x20);
+  if (c < 0xE0) return c == 0xB5 ? char16_t(0x39C) : c;
+  if (c <= 0xFE) return c == 0xF7 ? c : char16_t(c - 0x20);
+  if (c == 0xFF) return 0x178;
+  if (c >= 0x100 && c <= 0x17F) {
+    bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
+    if (oddUpper) return (c & 1) ? c : char16_t(c - 1);
+    return (c & 1) ? char16_t(c - 1) : c;
+  }
+  if (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) return char16_t(c - 0x20);
+  if (c == 0x3C2) return 0x3A3;
+  if (c >= 0x430 && c <= 0x44F) return char16_t(c - 0x20);
+  if (c >= 0x450 && c <= 0x45F) return char16_t(c - 0x50);
+  if (c >= 0xFF41 && c <= 0xFF5A) return char16_t(c - 0x20);
+  return c;
+}
+
+int compareNames(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char16_t x = upperCase(a[i]), y = upperCase(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
+DirEntry decodeEntry(std::span<const uint8_t> bytes, bool v3) {
+  base::ByteReader r(bytes);
+  DirEntry e;
+  auto nameBytes = r.bytes(64);
+  uint16_t len = r.u16();
+  // B.5: clamp the length and let it, not the NUL, decide.
+  len = std::min<uint16_t>(len, 64) & ~1u;
+  size_t chars = len >= 2 ? len / 2 - 1 : 0;
+  for (size_t i = 0; i < chars && !nameBytes.empty(); ++i)
+    e.name.push_back(char16_t(base::loadLE16(&nameBytes[2 * i])));
+  e.rawType = r.u8();
+  switch (e.rawType) {
+    case 1: e.type = EntryType::Storage; break;
+    case 2: e.type = EntryType::Stream; break;
+    case 5: e.type = EntryType::Root; break;
+    default: e.type = EntryType::Unused; break;
+  }
+  e.color = r.u8();
+  e.left = r.u32();
+  e.right = r.u32();
+  e.child = r.u32();
+  e.clsid.Data1 = r.u32();
+  e.clsid.Data2 = r.u16();
+  e.clsid.Data3 = r.u16();
+  auto d4 = r.bytes(8);
+  if (!d4.empty()) std::memcpy(e.clsid.Data4, d4.data(), 8);
+  e.stateBits = r.u32();
+  e.ctime = r.u64();
+  e.mtime = r.u64();
+  e.start = r.u32();
+  uint64_t size = r.u64();
+  // Version 3 keeps only the low 32 bits of a stream size, and some writers
+  // leave garbage in the high word; ignore it rather than refuse the file.
+  e.size = v3 ? (size & 0xFFFFFFFFu) : size;
+  if (e.type == EntryType::Stream) {
+    // Streams carry no class, bits or times (B.5); report them as zero.
+    e.clsid = CLSID{};
+    e.stateBits = 0;
+    e.ctime = e.mtime = 0;
+    e.child = kNoStream;
+  }
+  if (e.type == EntryType::Storage) {
+    e.start = 0;
+    e.size = 0;
+  }
+  return e;
+}
+
+void encodeEntry(const DirEntry& e, std::span<uint8_t> out) {
+  std::memset(out.data(), 0, kDirEntrySize);
+  uint8_t* p = out.data();
+  if (e.type == EntryType::Unused) {
+    base::storeLE32(p + 0x44, kNoStream);
+    base::storeLE32(p + 0x48, kNoStream);
+    base::storeLE32(p + 0x4C, kNoStream);
+    return;
+  }
+  size_t n = std::min<size_t>(e.name.size(), kMaxNameChars);
+  for (size_t i = 0; i < n; ++i) base::storeLE16(p + 2 * i, e.name[i]);
+  base::storeLE16(p + 0x40, uint16_t((n + 1) * 2));
+  p[0x42] = uint8_t(e.type);
+  p[0x43] = e.color;
+  base::storeLE32(p + 0x44, e.left);
+  base::storeLE32(p + 0x48, e.right);
+  base::storeLE32(p + 0x4C, e.type == EntryType::Stream ? kNoStream : e.child);
+  if (e.type != EntryType::Stream) {
+    base::storeLE32(p + 0x50, e.clsid.Data1);
+    base::storeLE16(p + 0x54, e.clsid.Data2);
+    base::storeLE16(p + 0x56, e.clsid.Data3);
+    std::memcpy(p + 0x58, e.clsid.Data4, 8);
+    base::storeLE32(p + 0x60, e.stateBits);
+    base::storeLE64(p + 0x64, e.type == EntryType::Root ? 0 : e.ctime);
+    base::storeLE64(p + 0x6C, e.mtime);
+  }
+  if (e.type == EntryType::Storage) {
+    base::storeLE32(p + 0x74, 0);
+  } else {
+    base::storeLE32(p + 0x74, e.size == 0 ? kEndOfChain : e.start);
+    base::storeLE64(p + 0x78, e.size);
+  }
+}
+
+Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const Header& h) {
+  std::unique_ptr<Directory> dir(new Directory(fat, pager));
+  dir->m_v3 = h.majorVersion == 3;
+  const uint64_t nsect = pager.fileSectors();
+  if (h.firstDirSector == kEndOfChain || h.firstDirSector == kFreeSect)
+    return CFB_CORRUPT("the header names no directory");
+  CFB_TRY(dir->m_chain.load(h.firstDirSector, nsect, "directory"));
+  const uint32_t S = h.sectorSize();
+  const uint32_t perSector = S / kDirEntrySize;
+  uint64_t total = dir->m_chain.sectorCount() * perSector;
+  if (total > kMaxRegSid) total = kMaxRegSid;
+  dir->m_entries.resize(size_t(total));
+  std::vector<uint8_t> buf(S);
+  for (size_t i = 0; i < dir->m_chain.sectorCount(); ++i) {
+    CFB_TRY(pager.read(dir->m_chain.sectors()[i], 0, buf, false));
+    for (uint32_t j = 0; j < perSector && i * perSector + j < total; ++j)
+      dir->m_entries[i * perSector + j] =
+          decodeEntry(std::span<const uint8_t>(buf).subspan(j * kDirEntrySize, kDirEntrySize),
+                      dir->m_v3);
+  }
+  dir->m_dirtySectors.assign(dir->m_chain.sectorCount(), false);
+  auto& entries = dir->m_entries;
+  if (entries.empty() || entries[0].type != EntryType::Root)
+    return CFB_CORRUPT("directory entry 0 has type %u, not root", entries.empty() ? 0u : entries[0].rawType);
+
+  // Walk every tree with explicit stacks; a visited set catches loops and
+  // nodes shared between storages.
+  const size_t n = entries.size();
+  std::vector<bool> visited(n, false);
+  dir->m_parent.assign(n, kNoStream);
+  visited[0] = true;
+  std::vector<StreamId> storages{0};
+  std::vector<StreamId> stack;
+  while (!storages.empty()) {
+    StreamId st = storages.back();
+    storages.pop_back();
+    auto& kids = dir->m_children[st];
+    stack.clear();
+    if (entries[st].child != kNoStream) stack.push_back(entries[st].child);
+    while (!stack.empty()) {
+      StreamId sid = stack.back();
+      stack.pop_back();
+      if (sid >= n)
+        return CFB_CORRUPT("directory link to entry %u; the directory has %zu entries", sid, n);
+      if (visited[sid]) return CFB_CORRUPT("directory entry %u is reached twice", sid);
+      visited[sid] = true;
+      const DirEntry& e = entries[sid];
+      if (e.type != EntryType::Storage && e.type != EntryType::Stream)
+        return CFB_CORRUPT("directory entry %u in the tree of %u has type %u", sid, st, e.rawType);
+      if (e.name.empty()) return CFB_CORRUPT("directory entry %u has an empty name", sid);
+      kids.push_back(sid);
+      dir->m_parent[sid] = st;
+      if (e.left != kNoStream) stack.push_back(e.left);
+      if (e.right != kNoStream) stack.push_back(e.right);
+      if (e.type == EntryType::Storage) storages.push_back(sid);
+    }
+    std::stable_sort(kids.begin(), kids.end(), [&](StreamId a, StreamId b) {
+      return compareNames(entries[a].name, entries[b].name) < 0;
+    });
+    auto last = std::unique(kids.begin(), kids.end(), [&](StreamId a, StreamId b) {
+      return compareNames(entries[a].name, entries[b].name) == 0;
+    });
+    for (auto it = last; it != kids.end(); ++it) dir->m_parent[*it] = kNoStream;
+    kids.erase(last, kids.end());
+  }
+  for (StreamId sid = 1; sid < n; ++sid)
+    if (entries[sid].type == EntryType::Unused) dir->m_free.push_back(sid);
+  std::reverse(dir->m_free.begin(), dir->m_free.end());
+  return dir;
+}
+
+std::unique_ptr<Directory> Directory::createEmpty(Fat& fat, Pager& pager, const Header& h) {
+  std::unique_ptr<Directory> dir(new Directory(fat, pager));
+  dir->m_v3 = h.majorVersion == 3;
+  DirEntry root;
+  root.name = u"Root Entry";
+  root.type = EntryType::Root;
+  root.rawType = 5;
+  dir->m_entries.push_back(root);
+  dir->m_parent.push_back(kNoStream);
+  dir->m_children[0];
+  dir->m_allDirty = true;
+  return dir;
+}
+
+void Directory::touch(StreamId sid) {
+  const uint32_t perSector = m_pager.sectorSize() / kDirEntrySize;
+  size_t k = sid / perSector;
+  if (k < m_dirtySectors.size()) m_dirtySectors[k] = true;
+  m_pager.markDirty();
+}
+
+const std::vector<StreamId>& Directory::children(StreamId sid) const {
+  static const std::vector<StreamId> kNone;
+  auto it = m_children.find(sid);
+  return it == m_children.end() ? kNone : it->second;
+}
+
+std::optional<StreamId> Directory::find(StreamId storage, std::u16string_view name) const {
+  const auto& kids = children(storage);
+  auto it = std::lower_bound(kids.begin(), kids.end(), name, [&](StreamId a, std::u16string_view n) {
+    return compareNames(m_entries[a].name, n) < 0;
+  });
+  if (it != kids.end() && compareNames(m_entries[*it].name, name) == 0) return *it;
+  return std::nullopt;
+}
+
+StreamId Directory::parentOf(StreamId sid) const {
+  return sid < m_parent.size() ? m_parent[sid] : kNoStream;
+}
+
+bool Directory::reachable(StreamId sid) const {
+  return sid == 0 || (sid < m_parent.size() && m_parent[sid] != kNoStream);
+}
+
+void Directory::setLinks(StreamId sid, StreamId left, StreamId right, uint8_t color) {
+  DirEntry& e = m_entries[sid];
+  if (e.left == left && e.right == right && e.color == color) return;
+  e.left = left;
+  e.right = right;
+  e.color = color;
+  touch(sid);
+}
+
+StreamId Directory::buildBalanced(const std::vector<StreamId>& v, size_t lo, size_t hi, int depth,
+                                  int maxDepth) {
+  if (lo >= hi) return kNoStream;
+  size_t mid = lo + (hi - lo) / 2;
+  StreamId l = buildBalanced(v, lo, mid, depth + 1, maxDepth);
+  StreamId r = buildBalanced(v, mid + 1, hi, depth + 1, maxDepth);
+  uint8_t color = (depth == maxDepth && depth > 0) ? 0 : 1;
+  setLinks(v[mid], l, r, color);
+  return v[mid];
+}
+
+void Directory::rebuildTree(StreamId storage) {
+  const auto& kids = m_children[storage];
+  int maxDepth = 0;
+  while ((size_t(2) << maxDepth) - 1 < kids.size()) ++maxDepth;
+  // With n children the midpoint tree has depth floor(log2 n); colour its
+  // deepest level red unless that level is full, and the tree is a valid
+  // red-black tree (all levels above are full).
+  if (kids.size() == (size_t(2) << maxDepth) - 1) maxDepth = -1;
+  StreamId top = buildBalanced(kids, 0, kids.size(), 0, maxDepth);
+  DirEntry& st = m_entries[storage];
+  if (st.child != top) {
+    st.child = top;
+    touch(storage);
+  }
+}
+
+Result<StreamId> Directory::add(StreamId parent, DirEntry e) {
+  StreamId sid;
+  if (!m_free.empty()) {
+    sid = m_free.back();
+    m_free.pop_back();
+  } else {
+    if (m_entries.size() >= kMaxRegSid) return base::makeError(STG_E_MEDIUMFULL, "directory is full");
+    sid = StreamId(m_entries.size());
+    m_entries.emplace_back();
+    m_parent.push_back(kNoStream);
+  }
+  e.left = e.right = kNoStream;
+  if (e.type == EntryType::Storage) e.child = kNoStream;
+  e.rawType = uint8_t(e.type);
+  m_entries[sid] = std::move(e);
+  m_parent[sid] = parent;
+  auto& kids = m_children[parent];
+  auto it = std::lower_bound(kids.begin(), kids.end(), m_entries[sid].name,
+                             [&](StreamId a, const std::u16string& n) {
+                               return compareNames(m_entries[a].name, n) < 0;
+                             });
+  kids.insert(it, sid);
+  if (m_entries[sid].type == EntryType::Storage) m_children[sid];
+  touch(sid);
+  rebuildTree(parent);
+  return sid;
+}
+
+void Directory::remove(StreamId sid) {
+  StreamId parent = m_parent[sid];
+  if (parent != kNoStream) {
+    auto& kids = m_children[parent];
+    kids.erase(std::remove(kids.begin(), kids.end(), sid), kids.end());
+  }
+  m_children.erase(sid);
+  m_entries[sid] = DirEntry{};
+  m_entries[sid].color = 0;
+  m_parent[sid] = kNoStream;
+  m_free.push_back(sid);
+  touch(sid);
+  if (parent != kNoStream) rebuildTree(parent);
+}
+
+void Directory::rename(StreamId sid, std::u16string newName) {
+  StreamId parent = m_parent[sid];
+  m_entries[sid].name = std::move(newName);
+  touch(sid);
+  if (parent == kNoStream) return;
+  auto& kids = m_children[parent];
+  std::sort(kids.begin(), kids.end(), [&](StreamId a, StreamId b) {
+    return compareNames(m_entries[a].name, m_entries[b].name) < 0;
+  });
+  rebuildTree(parent);
+}
+
+Result<void> Directory::flush(Header& h) {
+  const uint32_t S = m_pager.sectorSize();
+  const uint32_t perSector = S / kDirEntrySize;
+  uint64_t need = (m_entries.size() + perSector - 1) / perSector;
+  uint64_t had = m_chain.sectorCount();
+  if (need > had) {
+    CFB_TRY(m_chain.resize(need));
+    m_dirtySectors.resize(need, true);
+  }
+  std::vector<uint8_t> buf(S);
+  for (uint64_t k = 0; k < m_chain.sectorCount(); ++k) {
+    if (!m_allDirty && !m_dirtySectors[k]) continue;
+    for (uint32_t j = 0; j < perSector; ++j) {
+      size_t sid = k * perSector + j;
+      auto slot = std::span<uint8_t>(buf).subspan(j * kDirEntrySize, kDirEntrySize);
+      if (sid < m_entries.size()) {
+        encodeEntry(m_entries[sid], slot);
+      } else {
+        encodeEntry(DirEntry{}, slot);
+      }
+    }
+    CFB_TRY(m_chain.write(k * S, buf));
+  }
+  std::fill(m_dirtySectors.begin(), m_dirtySectors.end(), false);
+  m_allDirty = false;
+  h.firstDirSector = m_chain.start();
+  h.numDirSectors = h.majorVersion == 4 ? uint32_t(m_chain.sectorCount()) : 0;
+  return {};
+}
+
+}  // namespace velmora::cfb

@@ -1,0 +1,96 @@
+// The directory ([MS-CFB] 2.6): 128-byte entries, the name order of 2.6.4,
+// the sibling trees of every storage and their lookups.
+#pragma once
+#include <wtypes.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "cfb/chain_stream.h"
+#include "cfb/header.h"
+
+namespace velmora::cfb {
+
+enum class EntryType : uint8_t { Unused = 0, Storage = 1, Stream = 2, Root = 5 };
+
+struct DirEntry {
+  std::u16string name;
+  EntryType type = EntryType::Unused;
+  uint8_t rawType = 0;
+  uint8_t color = 1;  // 0 red, 1 black
+  StreamId left = kNoStream;
+  StreamId right = kNoStream;
+  StreamId child = kNoStream;
+  CLSID clsid{};
+  uint32_t stateBits = 0;
+  uint64_t ctime = 0;
+  uint64_t mtime = 0;
+  SectorId start = kEndOfChain;
+  uint64_t size = 0;
+};
+
+// Orders names as [MS-CFB] 2.6.4 does: shorter first, then code unit by code
+// unit after simple upper-casing. Returns <0, 0 or >0.
+int compareNames(std::u16string_view a, std::u16string_view b);
+char16_t upperCase(char16_t c);
+
+DirEntry decodeEntry(std::span<const uint8_t> bytes, bool v3);
+void encodeEntry(const DirEntry& e, std::span<uint8_t> out);
+
+class Directory {
+ public:
+  // Reads the whole directory chain, checks the root and every storage's
+  // tree (B.5, B.7): ids in range, no loops, no node shared between trees,
+  // reachable entries typed as storage or stream with a name. The children
+  // of each storage are kept sorted in name order.
+  [[nodiscard]] static Result<std::unique_ptr<Directory>> load(Fat& fat, Pager& pager,
+                                                               const Header& header);
+  static std::unique_ptr<Directory> createEmpty(Fat& fat, Pager& pager, const Header& header);
+
+  size_t count() const { return m_entries.size(); }
+  DirEntry& entry(StreamId sid) { return m_entries[sid]; }
+  const DirEntry& entry(StreamId sid) const { return m_entries[sid]; }
+  void touch(StreamId sid);  // the entry changed and must be written at commit
+
+  // The children of storage `sid` in name order (the enumeration order).
+  const std::vector<StreamId>& children(StreamId sid) const;
+  std::optional<StreamId> find(StreamId storage, std::u16string_view name) const;
+  StreamId parentOf(StreamId sid) const;
+  bool reachable(StreamId sid) const;
+
+  // Adds a child under `parent` (the caller made sure the name is new) and
+  // rebalances the parent's tree.
+  [[nodiscard]] Result<StreamId> add(StreamId parent, DirEntry e);
+  // Turns `sid` into an unused entry and takes it out of its parent's tree;
+  // the caller frees its data and its children first.
+  void remove(StreamId sid);
+  void rename(StreamId sid, std::u16string newName);
+
+  // Writes the changed entries into the directory chain (growing it as
+  // needed) and fills the header's directory fields.
+  [[nodiscard]] Result<void> flush(Header& header);
+
+ private:
+  Directory(Fat& fat, Pager& pager) : m_chain(fat, pager), m_pager(pager) {}
+  void rebuildTree(StreamId storage);
+  StreamId buildBalanced(const std::vector<StreamId>& v, size_t lo, size_t hi, int depth,
+                         int maxDepth);
+  void setLinks(StreamId sid, StreamId left, StreamId right, uint8_t color);
+
+  FatChain m_chain;
+  Pager& m_pager;
+  bool m_v3 = true;
+  std::vector<DirEntry> m_entries;
+  std::vector<StreamId> m_parent;
+  std::unordered_map<StreamId, std::vector<StreamId>> m_children;
+  std::vector<StreamId> m_free;
+  std::vector<bool> m_dirtySectors;
+  bool m_allDirty = false;
+};
+
+}  // namespace velmora::cfb

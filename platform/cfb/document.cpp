@@ -1,0 +1,272 @@
+#include "cfb/document.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velmora::cfb {
+
+Result<std::unique_ptr<Document>> Document::open(std::unique_ptr<File> file, bool writable) {
+  std::unique_ptr<Document> doc(new Document());
+  CFB_ASSIGN(size, file->size());
+  uint8_t head[kHeaderSize] = {};
+  CFB_ASSIGN(got, file->readAt(0, head));
+  CFB_ASSIGN(h, decodeHeader(std::span<const uint8_t>(head, got), size));
+  doc->m_header = h;
+  doc->m_file = std::move(file);
+  doc->m_writable = writable;
+  doc->m_pager = std::make_unique<Pager>(*doc->m_file, h.sectorShift, size);
+  CFB_ASSIGN(fat, Fat::open(*doc->m_pager, h));
+  doc->m_fat = std::move(fat);
+  CFB_ASSIGN(dir, Directory::load(*doc->m_fat, *doc->m_pager, h));
+  doc->m_dir = std::move(dir);
+  doc->m_mini = std::make_unique<MiniFat>(*doc->m_fat, *doc->m_pager);
+  return doc;
+}
+
+Result<std::unique_ptr<Document>> Document::create(std::unique_ptr<File> file, int version) {
+  std::unique_ptr<Document> doc(new Document());
+  Header h;
+  h.majorVersion = uint16_t(version);
+  h.sectorShift = version == 4 ? 12 : 9;
+  doc->m_header = h;
+  doc->m_file = std::move(file);
+  doc->m_writable = true;
+  doc->m_fresh = true;
+  doc->m_pager = std::make_unique<Pager>(*doc->m_file, h.sectorShift, 0);
+  doc->m_fat = Fat::createEmpty(*doc->m_pager, h);
+  doc->m_dir = Directory::createEmpty(*doc->m_fat, *doc->m_pager, h);
+  doc->m_mini = std::make_unique<MiniFat>(*doc->m_fat, *doc->m_pager);
+  doc->m_mini->markLoadedEmpty();
+  doc->m_pager->markDirty();
+  return doc;
+}
+
+Result<void> Document::checkWritable() const {
+  if (!m_writable) return base::makeError(STG_E_ACCESSDENIED, "the storage is read-only");
+  return m_pager->checkWritable();
+}
+
+Result<void> Document::ensureMini() {
+  if (m_mini->loaded()) return {};
+  const DirEntry& root = m_dir->entry(0);
+  return m_mini->load(m_header, root.start, root.size);
+}
+
+Result<Document::StreamState*> Document::state(StreamId sid) {
+  StreamState& st = m_streams[sid];
+  if (st.loaded) return &st;
+  const DirEntry& e = m_dir->entry(sid);
+  st.chain = std::make_unique<FatChain>(*m_fat, *m_pager);
+  if (e.size == 0) {
+    st.mini = true;
+  } else if (e.size < kMiniStreamCutoff) {
+    st.mini = true;
+    CFB_TRY(ensureMini());
+    CFB_ASSIGN(minis, m_mini->walk(e.start, (e.size + kMiniSectorSize - 1) / kMiniSectorSize));
+    st.minis = std::move(minis);
+  } else {
+    st.mini = false;
+    const uint32_t S = m_pager->sectorSize();
+    CFB_TRY(st.chain->load(e.start, (e.size + S - 1) / S, "stream"));
+  }
+  st.loaded = true;
+  return &st;
+}
+
+Result<void> Document::readMini(StreamState& st, uint64_t offset, std::span<uint8_t> out) {
+  size_t done = 0;
+  while (done < out.size()) {
+    uint64_t pos = offset + done;
+    uint64_t idx = pos / kMiniSectorSize;
+    if (idx >= st.minis.size())
+      return CFB_CORRUPT("mini chain of %zu sectors is shorter than its stream", st.minis.size());
+    uint32_t within = uint32_t(pos % kMiniSectorSize);
+    size_t n = std::min<size_t>(kMiniSectorSize - within, out.size() - done);
+    CFB_TRY(m_mini->read(st.minis[idx], within, out.subspan(done, n)));
+    done += n;
+  }
+  return {};
+}
+
+Result<void> Document::writeMini(StreamState& st, uint64_t offset, std::span<const uint8_t> data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    uint64_t pos = offset + done;
+    uint64_t idx = pos / kMiniSectorSize;
+    if (idx >= st.minis.size()) return CFB_CORRUPT("mini write past the stream's chain");
+    uint32_t within = uint32_t(pos % kMiniSectorSize);
+    size_t n = std::min<size_t>(kMiniSectorSize - within, data.size() - done);
+    CFB_TRY(m_mini->write(st.minis[idx], within, data.subspan(done, n)));
+    done += n;
+  }
+  return {};
+}
+
+Result<size_t> Document::readStream(StreamId sid, uint64_t offset, std::span<uint8_t> out) {
+  const DirEntry& e = m_dir->entry(sid);
+  if (offset >= e.size) return size_t(0);
+  size_t n = size_t(std::min<uint64_t>(out.size(), e.size - offset));
+  CFB_ASSIGN(st, state(sid));
+  if (st->mini) {
+    CFB_TRY(readMini(*st, offset, out.first(n)));
+  } else {
+    CFB_TRY(st->chain->read(offset, out.first(n), false));
+  }
+  return n;
+}
+
+Result<void> Document::resizeMini(StreamState& st, uint64_t oldSize, uint64_t newSize) {
+  CFB_TRY(ensureMini());
+  size_t need = size_t((newSize + kMiniSectorSize - 1) / kMiniSectorSize);
+  if (need < st.minis.size()) {
+    for (size_t i = need; i < st.minis.size(); ++i) m_mini->release(st.minis[i]);
+    st.minis.resize(need);
+    if (need > 0) m_mini->setNext(st.minis.back(), kEndOfChain);
+    return {};
+  }
+  // Bytes past the old end inside its last mini sector may hold leftovers.
+  if (newSize > oldSize && oldSize % kMiniSectorSize && !st.minis.empty()) {
+    uint8_t zeros[kMiniSectorSize] = {};
+    uint32_t within = uint32_t(oldSize % kMiniSectorSize);
+    CFB_TRY(m_mini->write(st.minis[size_t(oldSize / kMiniSectorSize)], within,
+                          std::span<const uint8_t>(zeros, kMiniSectorSize - within)));
+  }
+  static const uint8_t kZeros[kMiniSectorSize] = {};
+  while (st.minis.size() < need) {
+    CFB_ASSIGN(m, m_mini->allocate());
+    if (!st.minis.empty()) m_mini->setNext(st.minis.back(), m);
+    st.minis.push_back(m);
+    CFB_TRY(m_mini->write(m, 0, kZeros));
+  }
+  return {};
+}
+
+Result<void> Document::setStreamSize(StreamId sid, uint64_t newSize) {
+  CFB_TRY(checkWritable());
+  DirEntry& e = m_dir->entry(sid);
+  const uint64_t oldSize = e.size;
+  if (newSize == oldSize) return {};
+  if (v3() && newSize > kV3MaxStreamSize)
+    return base::makeError(STG_E_MEDIUMFULL, "a version 3 stream cannot pass 2 GB");
+  CFB_ASSIGN(st, state(sid));
+  const uint32_t S = m_pager->sectorSize();
+  const bool newMini = newSize < kMiniStreamCutoff;
+  if (st->mini == newMini) {
+    if (newMini) {
+      CFB_TRY(resizeMini(*st, oldSize, newSize));
+    } else {
+      uint64_t oldCap = st->chain->byteCapacity();
+      if (newSize > oldSize && oldSize < oldCap) {
+        std::vector<uint8_t> zeros(size_t(std::min(newSize, oldCap) - oldSize), 0);
+        CFB_TRY(st->chain->write(oldSize, zeros));
+      }
+      CFB_TRY(st->chain->resize((newSize + S - 1) / S));
+    }
+  } else {
+    // Across the cutoff: at most 4096 bytes move.
+    std::vector<uint8_t> keep(size_t(std::min(oldSize, newSize)));
+    if (!keep.empty()) {
+      if (st->mini) CFB_TRY(readMini(*st, 0, keep));
+      else CFB_TRY(st->chain->read(0, keep, false));
+    }
+    if (st->mini) {
+      CFB_TRY(resizeMini(*st, oldSize, 0));
+      st->mini = false;
+      CFB_TRY(st->chain->resize((newSize + S - 1) / S));
+      if (!keep.empty()) CFB_TRY(st->chain->write(0, keep));
+    } else {
+      CFB_TRY(st->chain->clear());
+      st->mini = true;
+      CFB_TRY(resizeMini(*st, 0, newSize));
+      if (!keep.empty()) CFB_TRY(writeMini(*st, 0, keep));
+    }
+  }
+  e.size = newSize;
+  e.start = newSize == 0 ? kEndOfChain
+                         : (st->mini ? (st->minis.empty() ? kEndOfChain : st->minis[0])
+                                     : st->chain->start());
+  m_dir->touch(sid);
+  return {};
+}
+
+Result<void> Document::writeStream(StreamId sid, uint64_t offset, std::span<const uint8_t> data) {
+  CFB_TRY(checkWritable());
+  if (data.empty()) return {};
+  uint64_t end = offset + data.size();
+  if (end < offset || (v3() && end > kV3MaxStreamSize))
+    return base::makeError(STG_E_MEDIUMFULL, "write past the largest stream size");
+  if (end > m_dir->entry(sid).size) CFB_TRY(setStreamSize(sid, end));
+  CFB_ASSIGN(st, state(sid));
+  if (st->mini) {
+    CFB_TRY(writeMini(*st, offset, data));
+  } else {
+    CFB_TRY(st->chain->write(offset, data));
+    DirEntry& e = m_dir->entry(sid);
+    if (e.start != st->chain->start()) {
+      e.start = st->chain->start();
+      m_dir->touch(sid);
+    }
+  }
+  m_pager->markDirty();
+  return {};
+}
+
+Result<void> Document::freeStream(StreamId sid) {
+  CFB_TRY(checkWritable());
+  DirEntry& e = m_dir->entry(sid);
+  if (e.type == EntryType::Stream && e.size > 0) {
+    CFB_ASSIGN(st, state(sid));
+    if (st->mini) CFB_TRY(resizeMini(*st, e.size, 0));
+    else CFB_TRY(st->chain->clear());
+  }
+  m_streams.erase(sid);
+  return {};
+}
+
+Result<void> Document::destroy(StreamId sid) {
+  // Depth-first with an explicit stack: children go before their storage.
+  std::vector<std::pair<StreamId, bool>> stack{{sid, false}};
+  while (!stack.empty()) {
+    auto [cur, expanded] = stack.back();
+    if (!expanded && m_dir->entry(cur).type == EntryType::Storage) {
+      stack.back().second = true;
+      for (StreamId k : m_dir->children(cur)) stack.push_back({k, false});
+      continue;
+    }
+    stack.pop_back();
+    CFB_TRY(freeStream(cur));
+    m_dir->remove(cur);
+  }
+  return {};
+}
+
+Result<void> Document::commit() {
+  if (!m_writable || !hasChanges()) return {};
+  CFB_TRY(m_pager->checkWritable());
+  auto r = commitImpl();
+  if (!r) return m_pager->markBroken(r.error());
+  return {};
+}
+
+Result<void> Document::commitImpl() {
+  Header h = m_header;
+  if (m_mini->loaded()) {
+    CFB_TRY(m_mini->flush(h));
+    DirEntry& root = m_dir->entry(0);
+    SectorId start = m_mini->streamSize() ? m_mini->streamStart() : kEndOfChain;
+    if (root.start != start || root.size != m_mini->streamSize()) {
+      root.start = start;
+      root.size = m_mini->streamSize();
+      m_dir->touch(0);
+    }
+  }
+  CFB_TRY(m_dir->flush(h));
+  CFB_TRY(m_fat->prepareCommit(h));
+  CFB_TRY(m_pager->commit(h, m_fat->sectorsInUse()));
+  m_fat->commitDone();
+  m_header = h;
+  m_fresh = false;
+  return {};
+}
+
+}  // namespace velmora::cfb

@@ -1,0 +1,314 @@
+// The FAT and DIFAT.
+//
+// Two views of every entry: the committed one (as the last committed header
+// reaches it on disk, read a FAT sector at a time and kept) and the working
+// one (a copy of each FAT sector the open storage has changed). A sector may
+// be allocated only when both views call it free: the working view so that
+// two chains never share it, the committed view so that no write lands on
+// the old image before the commit point (invariants 1 and 6 of pager.cpp).
+//
+// Tolerated on load (B.2): FREESECT ending the DIFAT chain, zero padding in
+// the last DIFAT sector, FAT sectors not marked FATSECT (the marks are
+// rewritten in memory from the DIFAT), garbage past the end of the file.
+#include "cfb/fat.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/little_endian.h"
+
+namespace velmora::cfb {
+
+Fat::Fat(Pager& pager, const Header& header)
+    : m_pager(pager),
+      m_shift(header.sectorShift),
+      m_E(header.entriesPerSector()),
+      m_v3(header.majorVersion == 3) {}
+
+std::unique_ptr<Fat> Fat::createEmpty(Pager& pager, const Header& header) {
+  return std::unique_ptr<Fat>(new Fat(pager, header));
+}
+
+Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h) {
+  std::unique_ptr<Fat> fat(new Fat(pager, h));
+  const uint64_t nsect = pager.fileSectors();
+  fat->m_committedSectors = nsect;
+  fat->m_highWater = nsect;
+  const uint32_t E = fat->m_E;
+  auto& locs = fat->m_fatLocations;
+  for (uint32_t i = 0; i < kHeaderDifatEntries && locs.size() < h.numFatSectors; ++i) {
+    SectorId s = h.difat[i];
+    if (s == kFreeSect) break;
+    if (s >= nsect)
+      return CFB_CORRUPT("header DIFAT entry %u is sector %u; the file has %llu sectors", i, s,
+                         (unsigned long long)nsect);
+    locs.push_back(s);
+  }
+  if (h.numFatSectors > kHeaderDifatEntries && locs.size() == kHeaderDifatEntries) {
+    SectorId cur = h.firstDifatSector;
+    std::unordered_set<SectorId> seen;
+    std::vector<uint8_t> buf(h.sectorSize());
+    while (cur != kEndOfChain && cur != kFreeSect && locs.size() < h.numFatSectors) {
+      if (cur >= nsect)
+        return CFB_CORRUPT("DIFAT sector %u lies outside the file's %llu sectors", cur,
+                           (unsigned long long)nsect);
+      if (!seen.insert(cur).second || seen.size() > nsect)
+        return CFB_CORRUPT("DIFAT chain loops at sector %u", cur);
+      fat->m_difatLocations.push_back(cur);
+      CFB_TRY(pager.read(cur, 0, buf, false));
+      for (uint32_t i = 0; i + 1 < E && locs.size() < h.numFatSectors; ++i) {
+        SectorId s = base::loadLE32(&buf[4 * i]);
+        if (s == kFreeSect) break;
+        if (s >= nsect)
+          return CFB_CORRUPT("DIFAT sector %u entry %u is sector %u; the file has %llu sectors",
+                             cur, i, s, (unsigned long long)nsect);
+        locs.push_back(s);
+      }
+      cur = base::loadLE32(&buf[4 * (E - 1)]);
+    }
+  }
+  // A last DIFAT sector padded with zeros instead of FREESECT (seen in the
+  // wild) lists sector 0 repeatedly past the real entries.
+  while (locs.size() > kHeaderDifatEntries && locs.size() > h.numFatSectors && locs.back() == 0)
+    locs.pop_back();
+  std::unordered_set<SectorId> unique;
+  for (SectorId s : locs) {
+    if (!unique.insert(s).second) return CFB_CORRUPT("FAT sector %u is listed twice in the DIFAT", s);
+    fat->m_marks[s] = kFatSect;
+  }
+  for (SectorId s : fat->m_difatLocations) {
+    if (fat->m_marks.count(s)) return CFB_CORRUPT("sector %u is both a FAT and a DIFAT sector", s);
+    fat->m_marks[s] = kDifSect;
+  }
+  if (locs.empty()) return CFB_CORRUPT("the DIFAT lists no FAT sector");
+  return fat;
+}
+
+SectorId Fat::rangeLockSector() const { return SectorId((kRangeLockOffset >> m_shift) - 1); }
+
+Result<std::vector<uint32_t>*> Fat::committedSector(uint32_t k) {
+  if (auto it = m_committed.find(k); it != m_committed.end()) return &it->second;
+  std::vector<uint32_t> entries(m_E, kFreeSect);
+  if (k < m_fatLocations.size()) {
+    std::vector<uint8_t> buf(size_t(m_E) * 4);
+    CFB_TRY(m_pager.read(m_fatLocations[k], 0, buf, false));
+    for (uint32_t i = 0; i < m_E; ++i) {
+      uint64_t id = uint64_t(k) * m_E + i;
+      uint32_t v = base::loadLE32(&buf[4 * i]);
+      if (id >= m_committedSectors) v = kFreeSect;  // B.2.6: truncate to the file
+      if (auto m = m_marks.find(SectorId(id)); m != m_marks.end()) v = m->second;
+      entries[i] = v;
+      // Free entries of a sector seen for the first time are free in both
+      // views, since no change can precede the load.
+      if (v == kFreeSect && id < m_committedSectors && !m_working.count(k) &&
+          SectorId(id) != rangeLockSector() && m_reusableSet.insert(SectorId(id)).second)
+        m_reusable.push_back(SectorId(id));
+    }
+  }
+  return &m_committed.emplace(k, std::move(entries)).first->second;
+}
+
+Result<std::vector<uint32_t>*> Fat::workingSector(uint32_t k) {
+  if (auto it = m_working.find(k); it != m_working.end()) return &it->second;
+  CFB_ASSIGN(c, committedSector(k));
+  return &m_working.emplace(k, *c).first->second;
+}
+
+Result<uint32_t> Fat::entry(SectorId id) {
+  if (id >= m_highWater)
+    return CFB_CORRUPT("sector %u lies outside the file's %llu sectors", id,
+                       (unsigned long long)m_highWater);
+  uint32_t k = id / m_E;
+  if (auto it = m_working.find(k); it != m_working.end()) return it->second[id % m_E];
+  CFB_ASSIGN(c, committedSector(k));
+  return (*c)[id % m_E];
+}
+
+Result<void> Fat::setEntry(SectorId id, uint32_t value) {
+  if (id >= m_highWater) return CFB_CORRUPT("FAT update of sector %u past the end", id);
+  CFB_ASSIGN(w, workingSector(id / m_E));
+  (*w)[id % m_E] = value;
+  m_pager.markDirty();
+  return {};
+}
+
+Result<bool> Fat::committedInUse(SectorId id) {
+  if (id >= m_committedSectors) return false;
+  CFB_ASSIGN(c, committedSector(id / m_E));
+  return (*c)[id % m_E] != kFreeSect;
+}
+
+Result<std::vector<SectorId>> Fat::walk(SectorId start, uint64_t maxSectors, const char* what) {
+  std::vector<SectorId> out;
+  if (start == kEndOfChain || start == kFreeSect) return out;
+  std::unordered_set<SectorId> seen;
+  SectorId cur = start;
+  while (cur != kEndOfChain && out.size() < maxSectors) {
+    if (cur >= m_highWater)
+      return CFB_CORRUPT("%s chain reaches sector %u; the file has %llu sectors", what, cur,
+                         (unsigned long long)m_highWater);
+    if (!seen.insert(cur).second) return CFB_CORRUPT("%s chain loops at sector %u", what, cur);
+    out.push_back(cur);
+    CFB_ASSIGN(next, entry(cur));
+    if (!isRegularSector(next) && next != kEndOfChain)
+      return CFB_CORRUPT("%s chain: sector %u has FAT value 0x%08X", what, cur, next);
+    cur = next;
+  }
+  return out;
+}
+
+Result<SectorId> Fat::allocate() {
+  while (!m_reusable.empty()) {
+    SectorId s = m_reusable.back();
+    m_reusable.pop_back();
+    m_reusableSet.erase(s);
+    CFB_ASSIGN(v, entry(s));
+    CFB_ASSIGN(used, committedInUse(s));
+    if (v == kFreeSect && !used) {
+      CFB_TRY(setEntry(s, kEndOfChain));
+      return s;
+    }
+  }
+  SectorId s = SectorId(m_highWater);
+  if (s == rangeLockSector()) {
+    // [MS-CFB] 2.8: the range-lock sector is allocated and never holds data.
+    ++m_highWater;
+    CFB_TRY(setEntry(s, kEndOfChain));
+    s = SectorId(m_highWater);
+  }
+  if (m_v3 && sectorOffset(s, m_shift) + (1u << m_shift) > kV3MaxFileSize)
+    return base::makeError(STG_E_MEDIUMFULL, "a version 3 file cannot grow past 2 GB");
+  if (s >= kMaxRegSect) return base::makeError(STG_E_MEDIUMFULL, "sector numbers exhausted");
+  ++m_highWater;
+  CFB_TRY(setEntry(s, kEndOfChain));
+  return s;
+}
+
+Result<void> Fat::release(SectorId id) {
+  CFB_TRY(setEntry(id, kFreeSect));
+  CFB_ASSIGN(used, committedInUse(id));
+  if (used) {
+    m_pendingFree.push_back(id);
+  } else if (m_reusableSet.insert(id).second) {
+    m_reusable.push_back(id);
+  }
+  return {};
+}
+
+Result<void> Fat::prepareCommit(Header& h) {
+  m_newFatLocations = m_fatLocations;
+  m_newDifatLocations = m_difatLocations;
+  const uint32_t perDifat = m_E - 1;
+  // FAT sectors that describe sectors the file gains are rewritten whole, so
+  // no stale entry past the old end survives.
+  for (uint64_t id = m_committedSectors; id < m_highWater; id += m_E)
+    CFB_TRY(workingSector(uint32_t(id / m_E)));
+  if (m_highWater > m_committedSectors) CFB_TRY(workingSector(uint32_t((m_highWater - 1) / m_E)));
+
+  std::vector<bool> difatDirty;
+  for (int round = 0;; ++round) {
+    if (round > 10000) return CFB_CORRUPT("FAT placement does not converge");
+    bool changed = false;
+    while (uint64_t(m_newFatLocations.size()) * m_E < m_highWater) {
+      CFB_ASSIGN(s, allocate());
+      CFB_TRY(setEntry(s, kFatSect));
+      m_newFatLocations.push_back(s);
+      changed = true;
+    }
+    std::vector<uint32_t> keys;
+    for (auto& kv : m_working) keys.push_back(kv.first);
+    for (uint32_t k : keys) {
+      if (k >= m_newFatLocations.size()) continue;
+      SectorId loc = m_newFatLocations[k];
+      if (k < m_fatLocations.size() && loc == m_fatLocations[k]) {
+        // Invariant 1: a changed FAT sector moves; its old place is freed
+        // only in the new image.
+        CFB_ASSIGN(s, allocate());
+        CFB_TRY(setEntry(s, kFatSect));
+        CFB_TRY(release(loc));
+        m_newFatLocations[k] = s;
+        changed = true;
+      }
+    }
+    if (changed) continue;
+    size_t nFat = m_newFatLocations.size();
+    size_t nDif = nFat > kHeaderDifatEntries ? (nFat - kHeaderDifatEntries + perDifat - 1) / perDifat : 0;
+    while (m_newDifatLocations.size() < nDif) {
+      CFB_ASSIGN(s, allocate());
+      CFB_TRY(setEntry(s, kDifSect));
+      m_newDifatLocations.push_back(s);
+      changed = true;
+    }
+    if (changed) continue;
+    difatDirty.assign(nDif, false);
+    for (size_t j = 0; j < nDif; ++j) {
+      bool dirty = j >= m_difatLocations.size() || j + 1 == m_difatLocations.size();
+      for (size_t i = 0; i < perDifat && !dirty; ++i) {
+        size_t k = kHeaderDifatEntries + j * perDifat + i;
+        SectorId oldV = k < m_fatLocations.size() ? m_fatLocations[k] : kFreeSect;
+        SectorId newV = k < nFat ? m_newFatLocations[k] : kFreeSect;
+        dirty = oldV != newV;
+      }
+      if (j + 1 < nDif && j + 1 < m_difatLocations.size() &&
+          m_newDifatLocations[j + 1] != m_difatLocations[j + 1])
+        dirty = true;
+      difatDirty[j] = dirty;
+      if (dirty && j < m_difatLocations.size() && m_newDifatLocations[j] == m_difatLocations[j]) {
+        CFB_ASSIGN(s, allocate());
+        CFB_TRY(setEntry(s, kDifSect));
+        CFB_TRY(release(m_newDifatLocations[j]));
+        m_newDifatLocations[j] = s;
+        changed = true;
+      }
+    }
+    if (!changed) break;
+  }
+
+  // Write the changed FAT sectors at their new places.
+  std::vector<uint8_t> buf(size_t(m_E) * 4);
+  for (auto& [k, entries] : m_working) {
+    if (k >= m_newFatLocations.size()) {
+      for (uint32_t i = 0; i < m_E; ++i)
+        if (entries[i] != kFreeSect) return CFB_CORRUPT("FAT entry beyond the FAT's capacity");
+      continue;
+    }
+    for (uint32_t i = 0; i < m_E; ++i) {
+      uint64_t id = uint64_t(k) * m_E + i;
+      base::storeLE32(&buf[4 * i], id < m_highWater ? entries[i] : kFreeSect);
+    }
+    CFB_TRY(m_pager.write(m_newFatLocations[k], 0, buf, true));
+  }
+  const size_t nFat = m_newFatLocations.size();
+  for (size_t j = 0; j < difatDirty.size(); ++j) {
+    if (!difatDirty[j]) continue;
+    for (size_t i = 0; i < perDifat; ++i) {
+      size_t k = kHeaderDifatEntries + j * perDifat + i;
+      base::storeLE32(&buf[4 * i], k < nFat ? m_newFatLocations[k] : kFreeSect);
+    }
+    SectorId next = j + 1 < m_newDifatLocations.size() ? m_newDifatLocations[j + 1] : kEndOfChain;
+    base::storeLE32(&buf[4 * perDifat], next);
+    CFB_TRY(m_pager.write(m_newDifatLocations[j], 0, buf, true));
+  }
+  h.numFatSectors = uint32_t(nFat);
+  for (uint32_t i = 0; i < kHeaderDifatEntries; ++i)
+    h.difat[i] = i < nFat ? m_newFatLocations[i] : kFreeSect;
+  h.numDifatSectors = uint32_t(m_newDifatLocations.size());
+  h.firstDifatSector = m_newDifatLocations.empty() ? kEndOfChain : m_newDifatLocations[0];
+  return {};
+}
+
+void Fat::commitDone() {
+  for (auto& [k, entries] : m_working) m_committed[k] = std::move(entries);
+  m_working.clear();
+  m_fatLocations = std::move(m_newFatLocations);
+  m_difatLocations = std::move(m_newDifatLocations);
+  m_marks.clear();
+  for (SectorId s : m_fatLocations) m_marks[s] = kFatSect;
+  for (SectorId s : m_difatLocations) m_marks[s] = kDifSect;
+  m_committedSectors = m_highWater;
+  for (SectorId s : m_pendingFree)
+    if (m_reusableSet.insert(s).second) m_reusable.push_back(s);
+  m_pendingFree.clear();
+}
+
+}  // namespace velmora::cfb

@@ -1,0 +1,84 @@
+// The FAT and the DIFAT ([MS-CFB] 2.3, 2.5): next-sector lookups from FAT
+// sectors read on demand, bounded and cycle-checked chain walks, allocation
+// that respects the commit invariants, and the copy-on-write placement of
+// the tables themselves at commit.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "cfb/header.h"
+#include "cfb/pager.h"
+
+namespace velmora::cfb {
+
+class Fat {
+ public:
+  // Reads the DIFAT (the header's entries and the DIFAT sector chain) and
+  // checks it (B.2); FAT sectors themselves are read when first needed.
+  [[nodiscard]] static Result<std::unique_ptr<Fat>> open(Pager& pager, const Header& header);
+  // An empty FAT for a new file.
+  static std::unique_ptr<Fat> createEmpty(Pager& pager, const Header& header);
+
+  // The working value of sector `id`'s entry. Entries past the committed
+  // end of the file read as FREESECT (B.2.6).
+  [[nodiscard]] Result<uint32_t> entry(SectorId id);
+  [[nodiscard]] Result<void> setEntry(SectorId id, uint32_t value);
+  // True when the committed image uses sector `id` (its committed entry is
+  // not FREESECT); such a sector is never written (invariant 1).
+  [[nodiscard]] Result<bool> committedInUse(SectorId id);
+
+  // The chain from `start`, at most `maxSectors` long (extra sectors are
+  // ignored). Fails with STG_E_DOCFILECORRUPT on an id outside the file, a
+  // loop, or a special value inside the chain.
+  [[nodiscard]] Result<std::vector<SectorId>> walk(SectorId start, uint64_t maxSectors,
+                                                   const char* what);
+
+  // A sector free in both the working and the committed image, marked
+  // ENDOFCHAIN. STG_E_MEDIUMFULL when a version 3 file would pass 2 GB.
+  [[nodiscard]] Result<SectorId> allocate();
+  // Frees `id` in the working FAT; reusable at once if the committed image
+  // never used it, otherwise only after the next commit (invariant 6).
+  [[nodiscard]] Result<void> release(SectorId id);
+
+  // Sectors the new image spans.
+  uint64_t sectorsInUse() const { return m_highWater; }
+  uint64_t sectorLimit() const { return m_highWater; }
+
+  // Places the changed FAT and DIFAT sectors in fresh sectors, writes them
+  // through the pager and fills the header's table fields.
+  [[nodiscard]] Result<void> prepareCommit(Header& header);
+  // The header landed: the working tables become the committed ones.
+  void commitDone();
+
+  uint32_t fatSectorCount() const { return uint32_t(m_fatLocations.size()); }
+  const std::vector<SectorId>& fatLocations() const { return m_fatLocations; }
+  const std::vector<SectorId>& difatLocations() const { return m_difatLocations; }
+
+ private:
+  Fat(Pager& pager, const Header& header);
+  [[nodiscard]] Result<std::vector<uint32_t>*> committedSector(uint32_t k);
+  [[nodiscard]] Result<std::vector<uint32_t>*> workingSector(uint32_t k);
+  SectorId rangeLockSector() const;
+
+  Pager& m_pager;
+  uint32_t m_shift;
+  uint32_t m_E;  // entries per FAT sector
+  bool m_v3;
+  uint64_t m_committedSectors = 0;
+  uint64_t m_highWater = 0;
+  std::vector<SectorId> m_fatLocations;     // committed DIFAT: FAT index -> sector
+  std::vector<SectorId> m_difatLocations;   // committed DIFAT sector chain
+  std::vector<SectorId> m_newFatLocations;
+  std::vector<SectorId> m_newDifatLocations;
+  std::unordered_map<SectorId, uint32_t> m_marks;  // FATSECT/DIFSECT of the committed tables
+  std::unordered_map<uint32_t, std::vector<uint32_t>> m_committed;
+  std::unordered_map<uint32_t, std::vector<uint32_t>> m_working;
+  std::vector<SectorId> m_reusable;
+  std::unordered_set<SectorId> m_reusableSet;
+  std::vector<SectorId> m_pendingFree;
+};
+
+}  // namespace velmora::cfb

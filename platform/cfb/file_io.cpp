@@ -1,0 +1,237 @@
+// POSIX file access for the engine. Reads and writes retry on EINTR and on
+// short transfers; locks are open-file-description locks, which belong to
+// this open of the file rather than to the process, so two opens in one
+// process exclude each other as two processes do.
+#include "cfb/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace velmora::cfb {
+
+IoCounters& ioCounters() {
+  static IoCounters counters;
+  return counters;
+}
+
+HRESULT hresultFromErrno(int err, bool writing) {
+  switch (err) {
+    case ENOENT: return STG_E_FILENOTFOUND;
+    case ENOTDIR: case ENAMETOOLONG: return STG_E_PATHNOTFOUND;
+    case EACCES: case EPERM: case EROFS: case EISDIR: return STG_E_ACCESSDENIED;
+    case EMFILE: case ENFILE: return STG_E_TOOMANYOPENFILES;
+    case ENOMEM: return STG_E_INSUFFICIENTMEMORY;
+    case ENOSPC: case EDQUOT: case EFBIG: return STG_E_MEDIUMFULL;
+    case EAGAIN: return STG_E_LOCKVIOLATION;
+    default: return writing ? STG_E_WRITEFAULT : STG_E_READFAULT;
+  }
+}
+
+std::string pathToUtf8(const char16_t* p) {
+  std::string out;
+  for (; *p; ++p) {
+    uint32_t c = *p;
+    if (c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(p[1]) - 0xDC00);
+      ++p;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += char(0xE0 | (c >> 12));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    } else {
+      out += char(0xF0 | (c >> 18));
+      out += char(0x80 | ((c >> 12) & 0x3F));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+class PosixFile final : public File {
+ public:
+  explicit PosixFile(int fd) : m_fd(fd) {}
+  ~PosixFile() override { ::close(m_fd); }  // not retried: the descriptor is gone either way
+
+  Result<size_t> readAt(uint64_t offset, std::span<uint8_t> out) override {
+    size_t done = 0;
+    while (done < out.size()) {
+      ssize_t n = ::pread(m_fd, out.data() + done, out.size() - done, off_t(offset + done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return base::makeError(hresultFromErrno(errno, false), "pread at %llu: %s",
+                               (unsigned long long)(offset + done), std::strerror(errno));
+      }
+      if (n == 0) break;
+      done += size_t(n);
+    }
+    ioCounters().bytesRead += done;
+    ioCounters().reads++;
+    return done;
+  }
+
+  Result<void> writeAt(uint64_t offset, std::span<const uint8_t> data) override {
+    size_t done = 0;
+    while (done < data.size()) {
+      ssize_t n = ::pwrite(m_fd, data.data() + done, data.size() - done, off_t(offset + done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return base::makeError(hresultFromErrno(errno, true), "pwrite at %llu: %s",
+                               (unsigned long long)(offset + done), std::strerror(errno));
+      }
+      done += size_t(n);
+    }
+    ioCounters().bytesWritten += done;
+    ioCounters().writes++;
+    return {};
+  }
+
+  Result<void> sync() override {
+    ioCounters().syncs++;
+    while (::fsync(m_fd) != 0) {
+      if (errno == EINTR) continue;
+      return base::makeError(hresultFromErrno(errno, true), "fsync: %s", std::strerror(errno));
+    }
+    return {};
+  }
+
+  Result<uint64_t> size() override {
+    struct stat st;
+    if (::fstat(m_fd, &st) != 0)
+      return base::makeError(hresultFromErrno(errno, false), "fstat: %s", std::strerror(errno));
+    return uint64_t(st.st_size);
+  }
+
+  Result<void> extend(uint64_t newSize) override {
+    CFB_ASSIGN(current, size());
+    if (newSize <= current) return {};
+    while (::ftruncate(m_fd, off_t(newSize)) != 0) {
+      if (errno == EINTR) continue;
+      return base::makeError(hresultFromErrno(errno, true), "ftruncate to %llu: %s",
+                             (unsigned long long)newSize, std::strerror(errno));
+    }
+    return {};
+  }
+
+  Result<void> discard() override {
+    while (::ftruncate(m_fd, 0) != 0) {
+      if (errno == EINTR) continue;
+      return base::makeError(hresultFromErrno(errno, true), "ftruncate: %s", std::strerror(errno));
+    }
+    return {};
+  }
+
+  Result<bool> tryLock(uint64_t offset, bool exclusive) override {
+    struct flock fl = lockRecord(offset, exclusive ? F_WRLCK : F_RDLCK);
+    while (::fcntl(m_fd, F_OFD_SETLK, &fl) != 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EACCES) return false;
+      return base::makeError(hresultFromErrno(errno, false), "lock at %llu: %s",
+                             (unsigned long long)offset, std::strerror(errno));
+    }
+    return true;
+  }
+
+  Result<bool> heldByOthers(uint64_t offset, bool exclusive) override {
+    struct flock fl = lockRecord(offset, exclusive ? F_WRLCK : F_RDLCK);
+    while (::fcntl(m_fd, F_OFD_GETLK, &fl) != 0) {
+      if (errno == EINTR) continue;
+      return base::makeError(hresultFromErrno(errno, false), "lock test at %llu: %s",
+                             (unsigned long long)offset, std::strerror(errno));
+    }
+    return fl.l_type != F_UNLCK;
+  }
+
+  void unlock(uint64_t offset) override {
+    struct flock fl = lockRecord(offset, F_UNLCK);
+    while (::fcntl(m_fd, F_OFD_SETLK, &fl) != 0 && errno == EINTR) {
+    }
+  }
+
+ private:
+  static struct flock lockRecord(uint64_t offset, short type) {
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = off_t(offset);
+    fl.l_len = 1;
+    fl.l_pid = 0;  // required by OFD locks
+    return fl;
+  }
+  int m_fd;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<File>> openPosixFile(const std::string& path, bool write,
+                                            Disposition disposition) {
+  int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+  if (disposition == Disposition::CreateNew) flags |= O_CREAT | O_EXCL;
+  if (disposition == Disposition::OpenOrCreate) flags |= O_CREAT;
+  if (write && disposition != Disposition::CreateNew) {
+    // Windows refuses to open a read-only file for writing; a process with
+    // privileges here would succeed, so test the mode bits ourselves.
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0)
+      return base::makeError(STG_E_ACCESSDENIED, "%s is read-only", path.c_str());
+  }
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    HRESULT hr = errno == EEXIST ? STG_E_FILEALREADYEXISTS : hresultFromErrno(errno, write);
+    if (hr == STG_E_FILENOTFOUND) {
+      // A missing folder on the way is a missing path, not a missing file.
+      auto slash = path.rfind('/');
+      if (slash != std::string::npos && slash > 0) {
+        struct stat st;
+        if (::stat(path.substr(0, slash).c_str(), &st) != 0) hr = STG_E_PATHNOTFOUND;
+      }
+    }
+    return base::makeError(hr, "open %s: %s", path.c_str(), std::strerror(errno));
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return base::makeError(STG_E_ACCESSDENIED, "%s is a directory", path.c_str());
+  }
+  return std::unique_ptr<File>(new PosixFile(fd));
+}
+
+Result<size_t> MemoryFile::readAt(uint64_t offset, std::span<uint8_t> out) {
+  if (offset >= m_bytes.size()) return size_t(0);
+  size_t n = std::min<uint64_t>(out.size(), m_bytes.size() - offset);
+  std::memcpy(out.data(), m_bytes.data() + offset, n);
+  ioCounters().bytesRead += n;
+  return n;
+}
+
+Result<void> MemoryFile::writeAt(uint64_t offset, std::span<const uint8_t> data) {
+  if (offset + data.size() > m_bytes.size()) m_bytes.resize(offset + data.size());
+  std::memcpy(m_bytes.data() + offset, data.data(), data.size());
+  ioCounters().bytesWritten += data.size();
+  return {};
+}
+
+Result<void> MemoryFile::extend(uint64_t newSize) {
+  if (newSize > m_bytes.size()) m_bytes.resize(newSize);
+  return {};
+}
+
+}  // namespace velmora::cfb

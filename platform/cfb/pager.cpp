@@ -1,0 +1,169 @@
+// The pager and the commit protocol.
+//
+// Invariants of a commit (the code cites them by number):
+//  1. No commit writes a sector that the committed header reaches, directly
+//     or through the FAT, DIFAT, mini FAT or directory. Pager::write asserts
+//     this through its callers: chains copy a committed sector to a fresh one
+//     before changing it (FatChain::write), tables move likewise
+//     (Fat::prepareCommit).
+//  2. Changed streams, tables and directory sectors go to sectors free in the
+//     committed image or past its end; the old image's sectors are freed only
+//     in the new image's FAT.
+//  3. All those writes are synced before the header is written.
+//  4. The header is one aligned 512-byte write, then synced; it is the single
+//     commit point.
+//  5. Before the header write the file on disk is the old document; after
+//     it, the new one.
+//  6. Sectors freed by a commit become allocatable only after that commit
+//     (Fat keeps them pending until commitDone).
+//  7. The file is never truncated; it only grows, before the commit point,
+//     into space the old header does not reach.
+//
+// States: Clean -(write)-> Dirty -(commit)-> Committing -> Clean, or Broken
+// when an I/O call fails inside the commit or a spill. Broken refuses every
+// later write with the stored error; releasing and reopening recovers the
+// last committed image.
+#include "cfb/pager.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace velmora::cfb {
+
+namespace {
+constexpr size_t kCleanCacheBytes = 4u << 20;
+constexpr size_t kDirtySpillBytes = 16u << 20;
+}  // namespace
+
+Pager::Pager(File& file, uint32_t sectorShift, uint64_t fileSize)
+    : m_file(file), m_shift(sectorShift), m_fileSize(fileSize) {}
+
+uint64_t Pager::fileSectors() const { return sectorCount(m_fileSize, sectorSize()); }
+
+Result<void> Pager::load(SectorId id, uint8_t* out) {
+  const uint32_t S = sectorSize();
+  uint64_t off = sectorOffset(id, m_shift);
+  std::memset(out, 0, S);
+  if (off >= m_fileSize) return {};
+  CFB_ASSIGN(n, m_file.readAt(off, std::span<uint8_t>(out, S)));
+  (void)n;  // a short final sector reads as zero-filled (B.4)
+  return {};
+}
+
+Result<void> Pager::read(SectorId id, uint32_t offset, std::span<uint8_t> out, bool keep) {
+  const uint32_t S = sectorSize();
+  if (offset > S || out.size() > S - offset) return CFB_CORRUPT("read past the end of a sector");
+  if (auto it = m_dirty.find(id); it != m_dirty.end()) {
+    std::memcpy(out.data(), it->second.get() + offset, out.size());
+    return {};
+  }
+  if (auto it = m_clean.find(id); it != m_clean.end()) {
+    std::memcpy(out.data(), it->second.get() + offset, out.size());
+    return {};
+  }
+  if (!keep) {
+    uint64_t off = sectorOffset(id, m_shift) + offset;
+    std::fill(out.begin(), out.end(), uint8_t(0));
+    if (off >= m_fileSize) return {};
+    size_t want = size_t(std::min<uint64_t>(out.size(), m_fileSize - off));
+    CFB_ASSIGN(n, m_file.readAt(off, out.first(want)));
+    (void)n;
+    return {};
+  }
+  if (m_clean.size() * S >= kCleanCacheBytes) m_clean.clear();
+  Buffer buf(new uint8_t[S]);
+  CFB_TRY(load(id, buf.get()));
+  std::memcpy(out.data(), buf.get() + offset, out.size());
+  m_clean.emplace(id, std::move(buf));
+  return {};
+}
+
+Result<void> Pager::write(SectorId id, uint32_t offset, std::span<const uint8_t> data, bool fresh) {
+  CFB_TRY(checkWritable());
+  const uint32_t S = sectorSize();
+  if (offset > S || data.size() > S - offset) return CFB_CORRUPT("write past the end of a sector");
+  auto it = m_dirty.find(id);
+  if (it == m_dirty.end()) {
+    Buffer buf(new uint8_t[S]);
+    if (fresh) {
+      std::memset(buf.get(), 0, S);
+    } else if (auto c = m_clean.find(id); c != m_clean.end()) {
+      std::memcpy(buf.get(), c->second.get(), S);
+    } else if (offset != 0 || data.size() != S) {
+      CFB_TRY(load(id, buf.get()));
+    }
+    m_clean.erase(id);
+    it = m_dirty.emplace(id, std::move(buf)).first;
+  } else if (fresh) {
+    std::memset(it->second.get(), 0, S);
+  }
+  if (!data.empty()) std::memcpy(it->second.get() + offset, data.data(), data.size());
+  markDirty();
+  return {};
+}
+
+Result<void> Pager::checkWritable() const {
+  if (m_state == State::Broken) return m_broken;
+  return {};
+}
+
+Result<void> Pager::fail(Error e) {
+  m_state = State::Broken;
+  m_broken = e;
+  return e;
+}
+
+Result<void> Pager::writeDirty(bool dropAfter) {
+  const uint32_t S = sectorSize();
+  std::vector<SectorId> ids;
+  ids.reserve(m_dirty.size());
+  for (auto& [id, buf] : m_dirty) ids.push_back(id);
+  std::sort(ids.begin(), ids.end());
+  // Runs of adjacent sectors go out as one write.
+  std::vector<uint8_t> run;
+  size_t i = 0;
+  while (i < ids.size()) {
+    size_t j = i + 1;
+    while (j < ids.size() && ids[j] == ids[j - 1] + 1 && (j - i) * S < (1u << 20)) ++j;
+    run.resize((j - i) * S);
+    for (size_t k = i; k < j; ++k) std::memcpy(&run[(k - i) * S], m_dirty[ids[k]].get(), S);
+    uint64_t off = sectorOffset(ids[i], m_shift);
+    auto r = m_file.writeAt(off, run);
+    if (!r) return fail(r.error());
+    m_fileSize = std::max<uint64_t>(m_fileSize, off + run.size());
+    i = j;
+  }
+  if (dropAfter) m_dirty.clear();
+  return {};
+}
+
+Result<void> Pager::spillIfLarge() {
+  if (m_dirty.size() * sectorSize() < kDirtySpillBytes) return {};
+  CFB_TRY(checkWritable());
+  return writeDirty(true);
+}
+
+Result<void> Pager::commit(const Header& header, uint64_t fileSectors) {
+  CFB_TRY(checkWritable());
+  m_state = State::Committing;
+  // Invariants 1-2: every dirty sector is free in the committed image.
+  CFB_TRY(writeDirty(false));
+  // Invariant 7: grow only. This also completes a short final sector (B.4).
+  uint64_t want = (fileSectors + 1) << m_shift;
+  if (auto r = m_file.extend(want); !r) return fail(r.error());
+  m_fileSize = std::max(m_fileSize, want);
+  // Invariant 3.
+  if (auto r = m_file.sync(); !r) return fail(r.error());
+  // Invariant 4: the header goes last and alone. Until it lands, nothing the
+  // old header reaches has been touched, so a crash before this line leaves
+  // the old document.
+  auto bytes = encodeHeader(header);
+  if (auto r = m_file.writeAt(0, bytes); !r) return fail(r.error());
+  if (auto r = m_file.sync(); !r) return fail(r.error());
+  m_dirty.clear();
+  m_state = State::Clean;
+  return {};
+}
+
+}  // namespace velmora::cfb

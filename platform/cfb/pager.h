@@ -1,0 +1,80 @@
+// The pager: numbered sectors over a File, a small cache of clean sectors,
+// the dirty set, and the commit protocol that makes a new image durable with
+// the header as the single commit point.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <unordered_map>
+
+#include "cfb/file_io.h"
+#include "cfb/header.h"
+
+namespace velmora::cfb {
+
+class Pager {
+ public:
+  enum class State { Clean, Dirty, Committing, Broken };
+
+  Pager(File& file, uint32_t sectorShift, uint64_t fileSize);
+
+  uint32_t sectorShift() const { return m_shift; }
+  uint32_t sectorSize() const { return 1u << m_shift; }
+  State state() const { return m_state; }
+  const Error& brokenError() const { return m_broken; }
+  // Sectors in the file as committed; a short final sector counts.
+  uint64_t fileSectors() const;
+
+  // Copies `out.size()` bytes at `offset` of sector `id`. Bytes beyond the
+  // end of the file read as zeros (a short final sector, or a sector
+  // allocated since the last commit). `keep` caches the sector: for tables
+  // and the directory, not for stream data.
+  [[nodiscard]] Result<void> read(SectorId id, uint32_t offset, std::span<uint8_t> out, bool keep);
+
+  // Changes bytes of sector `id`, which must not be reachable from the
+  // committed header (invariant 1 of pager.cpp). `fresh` starts the sector
+  // from zeros instead of its old contents.
+  [[nodiscard]] Result<void> write(SectorId id, uint32_t offset, std::span<const uint8_t> data,
+                                   bool fresh);
+
+  // Writes dirty sectors early when they hold too much memory; they are all
+  // unreachable from the committed header, so this is safe at any time.
+  [[nodiscard]] Result<void> spillIfLarge();
+
+  // Makes the dirty sectors and then `header` durable: the commit protocol.
+  // `fileSectors` is the new image's sector count. On failure the pager
+  // turns Broken and keeps the error.
+  [[nodiscard]] Result<void> commit(const Header& header, uint64_t fileSectors);
+
+  // Refuses further writes after an I/O failure (the engine's Broken state).
+  [[nodiscard]] Result<void> checkWritable() const;
+  // Moves to Broken with `e` (a commit that failed half-way).
+  Error markBroken(Error e) {
+    if (m_state != State::Broken) {
+      m_state = State::Broken;
+      m_broken = e;
+    }
+    return m_broken;
+  }
+  void markDirty() {
+    if (m_state == State::Clean) m_state = State::Dirty;
+  }
+
+  size_t dirtyCount() const { return m_dirty.size(); }
+
+ private:
+  using Buffer = std::unique_ptr<uint8_t[]>;
+  [[nodiscard]] Result<void> load(SectorId id, uint8_t* out);
+  [[nodiscard]] Result<void> writeDirty(bool dropAfter);
+  Result<void> fail(Error e);
+
+  File& m_file;
+  uint32_t m_shift;
+  uint64_t m_fileSize;
+  State m_state = State::Clean;
+  Error m_broken;
+  std::unordered_map<SectorId, Buffer> m_clean;
+  std::unordered_map<SectorId, Buffer> m_dirty;
+};
+
+}  // namespace velmora::cfb

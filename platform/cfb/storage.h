@@ -1,0 +1,89 @@
+// The COM faces of the engine: IStorage, IStream and IEnumSTATSTG objects
+// over one Document, with the reference counting, invalidation ("reverted")
+// and one-open-per-element rules of the compound-file implementation.
+#pragma once
+#include <objbase.h>
+#include <objidl.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "cfb/document.h"
+#include "cfb/sharing.h"
+
+namespace velmora::cfb {
+
+// One opened element (storage or stream); its faces (a stream and its
+// clones) share it. Reverted when its parent storage goes away, when it is
+// destroyed or replaced.
+struct OpenNode {
+  StreamId sid = 0;
+  bool reverted = false;
+  std::vector<std::weak_ptr<OpenNode>> children;
+};
+
+// State shared by a root storage and everything opened through it.
+struct Shared {
+  std::recursive_mutex mutex;
+  std::unique_ptr<Document> doc;
+  std::unordered_map<StreamId, std::weak_ptr<OpenNode>> open;
+  SharingLocks locks;
+  std::u16string path;         // full path, for Stat
+  std::string nativePath;      // for delete-on-release and the file's times
+  bool deleteOnRelease = false;
+
+  // Reverts `node` and everything opened below it.
+  void revert(const std::shared_ptr<OpenNode>& node);
+  // Reverts open elements no longer in the tree (after a destroy).
+  void revertUnreachable();
+  // Writes changes, drops the locks and closes the file.
+  void close();
+};
+
+// Turns a Result into the HRESULT of an interface method.
+template <typename T>
+HRESULT toHresult(const Result<T>& r) {
+  return r.ok() ? S_OK : r.error().code;
+}
+
+// Runs `body` and turns a bad_alloc it raises into E_OUTOFMEMORY, so nothing
+// escapes an interface method.
+template <typename F>
+HRESULT atBoundary(F&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return STG_E_INSUFFICIENTMEMORY;
+  }
+}
+
+// A new storage object for element `sid` (0 for the root) with `mode`.
+IStorage* makeStorage(std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node, DWORD mode,
+                      bool root);
+IStream* makeStream(std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node, DWORD mode,
+                    uint64_t position);
+IEnumSTATSTG* makeEnum(IStorage* owner, std::shared_ptr<Shared> shared,
+                       std::shared_ptr<OpenNode> node);
+
+// Fills `st` for element `sid` from its directory entry; the name comes
+// from the task allocator unless `noName`.
+HRESULT fillStat(Document& doc, StreamId sid, STATSTG* st, bool noName);
+
+// Checks an element name: NULL, empty, longer than 31 characters or holding
+// / \ : ! gives STG_E_INVALIDNAME.
+HRESULT checkName(const OLECHAR* name, std::u16string* out);
+
+// Opens the root of a compound file that lives in `file` (the seam tests use
+// to put a failing or crashing file under the engine).
+HRESULT openStorageOnFile(std::unique_ptr<File> file, DWORD mode, IStorage** out);
+HRESULT createStorageOnFile(std::unique_ptr<File> file, int version, IStorage** out);
+
+// Verifies the whole structure of the compound file in `file` (check.cpp).
+// `strict` also demands what a writer must produce (A.13 of our notes):
+// red-black trees, no leaked sectors, whole sectors.
+[[nodiscard]] Result<void> checkIntegrity(File& file, bool strict);
+
+}  // namespace velmora::cfb

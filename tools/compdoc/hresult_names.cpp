@@ -1,0 +1,148 @@
+#include "hresult_names.h"
+
+#include <cstdio>
+
+namespace compdoc {
+
+std::string hresultName(HRESULT hr) {
+  switch (static_cast<unsigned long>(hr)) {
+#define NAME(x) \
+  case static_cast<unsigned long>(x): return #x;
+    NAME(S_OK) NAME(S_FALSE) NAME(E_NOTIMPL) NAME(E_NOINTERFACE) NAME(E_OUTOFMEMORY)
+    NAME(E_INVALIDARG) NAME(STG_E_INVALIDFUNCTION) NAME(STG_E_FILENOTFOUND)
+    NAME(STG_E_PATHNOTFOUND) NAME(STG_E_TOOMANYOPENFILES) NAME(STG_E_ACCESSDENIED)
+    NAME(STG_E_INVALIDHANDLE) NAME(STG_E_INSUFFICIENTMEMORY) NAME(STG_E_INVALIDPOINTER)
+    NAME(STG_E_NOMOREFILES) NAME(STG_E_DISKISWRITEPROTECTED) NAME(STG_E_SEEKERROR)
+    NAME(STG_E_WRITEFAULT) NAME(STG_E_READFAULT) NAME(STG_E_SHAREVIOLATION)
+    NAME(STG_E_LOCKVIOLATION) NAME(STG_E_FILEALREADYEXISTS) NAME(STG_E_INVALIDPARAMETER)
+    NAME(STG_E_MEDIUMFULL) NAME(STG_E_PROPSETMISMATCHED) NAME(STG_E_ABNORMALAPIEXIT)
+    NAME(STG_E_INVALIDHEADER) NAME(STG_E_INVALIDNAME) NAME(STG_E_UNKNOWN)
+    NAME(STG_E_UNIMPLEMENTEDFUNCTION) NAME(STG_E_INVALIDFLAG) NAME(STG_E_INUSE)
+    NAME(STG_E_NOTCURRENT) NAME(STG_E_REVERTED) NAME(STG_E_CANTSAVE) NAME(STG_E_OLDFORMAT)
+    NAME(STG_E_OLDDLL) NAME(STG_E_SHAREREQUIRED) NAME(STG_E_NOTFILEBASEDSTORAGE)
+    NAME(STG_E_EXTANTMARSHALLINGS) NAME(STG_E_DOCFILECORRUPT) NAME(STG_E_BADBASEADDRESS)
+    NAME(STG_E_DOCFILETOOLARGE) NAME(STG_E_NOTSIMPLEFORMAT) NAME(STG_E_INCOMPLETE)
+    NAME(STG_E_TERMINATED)
+#undef NAME
+    default: return "HRESULT";
+  }
+}
+
+std::string describeHresult(HRESULT hr) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
+  return hresultName(hr) + " (" + buf + ")";
+}
+
+void reportFailure(const std::string& file, const std::string& what, HRESULT hr) {
+  std::fprintf(stderr, "compdoc: %s: %s: %s\n", file.c_str(), what.c_str(), describeHresult(hr).c_str());
+}
+
+std::string toUtf8(const char16_t* s) {
+  std::string out;
+  for (; s && *s; ++s) {
+    uint32_t c = *s;
+    if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(s[1]) - 0xDC00);
+      ++s;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += char(0xE0 | (c >> 12));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    } else {
+      out += char(0xF0 | (c >> 18));
+      out += char(0x80 | ((c >> 12) & 0x3F));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::u16string fromUtf8(const std::string& s) {
+  std::u16string out;
+  for (size_t i = 0; i < s.size();) {
+    uint32_t c = uint8_t(s[i]);
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if (extra) c &= (0x3F >> extra);
+    for (int k = 1; k <= extra && i + k < s.size(); ++k) c = (c << 6) | (uint8_t(s[i + k]) & 0x3F);
+    i += size_t(extra) + 1;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(char16_t(0xD800 + (c >> 10)));
+      out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(char16_t(c));
+    }
+  }
+  return out;
+}
+
+std::string escapePath(const std::string& path) {
+  std::string out;
+  for (unsigned char c : path) {
+    if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    } else {
+      out += char(c);
+    }
+  }
+  return out;
+}
+
+bool splitPath(const std::string& path, std::vector<std::u16string>* out) {
+  out->clear();
+  std::string part;
+  auto flush = [&]() {
+    if (part.empty()) return false;
+    out->push_back(fromUtf8(part));
+    part.clear();
+    return true;
+  };
+  for (size_t i = 0; i < path.size(); ++i) {
+    char c = path[i];
+    if (c == '/') {
+      if (!flush()) return false;
+    } else if (c == '\\' && i + 3 < path.size() + 0 && (path[i + 1] == 'x' || path[i + 1] == 'X')) {
+      auto hex = [](char h) -> int {
+        if (h >= '0' && h <= '9') return h - '0';
+        if (h >= 'a' && h <= 'f') return h - 'a' + 10;
+        if (h >= 'A' && h <= 'F') return h - 'A' + 10;
+        return -1;
+      };
+      int hi = hex(path[i + 2]), lo = hex(path[i + 3]);
+      if (hi < 0 || lo < 0) return false;
+      part += char(hi * 16 + lo);
+      i += 3;
+    } else {
+      part += c;
+    }
+  }
+  return flush();
+}
+
+std::string clsidString(const CLSID& c) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                unsigned(c.Data1), c.Data2, c.Data3, c.Data4[0], c.Data4[1], c.Data4[2], c.Data4[3],
+                c.Data4[4], c.Data4[5], c.Data4[6], c.Data4[7]);
+  return buf;
+}
+
+HRESULT openRootForReading(const std::string& file, IStorage** out) {
+  std::u16string wide = fromUtf8(file);
+  return StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide.c_str()), STGM_READ | STGM_PRIORITY,
+                          STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(out));
+}
+
+}  // namespace compdoc

@@ -1,0 +1,32 @@
+// What every compdoc subcommand shares: HRESULT names for its messages,
+// element paths ("/"-joined, "\xNN" for control characters), UTF-16 text,
+// CLSID text and the read-only root open.
+#pragma once
+#include <winerror.h>
+
+#include <objbase.h>
+
+#include <string>
+#include <vector>
+
+namespace compdoc {
+
+// "STG_E_FILENOTFOUND", or "HRESULT" for a code without a name here.
+std::string hresultName(HRESULT hr);
+// "STG_E_FILENOTFOUND (0x80030002)".
+std::string describeHresult(HRESULT hr);
+// Prints "compdoc: FILE: WHAT: NAME (0x...)" on stderr.
+void reportFailure(const std::string& file, const std::string& what, HRESULT hr);
+
+std::string toUtf8(const char16_t* s);
+std::u16string fromUtf8(const std::string& s);
+// Writes control characters as \xNN, for text output.
+std::string escapePath(const std::string& path);
+// Splits "a/b/\x05c" into names, undoing the escapes; false when malformed.
+bool splitPath(const std::string& path, std::vector<std::u16string>* out);
+// "{00020906-0000-0000-C000-000000000046}"
+std::string clsidString(const CLSID& c);
+// Opens FILE as the plug-in's readers do: priority, read-only.
+HRESULT openRootForReading(const std::string& file, IStorage** out);
+
+}  // namespace compdoc
