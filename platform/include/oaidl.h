@@ -5,6 +5,7 @@
 
 struct IDispatch;
 struct IRecordInfo;
+struct ITypeInfo;
 
 typedef struct tagSAFEARRAYBOUND {
   ULONG cElements;
@@ -19,6 +20,19 @@ typedef struct tagSAFEARRAY {
   PVOID pvData;
   SAFEARRAYBOUND rgsabound[1];
 } SAFEARRAY, *LPSAFEARRAY;
+
+#define FADF_AUTO 0x0001
+#define FADF_STATIC 0x0002
+#define FADF_EMBEDDED 0x0004
+#define FADF_FIXEDSIZE 0x0010
+#define FADF_RECORD 0x0020
+#define FADF_HAVEIID 0x0040
+#define FADF_HAVEVARTYPE 0x0080
+#define FADF_BSTR 0x0100
+#define FADF_UNKNOWN 0x0200
+#define FADF_DISPATCH 0x0400
+#define FADF_VARIANT 0x0800
+#define FADF_RESERVED 0xF008
 
 struct tagVARIANT;
 typedef struct tagVARIANT VARIANT;
@@ -115,3 +129,70 @@ typedef VARIANT* LPVARIANTARG;
 #define V_BYREF(X) ((X)->byref)
 #define V_DECIMAL(X) ((X)->decVal)
 #define V_VARIANTREF(X) ((X)->pvarVal)
+
+typedef LONG DISPID;
+typedef DISPID MEMBERID;
+
+#define DISPID_UNKNOWN (-1)
+#define DISPID_VALUE 0
+#define DISPID_PROPERTYPUT (-3)
+
+#define DISPATCH_METHOD 0x1
+#define DISPATCH_PROPERTYGET 0x2
+#define DISPATCH_PROPERTYPUT 0x4
+#define DISPATCH_PROPERTYPUTREF 0x8
+
+typedef struct tagDISPPARAMS {
+  VARIANTARG* rgvarg;
+  DISPID* rgdispidNamedArgs;
+  UINT cArgs;
+  UINT cNamedArgs;
+} DISPPARAMS;
+
+typedef struct tagEXCEPINFO {
+  WORD wCode;
+  WORD wReserved;
+  BSTR bstrSource;
+  BSTR bstrDescription;
+  BSTR bstrHelpFile;
+  DWORD dwHelpContext;
+  PVOID pvReserved;
+  HRESULT(STDMETHODCALLTYPE* pfnDeferredFillIn)(struct tagEXCEPINFO*);
+  SCODE scode;
+} EXCEPINFO, *LPEXCEPINFO;
+
+struct IDispatch : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                                  LCID lcid, DISPID* rgDispId) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid,
+                                           WORD wFlags, DISPPARAMS* pDispParams,
+                                           VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                                           UINT* puArgErr) = 0;
+};
+typedef IDispatch* LPDISPATCH;
+
+struct IRecordInfo : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE RecordInit(PVOID pvNew) = 0;
+  virtual HRESULT STDMETHODCALLTYPE RecordClear(PVOID pvExisting) = 0;
+  virtual HRESULT STDMETHODCALLTYPE RecordCopy(PVOID pvExisting, PVOID pvNew) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetGuid(GUID* pguid) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetName(BSTR* pbstrName) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetSize(ULONG* pcbSize) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(ITypeInfo** ppTypeInfo) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetField(PVOID pvData, LPCOLESTR szFieldName,
+                                             VARIANT* pvarField) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetFieldNoCopy(PVOID pvData, LPCOLESTR szFieldName,
+                                                   VARIANT* pvarField, PVOID* ppvDataCArray) = 0;
+  virtual HRESULT STDMETHODCALLTYPE PutField(ULONG wFlags, PVOID pvData, LPCOLESTR szFieldName,
+                                             VARIANT* pvarField) = 0;
+  virtual HRESULT STDMETHODCALLTYPE PutFieldNoCopy(ULONG wFlags, PVOID pvData,
+                                                   LPCOLESTR szFieldName, VARIANT* pvarField) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetFieldNames(ULONG* pcNames, BSTR* rgBstrNames) = 0;
+  virtual BOOL STDMETHODCALLTYPE IsMatchingType(IRecordInfo* pRecordInfo) = 0;
+  virtual PVOID STDMETHODCALLTYPE RecordCreate() = 0;
+  virtual HRESULT STDMETHODCALLTYPE RecordCreateCopy(PVOID pvSource, PVOID* ppvDest) = 0;
+  virtual HRESULT STDMETHODCALLTYPE RecordDestroy(PVOID pvRecord) = 0;
+};
+typedef IRecordInfo* LPRECORDINFO;

@@ -9,6 +9,9 @@
 #define VARIANT_NOUSEROVERRIDE 0x04
 #define VARIANT_CALENDAR_HIJRI 0x08
 #define VARIANT_LOCALBOOL 0x10
+#define VARIANT_CALENDAR_THAI 0x20
+#define VARIANT_CALENDAR_GREGORIAN 0x40
+#define VARIANT_USE_NLS 0x80
 
 EXTERN_C BSTR WINAPI SysAllocString(const OLECHAR* psz);
 EXTERN_C BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui);
@@ -21,6 +24,7 @@ EXTERN_C UINT WINAPI SysStringByteLen(BSTR bstr);
 EXTERN_C void WINAPI VariantInit(VARIANTARG* pvarg);
 EXTERN_C HRESULT WINAPI VariantClear(VARIANTARG* pvarg);
 EXTERN_C HRESULT WINAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
+EXTERN_C HRESULT WINAPI VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
 EXTERN_C HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
                                           USHORT wFlags, VARTYPE vt);
 EXTERN_C HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
@@ -28,3 +32,17 @@ EXTERN_C HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANT
 
 EXTERN_C INT WINAPI SystemTimeToVariantTime(LPSYSTEMTIME lpSystemTime, DOUBLE* pvtime);
 EXTERN_C INT WINAPI VariantTimeToSystemTime(DOUBLE vtime, LPSYSTEMTIME lpSystemTime);
+
+EXTERN_C SAFEARRAY* WINAPI SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
+EXTERN_C SAFEARRAY* WINAPI SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
+EXTERN_C HRESULT WINAPI SafeArrayDestroy(SAFEARRAY* psa);
+EXTERN_C HRESULT WINAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
+EXTERN_C HRESULT WINAPI SafeArrayLock(SAFEARRAY* psa);
+EXTERN_C HRESULT WINAPI SafeArrayUnlock(SAFEARRAY* psa);
+EXTERN_C HRESULT WINAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
+EXTERN_C HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY* psa);
+EXTERN_C UINT WINAPI SafeArrayGetDim(SAFEARRAY* psa);
+EXTERN_C UINT WINAPI SafeArrayGetElemsize(SAFEARRAY* psa);
+EXTERN_C HRESULT WINAPI SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
+EXTERN_C HRESULT WINAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
+EXTERN_C HRESULT WINAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);

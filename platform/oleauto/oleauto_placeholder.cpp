@@ -1,1 +1,0 @@
-// Placeholder until the room's first source lands.
