@@ -1,0 +1,201 @@
+// Documents written by the engine read back as written, in both versions,
+// at the sizes where the representation changes, and pass the strict
+// integrity check.
+#include <random>
+
+#include "tests/cfb/cfb_test_util.h"
+
+namespace velmora::cfb::test {
+namespace {
+
+IStorage* create(const std::filesystem::path& p, int version) {
+  STGOPTIONS opt{};
+  opt.usVersion = 1;
+  opt.ulSectorSize = version == 4 ? 4096 : 512;
+  IStorage* stg = nullptr;
+  HRESULT hr = StgCreateStorageEx(reinterpret_cast<const WCHAR*>(wide(p).c_str()),
+                                  STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, STGFMT_DOCFILE, 0,
+                                  &opt, nullptr, IID_IStorage, reinterpret_cast<void**>(&stg));
+  EXPECT_EQ(hr, S_OK);
+  return stg;
+}
+
+IStorage* openWrite(const std::filesystem::path& p) {
+  IStorage* stg = nullptr;
+  EXPECT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(p).c_str()), 0x12, STGFMT_DOCFILE, 0, nullptr,
+                             nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)),
+            S_OK);
+  return stg;
+}
+
+void expectSound(const std::filesystem::path& p, bool strict = true) {
+  auto r = checkFile(p, strict);
+  EXPECT_TRUE(r.ok()) << r.error().message;
+}
+
+class SizeRoundTrip : public ::testing::TestWithParam<std::tuple<int, size_t>> {};
+
+TEST_P(SizeRoundTrip, ReadsBackWhatWasWrittenAndChangesSizeAcrossTheCutoff) {
+  auto [version, size] = GetParam();
+  velmora::test::TempDir dir;
+  auto file = dir.file("a.cfb");
+  IStorage* stg = create(file, version);
+  ASSERT_TRUE(stg);
+  ASSERT_EQ(putStream(stg, u"first", pattern(size, 1)), S_OK);
+  ASSERT_EQ(putStream(stg, u"second", pattern(size + 7, 2)), S_OK);
+  EXPECT_EQ(stg->Commit(STGC_DEFAULT), S_OK);
+  stg->Release();
+  expectSound(file);
+  Tree t;
+  ASSERT_EQ(readFileTree(file, t), S_OK);
+  EXPECT_EQ(t[u"first"], pattern(size, 1));
+  EXPECT_EQ(t[u"second"], pattern(size + 7, 2));
+
+  // Grow past and shrink below the cutoff; the kept prefix survives and new
+  // bytes read as zeros.
+  stg = openWrite(file);
+  ASSERT_TRUE(stg);
+  IStream* stm = nullptr;
+  ASSERT_EQ(stg->OpenStream(u"first", nullptr, 0x12, 0, &stm), S_OK);
+  ULARGE_INTEGER big;
+  big.QuadPart = size + 5000;
+  ASSERT_EQ(stm->SetSize(big), S_OK);
+  std::string expect = pattern(size, 1) + std::string(5000, '\0');
+  stm->Release();
+  stg->Release();
+  expectSound(file);
+  ASSERT_EQ(readFileTree(file, t), S_OK);
+  EXPECT_EQ(t[u"first"], expect);
+
+  stg = openWrite(file);
+  ASSERT_EQ(stg->OpenStream(u"first", nullptr, 0x12, 0, &stm), S_OK);
+  ULARGE_INTEGER small;
+  small.QuadPart = size / 3;
+  ASSERT_EQ(stm->SetSize(small), S_OK);
+  stm->Release();
+  stg->Release();
+  expectSound(file);
+  ASSERT_EQ(readFileTree(file, t), S_OK);
+  EXPECT_EQ(t[u"first"], pattern(size, 1).substr(0, size / 3));
+  EXPECT_EQ(t[u"second"], pattern(size + 7, 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundaries, SizeRoundTrip,
+                         ::testing::Combine(::testing::Values(3, 4),
+                                            ::testing::Values(0, 1, 63, 64, 65, 511, 512, 513, 4095, 4096,
+                                                              4097, 70000)));
+
+class TreeRoundTrip : public ::testing::TestWithParam<int> {};
+
+TEST_P(TreeRoundTrip, KeepsRedBlackTreesValidThroughInsertsRenamesAndDeletes) {
+  velmora::test::TempDir dir;
+  auto file = dir.file("t.cfb");
+  IStorage* stg = create(file, GetParam());
+  ASSERT_TRUE(stg);
+  std::mt19937 rng(7);
+  Tree model;
+  IStorage* sub = nullptr;
+  ASSERT_EQ(stg->CreateStorage(u"Sub", 0x12, 0, 0, &sub), S_OK);
+  model[u"Sub"] = kStorageMark;
+  for (int i = 0; i < 150; ++i) {
+    std::u16string name = u"s" + std::u16string(1, char16_t(u'a' + rng() % 26)) +
+                          std::u16string(1, char16_t(u'A' + rng() % 26)) + char16_t(u'0' + i % 10) +
+                          std::u16string(i % 5, u'x');
+    std::string data = pattern(rng() % 6000, unsigned(i));
+    IStorage* target = (i % 3) ? stg : sub;
+    ASSERT_EQ(putStream(target, name, data), S_OK);
+    // Names are compared without regard to case: a later "S..." replaces it.
+    std::u16string key = (i % 3) ? name : u"Sub/" + name;
+    for (auto it = model.begin(); it != model.end();) {
+      bool same = it->first.size() == key.size() && compareNames(it->first, key) == 0;
+      it = same ? model.erase(it) : std::next(it);
+    }
+    model[key] = data;
+  }
+  // Delete every other top-level stream and rename a few.
+  int n = 0;
+  std::vector<std::u16string> names;
+  for (auto& [k, v] : model)
+    if (k.find(u'/') == std::u16string::npos && v != kStorageMark) names.push_back(k);
+  for (auto& k : names) {
+    if (n++ % 2) {
+      ASSERT_EQ(stg->DestroyElement(k.c_str()), S_OK);
+      model.erase(k);
+    } else if (n % 5 == 0) {
+      std::u16string nk = u"R" + k;
+      ASSERT_EQ(stg->RenameElement(k.c_str(), nk.c_str()), S_OK);
+      model[nk] = model[k];
+      model.erase(k);
+    }
+  }
+  sub->Release();
+  EXPECT_EQ(stg->Commit(0), S_OK);
+  stg->Release();
+  expectSound(file);
+  Tree back;
+  ASSERT_EQ(readFileTree(file, back), S_OK);
+  EXPECT_EQ(back, model);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, TreeRoundTrip, ::testing::Values(3, 4));
+
+TEST(LargeRoundTrip, MovesFatSectorsPastTheHeadersDifatAndBack) {
+  // 9 MB in version 3 needs more than 109 FAT sectors, hence DIFAT sectors.
+  velmora::test::TempDir dir;
+  auto file = dir.file("big.cfb");
+  IStorage* stg = create(file, 3);
+  std::string big = pattern(9 << 20, 3);
+  ASSERT_EQ(putStream(stg, u"Big", big), S_OK);
+  ASSERT_EQ(putStream(stg, u"Small", "tiny"), S_OK);
+  stg->Release();
+  expectSound(file);
+  Tree t;
+  ASSERT_EQ(readFileTree(file, t), S_OK);
+  EXPECT_TRUE(t[u"Big"] == big);
+  // Rewrite a little in the middle, then drop the big stream.
+  stg = openWrite(file);
+  IStream* stm = nullptr;
+  ASSERT_EQ(stg->OpenStream(u"Big", nullptr, 0x12, 0, &stm), S_OK);
+  LARGE_INTEGER at;
+  at.QuadPart = 5 << 20;
+  ASSERT_EQ(stm->Seek(at, STREAM_SEEK_SET, nullptr), S_OK);
+  ASSERT_EQ(stm->Write("hello", 5, nullptr), S_OK);
+  big.replace(5 << 20, 5, "hello");
+  stm->Release();
+  ASSERT_EQ(stg->Commit(0), S_OK);
+  stg->Release();
+  expectSound(file);
+  ASSERT_EQ(readFileTree(file, t), S_OK);
+  EXPECT_TRUE(t[u"Big"] == big);
+  stg = openWrite(file);
+  ASSERT_EQ(stg->DestroyElement(u"Big"), S_OK);
+  stg->Release();
+  expectSound(file, false);
+  ASSERT_EQ(readFileTree(file, t), S_OK);
+  EXPECT_EQ(t.size(), 1u);
+  EXPECT_EQ(t[u"Small"], "tiny");
+}
+
+TEST(CommitCost, RewritingASmallStreamOfAManyMegabyteDocumentWritesAFewSectors) {
+  velmora::test::TempDir dir;
+  auto file = dir.file("cost.cfb");
+  IStorage* stg = create(file, 3);
+  for (int i = 0; i < 20; ++i)
+    ASSERT_EQ(putStream(stg, u"bulk" + std::u16string(1, char16_t(u'A' + i)), pattern(1 << 20, unsigned(i))), S_OK);
+  ASSERT_EQ(putStream(stg, u"\x05SummaryInformation", pattern(400, 9)), S_OK);
+  stg->Release();
+  uint64_t before = ioCounters().bytesWritten, readBefore = ioCounters().bytesRead;
+  stg = openWrite(file);
+  ASSERT_EQ(putStream(stg, u"\x05SummaryInformation", pattern(420, 10)), S_OK);
+  stg->Release();
+  EXPECT_LT(ioCounters().bytesWritten - before, 64u * 1024);
+  EXPECT_LT(ioCounters().bytesRead - readBefore, 64u * 1024);
+  expectSound(file);
+  Tree t;
+  ASSERT_EQ(readFileTree(file, t), S_OK);
+  EXPECT_EQ(t[u"\x05SummaryInformation"], pattern(420, 10));
+  EXPECT_EQ(t[u"bulkC"], pattern(1 << 20, 2));
+}
+
+}  // namespace
+}  // namespace velmora::cfb::test
