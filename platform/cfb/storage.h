@@ -83,7 +83,7 @@ HRESULT createStorageOnFile(std::unique_ptr<File> file, int version, IStorage** 
 
 // Verifies the whole structure of the compound file in `file` (check.cpp).
 // `strict` also demands what a writer must produce (A.13 of our notes):
-// red-black trees, no leaked sectors, whole sectors.
+// red-black trees, no leaked sectors, no unreachable allocated entries.
 [[nodiscard]] Result<void> checkIntegrity(File& file, bool strict);
 
 }  // namespace velmora::cfb
