@@ -35,10 +35,6 @@ Result<void> SharingLocks::acquire(File& file, DWORD mode) {
       CFB_ASSIGN(p, held(lockbyte::kPriority));
       if (p) return base::makeError(STG_E_LOCKVIOLATION, "a priority open holds the file");
     }
-    if (priority) {
-      CFB_ASSIGN(w, held(lockbyte::kWrite));
-      if (w) return base::makeError(STG_E_LOCKVIOLATION, "a writer holds the file");
-    }
     struct Pair { bool ask; uint64_t against; } pairs[] = {
         {wantsRead, lockbyte::kDenyRead}, {wantsWrite, lockbyte::kDenyWrite},
         {denyRead, lockbyte::kRead}, {denyWrite, lockbyte::kWrite}};
@@ -46,6 +42,11 @@ Result<void> SharingLocks::acquire(File& file, DWORD mode) {
       if (!p.ask) continue;
       CFB_ASSIGN(h, held(p.against));
       if (h) return base::makeError(STG_E_SHAREVIOLATION, "another open's sharing mode forbids this one");
+    }
+    // A priority open wants the right to keep writers from committing.
+    if (priority) {
+      CFB_ASSIGN(w, held(lockbyte::kWrite));
+      if (w) return base::makeError(STG_E_LOCKVIOLATION, "a writer holds the file");
     }
     return {};
   }();
