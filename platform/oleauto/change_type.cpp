@@ -104,9 +104,9 @@ HRESULT toInteger(const Numeric& n, int64_t lo, uint64_t hi, bool& negative, uin
     case Numeric::Kind::Real: {
       if (std::isnan(n.d)) return DISP_E_OVERFLOW;
       const double r = std::nearbyint(n.d);  // ties to even, the default rounding mode
-      if (r >= 18446744073709551616.0 || r <= -9223372036854775809.0) return DISP_E_OVERFLOW;
+      if (r >= 18446744073709551616.0 || r < -9223372036854775808.0) return DISP_E_OVERFLOW;
       negative = r < 0;
-      magnitude = negative ? uint64_t(-(r + 1.0)) + 1 : uint64_t(r);
+      magnitude = uint64_t(negative ? -r : r);
       break;
     }
     case Numeric::Kind::Exact: {
@@ -174,7 +174,7 @@ HRESULT toCurrency(const Numeric& n, CY& out) {
     case Numeric::Kind::Real: {
       if (std::isnan(n.d)) return DISP_E_OVERFLOW;
       const double r = std::nearbyint(n.d * 10000.0);
-      if (!(r > -9223372036854775808.5 && r < 9223372036854775808.0)) return DISP_E_OVERFLOW;
+      if (!(r >= -9223372036854775808.0 && r < 9223372036854775808.0)) return DISP_E_OVERFLOW;
       out.int64 = int64_t(r);
       return S_OK;
     }
