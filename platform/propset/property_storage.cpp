@@ -265,10 +265,9 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::ReadMultiple(ULONG cpspec, const PROP
       size_t used = 0;
       auto v = decodeValue(p->bytes, cp, &used);
       if (!v) continue;
+      // Memory and conversion failures fail the whole call, as on Windows.
       auto r = toPropVariant(*v, cp, &rgpropvar[i]);
-      // Arrays have no form here and read as VT_EMPTY; memory and
-      // conversion failures fail the call.
-      if (!r && r.code() != STG_E_INVALIDPARAMETER) return r;
+      if (!r) return r;
     }
     if (!found) return makeError(S_FALSE, "none of the properties exists");
     return {};

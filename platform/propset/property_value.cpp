@@ -96,8 +96,8 @@ T* allocate(size_t count) {
 Result<LPSTR> lpstrOut(const Value& v, uint16_t codePage) {
   std::vector<uint8_t> text;
   if (codePage == kCodePageUnicode) {
-    auto wide = upToNul(std::u16string_view(fromUtf16le(v.bytes)));
-    auto n = narrow(wide, CP_ACP);
+    std::u16string all = fromUtf16le(v.bytes);
+    auto n = narrow(upToNul(std::u16string_view(all)), CP_ACP);
     if (!n) return n.error();
     text = std::move(n.value());
   } else {
@@ -438,16 +438,120 @@ Result<Value> fromVector(const PROPVARIANT& pv, uint16_t codePage) {
   return v;
 }
 
+// --- arrays ---------------------------------------------------------------------
+
+// Bytes of one stored array element of a fixed-size type, 0 for BSTR and
+// VARIANT elements.
+size_t arrayElementSize(VARTYPE t) {
+  switch (t) {
+    case VT_I1: case VT_UI1: return 1;
+    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
+    case VT_I4: case VT_UI4: case VT_R4: case VT_ERROR: case VT_INT: case VT_UINT: return 4;
+    case VT_R8: case VT_CY: case VT_DATE: return 8;
+    case VT_DECIMAL: return 16;
+    default: return 0;
+  }
+}
+
+static_assert(sizeof(VARIANT) == sizeof(PROPVARIANT));
+
+// The stored elements go to the SAFEARRAY's memory in their stored order,
+// and come back the same way. Whether that is the order Windows hands out
+// for arrays of more than one dimension is not known; no producer writes
+// such arrays.
+Result<void> arrayOut(const Value& v, uint16_t codePage, PROPVARIANT& pv) {
+  const VARTYPE t = v.vt & VT_TYPEMASK;
+  std::vector<SAFEARRAYBOUND> bounds;
+  size_t total = 1;
+  for (auto [n, lower] : v.dimensions) {
+    bounds.push_back({n, lower});
+    total *= n;
+  }
+  SAFEARRAY* psa = SafeArrayCreate(t, UINT(bounds.size()), bounds.data());
+  if (!psa) return outOfMemory();
+  void* data = nullptr;
+  SafeArrayAccessData(psa, &data);
+  Result<void> r;
+  if (size_t elem = arrayElementSize(t)) {
+    if (v.bytes.size() == total * elem && total) std::memcpy(data, v.bytes.data(), v.bytes.size());
+  } else {
+    for (size_t i = 0; i < v.elements.size() && i < total && r; ++i) {
+      if (t == VT_BSTR) {
+        auto b = bstrOut(v.elements[i], codePage);
+        if (!b) r = b.error();
+        else static_cast<BSTR*>(data)[i] = *b;
+      } else {
+        PROPVARIANT e;
+        r = toPropVariant(v.elements[i], codePage, &e);
+        if (r) std::memcpy(static_cast<VARIANT*>(data) + i, &e, sizeof e);
+      }
+    }
+  }
+  SafeArrayUnaccessData(psa);
+  if (!r) {
+    SafeArrayDestroy(psa);
+    return r;
+  }
+  pv.parray = psa;
+  return {};
+}
+
+Result<Value> arrayIn(const PROPVARIANT& pv, uint16_t codePage) {
+  const VARTYPE t = pv.vt & VT_TYPEMASK;
+  SAFEARRAY* psa = pv.parray;
+  if (!psa) return makeError(STG_E_INVALIDPARAMETER, "VT_ARRAY without an array");
+  Value v;
+  v.vt = pv.vt;
+  UINT dims = SafeArrayGetDim(psa);
+  size_t total = 1;
+  for (UINT d = 1; d <= dims; ++d) {
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(psa, d, &lower);
+    SafeArrayGetUBound(psa, d, &upper);
+    uint32_t n = upper >= lower ? uint32_t(int64_t(upper) - lower + 1) : 0;
+    v.dimensions.emplace_back(n, lower);
+    total *= n;
+    if (total > kMaxSetSize) return makeError(STG_E_INVALIDPARAMETER, "array too large");
+  }
+  size_t elem = arrayElementSize(t);
+  if (elem && SafeArrayGetElemsize(psa) != elem)
+    return makeError(STG_E_INVALIDPARAMETER, "array elements of %u bytes", SafeArrayGetElemsize(psa));
+  void* data = nullptr;
+  if (FAILED(SafeArrayAccessData(psa, &data)))
+    return makeError(STG_E_INVALIDPARAMETER, "the array cannot be accessed");
+  Result<void> r;
+  if (elem) {
+    auto* b = static_cast<const uint8_t*>(data);
+    if (total) v.bytes.assign(b, b + total * elem);
+  } else {
+    for (size_t i = 0; i < total && r; ++i) {
+      Result<Value> e = makeError(STG_E_INVALIDPARAMETER, "array of type 0x%04x", pv.vt);
+      if (t == VT_BSTR) {
+        e = bstrIn(static_cast<BSTR*>(data)[i], codePage);
+      } else if (t == VT_VARIANT) {
+        PROPVARIANT x;
+        std::memcpy(&x, static_cast<VARIANT*>(data) + i, sizeof x);
+        if (!(x.vt & (VT_VECTOR | VT_ARRAY | VT_BYREF)) && x.vt != VT_VARIANT) e = fromScalar(x, codePage);
+      }
+      if (!e) r = e.error();
+      else v.elements.push_back(std::move(e.value()));
+    }
+  }
+  SafeArrayUnaccessData(psa);
+  if (!r) return r.error();
+  return v;
+}
+
 }  // namespace
 
 Result<void> toPropVariant(const Value& value, uint16_t codePage, PROPVARIANT* out) {
   PropVariantInit(out);
-  if (value.vt & VT_ARRAY)
-    return makeError(STG_E_INVALIDPARAMETER, "arrays are kept as stored but not handed out");
   out->vt = value.vt;
   // wReserved1 carries the code page into the helpers and is cleared below.
   out->wReserved1 = codePage;
-  auto r = (value.vt & VT_VECTOR) ? vectorOut(value, *out) : scalarOut(value, *out);
+  auto r = (value.vt & VT_ARRAY)    ? arrayOut(value, codePage, *out)
+           : (value.vt & VT_VECTOR) ? vectorOut(value, *out)
+                                    : scalarOut(value, *out);
   if (value.vt != VT_DECIMAL) out->wReserved1 = 0;
   if (!r) {
     PropVariantClear(out);
@@ -485,8 +589,7 @@ Result<Value> fromPropVariant(const PROPVARIANT& pv, uint16_t codePage) {
     }
     return fromScalar(x, codePage);
   }
-  if (pv.vt & VT_ARRAY)
-    return makeError(STG_E_INVALIDPARAMETER, "arrays cannot be written through this layer");
+  if (pv.vt & VT_ARRAY) return arrayIn(pv, codePage);
   if (pv.vt & VT_VECTOR) return fromVector(pv, codePage);
   return fromScalar(pv, codePage);
 }

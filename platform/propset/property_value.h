@@ -17,10 +17,9 @@
 
 namespace velmora::propset {
 
-// Fills `out` (treated as uninitialised) with a deep copy of `value`. On
-// failure `out` is VT_EMPTY and nothing leaks. Fails with E_OUTOFMEMORY, or
-// STG_E_INVALIDPARAMETER for a value that has no PROPVARIANT form here
-// (VT_ARRAY).
+// Fills `out` (treated as uninitialised) with a deep copy of `value`; arrays
+// become SAFEARRAYs. On failure `out` is VT_EMPTY and nothing leaks. Fails
+// with E_OUTOFMEMORY, or HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION).
 Result<void> toPropVariant(const Value& value, uint16_t codePage, PROPVARIANT* out);
 
 // The stored form of a caller's value in a set of `codePage`. VT_BYREF values

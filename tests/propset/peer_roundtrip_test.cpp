@@ -98,6 +98,64 @@ void fillAllTypes(Values& x) {
   x.variants[1].lVal = 3;
   PROPVARIANT& vv = x.add(VT_VECTOR | VT_VARIANT);
   vv.capropvar = {2, x.variants.data()};
+  SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 1}};
+  PROPVARIANT& ai = x.add(VT_ARRAY | VT_I4);
+  ai.parray = SafeArrayCreate(VT_I4, 2, bounds);
+  LONG* cells = nullptr;
+  SafeArrayAccessData(ai.parray, reinterpret_cast<void**>(&cells));
+  for (int i = 0; i < 6; ++i) cells[i] = i * 11;
+  SafeArrayUnaccessData(ai.parray);
+  PROPVARIANT& ab = x.add(VT_ARRAY | VT_BSTR);
+  ab.parray = SafeArrayCreateVector(VT_BSTR, 0, 2);
+  BSTR* strings = nullptr;
+  SafeArrayAccessData(ab.parray, reinterpret_cast<void**>(&strings));
+  strings[0] = SysAllocString(u"one");
+  strings[1] = SysAllocString(u"");
+  SafeArrayUnaccessData(ab.parray);
+  PROPVARIANT& av = x.add(VT_ARRAY | VT_VARIANT);
+  av.parray = SafeArrayCreateVector(VT_VARIANT, 1, 2);
+  VARIANT* vars = nullptr;
+  SafeArrayAccessData(av.parray, reinterpret_cast<void**>(&vars));
+  vars[0].vt = VT_R8;
+  vars[0].dblVal = 2.5;
+  vars[1].vt = VT_BSTR;
+  vars[1].bstrVal = SysAllocString(u"v");
+  SafeArrayUnaccessData(av.parray);
+}
+
+bool sameArray(SAFEARRAY* a, SAFEARRAY* b, VARTYPE t) {
+  UINT dims = SafeArrayGetDim(a);
+  if (dims != SafeArrayGetDim(b)) return false;
+  size_t total = 1;
+  for (UINT d = 1; d <= dims; ++d) {
+    LONG la, ua, lb, ub;
+    SafeArrayGetLBound(a, d, &la);
+    SafeArrayGetUBound(a, d, &ua);
+    SafeArrayGetLBound(b, d, &lb);
+    SafeArrayGetUBound(b, d, &ub);
+    if (la != lb || ua != ub) return false;
+    total *= size_t(ua - la + 1);
+  }
+  void *da, *db;
+  SafeArrayAccessData(a, &da);
+  SafeArrayAccessData(b, &db);
+  bool ok = true;
+  for (size_t i = 0; i < total && ok; ++i) {
+    if (t == VT_I4) ok = static_cast<LONG*>(da)[i] == static_cast<LONG*>(db)[i];
+    if (t == VT_BSTR) {
+      BSTR x = static_cast<BSTR*>(da)[i], y = static_cast<BSTR*>(db)[i];
+      ok = std::u16string(x, SysStringLen(x)) == std::u16string(y, SysStringLen(y));
+    }
+    if (t == VT_VARIANT) {
+      const VARIANT& x = static_cast<VARIANT*>(da)[i];
+      const VARIANT& y = static_cast<VARIANT*>(db)[i];
+      ok = x.vt == y.vt && (x.vt == VT_R8 ? x.dblVal == y.dblVal
+                                          : std::u16string(x.bstrVal) == std::u16string(y.bstrVal));
+    }
+  }
+  SafeArrayUnaccessData(a);
+  SafeArrayUnaccessData(b);
+  return ok;
 }
 
 bool same(const PROPVARIANT& a, const PROPVARIANT& b);
@@ -145,6 +203,10 @@ bool same(const PROPVARIANT& a, const PROPVARIANT& b) {
       for (ULONG i = 0; i < a.capropvar.cElems; ++i)
         if (!same(a.capropvar.pElems[i], b.capropvar.pElems[i])) return false;
       return true;
+    case VT_ARRAY | VT_I4:
+    case VT_ARRAY | VT_BSTR:
+    case VT_ARRAY | VT_VARIANT:
+      return sameArray(a.parray, b.parray, a.vt & VT_TYPEMASK);
     default: return false;
   }
 }
@@ -259,8 +321,10 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   }
   ps->Release();
   pss->Release();
-  for (auto& v : all.list)
+  for (auto& v : all.list) {
     if (v.vt == VT_BSTR) SysFreeString(v.bstrVal);
+    if (v.vt & VT_ARRAY) SafeArrayDestroy(v.parray);
+  }
 
   // olefile, and the independent dictionary reader.
   if (!haveOlefile()) GTEST_SKIP() << "olefile is not installed for " << kPython;
