@@ -1,0 +1,279 @@
+// The interface behaviour the platform reproduces: argument and mode rules,
+// status codes, invalidation, enumeration and reference counting.
+#include <fstream>
+
+#include "base/little_endian.h"
+#include "tests/cfb/cfb_test_util.h"
+
+namespace velmora::cfb::test {
+namespace {
+
+class ApiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_file = m_dir.file("api.doc");
+    ASSERT_EQ(StgCreateDocfile(path(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, &m_root), S_OK);
+  }
+  void TearDown() override {
+    if (m_root) m_root->Release();
+  }
+  const WCHAR* path() { return reinterpret_cast<const WCHAR*>((m_wide = wide(m_file)).c_str()); }
+  IStream* create(const char16_t* name) {
+    IStream* s = nullptr;
+    EXPECT_EQ(m_root->CreateStream(name, 0x12, 0, 0, &s), S_OK);
+    return s;
+  }
+  velmora::test::TempDir m_dir;
+  std::filesystem::path m_file;
+  std::u16string m_wide;
+  IStorage* m_root = nullptr;
+};
+
+TEST_F(ApiTest, StreamCallsFollowTheCompoundFileRules) {
+  IStream* s = create(u"S");
+  EXPECT_EQ(s->Write(nullptr, 0, nullptr), STG_E_INVALIDPOINTER);
+  EXPECT_EQ(s->Write("abc", 0, nullptr), S_OK);
+  ULONG n = 0;
+  EXPECT_EQ(s->Write("hello", 5, &n), S_OK);
+  EXPECT_EQ(n, 5u);
+  LARGE_INTEGER move;
+  move.QuadPart = 0;
+  ULARGE_INTEGER pos;
+  EXPECT_EQ(s->Seek(move, 3, &pos), STG_E_INVALIDFUNCTION);
+  move.QuadPart = -6;
+  EXPECT_EQ(s->Seek(move, STREAM_SEEK_END, &pos), STG_E_INVALIDFUNCTION);
+  move.QuadPart = -5;
+  EXPECT_EQ(s->Seek(move, STREAM_SEEK_END, &pos), S_OK);
+  EXPECT_EQ(pos.QuadPart, 0u);
+  char buf[16] = {};
+  EXPECT_EQ(s->Read(buf, sizeof buf, &n), S_OK);  // S_OK even at the end
+  EXPECT_EQ(n, 5u);
+  EXPECT_EQ(s->Read(buf, sizeof buf, &n), S_OK);
+  EXPECT_EQ(n, 0u);
+  // Seeking past the end does not grow the stream; writing there fills zeros.
+  move.QuadPart = 10;
+  EXPECT_EQ(s->Seek(move, STREAM_SEEK_SET, nullptr), S_OK);
+  EXPECT_EQ(s->Write("!", 1, nullptr), S_OK);
+  STATSTG st;
+  EXPECT_EQ(s->Stat(&st, STATFLAG_NONAME), S_OK);
+  EXPECT_EQ(st.cbSize.QuadPart, 11u);
+  EXPECT_EQ(st.pwcsName, nullptr);
+  EXPECT_EQ(st.grfMode, 0x12u);
+  ULARGE_INTEGER huge;
+  huge.QuadPart = 1ull << 32;
+  EXPECT_EQ(s->SetSize(huge), STG_E_INVALIDFUNCTION);
+  ULARGE_INTEGER r{};
+  EXPECT_EQ(s->LockRegion(r, r, LOCK_WRITE), STG_E_INVALIDFUNCTION);
+  void* p = nullptr;
+  EXPECT_EQ(s->QueryInterface(IID_ISequentialStream, &p), E_NOINTERFACE);
+  EXPECT_EQ(s->QueryInterface(IID_IStream, &p), S_OK);
+  static_cast<IStream*>(p)->Release();
+  // A clone has its own seek pointer over the same bytes.
+  IStream* c = nullptr;
+  ASSERT_EQ(s->Clone(&c), S_OK);
+  move.QuadPart = 0;
+  c->Seek(move, STREAM_SEEK_SET, nullptr);
+  EXPECT_EQ(c->Read(buf, 11, &n), S_OK);
+  EXPECT_EQ(std::string(buf, 11), std::string("hello\0\0\0\0\0!", 11));
+  c->Release();
+  s->Release();
+}
+
+TEST_F(ApiTest, ChildOpensNeedExclusiveSharingAndOpenOnce) {
+  IStream* s = create(u"One");
+  IStream* again = nullptr;
+  EXPECT_EQ(m_root->OpenStream(u"One", nullptr, 0x12, 0, &again), STG_E_ACCESSDENIED);
+  EXPECT_EQ(m_root->RenameElement(u"One", u"Two"), STG_E_ACCESSDENIED);
+  s->Release();
+  EXPECT_EQ(m_root->OpenStream(u"One", nullptr, STGM_READ, 0, &again), STG_E_INVALIDFLAG);
+  EXPECT_EQ(m_root->OpenStream(u"One", nullptr, 0x12 | STGM_TRANSACTED, 0, &again), STG_E_INVALIDFUNCTION);
+  EXPECT_EQ(m_root->OpenStream(u"One", reinterpret_cast<void*>(1), 0x12, 0, &again), STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(m_root->OpenStream(u"ONE", nullptr, 0x12, 0, &again), S_OK);  // names ignore case
+  again->Release();
+  EXPECT_EQ(m_root->CreateStream(u"one", 0x12, 0, 0, &again), STG_E_FILEALREADYEXISTS);
+  EXPECT_EQ(m_root->CreateStream(nullptr, 0x12, 0, 0, &again), STG_E_INVALIDNAME);
+  EXPECT_EQ(m_root->CreateStream(u"a/b", 0x12, 0, 0, &again), STG_E_INVALIDNAME);
+  EXPECT_EQ(m_root->CreateStream(u"12345678901234567890123456789012", 0x12, 0, 0, &again), STG_E_INVALIDNAME);
+  EXPECT_EQ(m_root->CreateStream(u"x", 0x12, 1, 0, &again), STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(m_root->CreateStream(u"x", 0x42, 0, 0, &again), STG_E_INVALIDFLAG);
+  IStorage* sub = nullptr;
+  EXPECT_EQ(m_root->OpenStorage(u"One", nullptr, 0x10, nullptr, 0, &sub), STG_E_FILENOTFOUND);
+  EXPECT_EQ(m_root->OpenStorage(u"Missing", nullptr, 0x10, nullptr, 0, &sub), STG_E_FILENOTFOUND);
+  EXPECT_EQ(m_root->CreateStorage(u"Sub", 0x12 | STGM_PRIORITY, 0, 0, &sub), STG_E_INVALIDFLAG);
+  ASSERT_EQ(m_root->CreateStorage(u"Sub", 0x12, 0, 0, &sub), S_OK);
+  EXPECT_EQ(m_root->OpenStream(u"Sub", nullptr, 0x12, 0, &again), STG_E_FILENOTFOUND);
+  sub->Release();
+}
+
+TEST_F(ApiTest, ReleasedOrDestroyedParentsRevertTheirChildren) {
+  IStorage* sub = nullptr;
+  ASSERT_EQ(m_root->CreateStorage(u"Sub", 0x12, 0, 0, &sub), S_OK);
+  IStream* s = nullptr;
+  ASSERT_EQ(sub->CreateStream(u"In", 0x12, 0, 0, &s), S_OK);
+  sub->Release();
+  EXPECT_EQ(s->Write("x", 1, nullptr), STG_E_REVERTED);
+  STATSTG st;
+  EXPECT_EQ(s->Stat(&st, STATFLAG_NONAME), STG_E_REVERTED);
+  s->Release();
+
+  IStream* open = create(u"Open");
+  EXPECT_EQ(m_root->DestroyElement(u"Open"), S_OK);
+  EXPECT_EQ(open->Write("x", 1, nullptr), STG_E_REVERTED);
+  open->Release();
+  EXPECT_EQ(m_root->DestroyElement(u"Open"), STG_E_FILENOTFOUND);
+  // STGM_CREATE over an open stream reverts the old instance.
+  IStream* a = create(u"Twice");
+  IStream* b = nullptr;
+  ASSERT_EQ(m_root->CreateStream(u"Twice", 0x1012, 0, 0, &b), S_OK);
+  EXPECT_EQ(a->Write("x", 1, nullptr), STG_E_REVERTED);
+  a->Release();
+  b->Release();
+}
+
+TEST_F(ApiTest, EnumerationWalksNameOrderAndEndsWithAZeroedEntry) {
+  for (auto n : {u"Zeta", u"ab", u"B", u"CONTENTS", u"ABCDEFGHIJ", u"a1"}) create(n)->Release();
+  IEnumSTATSTG* en = nullptr;
+  ASSERT_EQ(m_root->EnumElements(0, nullptr, 0, &en), S_OK);
+  std::vector<std::u16string> names;
+  STATSTG st;
+  ULONG got;
+  while (en->Next(1, &st, &got) == S_OK) {
+    names.push_back(st.pwcsName);
+    CoTaskMemFree(st.pwcsName);
+  }
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"B", u"a1", u"ab", u"Zeta", u"CONTENTS", u"ABCDEFGHIJ"}));
+  std::memset(&st, 0xAB, sizeof st);
+  EXPECT_EQ(en->Next(1, &st, &got), S_FALSE);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(st.pwcsName, nullptr);
+  EXPECT_EQ(st.type, 0u);
+  EXPECT_EQ(en->Reset(), S_OK);
+  EXPECT_EQ(en->Skip(5), S_OK);
+  IEnumSTATSTG* clone = nullptr;
+  ASSERT_EQ(en->Clone(&clone), S_OK);
+  STATSTG two[2];
+  EXPECT_EQ(clone->Next(2, two, &got), S_FALSE);
+  ASSERT_EQ(got, 1u);
+  EXPECT_EQ(std::u16string(two[0].pwcsName), u"ABCDEFGHIJ");
+  CoTaskMemFree(two[0].pwcsName);
+  // The live list: an element destroyed during the walk is not returned.
+  en->Reset();
+  ASSERT_EQ(en->Next(1, &st, &got), S_OK);
+  CoTaskMemFree(st.pwcsName);
+  EXPECT_EQ(m_root->DestroyElement(u"a1"), S_OK);
+  ASSERT_EQ(en->Next(1, &st, &got), S_OK);
+  EXPECT_EQ(std::u16string(st.pwcsName), u"ab");
+  CoTaskMemFree(st.pwcsName);
+  clone->Release();
+  en->Release();
+}
+
+TEST_F(ApiTest, ReadOnlyRootRefusesEveryChange) {
+  m_root->Release();
+  m_root = nullptr;
+  IStorage* ro = nullptr;
+  ASSERT_EQ(StgOpenStorage(path(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &ro), S_OK);
+  IStream* s = nullptr;
+  IStorage* sub = nullptr;
+  EXPECT_EQ(ro->CreateStream(u"x", 0x12, 0, 0, &s), STG_E_ACCESSDENIED);
+  EXPECT_EQ(ro->CreateStorage(u"x", 0x12, 0, 0, &sub), STG_E_ACCESSDENIED);
+  EXPECT_EQ(ro->DestroyElement(u"missing"), STG_E_ACCESSDENIED);
+  EXPECT_EQ(ro->RenameElement(u"a", u"b"), STG_E_ACCESSDENIED);
+  EXPECT_EQ(ro->SetClass(CLSID_NULL), STG_E_ACCESSDENIED);
+  EXPECT_EQ(ro->SetStateBits(1, 1), STG_E_ACCESSDENIED);
+  EXPECT_EQ(ro->SetElementTimes(nullptr, nullptr, nullptr, nullptr), STG_E_ACCESSDENIED);
+  EXPECT_EQ(WriteClassStg(ro, CLSID_NULL), STG_E_ACCESSDENIED);
+  EXPECT_EQ(ro->Commit(0), S_OK);
+  ro->Release();
+}
+
+TEST_F(ApiTest, ClassStateBitsAndStat) {
+  const CLSID word = {0x00020906, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+  EXPECT_EQ(WriteClassStg(m_root, word), S_OK);
+  EXPECT_EQ(m_root->SetStateBits(0xF0, 0x30), S_OK);
+  EXPECT_EQ(WriteClassStg(nullptr, word), E_INVALIDARG);
+  CLSID got{};
+  EXPECT_EQ(ReadClassStg(nullptr, &got), E_INVALIDARG);
+  m_root->Release();
+  ASSERT_EQ(StgOpenStorage(path(), nullptr, 0x40000, nullptr, 0, &m_root), S_OK);
+  EXPECT_EQ(ReadClassStg(m_root, &got), S_OK);
+  EXPECT_TRUE(IsEqualCLSID(got, word));
+  STATSTG st;
+  ASSERT_EQ(m_root->Stat(&st, STATFLAG_DEFAULT), S_OK);
+  EXPECT_EQ(st.grfStateBits, 0x30u);
+  EXPECT_EQ(st.grfMode, 0x40000u);
+  EXPECT_EQ(st.type, DWORD(STGTY_STORAGE));
+  EXPECT_EQ(std::filesystem::path(std::u16string(st.pwcsName)), std::filesystem::canonical(m_file));
+  CoTaskMemFree(st.pwcsName);
+  EXPECT_EQ(m_root->Stat(&st, 7), STG_E_INVALIDFLAG);
+  void* p = nullptr;
+  EXPECT_EQ(m_root->QueryInterface(IID_IStream, &p), E_NOINTERFACE);
+}
+
+TEST_F(ApiTest, FileLevelFunctions) {
+  EXPECT_EQ(StgIsStorageFile(path()), S_OK);
+  auto other = m_dir.file("plain.txt");
+  std::ofstream(other) << "not a compound file";
+  auto w = wide(other);
+  EXPECT_EQ(StgIsStorageFile(reinterpret_cast<const WCHAR*>(w.c_str())), S_FALSE);
+  IStorage* stg = nullptr;
+  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(w.c_str()), nullptr, 0x40000, nullptr, 0, &stg),
+            STG_E_FILEALREADYEXISTS);
+  auto empty = m_dir.file("empty.doc");
+  std::ofstream(empty).flush();
+  auto we = wide(empty);
+  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(we.c_str()), nullptr, 0x40000, nullptr, 0, &stg),
+            STG_E_FILEALREADYEXISTS);
+  EXPECT_EQ(std::filesystem::file_size(empty), 0u);
+  auto missing = wide(m_dir.file("missing.doc"));
+  EXPECT_EQ(StgIsStorageFile(reinterpret_cast<const WCHAR*>(missing.c_str())), STG_E_FILENOTFOUND);
+  EXPECT_EQ(StgCreateDocfile(path(), 0x12, 0, &stg), STG_E_FILEALREADYEXISTS);
+  EXPECT_EQ(StgCreateDocfile(path(), 0x1002, 0, &stg), STG_E_INVALIDFLAG);
+  EXPECT_EQ(StgOpenStorage(path(), nullptr, 0x12 | STGM_CREATE, nullptr, 0, &stg), STG_E_INVALIDFLAG);
+  void* ps = nullptr;
+  EXPECT_EQ(StgOpenStorageEx(path(), 0x40000, STGFMT_FILE, 0, nullptr, nullptr, IID_IStorage, &ps),
+            STG_E_INVALIDPARAMETER);
+  // Version 4 through STGOPTIONS.
+  auto v4 = wide(m_dir.file("v4.doc"));
+  STGOPTIONS opt{1, 0, 4096, nullptr};
+  ASSERT_EQ(StgCreateStorageEx(reinterpret_cast<const WCHAR*>(v4.c_str()), 0x1012, STGFMT_DOCFILE, 0, &opt,
+                               nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)),
+            S_OK);
+  stg->Release();
+  std::ifstream in(m_dir.file("v4.doc"), std::ios::binary);
+  uint8_t head[0x20];
+  in.read(reinterpret_cast<char*>(head), sizeof head);
+  EXPECT_EQ(base::loadLE16(head + 0x1A), 4);
+  EXPECT_EQ(base::loadLE16(head + 0x1E), 12);
+  // No name: a scratch file that goes with the storage.
+  ASSERT_EQ(StgCreateDocfile(nullptr, 0x12, 0, &stg), S_OK);
+  STATSTG st;
+  ASSERT_EQ(stg->Stat(&st, STATFLAG_DEFAULT), S_OK);
+  std::filesystem::path scratch(std::u16string(st.pwcsName));
+  CoTaskMemFree(st.pwcsName);
+  EXPECT_TRUE(std::filesystem::exists(scratch));
+  stg->Release();
+  EXPECT_FALSE(std::filesystem::exists(scratch));
+}
+
+TEST_F(ApiTest, CopyToMergesAndRefusesItsOwnChild) {
+  ASSERT_EQ(putStream(m_root, u"Top", "top"), S_OK);
+  IStorage* sub = nullptr;
+  ASSERT_EQ(m_root->CreateStorage(u"Sub", 0x12, 0, 0, &sub), S_OK);
+  ASSERT_EQ(putStream(sub, u"Inner", "inner"), S_OK);
+  EXPECT_EQ(m_root->CopyTo(0, nullptr, nullptr, sub), STG_E_ACCESSDENIED);
+  sub->Release();
+  auto other = wide(m_dir.file("copy.doc"));
+  IStorage* dest = nullptr;
+  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(other.c_str()), 0x1012, 0, &dest), S_OK);
+  ASSERT_EQ(putStream(dest, u"Kept", "kept"), S_OK);
+  ASSERT_EQ(putStream(dest, u"Top", "old"), S_OK);
+  EXPECT_EQ(m_root->CopyTo(0, nullptr, nullptr, dest), S_OK);
+  Tree t;
+  ASSERT_EQ(readTree(dest, u"", t), S_OK);
+  EXPECT_EQ(t, (Tree{{u"Kept", "kept"}, {u"Top", "top"}, {u"Sub", kStorageMark}, {u"Sub/Inner", "inner"}}));
+  dest->Release();
+}
+
+}  // namespace
+}  // namespace velmora::cfb::test
