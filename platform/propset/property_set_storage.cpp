@@ -51,6 +51,13 @@ HRESULT checkMode(DWORD grfMode, DWORD grfFlags, bool create) {
 
 DWORD streamMode(DWORD grfMode) { return (grfMode & 3) | STGM_SHARE_EXCLUSIVE; }
 
+// The modes this layer passes are always valid, so a storage that calls one
+// of them an invalid flag is refusing write access through a read-only
+// parent; Windows reports that as STG_E_ACCESSDENIED for property sets.
+HRESULT accessCode(HRESULT hr, DWORD mode) {
+  return hr == STG_E_INVALIDFLAG && (mode & 3) != STGM_READ ? STG_E_ACCESSDENIED : hr;
+}
+
 class SetEnumerator final : public IEnumSTATPROPSETSTG {
  public:
   SetEnumerator(std::vector<STATPROPSETSTG> entries, size_t pos)
@@ -169,11 +176,11 @@ class PropertySetStorage final : public IPropertySetStorage {
   // set's storage with its CONTENTS stream.
   HRESULT openElement(const std::u16string& name, DWORD mode, Opened& out) {
     HRESULT hr = m_root->OpenStream(name.c_str(), nullptr, mode, 0, &out.stream);
-    if (hr != STG_E_FILENOTFOUND) return hr;
+    if (hr != STG_E_FILENOTFOUND) return accessCode(hr, mode);
     HRESULT hs = m_root->OpenStorage(name.c_str(), nullptr, mode, nullptr, 0, &out.holder);
-    if (FAILED(hs)) return hs == STG_E_FILENOTFOUND ? hr : hs;
+    if (FAILED(hs)) return hs == STG_E_FILENOTFOUND ? hr : accessCode(hs, mode);
     hs = out.holder->OpenStream(kContents, nullptr, mode, 0, &out.stream);
-    return hs == STG_E_FILENOTFOUND ? STG_E_INVALIDHEADER : hs;
+    return hs == STG_E_FILENOTFOUND ? STG_E_INVALIDHEADER : accessCode(hs, mode);
   }
 
   static Result<PropertySet> load(IStream* stream) {
@@ -228,13 +235,13 @@ class PropertySetStorage final : public IPropertySetStorage {
     if (!el.stream) {
       if (nonSimple) {
         HRESULT hs = m_root->CreateStorage(name.c_str(), rw | STGM_CREATE, 0, 0, &el.holder);
-        if (FAILED(hs)) return makeError(hs, "the set's storage cannot be created");
+        if (FAILED(hs)) return makeError(accessCode(hs, rw), "the set's storage cannot be created");
         if (pclsid) el.holder->SetClass(*pclsid);
         hs = el.holder->CreateStream(kContents, rw | STGM_CREATE, 0, 0, &el.stream);
         if (FAILED(hs)) return makeError(hs, "the CONTENTS stream cannot be created");
       } else {
         HRESULT hs = m_root->CreateStream(name.c_str(), rw | STGM_CREATE, 0, 0, &el.stream);
-        if (FAILED(hs)) return makeError(hs, "the set's stream cannot be created");
+        if (FAILED(hs)) return makeError(accessCode(hs, rw), "the set's stream cannot be created");
       }
     }
     if (fresh) {
@@ -270,7 +277,8 @@ class PropertySetStorage final : public IPropertySetStorage {
     Opened el;
     HRESULT hr = m_root->OpenStream(name.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
                                     &el.stream);
-    if (FAILED(hr)) return makeError(hr, "the document-summary stream cannot be opened");
+    if (FAILED(hr))
+      return makeError(accessCode(hr, STGM_READWRITE), "the document-summary stream cannot be opened");
     auto set = load(el.stream);
     if (!set) {
       // Nothing of a damaged stream can be kept; removing it lets the
