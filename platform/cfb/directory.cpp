@@ -57,11 +57,15 @@ DirEntry decodeEntry(std::span<const uint8_t> bytes, bool v3) {
   DirEntry e;
   auto nameBytes = r.bytes(64);
   uint16_t len = r.u16();
-  // B.5: clamp the length and let it, not the NUL, decide.
+  // B.5: clamp the length and let it decide when the NUL is missing; a
+  // length past the NUL stops at the NUL, since no API name can hold one.
   len = std::min<uint16_t>(len, 64) & ~1u;
   size_t chars = len >= 2 ? len / 2 - 1 : 0;
-  for (size_t i = 0; i < chars && !nameBytes.empty(); ++i)
-    e.name.push_back(char16_t(base::loadLE16(&nameBytes[2 * i])));
+  for (size_t i = 0; i < chars && !nameBytes.empty(); ++i) {
+    char16_t c = char16_t(base::loadLE16(&nameBytes[2 * i]));
+    if (c == 0) break;
+    e.name.push_back(c);
+  }
   e.rawType = r.u8();
   switch (e.rawType) {
     case 1: e.type = EntryType::Storage; break;

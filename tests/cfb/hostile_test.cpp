@@ -1,0 +1,232 @@
+// Damaged and hostile files: build a document in memory, overwrite one
+// field, reopen, expect the platform's code, never a crash or a hang; and
+// the producer mistakes that readers must accept.
+#include <chrono>
+#include <fstream>
+#include <future>
+
+#include "base/little_endian.h"
+#include "tests/cfb/cfb_test_util.h"
+#include "tests/cfb/fault_files.h"
+
+namespace velmora::cfb::test {
+namespace {
+
+// A small version 3 or 4 document and the offsets of its structures.
+struct Image {
+  std::vector<uint8_t> bytes;
+  uint32_t S = 512;
+
+  static Image build(int version) {
+    auto disk = std::make_shared<DiskState>();
+    IStorage* stg = nullptr;
+    EXPECT_EQ(createStorageOnFile(std::make_unique<CrashFile>(disk), version, &stg), S_OK);
+    EXPECT_EQ(putStream(stg, u"Mini", pattern(300, 1)), S_OK);
+    EXPECT_EQ(putStream(stg, u"Big", pattern(9000, 2)), S_OK);
+    IStorage* sub = nullptr;
+    EXPECT_EQ(stg->CreateStorage(u"Sub", 0x12, 0, 0, &sub), S_OK);
+    EXPECT_EQ(putStream(sub, u"Inner", pattern(50, 3)), S_OK);
+    sub->Release();
+    stg->Release();
+    Image im;
+    im.bytes = disk->durable;
+    im.S = version == 4 ? 4096 : 512;
+    return im;
+  }
+  uint32_t u32(size_t at) const { return base::loadLE32(&bytes[at]); }
+  void put32(size_t at, uint32_t v) { base::storeLE32(&bytes[at], v); }
+  void put16(size_t at, uint16_t v) { base::storeLE16(&bytes[at], v); }
+  size_t sector(uint32_t id) const { return size_t(id + 1) * S; }
+  uint32_t fat(uint32_t id) const { return u32(sector(u32(0x4C)) + 4 * id); }
+  size_t fatSlot(uint32_t id) const { return sector(u32(0x4C)) + 4 * id; }
+  // Offset of directory entry `sid` (follows the directory chain).
+  size_t entry(uint32_t sid) const {
+    uint32_t s = u32(0x30);
+    for (uint32_t k = 0; k < sid / (S / 128); ++k) s = fat(s);
+    return sector(s) + (sid % (S / 128)) * 128;
+  }
+  uint32_t find(const std::u16string& name) const {
+    for (uint32_t sid = 0; sid < 16; ++sid) {
+      size_t at = entry(sid);
+      uint16_t len = base::loadLE16(&bytes[at + 0x40]);
+      std::u16string n;
+      for (int i = 0; i + 1 < len / 2; ++i) n.push_back(char16_t(base::loadLE16(&bytes[at + 2 * i])));
+      if (n == name) return sid;
+    }
+    return kNoStream;
+  }
+};
+
+// Opens the image and reads everything; returns the first failure.
+HRESULT openAndRead(const std::vector<uint8_t>& bytes) {
+  IStorage* stg = nullptr;
+  HRESULT hr = openStorageOnFile(std::make_unique<MemoryFile>(bytes), STGM_READ | STGM_SHARE_EXCLUSIVE, &stg);
+  if (FAILED(hr)) return hr;
+  Tree t;
+  hr = readTree(stg, u"", t);
+  stg->Release();
+  return hr;
+}
+
+// Runs under a watchdog so a hang fails instead of blocking the run.
+HRESULT guarded(const std::vector<uint8_t>& bytes) {
+  auto f = std::async(std::launch::async, [&] { return openAndRead(bytes); });
+  if (f.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    ADD_FAILURE() << "open did not finish";
+    std::abort();
+  }
+  return f.get();
+}
+
+struct Poke {
+  const char* what;
+  void (*apply)(Image&);
+  HRESULT expected;
+};
+
+const Poke kPokes[] = {
+    {"signature", [](Image& m) { m.bytes[0] = 0; }, STG_E_FILEALREADYEXISTS},
+    {"byte order", [](Image& m) { m.put16(0x1C, 0xFEFF); }, STG_E_INVALIDHEADER},
+    {"major version", [](Image& m) { m.put16(0x1A, 5); }, STG_E_INVALIDHEADER},
+    {"sector shift 31", [](Image& m) { m.put16(0x1E, 31); }, STG_E_INVALIDHEADER},
+    {"sector shift 0", [](Image& m) { m.put16(0x1E, 0); }, STG_E_INVALIDHEADER},
+    {"mini sector shift", [](Image& m) { m.put16(0x20, 7); }, STG_E_INVALIDHEADER},
+    {"FAT count past the file", [](Image& m) { m.put32(0x2C, 0x10000000); }, STG_E_INVALIDHEADER},
+    {"DIFAT entry past the file", [](Image& m) { m.put32(0x4C, 0x00FFFFFF); }, STG_E_DOCFILECORRUPT},
+    {"directory start past the file", [](Image& m) { m.put32(0x30, 0x00FFFFFF); }, STG_E_DOCFILECORRUPT},
+    {"directory chain loops", [](Image& m) { m.put32(m.fatSlot(m.u32(0x30)), m.u32(0x30)); },
+     STG_E_DOCFILECORRUPT},
+    {"directory chain runs into the FAT", [](Image& m) { m.put32(m.fatSlot(m.u32(0x30)), m.u32(0x4C)); },
+     STG_E_DOCFILECORRUPT},
+    {"root is not a root", [](Image& m) { m.bytes[m.entry(0) + 0x42] = 1; }, STG_E_DOCFILECORRUPT},
+    {"child link past the directory", [](Image& m) { m.put32(m.entry(0) + 0x4C, 5000); }, STG_E_DOCFILECORRUPT},
+    {"sibling loop", [](Image& m) {
+       uint32_t top = m.u32(m.entry(0) + 0x4C);
+       m.put32(m.entry(top) + 0x44, top);
+     }, STG_E_DOCFILECORRUPT},
+    {"child points back at the root", [](Image& m) {
+       uint32_t sub = m.find(u"Sub");
+       m.put32(m.entry(sub) + 0x4C, 0);
+     }, STG_E_DOCFILECORRUPT},
+    {"node shared by two storages", [](Image& m) {
+       uint32_t sub = m.find(u"Sub");
+       m.put32(m.entry(sub) + 0x4C, m.find(u"Big"));
+     }, STG_E_DOCFILECORRUPT},
+    {"reachable entry of type 7", [](Image& m) { m.bytes[m.entry(m.find(u"Big")) + 0x42] = 7; },
+     STG_E_DOCFILECORRUPT},
+    {"big stream chain loops", [](Image& m) {
+       uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
+       m.put32(m.fatSlot(m.fat(s)), s);
+     }, STG_E_DOCFILECORRUPT},
+    {"big stream chain ends early", [](Image& m) {
+       uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
+       m.put32(m.fatSlot(s), kEndOfChain);
+     }, STG_E_DOCFILECORRUPT},
+    {"big stream chain has FREESECT", [](Image& m) {
+       uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
+       m.put32(m.fatSlot(s), kFreeSect);
+     }, STG_E_DOCFILECORRUPT},
+    {"stream size beyond the file", [](Image& m) { m.put32(m.entry(m.find(u"Big")) + 0x78, 0x7FFFFFF0); },
+     STG_E_DOCFILECORRUPT},
+    {"mini stream start past the file", [](Image& m) { m.put32(m.entry(m.find(u"Mini")) + 0x74, 0x0FFFFFFF); },
+     STG_E_DOCFILECORRUPT},
+    {"mini FAT start past the file", [](Image& m) { m.put32(0x3C, 0x0FFFFFFF); }, STG_E_DOCFILECORRUPT},
+    {"reserved FAT value in a chain", [](Image& m) {
+       uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
+       m.put32(m.fatSlot(s), 0xFFFFFFFB);
+     }, STG_E_DOCFILECORRUPT},
+};
+
+class HostileField : public ::testing::TestWithParam<std::tuple<int, size_t>> {};
+
+TEST_P(HostileField, IsRefusedWithTheRightCode) {
+  auto [version, index] = GetParam();
+  const Poke& p = kPokes[index];
+  Image m = Image::build(version);
+  ASSERT_EQ(guarded(m.bytes), S_OK);
+  p.apply(m);
+  EXPECT_EQ(guarded(m.bytes), p.expected) << p.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, HostileField,
+                         ::testing::Combine(::testing::Values(3, 4),
+                                            ::testing::Range(size_t(0), std::size(kPokes))));
+
+TEST(HostileFile, TruncationsNeverCrash) {
+  for (int version : {3, 4}) {
+    Image m = Image::build(version);
+    for (size_t len : {size_t(0), size_t(7), size_t(511), size_t(512), size_t(1000), m.bytes.size() / 2,
+                       m.bytes.size() - 1}) {
+      std::vector<uint8_t> cut(m.bytes.begin(), m.bytes.begin() + len);
+      HRESULT hr = guarded(cut);
+      if (len < 512) EXPECT_EQ(hr, STG_E_FILEALREADYEXISTS) << len;
+      else EXPECT_TRUE(hr == S_OK || hr == STG_E_INVALIDHEADER || hr == STG_E_DOCFILECORRUPT) << len << " " << hr;
+    }
+  }
+}
+
+// What real producers get wrong and readers accept (B.9 of our notes).
+const Poke kTolerated[] = {
+    {"minor version 0x21", [](Image& m) { m.put16(0x18, 0x21); }, S_OK},
+    {"cutoff field not 4096", [](Image& m) { m.put32(0x38, 0x2000); }, S_OK},
+    {"FREESECT as no DIFAT", [](Image& m) { m.put32(0x44, kFreeSect); }, S_OK},
+    {"every node red", [](Image& m) {
+       for (uint32_t sid = 1; sid < 5; ++sid) m.bytes[m.entry(sid) + 0x43] = 0;
+     }, S_OK},
+    {"colour byte 9", [](Image& m) { m.bytes[m.entry(1) + 0x43] = 9; }, S_OK},
+    {"root named in lower case", [](Image& m) { m.bytes[m.entry(0)] = 'r'; }, S_OK},
+    {"stream with times and a class", [](Image& m) { m.bytes[m.entry(m.find(u"Big")) + 0x50] = 1; }, S_OK},
+    {"storage with garbage start and size", [](Image& m) {
+       m.put32(m.entry(m.find(u"Sub")) + 0x74, 0x12345678);
+       m.put32(m.entry(m.find(u"Sub")) + 0x78, 0x9999);
+     }, S_OK},
+    {"trailing bytes", [](Image& m) { m.bytes.resize(m.bytes.size() + 100, 0xEE); }, S_OK},
+    {"name length past the NUL", [](Image& m) { m.put16(m.entry(m.find(u"Big")) + 0x40, 64); }, S_OK},
+};
+
+class ToleratedField : public ::testing::TestWithParam<std::tuple<int, size_t>> {};
+
+TEST_P(ToleratedField, StillOpensAndReads) {
+  auto [version, index] = GetParam();
+  Image m = Image::build(version);
+  kTolerated[index].apply(m);
+  EXPECT_EQ(guarded(m.bytes), S_OK) << kTolerated[index].what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, ToleratedField,
+                         ::testing::Combine(::testing::Values(3, 4),
+                                            ::testing::Range(size_t(0), std::size(kTolerated))));
+
+TEST(ToleratedFile, VersionThreeSizeHighWordIsIgnoredAndAShortLastSectorReads) {
+  Image m = Image::build(3);
+  m.put32(m.entry(m.find(u"Big")) + 0x7C, 0x6D75636F);
+  m.put32(m.entry(0) + 0x7C, 0x31001E00);
+  // Cut the file inside its last sector: the rest reads as zeros.
+  m.bytes.resize(m.bytes.size() - 100);
+  IStorage* stg = nullptr;
+  ASSERT_EQ(openStorageOnFile(std::make_unique<MemoryFile>(m.bytes), 0x10, &stg), S_OK);
+  IStream* s = nullptr;
+  ASSERT_EQ(stg->OpenStream(u"Big", nullptr, 0x10, 0, &s), S_OK);
+  STATSTG st;
+  ASSERT_EQ(s->Stat(&st, STATFLAG_NONAME), S_OK);
+  EXPECT_EQ(st.cbSize.QuadPart, 9000u);
+  s->Release();
+  Tree t;
+  EXPECT_EQ(readTree(stg, u"", t), S_OK);
+  stg->Release();
+}
+
+TEST(HostileFile, FuzzRegressionsReplayCleanly) {
+  auto dir = std::filesystem::path(VELMORA_SOURCE_DIR) / "fuzz" / "regressions" / "cfb_open_fuzz";
+  if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no regressions yet";
+  for (auto& e : std::filesystem::directory_iterator(dir)) {
+    if (e.path().extension() == ".txt") continue;
+    std::ifstream in(e.path(), std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    HRESULT hr = guarded(bytes);
+    EXPECT_TRUE(hr == S_OK || FAILED(hr)) << e.path();
+  }
+}
+
+}  // namespace
+}  // namespace velmora::cfb::test
