@@ -21,6 +21,7 @@ class Checker {
 
   Result<void> run() {
     Fat& fat = m_doc.fat();
+    CFB_TRY(fat.loadWholeDifat());
     const uint64_t nsect = fat.sectorsInUse();
     const uint32_t S = m_doc.pager().sectorSize();
     m_owner.assign(size_t(nsect), 0);

@@ -15,7 +15,7 @@ Result<std::unique_ptr<Document>> Document::open(std::unique_ptr<File> file, boo
   doc->m_file = std::move(file);
   doc->m_writable = writable;
   doc->m_pager = std::make_unique<Pager>(*doc->m_file, h.sectorShift, size);
-  CFB_ASSIGN(fat, Fat::open(*doc->m_pager, h));
+  CFB_ASSIGN(fat, Fat::open(*doc->m_pager, h, writable));
   doc->m_fat = std::move(fat);
   CFB_ASSIGN(dir, Directory::load(*doc->m_fat, *doc->m_pager, h));
   doc->m_dir = std::move(dir);

@@ -29,59 +29,64 @@ std::unique_ptr<Fat> Fat::createEmpty(Pager& pager, const Header& header) {
   return std::unique_ptr<Fat>(new Fat(pager, header));
 }
 
-Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h) {
+Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool wholeDifat) {
   std::unique_ptr<Fat> fat(new Fat(pager, h));
   const uint64_t nsect = pager.fileSectors();
   fat->m_committedSectors = nsect;
   fat->m_highWater = nsect;
-  const uint32_t E = fat->m_E;
-  auto& locs = fat->m_fatLocations;
-  for (uint32_t i = 0; i < kHeaderDifatEntries && locs.size() < h.numFatSectors; ++i) {
+  fat->m_targetFat = h.numFatSectors;
+  for (uint32_t i = 0; i < kHeaderDifatEntries && fat->m_fatLocations.size() < h.numFatSectors; ++i) {
     SectorId s = h.difat[i];
-    if (s == kFreeSect) break;
-    if (s >= nsect)
-      return CFB_CORRUPT("header DIFAT entry %u is sector %u; the file has %llu sectors", i, s,
-                         (unsigned long long)nsect);
-    locs.push_back(s);
-  }
-  if (h.numFatSectors > kHeaderDifatEntries && locs.size() == kHeaderDifatEntries) {
-    SectorId cur = h.firstDifatSector;
-    std::unordered_set<SectorId> seen;
-    std::vector<uint8_t> buf(h.sectorSize());
-    while (cur != kEndOfChain && cur != kFreeSect && locs.size() < h.numFatSectors) {
-      if (cur >= nsect)
-        return CFB_CORRUPT("DIFAT sector %u lies outside the file's %llu sectors", cur,
-                           (unsigned long long)nsect);
-      if (!seen.insert(cur).second || seen.size() > nsect)
-        return CFB_CORRUPT("DIFAT chain loops at sector %u", cur);
-      fat->m_difatLocations.push_back(cur);
-      CFB_TRY(pager.read(cur, 0, buf, false));
-      for (uint32_t i = 0; i + 1 < E && locs.size() < h.numFatSectors; ++i) {
-        SectorId s = base::loadLE32(&buf[4 * i]);
-        if (s == kFreeSect) break;
-        if (s >= nsect)
-          return CFB_CORRUPT("DIFAT sector %u entry %u is sector %u; the file has %llu sectors",
-                             cur, i, s, (unsigned long long)nsect);
-        locs.push_back(s);
-      }
-      cur = base::loadLE32(&buf[4 * (E - 1)]);
+    if (s == kFreeSect) {
+      fat->m_targetFat = uint32_t(fat->m_fatLocations.size());
+      break;
     }
+    CFB_TRY(fat->addFatLocation(s, "header DIFAT"));
   }
-  // A last DIFAT sector padded with zeros instead of FREESECT (seen in the
-  // wild) lists sector 0 repeatedly past the real entries.
-  while (locs.size() > kHeaderDifatEntries && locs.size() > h.numFatSectors && locs.back() == 0)
-    locs.pop_back();
-  std::unordered_set<SectorId> unique;
-  for (SectorId s : locs) {
-    if (!unique.insert(s).second) return CFB_CORRUPT("FAT sector %u is listed twice in the DIFAT", s);
-    fat->m_marks[s] = kFatSect;
-  }
-  for (SectorId s : fat->m_difatLocations) {
-    if (fat->m_marks.count(s)) return CFB_CORRUPT("sector %u is both a FAT and a DIFAT sector", s);
-    fat->m_marks[s] = kDifSect;
-  }
-  if (locs.empty()) return CFB_CORRUPT("the DIFAT lists no FAT sector");
+  fat->m_nextDifat = fat->m_fatLocations.size() < fat->m_targetFat ? h.firstDifatSector : kEndOfChain;
+  if (fat->m_fatLocations.empty()) return CFB_CORRUPT("the DIFAT lists no FAT sector");
+  if (wholeDifat) CFB_TRY(fat->loadDifat(UINT32_MAX));
   return fat;
+}
+
+Result<void> Fat::addFatLocation(SectorId s, const char* where) {
+  if (s >= m_committedSectors)
+    return CFB_CORRUPT("%s lists FAT sector %u; the file has %llu sectors", where, s,
+                       (unsigned long long)m_committedSectors);
+  if (m_marks.count(s)) return CFB_CORRUPT("sector %u is listed twice among the FAT and DIFAT sectors", s);
+  m_marks[s] = kFatSect;
+  m_fatLocations.push_back(s);
+  return {};
+}
+
+Result<void> Fat::loadDifat(uint32_t k) {
+  // Reads DIFAT sectors until FAT sector `k` is known or the chain ends.
+  // Writers load it whole at open: the marks it carries keep allocation off
+  // FAT sectors that a producer left unmarked.
+  std::vector<uint8_t> buf;
+  while (m_fatLocations.size() <= k && m_fatLocations.size() < m_targetFat && m_nextDifat != kEndOfChain &&
+         m_nextDifat != kFreeSect) {
+    SectorId cur = m_nextDifat;
+    if (cur >= m_committedSectors)
+      return CFB_CORRUPT("DIFAT sector %u lies outside the file's %llu sectors", cur,
+                         (unsigned long long)m_committedSectors);
+    if (m_marks.count(cur)) return CFB_CORRUPT("DIFAT chain loops or overlaps the FAT at sector %u", cur);
+    m_marks[cur] = kDifSect;
+    m_difatLocations.push_back(cur);
+    buf.resize(size_t(m_E) * 4);
+    CFB_TRY(m_pager.read(cur, 0, buf, false));
+    for (uint32_t i = 0; i + 1 < m_E && m_fatLocations.size() < m_targetFat; ++i) {
+      SectorId s = base::loadLE32(&buf[4 * i]);
+      if (s == kFreeSect) {
+        m_targetFat = uint32_t(m_fatLocations.size());
+        break;
+      }
+      CFB_TRY(addFatLocation(s, "a DIFAT sector"));
+    }
+    m_nextDifat = base::loadLE32(&buf[4 * (m_E - 1)]);
+  }
+  if (k == UINT32_MAX) m_targetFat = uint32_t(m_fatLocations.size());
+  return {};
 }
 
 SectorId Fat::rangeLockSector() const { return SectorId((kRangeLockOffset >> m_shift) - 1); }
@@ -89,6 +94,7 @@ SectorId Fat::rangeLockSector() const { return SectorId((kRangeLockOffset >> m_s
 Result<std::vector<uint32_t>*> Fat::committedSector(uint32_t k) {
   if (auto it = m_committed.find(k); it != m_committed.end()) return &it->second;
   std::vector<uint32_t> entries(m_E, kFreeSect);
+  if (k >= m_fatLocations.size() && k < m_targetFat) CFB_TRY(loadDifat(k));
   if (k < m_fatLocations.size()) {
     std::vector<uint8_t> buf(size_t(m_E) * 4);
     CFB_TRY(m_pager.read(m_fatLocations[k], 0, buf, false));
@@ -196,6 +202,7 @@ Result<void> Fat::release(SectorId id) {
 }
 
 Result<void> Fat::prepareCommit(Header& h) {
+  CFB_TRY(loadDifat(UINT32_MAX));
   m_newFatLocations = m_fatLocations;
   m_newDifatLocations = m_difatLocations;
   const uint32_t perDifat = m_E - 1;
@@ -302,6 +309,8 @@ void Fat::commitDone() {
   m_working.clear();
   m_fatLocations = std::move(m_newFatLocations);
   m_difatLocations = std::move(m_newDifatLocations);
+  m_targetFat = uint32_t(m_fatLocations.size());
+  m_nextDifat = kEndOfChain;
   m_marks.clear();
   for (SectorId s : m_fatLocations) m_marks[s] = kFatSect;
   for (SectorId s : m_difatLocations) m_marks[s] = kDifSect;

@@ -16,9 +16,13 @@ namespace velmora::cfb {
 
 class Fat {
  public:
-  // Reads the DIFAT (the header's entries and the DIFAT sector chain) and
-  // checks it (B.2); FAT sectors themselves are read when first needed.
-  [[nodiscard]] static Result<std::unique_ptr<Fat>> open(Pager& pager, const Header& header);
+  // Takes the header's DIFAT entries and checks them (B.2); DIFAT sectors
+  // are read when a FAT sector they list is first needed, or at once when
+  // `wholeDifat` (a writable open). FAT sectors are read when first needed.
+  [[nodiscard]] static Result<std::unique_ptr<Fat>> open(Pager& pager, const Header& header,
+                                                         bool wholeDifat);
+  // Reads the rest of the DIFAT (integrity checks, commits).
+  [[nodiscard]] Result<void> loadWholeDifat() { return loadDifat(UINT32_MAX); }
   // An empty FAT for a new file.
   static std::unique_ptr<Fat> createEmpty(Pager& pager, const Header& header);
 
@@ -62,6 +66,8 @@ class Fat {
   [[nodiscard]] Result<std::vector<uint32_t>*> committedSector(uint32_t k);
   [[nodiscard]] Result<std::vector<uint32_t>*> workingSector(uint32_t k);
   SectorId rangeLockSector() const;
+  [[nodiscard]] Result<void> addFatLocation(SectorId s, const char* where);
+  [[nodiscard]] Result<void> loadDifat(uint32_t k);
 
   Pager& m_pager;
   uint32_t m_shift;
@@ -69,6 +75,8 @@ class Fat {
   bool m_v3;
   uint64_t m_committedSectors = 0;
   uint64_t m_highWater = 0;
+  uint32_t m_targetFat = 0;                // FAT sectors the DIFAT is expected to list
+  SectorId m_nextDifat = kEndOfChain;      // next DIFAT sector not yet read
   std::vector<SectorId> m_fatLocations;     // committed DIFAT: FAT index -> sector
   std::vector<SectorId> m_difatLocations;   // committed DIFAT sector chain
   std::vector<SectorId> m_newFatLocations;
