@@ -56,9 +56,13 @@ HRESULT ownContents(VARIANT& dest, const VARIANT& src) {
   }
   switch (vt) {
     case VT_BSTR:
-      // Copied by byte length, so embedded NULs and odd lengths survive; a
-      // null source becomes an empty string, as Wine's copy does (Windows
-      // not observed; receivers treat null and empty alike).
+      // Copied by byte length, so embedded NULs and odd lengths survive. A
+      // null source stays null: callers that hand out an absent text as a
+      // null BSTR rely on the copy keeping it so.
+      if (!src.bstrVal) {
+        dest.bstrVal = nullptr;
+        return S_OK;
+      }
       dest.bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(src.bstrVal),
                                            SysStringByteLen(src.bstrVal));
       return dest.bstrVal ? S_OK : E_OUTOFMEMORY;

@@ -19,7 +19,7 @@ TEST_F(OperationTableTest, IdentityThroughBothInterfaces) {
   EXPECT_EQ(E_NOINTERFACE, nav->QueryInterface(IID_IStorage, &none));
   EXPECT_EQ(nullptr, none);
   EXPECT_EQ(E_POINTER, nav->QueryInterface(IID_IUnknown, nullptr));
-  EXPECT_EQ(4u, nav->AddRef()) << "one count for the object through every interface";
+  EXPECT_EQ(5u, nav->AddRef()) << "one count for the object through every interface";
   nav->Release();
   file->Release();
   unk->Release();

@@ -129,7 +129,7 @@ TEST(VariantCopyTest, DeepCopiesBstrsByByteLength) {
   VariantClear(&dst);
 }
 
-TEST(VariantCopyTest, NullBstrCopiesAsEmpty) {
+TEST(VariantCopyTest, NullBstrStaysNull) {
   VARIANT src, dst;
   VariantInit(&src);
   VariantInit(&dst);
@@ -137,7 +137,7 @@ TEST(VariantCopyTest, NullBstrCopiesAsEmpty) {
   src.bstrVal = nullptr;
   ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
   EXPECT_EQ(dst.vt, VT_BSTR);
-  EXPECT_EQ(SysStringLen(dst.bstrVal), 0u);
+  EXPECT_EQ(dst.bstrVal, nullptr);
   VariantClear(&dst);
 }
 

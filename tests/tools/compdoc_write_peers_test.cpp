@@ -108,11 +108,11 @@ TEST_P(CompdocWritePeersTest, OlefileReadsTheValuesAndEveryOtherStreamIsIntact) 
   EXPECT_EQ(kTitle, after["title"]);
   EXPECT_EQ(kCompany, after["company"]);
   for (auto& [name, digest] : before["streams"].items()) {
-    if (name == "\x05SummaryInformation" || name == "\x05DocumentSummaryInformation") continue;
+    if (name == "\x05SummaryInformation" || name == "\x05" "DocumentSummaryInformation") continue;
     EXPECT_EQ(digest, after["streams"][name]) << "stream " << name << " changed";
   }
   EXPECT_EQ(before["streams"].size() + (before["streams"].contains("\x05SummaryInformation") ? 0 : 1) +
-                (before["streams"].contains("\x05DocumentSummaryInformation") ? 0 : 1),
+                (before["streams"].contains("\x05" "DocumentSummaryInformation") ? 0 : 1),
             after["streams"].size());
 }
 

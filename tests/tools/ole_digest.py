@@ -10,9 +10,11 @@ import olefile
 
 
 def text(value):
+    # olefile keeps the terminating NUL of wide strings; the format counts it
+    # in the length, so it is no part of the value.
     if isinstance(value, bytes):
-        return value.decode("cp1252", errors="replace")
-    return value
+        value = value.decode("cp1252", errors="replace")
+    return value.rstrip("\x00") if isinstance(value, str) else value
 
 
 def main(path):
