@@ -432,6 +432,39 @@ TEST_F(PropsetStorageTest, KeepsClassAndUnknownDataOfTheOtherSection) {
   EXPECT_EQ(set->sections[1].find(2)->vt, VT_I4);
 }
 
+TEST_F(PropsetStorageTest, CreateWithStgmCreateReplacesOnlyItsSection) {
+  IPropertyStorage* ps = create(FMTID_UserDefinedProperties, PROPSETFLAG_ANSI);
+  ASSERT_EQ(write(ps, byName(u"Kept"), i4(1)), S_OK);
+  ps->Release();
+  ps = open(FMTID_DocSummaryInformation);
+  ASSERT_EQ(write(ps, byId(0x0F), lpstr("old company")), S_OK);
+  ps->Release();
+  ps = nullptr;
+  ASSERT_EQ(m_pss->Create(FMTID_DocSummaryInformation, nullptr, PROPSETFLAG_ANSI,
+                          kReadWrite | STGM_CREATE, &ps),
+            S_OK);
+  PROPVARIANT v;
+  EXPECT_EQ(read(ps, byId(0x0F), &v), S_FALSE);
+  ps->Release();
+  ps = open(FMTID_UserDefinedProperties, kRead);
+  EXPECT_EQ(read(ps, byName(u"kept"), &v), S_OK);
+  ps->Release();
+}
+
+TEST_F(PropsetStorageTest, LpstrIntoUnicodeSetIsReadAsAnsiText) {
+  // Windows takes a VT_LPSTR as NUL-terminated ANSI text: the bytes of a
+  // UTF-16 "hi" come back as "h".
+  IPropertyStorage* ps = create(FMTID_SummaryInformation, PROPSETFLAG_DEFAULT);
+  const char utf16[] = {'h', 0, 'i', 0, 0, 0};
+  ASSERT_EQ(write(ps, byId(PIDSI_TITLE), lpstr(utf16)), S_OK);
+  PROPVARIANT v;
+  ASSERT_EQ(read(ps, byId(PIDSI_TITLE), &v), S_OK);
+  ASSERT_EQ(v.vt, VT_LPSTR);
+  EXPECT_STREQ(v.pszVal, "h");
+  PropVariantClear(&v);
+  ps->Release();
+}
+
 // --- Random edits against a model --------------------------------------------------
 
 PROPVARIANT randomValue(std::mt19937& rng, std::vector<std::string>& keep) {
