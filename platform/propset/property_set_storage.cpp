@@ -49,6 +49,10 @@ HRESULT checkMode(DWORD grfMode, DWORD grfFlags, bool create) {
   return S_OK;
 }
 
+bool isPair(REFFMTID fmtid) {
+  return IsEqualGUID(fmtid, kUserDefined) || IsEqualGUID(fmtid, kDocSummary);
+}
+
 DWORD streamMode(DWORD grfMode) { return (grfMode & 3) | STGM_SHARE_EXCLUSIVE; }
 
 // The modes this layer passes are always valid, so a storage that calls one
@@ -195,9 +199,16 @@ class PropertySetStorage final : public IPropertySetStorage {
     if (FAILED(hr)) return makeError(hr, "the set's element cannot be opened");
     auto set = load(el.stream);
     if (!set) return set.error();
-    // A sound stream without the section asked for: the set does not exist
-    // (Open(UserDefined) on a stream holding only the document summary).
-    if (!set->find(fmtid)) return makeError(STG_E_FILENOTFOUND, "no section of that FMTID");
+    if (!set->find(fmtid)) {
+      // The document-summary stream without the user-defined section: that
+      // set does not exist, and Create adds it.
+      if (IsEqualGUID(fmtid, kUserDefined) && set->find(kDocSummary))
+        return makeError(STG_E_FILENOTFOUND, "no user-defined section");
+      // Otherwise a stream is named after its set, so one without that
+      // section is damaged. Calling the set absent would trap a writer
+      // between Open (not found) and Create (already exists).
+      return makeError(STG_E_INVALIDHEADER, "the stream holds no section of its FMTID");
+    }
     *out = new PropertyStorage(el.stream, el.holder, std::move(set.value()), fmtid,
                                (grfMode & 3) == STGM_READWRITE, false);
     return {};
@@ -206,7 +217,7 @@ class PropertySetStorage final : public IPropertySetStorage {
   Result<void> create(REFFMTID fmtid, const CLSID* pclsid, DWORD grfFlags, DWORD grfMode,
                       IPropertyStorage** out) {
     const std::u16string name = streamNameFor(fmtid);
-    const bool pair = IsEqualGUID(fmtid, kUserDefined) || IsEqualGUID(fmtid, kDocSummary);
+    const bool pair = isPair(fmtid);
     const bool replace = grfMode & STGM_CREATE;
     const DWORD rw = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
     const bool nonSimple = (grfFlags & PROPSETFLAG_NONSIMPLE) && !pair;
@@ -217,6 +228,10 @@ class PropertySetStorage final : public IPropertySetStorage {
     HRESULT hr = openElement(name, rw, el);
     if (SUCCEEDED(hr)) {
       auto existing = load(el.stream);
+      // A document-summary stream without its first section is as damaged
+      // as one that does not parse.
+      if (existing && pair && !existing->find(kDocSummary)) 
+        existing = makeError(STG_E_INVALIDHEADER, "no document-summary section");
       if (existing && pair) {
         // The other section of the document-summary stream stays.
         if (existing->find(fmtid) && !replace)
@@ -280,7 +295,7 @@ class PropertySetStorage final : public IPropertySetStorage {
     if (FAILED(hr))
       return makeError(accessCode(hr, STGM_READWRITE), "the document-summary stream cannot be opened");
     auto set = load(el.stream);
-    if (!set) {
+    if (!set || !set->find(kDocSummary)) {
       // Nothing of a damaged stream can be kept; removing it lets the
       // caller create the set anew.
       el.stream->Release();

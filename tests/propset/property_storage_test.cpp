@@ -162,7 +162,9 @@ INSTANTIATE_TEST_SUITE_P(
     Streams, PropsetStorageDamageTest,
     ::testing::Values(DamagedStream{"Empty", {}}, DamagedStream{"Zeros4096", std::vector<uint8_t>(4096, 0)},
                       DamagedStream{"ByteOrder", {0xFF, 0xFE, 0, 0, 5, 0, 2, 0}},
-                      DamagedStream{"SectionCut", truncatedSet()}),
+                      DamagedStream{"SectionCut", truncatedSet()},
+                      // Sound, but the section is not the set the stream is named after.
+                      DamagedStream{"OtherFmtid", test::stream({{kCustom, test::section({{1, test::i2(1252)}})}})}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(PropsetStorageTest, ReadsByIdAndNameWithSFalseAndEmpty) {
