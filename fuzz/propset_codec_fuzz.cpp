@@ -1,11 +1,13 @@
 // Property-set parsing: any bytes either parse or are refused with an
 // HRESULT; what parses re-serializes, parses again, and keeps its shape
 // (sections, ids, unchanged bytes); every readable value decodes and
-// re-encodes to the same value.
+// re-encodes to the same value, and goes to a PROPVARIANT and back as
+// ReadMultiple and WriteMultiple take it; every dictionary name decodes.
 #include <cstdint>
 #include <cstdlib>
 
 #include "propset/codec.h"
+#include "propset/property_value.h"
 
 using namespace velmora::propset;
 
@@ -26,6 +28,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       size_t used2 = 0;
       auto back = decodeValue(*again, cp, &used2);
       if (!back || !(*back == *v)) std::abort();
+      PROPVARIANT pv;
+      if (toPropVariant(*v, cp, &pv)) {
+        auto stored = fromPropVariant(pv, cp);
+        if (stored) (void)encodeValue(*stored, cp);
+        PropVariantClear(&pv);
+      }
+    }
+    for (const auto& e : section.dictionary) {
+      auto name = decodeName(e.name, cp);
+      (void)encodeName(name, cp);
     }
   }
   auto bytes = serializePropertySet(*set);
