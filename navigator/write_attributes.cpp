@@ -1,13 +1,10 @@
 // Attribute writing: every record of an array, or the first one the store
 // accepts in the order of a block-priority list. The document stays open
 // for writing until it is closed.
-#include <map>
-
 #include "navigator/comp_doc_file.h"
-#include "navigator/str_tok.h"
+#include "navigator/priority_walk.h"
 
 namespace {
-constexpr WCHAR kListDelimiters[] = {u'\n', 0};
 
 // A private copy of a record's value: the store may convert it in place, and
 // the host's own value must stay as the host put it.
@@ -56,29 +53,11 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::AttribSetFirst(LONG lArraySize,
       HRESULT hr = OpenStorage(m_strFilePath.c_str(), false);
       if (FAILED(hr)) return hr;
     }
-    std::map<LONG, int> tried;
-    auto tryRecord = [&](LONG i) {
-      if (WriteRecord(poAttribArray[i])) {
-        poAttribArray[i].bHandled = 1;
-        return true;
-      }
-      tried[i] = 0;
-      return false;
-    };
-
-    StrTok tokens(bsPrioBlockList);
-    for (const WCHAR* pPos = tokens.FirstToken(kListDelimiters); pPos;) {
-      WideString token = tokens.NextToken(&pPos, kListDelimiters);
-      for (LONG i = 0; i < lArraySize; ++i) {
-        if (tried.count(i)) continue;
-        if (!NamesEqual(token.c_str(), poAttribArray[i].bsBlock)) continue;
-        if (tryRecord(i)) return S_OK;
-      }
-    }
-    for (LONG i = 0; i < lArraySize; ++i) {
-      if (tried.count(i)) continue;
-      if (tryRecord(i)) return S_OK;
-    }
+    WalkPriorityList(lArraySize, poAttribArray, bsPrioBlockList, [&](LONG i) {
+      if (!WriteRecord(poAttribArray[i])) return false;
+      poAttribArray[i].bHandled = 1;
+      return true;
+    });
     return S_OK;
   } catch (...) {
     return VLT_E_FILE_ACCESS;
