@@ -4,7 +4,6 @@
 // old values or all the new ones. The cut is made under the engine, at the
 // C library's file calls, which this test program interposes.
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -177,6 +176,7 @@ TEST_P(WriteCommitFaultTest, EveryCutLeavesTheOldOrTheNewDocument) {
   long total = g_events;
   ASSERT_EQ("new", state(probe));
   ASSERT_GT(total, 1);
+  RecordProperty("io_events", static_cast<int>(total));
 
   int olds = 0, news = 0;
   for (bool tear : {false, true}) {
