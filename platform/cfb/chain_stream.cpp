@@ -1,3 +1,6 @@
+// Chains: walked once when opened (bounded and cycle-checked by Fat::walk),
+// then addressed by index. Growing links fresh zeroed sectors at the tail;
+// a write to a sector of the committed image moves it first.
 #include "cfb/chain_stream.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// Stream bytes over the mini stream or FAT chains, the moves across the
+// 4096-byte cutoff, element destruction, and the order of the commit:
+// mini FAT, directory, then the FAT and DIFAT, then the pager's protocol.
 #include "cfb/document.h"
 
 #include <algorithm>

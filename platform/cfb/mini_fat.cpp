@@ -1,3 +1,7 @@
+// The mini FAT lives whole in memory once loaded (it is bounded by its
+// chain, hence by the file). Mini sectors may be reused at once, unlike FAT
+// sectors: the mini stream's own sectors are copied before they change, so
+// the committed image keeps its copy of every mini sector.
 #include "cfb/mini_fat.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The sharing check of a root open (see sharing.h for the scheme).
 #include "cfb/sharing.h"
 
 #include <objbase.h>

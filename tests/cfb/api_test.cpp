@@ -277,3 +277,37 @@ TEST_F(ApiTest, CopyToMergesAndRefusesItsOwnChild) {
 
 }  // namespace
 }  // namespace velmora::cfb::test
+
+namespace velmora::cfb::test {
+namespace {
+
+TEST_F(ApiTest, MoveElementToAndElementTimes) {
+  ASSERT_EQ(putStream(m_root, u"Src", "source"), S_OK);
+  IStorage* dest = nullptr;
+  ASSERT_EQ(m_root->CreateStorage(u"Dest", 0x12, 0, 0, &dest), S_OK);
+  EXPECT_EQ(m_root->MoveElementTo(u"Src", dest, u"Copied", STGMOVE_COPY), S_OK);
+  EXPECT_EQ(m_root->MoveElementTo(u"Src", dest, u"Moved", STGMOVE_MOVE), S_OK);
+  EXPECT_EQ(m_root->MoveElementTo(u"Src", dest, u"Again", STGMOVE_MOVE), STG_E_FILENOTFOUND);
+  EXPECT_EQ(m_root->MoveElementTo(u"Dest", dest, u"x", STGMOVE_SHALLOWCOPY), STG_E_INVALIDFLAG);
+  Tree t;
+  ASSERT_EQ(readTree(dest, u"", t), S_OK);
+  EXPECT_EQ(t, (Tree{{u"Copied", "source"}, {u"Moved", "source"}}));
+  dest->Release();
+  FILETIME c{1, 2}, m{3, 4};
+  EXPECT_EQ(m_root->SetElementTimes(u"Dest", &c, nullptr, &m), S_OK);
+  EXPECT_EQ(m_root->SetElementTimes(u"Missing", &c, nullptr, &m), STG_E_FILENOTFOUND);
+  IEnumSTATSTG* en = nullptr;
+  ASSERT_EQ(m_root->EnumElements(0, nullptr, 0, &en), S_OK);
+  STATSTG st;
+  ULONG got;
+  ASSERT_EQ(en->Next(1, &st, &got), S_OK);
+  EXPECT_EQ(std::u16string(st.pwcsName), u"Dest");
+  EXPECT_EQ(st.ctime.dwLowDateTime, 1u);
+  EXPECT_EQ(st.mtime.dwHighDateTime, 4u);
+  EXPECT_EQ(st.grfMode, 0u);
+  CoTaskMemFree(st.pwcsName);
+  en->Release();
+}
+
+}  // namespace
+}  // namespace velmora::cfb::test
