@@ -133,7 +133,7 @@ struct PropertySet {
 };
 
 // Parses a property-set stream. Fails with STG_E_INVALIDHEADER when the
-// header or a section table is unsound (12 checks: size, byte order, version,
+// header or a section table is unsound (size, byte order, version,
 // section count, section bounds); tolerates what real producers write
 // (unsorted or unaligned offsets, gaps, stale or trailing bytes, a section
 // Size that disagrees with the stream, a missing code page, an unpadded

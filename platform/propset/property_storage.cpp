@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "propset/property_value.h"
@@ -245,6 +246,7 @@ Result<PROPID> PropertyStorage::resolve(const PROPSPEC& spec) const {
 
 HRESULT STDMETHODCALLTYPE PropertyStorage::ReadMultiple(ULONG cpspec, const PROPSPEC rgpspec[],
                                                         PROPVARIANT rgpropvar[]) {
+  std::lock_guard lock(m_lock);
   if (cpspec == 0) return S_FALSE;
   if (!rgpspec || !rgpropvar) return E_INVALIDARG;
   for (ULONG i = 0; i < cpspec; ++i) PropVariantInit(&rgpropvar[i]);
@@ -355,6 +357,7 @@ Result<void> PropertyStorage::writeOne(Section& s, const PROPSPEC& spec, const P
 HRESULT STDMETHODCALLTYPE PropertyStorage::WriteMultiple(ULONG cpspec, const PROPSPEC rgpspec[],
                                                          const PROPVARIANT rgpropvar[],
                                                          PROPID propidNameFirst) {
+  std::lock_guard lock(m_lock);
   if (cpspec == 0) return S_OK;
   if (!rgpspec || !rgpropvar) return E_INVALIDARG;
   if (!m_writable) return STG_E_ACCESSDENIED;
@@ -382,6 +385,7 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::WriteMultiple(ULONG cpspec, const PRO
 }
 
 HRESULT STDMETHODCALLTYPE PropertyStorage::DeleteMultiple(ULONG cpspec, const PROPSPEC rgpspec[]) {
+  std::lock_guard lock(m_lock);
   if (cpspec == 0) return S_OK;
   if (!rgpspec) return E_INVALIDARG;
   if (!m_writable) return STG_E_ACCESSDENIED;
@@ -418,6 +422,7 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::DeleteMultiple(ULONG cpspec, const PR
 
 HRESULT STDMETHODCALLTYPE PropertyStorage::ReadPropertyNames(ULONG cpropid, const PROPID rgpropid[],
                                                              LPOLESTR rglpwstrName[]) {
+  std::lock_guard lock(m_lock);
   if (cpropid == 0) return S_FALSE;
   if (!rgpropid || !rglpwstrName) return E_INVALIDARG;
   for (ULONG i = 0; i < cpropid; ++i) rglpwstrName[i] = nullptr;
@@ -443,6 +448,7 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::ReadPropertyNames(ULONG cpropid, cons
 
 HRESULT STDMETHODCALLTYPE PropertyStorage::WritePropertyNames(ULONG cpropid, const PROPID rgpropid[],
                                                               const LPOLESTR rglpwstrName[]) {
+  std::lock_guard lock(m_lock);
   if (cpropid == 0) return S_OK;
   if (!rgpropid || !rglpwstrName) return E_INVALIDARG;
   if (!m_writable) return STG_E_ACCESSDENIED;
@@ -486,6 +492,7 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::WritePropertyNames(ULONG cpropid, con
 
 HRESULT STDMETHODCALLTYPE PropertyStorage::DeletePropertyNames(ULONG cpropid,
                                                                const PROPID rgpropid[]) {
+  std::lock_guard lock(m_lock);
   if (cpropid == 0) return S_OK;
   if (!rgpropid) return E_INVALIDARG;
   if (!m_writable) return STG_E_ACCESSDENIED;
@@ -511,6 +518,7 @@ Result<void> PropertyStorage::flush() {
 }
 
 HRESULT STDMETHODCALLTYPE PropertyStorage::Commit(DWORD grfCommitFlags) {
+  std::lock_guard lock(m_lock);
   if (grfCommitFlags & ~DWORD(STGC_OVERWRITE | STGC_ONLYIFCURRENT |
                               STGC_DANGEROUSLYCOMMITMERELYTODISKCACHE | STGC_CONSOLIDATE))
     return STG_E_INVALIDFLAG;
@@ -521,6 +529,7 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::Commit(DWORD grfCommitFlags) {
 }
 
 HRESULT STDMETHODCALLTYPE PropertyStorage::Revert() {
+  std::lock_guard lock(m_lock);
   if (!m_dirty) return S_OK;
   return atBoundary([&]() -> Result<void> {
     auto bytes = readWholeStream(m_stream);
@@ -536,6 +545,7 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::Revert() {
 }
 
 HRESULT STDMETHODCALLTYPE PropertyStorage::Enum(IEnumSTATPROPSTG** ppenum) {
+  std::lock_guard lock(m_lock);
   if (!ppenum) return E_INVALIDARG;
   *ppenum = nullptr;
   return atBoundary([&]() -> Result<void> {
@@ -565,6 +575,7 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::SetTimes(const FILETIME*, const FILET
 }
 
 HRESULT STDMETHODCALLTYPE PropertyStorage::SetClass(REFCLSID clsid) {
+  std::lock_guard lock(m_lock);
   if (!m_writable) return STG_E_ACCESSDENIED;
   if (!IsEqualGUID(m_set.clsid, clsid)) {
     m_set.clsid = clsid;
@@ -575,6 +586,7 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::SetClass(REFCLSID clsid) {
 }
 
 HRESULT STDMETHODCALLTYPE PropertyStorage::Stat(STATPROPSETSTG* p) {
+  std::lock_guard lock(m_lock);
   if (!p) return E_INVALIDARG;
   std::memset(p, 0, sizeof *p);
   const Section& s = section();

@@ -11,6 +11,7 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "propset/codec.h"
 
@@ -59,6 +60,9 @@ class PropertyStorage final : public IPropertyStorage {
   Result<void> flush();
 
   std::atomic<ULONG> m_refs{1};
+  // The compound-file implementation's objects may be called from any
+  // thread; one call at a time works on the buffered set.
+  std::mutex m_lock;
   IStream* m_stream;
   IStorage* m_holder;
   PropertySet m_set;
