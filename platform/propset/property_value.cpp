@@ -42,14 +42,20 @@ std::optional<std::u16string> widen(std::span<const uint8_t> bytes, UINT codePag
   return out;
 }
 
-// UTF-16 to 8-bit text in `codePage`.
-Result<std::vector<uint8_t>> narrow(std::u16string_view text, UINT codePage) {
+// UTF-16 to 8-bit text in `codePage`. With `exact`, text the code page
+// cannot hold fails instead of taking '?' or a best-fit character: a stored
+// name or BSTR must come back as it was written, and two names must not
+// collapse into one.
+Result<std::vector<uint8_t>> narrow(std::u16string_view text, UINT codePage, bool exact) {
   if (text.empty()) return std::vector<uint8_t>();
   if (text.size() > size_t(INT32_MAX) / 4) return makeError(kNoTranslation, "text too long");
-  DWORD flags = codePage == CP_UTF8 ? WC_ERR_INVALID_CHARS : 0;
+  const bool utf8 = codePage == CP_UTF8;
+  DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : exact ? WC_NO_BEST_FIT_CHARS : 0;
+  BOOL usedDefault = FALSE;
   int n = WideCharToMultiByte(codePage, flags, text.data(), int(text.size()), nullptr, 0, nullptr,
-                              nullptr);
-  if (n <= 0) return makeError(kNoTranslation, "text has no form in code page %u", codePage);
+                              utf8 ? nullptr : &usedDefault);
+  if (n <= 0 || (exact && usedDefault))
+    return makeError(kNoTranslation, "text has no form in code page %u", codePage);
   std::vector<uint8_t> out(static_cast<size_t>(n));
   WideCharToMultiByte(codePage, flags, text.data(), int(text.size()),
                       reinterpret_cast<LPSTR>(out.data()), n, nullptr, nullptr);
@@ -97,7 +103,7 @@ Result<LPSTR> lpstrOut(const Value& v, uint16_t codePage) {
   std::vector<uint8_t> text;
   if (codePage == kCodePageUnicode) {
     std::u16string all = fromUtf16le(v.bytes);
-    auto n = narrow(upToNul(std::u16string_view(all)), CP_ACP);
+    auto n = narrow(upToNul(std::u16string_view(all)), CP_ACP, false);
     if (!n) return n.error();
     text = std::move(n.value());
   } else {
@@ -316,7 +322,7 @@ Result<Value> bstrIn(BSTR b, uint16_t codePage) {
     v.bytes.push_back(0);
     v.bytes.push_back(0);
   } else {
-    auto n = narrow(text, codePage);
+    auto n = narrow(text, codePage, true);
     if (!n) return n.error();
     v.bytes = std::move(n.value());
     v.bytes.push_back(0);
@@ -609,7 +615,7 @@ Result<std::vector<uint8_t>> encodeName(std::u16string_view name, uint16_t codeP
     b.push_back(0);
     return b;
   }
-  auto n = narrow(name, codePage);
+  auto n = narrow(name, codePage, true);
   if (!n) {
     // A code page the platform does not know: the Latin-1 form that
     // decodeName gives back for it.

@@ -314,6 +314,22 @@ INSTANTIATE_TEST_SUITE_P(
                      {'c', 0, 'a', 0, 'f', 0, 0xE9, 0, 0, 0}}),
     [](const auto& info) { return info.param.name; });
 
+TEST_F(PropsetStorageTest, RefusesNamesAndBstrsTheCodePageCannotHold) {
+  IPropertyStorage* ps = create(FMTID_UserDefinedProperties, PROPSETFLAG_ANSI);
+  const HRESULT kNoTranslation = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+  // Two such names would both become "??" and collide.
+  EXPECT_EQ(write(ps, byName(u"\u4e2d\u6587"), i4(1)), kNoTranslation);
+  EXPECT_EQ(write(ps, byName(u"\u0100"), i4(1)), kNoTranslation);  // no best-fit 'A'
+  PROPVARIANT b;
+  PropVariantInit(&b);
+  b.vt = VT_BSTR;
+  b.bstrVal = SysAllocString(u"\u65e5");
+  EXPECT_EQ(write(ps, byId(5), b), kNoTranslation);
+  PropVariantClear(&b);
+  EXPECT_EQ(write(ps, byName(u"Gr\u00fc\u00dfe \u20ac"), i4(1)), S_OK);
+  ps->Release();
+}
+
 // --- Enum, Commit, Release ----------------------------------------------------
 
 TEST_F(PropsetStorageTest, EnumListsOrdinaryPropertiesInStoredOrder) {
