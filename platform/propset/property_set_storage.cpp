@@ -228,9 +228,11 @@ class PropertySetStorage final : public IPropertySetStorage {
     HRESULT hr = openElement(name, rw, el);
     if (SUCCEEDED(hr)) {
       auto existing = load(el.stream);
+      // Only damage lets the stream start over; a failed read is an error.
+      if (!existing && existing.code() != STG_E_INVALIDHEADER) return existing.error();
       // A document-summary stream without its first section is as damaged
       // as one that does not parse.
-      if (existing && pair && !existing->find(kDocSummary)) 
+      if (existing && pair && !existing->find(kDocSummary))
         existing = makeError(STG_E_INVALIDHEADER, "no document-summary section");
       if (existing && pair) {
         // The other section of the document-summary stream stays.
@@ -295,6 +297,7 @@ class PropertySetStorage final : public IPropertySetStorage {
     if (FAILED(hr))
       return makeError(accessCode(hr, STGM_READWRITE), "the document-summary stream cannot be opened");
     auto set = load(el.stream);
+    if (!set && set.code() != STG_E_INVALIDHEADER) return set.error();
     if (!set || !set->find(kDocSummary)) {
       // Nothing of a damaged stream can be kept; removing it lets the
       // caller create the set anew.
