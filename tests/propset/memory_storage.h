@@ -38,6 +38,10 @@ class MemoryStorage final : public IStorage {
   }
   size_t count() const { return m_elements.size(); }
   void setReadOnly(bool r) { m_readOnly = r; }
+  // Makes every stream write fail with STG_E_WRITEFAULT, as a full or
+  // failing medium would.
+  void setFailWrites(bool f) { m_failWrites = f; }
+  bool failWrites() const { return m_failWrites; }
   ULONG refs() const { return m_refs; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
@@ -87,6 +91,7 @@ class MemoryStorage final : public IStorage {
 
   ULONG m_refs = 1;
   bool m_readOnly;
+  bool m_failWrites = false;
   std::map<std::u16string, std::shared_ptr<Element>> m_elements;
 };
 
@@ -96,8 +101,8 @@ namespace memory_storage_detail {
 
 class MemoryStream final : public IStream {
  public:
-  MemoryStream(std::shared_ptr<MemoryStorage::Element> e, bool writable)
-      : m_e(std::move(e)), m_writable(writable) {
+  MemoryStream(std::shared_ptr<MemoryStorage::Element> e, bool writable, const MemoryStorage* owner)
+      : m_e(std::move(e)), m_writable(writable), m_owner(owner) {
     m_e->open = true;
   }
 
@@ -130,6 +135,7 @@ class MemoryStream final : public IStream {
   }
   HRESULT STDMETHODCALLTYPE Write(const void* pv, ULONG cb, ULONG* written) override {
     if (!m_writable) return STG_E_ACCESSDENIED;
+    if (m_owner->failWrites()) return STG_E_WRITEFAULT;
     auto& d = m_e->data;
     if (m_pos + cb > d.size()) d.resize(m_pos + cb);
     if (cb) std::memcpy(d.data() + m_pos, pv, cb);
@@ -179,6 +185,7 @@ class MemoryStream final : public IStream {
   ULONG m_refs = 1;
   std::shared_ptr<MemoryStorage::Element> m_e;
   bool m_writable;
+  const MemoryStorage* m_owner;
   size_t m_pos = 0;
 };
 
@@ -249,13 +256,13 @@ inline HRESULT STDMETHODCALLTYPE MemoryStorage::CreateStream(const OLECHAR* name
     if (it->second->open) return STG_E_ACCESSDENIED;
     if (!(mode & STGM_CREATE)) return STG_E_FILEALREADYEXISTS;
     it->second->data.clear();
-    *out = new memory_storage_detail::MemoryStream(it->second, true);
+    *out = new memory_storage_detail::MemoryStream(it->second, true, this);
     return S_OK;
   }
   auto e = std::make_shared<Element>();
   e->name = name;
   m_elements[key] = e;
-  *out = new memory_storage_detail::MemoryStream(e, true);
+  *out = new memory_storage_detail::MemoryStream(e, true, this);
   return S_OK;
 }
 
@@ -266,7 +273,7 @@ inline HRESULT STDMETHODCALLTYPE MemoryStorage::OpenStream(const OLECHAR* name, 
   if (it == m_elements.end()) return STG_E_FILENOTFOUND;
   if (memory_storage_detail::wantsWrite(mode) && m_readOnly) return STG_E_ACCESSDENIED;
   if (it->second->open) return STG_E_ACCESSDENIED;
-  *out = new memory_storage_detail::MemoryStream(it->second, memory_storage_detail::wantsWrite(mode));
+  *out = new memory_storage_detail::MemoryStream(it->second, memory_storage_detail::wantsWrite(mode), this);
   return S_OK;
 }
 

@@ -377,6 +377,21 @@ TEST_F(PropsetStorageTest, RevertDropsUncommittedChanges) {
   ps->Release();
 }
 
+TEST_F(PropsetStorageTest, FailedCommitKeepsChangesForTheNextOne) {
+  IPropertyStorage* ps = create(FMTID_SummaryInformation, PROPSETFLAG_ANSI);
+  ASSERT_EQ(write(ps, byId(PIDSI_WORDCOUNT), i4(99)), S_OK);
+  m_storage.setFailWrites(true);
+  EXPECT_EQ(ps->Commit(STGC_DEFAULT), STG_E_WRITEFAULT);
+  m_storage.setFailWrites(false);
+  EXPECT_EQ(ps->Commit(STGC_DEFAULT), S_OK);
+  ps->Release();
+  ps = open(FMTID_SummaryInformation, kRead);
+  PROPVARIANT v;
+  ASSERT_EQ(read(ps, byId(PIDSI_WORDCOUNT), &v), S_OK);
+  EXPECT_EQ(v.lVal, 99);
+  ps->Release();
+}
+
 // --- The document-summary pair ---------------------------------------------------
 
 TEST_F(PropsetStorageTest, UserDefinedSharesTheDocSummaryStream) {
