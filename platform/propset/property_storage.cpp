@@ -235,13 +235,13 @@ std::optional<PROPID> PropertyStorage::findName(std::u16string_view name) const 
   return std::nullopt;
 }
 
-Result<PROPID> PropertyStorage::resolve(const PROPSPEC& spec) const {
-  if (spec.ulKind == PRSPEC_PROPID) return spec.propid;
-  if (spec.ulKind == PRSPEC_LPWSTR) {
-    if (!spec.lpwstr) return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC with a null name");
-    return findName(spec.lpwstr).value_or(PID_ILLEGAL);
+Result<PROPID> PropertyStorage::resolve(const PROPSPEC& request) const {
+  if (request.ulKind == PRSPEC_PROPID) return request.propid;
+  if (request.ulKind == PRSPEC_LPWSTR) {
+    if (!request.lpwstr) return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC with a null name");
+    return findName(request.lpwstr).value_or(PID_ILLEGAL);
   }
-  return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC of kind %u", spec.ulKind);
+  return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC of kind %u", request.ulKind);
 }
 
 HRESULT STDMETHODCALLTYPE PropertyStorage::ReadMultiple(ULONG cpspec, const PROPSPEC rgpspec[],
@@ -280,18 +280,18 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::ReadMultiple(ULONG cpspec, const PROP
   return hr;
 }
 
-Result<void> PropertyStorage::writeOne(Section& s, const PROPSPEC& spec, const PROPVARIANT& value,
+Result<void> PropertyStorage::writeOne(Section& s, const PROPSPEC& request, const PROPVARIANT& value,
                                        PROPID propidNameFirst) {
   PROPID id;
   std::optional<std::u16string> newName;
-  if (spec.ulKind == PRSPEC_PROPID) {
-    id = spec.propid;
+  if (request.ulKind == PRSPEC_PROPID) {
+    id = request.propid;
     if (id == PID_ILLEGAL) return {};  // skipped, as Windows does
     if (id == PID_DICTIONARY || isSpecialReadOnly(id))
       return makeError(STG_E_INVALIDPARAMETER, "property id 0x%x cannot be written", id);
-  } else if (spec.ulKind == PRSPEC_LPWSTR) {
-    if (!spec.lpwstr) return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC with a null name");
-    std::u16string_view name(spec.lpwstr);
+  } else if (request.ulKind == PRSPEC_LPWSTR) {
+    if (!request.lpwstr) return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC with a null name");
+    std::u16string_view name(request.lpwstr);
     if (name.empty() || name.size() > kMaxNameLength)
       return makeError(STG_E_INVALIDPARAMETER, "a name of %zu characters", name.size());
     auto existing = findName(name);
@@ -315,7 +315,7 @@ Result<void> PropertyStorage::writeOne(Section& s, const PROPSPEC& spec, const P
       newName.emplace(name);
     }
   } else {
-    return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC of kind %u", spec.ulKind);
+    return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC of kind %u", request.ulKind);
   }
 
   const uint16_t cp = s.effectiveCodePage();

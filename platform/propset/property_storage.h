@@ -53,9 +53,9 @@ class PropertyStorage final : public IPropertyStorage {
   Section& section();
   const Section& section() const;
   // The id a PROPSPEC names, or PID_ILLEGAL when it names an absent property.
-  Result<PROPID> resolve(const PROPSPEC& spec) const;
+  Result<PROPID> resolve(const PROPSPEC& request) const;
   std::optional<PROPID> findName(std::u16string_view name) const;
-  Result<void> writeOne(Section& s, const PROPSPEC& spec, const PROPVARIANT& value,
+  Result<void> writeOne(Section& s, const PROPSPEC& request, const PROPVARIANT& value,
                         PROPID propidNameFirst);
   Result<void> flush();
 

@@ -96,11 +96,11 @@ TEST_P(PropsetCorpusTest, EverySetReadsAsThePeersReadIt) {
       EXPECT_EQ(listed, want);
 
       for (auto& [key, expected] : sec["values"].items()) {
-        PROPSPEC spec;
-        spec.ulKind = PRSPEC_PROPID;
-        spec.propid = PROPID(std::stoull(key));
+        PROPSPEC request;
+        request.ulKind = PRSPEC_PROPID;
+        request.propid = PROPID(std::stoull(key));
         PROPVARIANT v;
-        ASSERT_EQ(ps->ReadMultiple(1, &spec, &v), S_OK) << key;
+        ASSERT_EQ(ps->ReadMultiple(1, &request, &v), S_OK) << key;
         expectSame(v, expected, cp, "id " + key);
         if (si == 0 && stream.contains("olefile") && stream["olefile"].contains(key))
           expectSameAsOlefile(v, stream["olefile"][key], "olefile id " + key);
@@ -111,11 +111,11 @@ TEST_P(PropsetCorpusTest, EverySetReadsAsThePeersReadIt) {
         std::u16string upper = fromUtf8(n.get<std::string>());
         for (auto& c : upper)
           if (c >= u'a' && c <= u'z') c = char16_t(c - 32);
-        PROPSPEC spec;
-        spec.ulKind = PRSPEC_LPWSTR;
-        spec.lpwstr = upper.data();
+        PROPSPEC request;
+        request.ulKind = PRSPEC_LPWSTR;
+        request.lpwstr = upper.data();
         PROPVARIANT v;
-        HRESULT r = ps->ReadMultiple(1, &spec, &v);
+        HRESULT r = ps->ReadMultiple(1, &request, &v);
         if (sec["values"].contains(key)) {
           EXPECT_EQ(r, S_OK) << n;
         }

@@ -239,7 +239,7 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   DWORD flags = c.codePage == 1200 ? PROPSETFLAG_DEFAULT : PROPSETFLAG_ANSI;
   IPropertyStorage* ps = nullptr;
   ASSERT_EQ(pss->Create(FMTID_SummaryInformation, nullptr, flags, kSetMode, &ps), S_OK);
-  PROPSPEC sumSpecs[3] = {byId(PIDSI_TITLE), byId(PIDSI_AUTHOR), byId(PIDSI_PAGECOUNT)};
+  PROPSPEC sumRequests[3] = {byId(PIDSI_TITLE), byId(PIDSI_AUTHOR), byId(PIDSI_PAGECOUNT)};
   PROPVARIANT sumValues[3];
   for (auto& v : sumValues) PropVariantInit(&v);
   sumValues[0].vt = VT_LPSTR;
@@ -248,7 +248,7 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   sumValues[1].pwszVal = const_cast<LPWSTR>(u"Velmora author");
   sumValues[2].vt = VT_I4;
   sumValues[2].lVal = 7;
-  ASSERT_EQ(ps->WriteMultiple(3, sumSpecs, sumValues, 2), S_OK);
+  ASSERT_EQ(ps->WriteMultiple(3, sumRequests, sumValues, 2), S_OK);
   ps->Release();
 
   // The pair: the document summary first, then the user-defined set in
@@ -262,12 +262,12 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   ASSERT_EQ(ps->WriteMultiple(1, &company, &companyValue, 2), S_OK);
   ps->Release();
   ASSERT_EQ(pss->Create(FMTID_UserDefinedProperties, nullptr, PROPSETFLAG_ANSI, kSetMode, &ps), S_OK);
-  PROPSPEC cpSpec = byId(PID_CODEPAGE);
+  PROPSPEC cpRequest = byId(PID_CODEPAGE);
   PROPVARIANT cp;
   PropVariantInit(&cp);
   cp.vt = VT_I2;
   cp.iVal = SHORT(c.codePage);
-  ASSERT_EQ(ps->WriteMultiple(1, &cpSpec, &cp, 2), S_OK);
+  ASSERT_EQ(ps->WriteMultiple(1, &cpRequest, &cp, 2), S_OK);
   PROPSPEC names[4];
   const char16_t* nameText[4] = {u"VelmoraText", u"VelmoraNumber", u"VelmoraFlag", c.nonAscii};
   for (int i = 0; i < 4; ++i) {
@@ -291,9 +291,9 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   Values all;
   fillAllTypes(all);
   ASSERT_EQ(pss->Create(kAllTypes, nullptr, flags, kSetMode, &ps), S_OK);
-  std::vector<PROPSPEC> allSpecs;
-  for (size_t i = 0; i < all.list.size(); ++i) allSpecs.push_back(byId(PROPID(100 + i)));
-  ASSERT_EQ(ps->WriteMultiple(ULONG(all.list.size()), allSpecs.data(), all.list.data(), 2), S_OK);
+  std::vector<PROPSPEC> allRequests;
+  for (size_t i = 0; i < all.list.size(); ++i) allRequests.push_back(byId(PROPID(100 + i)));
+  ASSERT_EQ(ps->WriteMultiple(ULONG(all.list.size()), allRequests.data(), all.list.data(), 2), S_OK);
   ASSERT_EQ(ps->Commit(STGC_DEFAULT), S_OK);
   ps->Release();
   pss->Release();
@@ -306,7 +306,7 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
             S_OK);
   ASSERT_EQ(pss->Open(kAllTypes, STGM_READ | STGM_SHARE_EXCLUSIVE, &ps), S_OK);
   std::vector<PROPVARIANT> back(all.list.size());
-  ASSERT_EQ(ps->ReadMultiple(ULONG(back.size()), allSpecs.data(), back.data()), S_OK);
+  ASSERT_EQ(ps->ReadMultiple(ULONG(back.size()), allRequests.data(), back.data()), S_OK);
   for (size_t i = 0; i < back.size(); ++i) {
     EXPECT_TRUE(same(all.list[i], back[i])) << "type 0x" << std::hex << all.list[i].vt;
     PropVariantClear(&back[i]);
@@ -400,21 +400,21 @@ TEST(PropsetOfficeSuiteTest, SeesPropertiesAddedToACorpusDocument) {
   HRESULT hr = pss->Open(FMTID_UserDefinedProperties, kSetMode, &ps);
   if (hr == STG_E_FILENOTFOUND) hr = pss->Create(FMTID_UserDefinedProperties, nullptr, PROPSETFLAG_ANSI, kSetMode, &ps);
   ASSERT_EQ(hr, S_OK);
-  PROPSPEC spec;
-  spec.ulKind = PRSPEC_LPWSTR;
-  spec.lpwstr = const_cast<LPOLESTR>(u"VelmoraCheck");
+  PROPSPEC request;
+  request.ulKind = PRSPEC_LPWSTR;
+  request.lpwstr = const_cast<LPOLESTR>(u"VelmoraCheck");
   PROPVARIANT v;
   PropVariantInit(&v);
   v.vt = VT_LPSTR;
   v.pszVal = const_cast<char*>("roundtrip-42");
-  ASSERT_EQ(ps->WriteMultiple(1, &spec, &v, 2), S_OK);
+  ASSERT_EQ(ps->WriteMultiple(1, &request, &v, 2), S_OK);
   ASSERT_EQ(ps->Commit(STGC_DEFAULT), S_OK);
   ps->Release();
   ASSERT_EQ(pss->Open(FMTID_SummaryInformation, kSetMode, &ps), S_OK);
-  spec.ulKind = PRSPEC_PROPID;
-  spec.propid = PIDSI_TITLE;
+  request.ulKind = PRSPEC_PROPID;
+  request.propid = PIDSI_TITLE;
   v.pszVal = const_cast<char*>("Velmora Title Check");
-  ASSERT_EQ(ps->WriteMultiple(1, &spec, &v, 2), S_OK);
+  ASSERT_EQ(ps->WriteMultiple(1, &request, &v, 2), S_OK);
   ps->Release();  // Release commits a changed direct-mode set
   IStorage* root = nullptr;
   ASSERT_EQ(pss->QueryInterface(IID_IStorage, reinterpret_cast<void**>(&root)), S_OK);

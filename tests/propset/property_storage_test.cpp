@@ -75,11 +75,11 @@ class PropsetStorageTest : public ::testing::Test {
     EXPECT_EQ(m_pss->Open(fmtid, mode, &ps), S_OK);
     return ps;
   }
-  HRESULT read(IPropertyStorage* ps, PROPSPEC spec, PROPVARIANT* out) {
-    return ps->ReadMultiple(1, &spec, out);
+  HRESULT read(IPropertyStorage* ps, PROPSPEC request, PROPVARIANT* out) {
+    return ps->ReadMultiple(1, &request, out);
   }
-  HRESULT write(IPropertyStorage* ps, PROPSPEC spec, PROPVARIANT v, PROPID first = 2) {
-    return ps->WriteMultiple(1, &spec, &v, first);
+  HRESULT write(IPropertyStorage* ps, PROPSPEC request, PROPVARIANT v, PROPID first = 2) {
+    return ps->WriteMultiple(1, &request, &v, first);
   }
 
   MemoryStorage m_storage;
@@ -170,10 +170,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(PropsetStorageTest, ReadsByIdAndNameWithSFalseAndEmpty) {
   IPropertyStorage* ps = create(FMTID_UserDefinedProperties, PROPSETFLAG_ANSI);
   ASSERT_EQ(write(ps, byName(u"Count"), i4(7)), S_OK);
-  PROPSPEC specs[3] = {byName(u"cOUNT"), byId(9), byName(u"missing")};
+  PROPSPEC requests[3] = {byName(u"cOUNT"), byId(9), byName(u"missing")};
   PROPVARIANT out[3];
   out[1].vt = VT_BSTR;  // overwritten, not freed
-  ASSERT_EQ(ps->ReadMultiple(3, specs, out), S_OK);
+  ASSERT_EQ(ps->ReadMultiple(3, requests, out), S_OK);
   EXPECT_EQ(out[0].vt, VT_I4);
   EXPECT_EQ(out[0].lVal, 7);
   EXPECT_EQ(out[1].vt, VT_EMPTY);
@@ -289,9 +289,9 @@ TEST_P(PropsetStorageCodePageTest, StoresStringsAsWindowsDoes) {
   EXPECT_EQ(stored->bytes, c.stored);
 
   ps = open(kCustom, kRead);
-  PROPSPEC specs[3] = {byName(u"N\u00c4ME"), byName(u"wide"), byName(u"bstr")};
+  PROPSPEC requests[3] = {byName(u"N\u00c4ME"), byName(u"wide"), byName(u"bstr")};
   PROPVARIANT out[3];
-  ASSERT_EQ(ps->ReadMultiple(3, specs, out), S_OK);
+  ASSERT_EQ(ps->ReadMultiple(3, requests, out), S_OK);
   ASSERT_EQ(out[0].vt, VT_LPSTR);
   EXPECT_STREQ(out[0].pszVal, c.lpstrOut);
   ASSERT_EQ(out[1].vt, VT_LPWSTR);
@@ -546,13 +546,13 @@ TEST_F(PropsetStorageTest, RandomEditsReadBackAsWritten) {
     std::map<std::u16string, PROPVARIANT> model;  // the value the set must hold under a name
     for (int edit = 0; edit < 30; ++edit) {
       std::u16string name = u"p" + std::u16string(1, char16_t(u'a' + rng() % 12));
-      PROPSPEC spec = byName(name.c_str());
+      PROPSPEC request = byName(name.c_str());
       if (rng() % 4 == 0) {
-        ASSERT_EQ(ps->DeleteMultiple(1, &spec), S_OK);
+        ASSERT_EQ(ps->DeleteMultiple(1, &request), S_OK);
         model.erase(name);
       } else {
         PROPVARIANT v = randomValue(rng, keep);
-        ASSERT_EQ(ps->WriteMultiple(1, &spec, &v, 2), S_OK);
+        ASSERT_EQ(ps->WriteMultiple(1, &request, &v, 2), S_OK);
         model[name] = v;
       }
       if (rng() % 5 == 0) {
@@ -565,9 +565,9 @@ TEST_F(PropsetStorageTest, RandomEditsReadBackAsWritten) {
     ps = open(fmtid, kRead);
     for (char16_t c = u'a'; c < u'a' + 12; ++c) {
       std::u16string name = u"p" + std::u16string(1, c);
-      PROPSPEC spec = byName(name.c_str());
+      PROPSPEC request = byName(name.c_str());
       PROPVARIANT got;
-      HRESULT hr = ps->ReadMultiple(1, &spec, &got);
+      HRESULT hr = ps->ReadMultiple(1, &request, &got);
       auto it = model.find(name);
       if (it == model.end()) {
         EXPECT_EQ(hr, S_FALSE) << round;

@@ -98,14 +98,14 @@ TEST_P(PropsetRewriteTest, OneChangeKeepsEverythingElse) {
       }
     IPropertyStorage* ps = nullptr;
     ASSERT_EQ(pss->Open(fmtid, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &ps), S_OK);
-    PROPSPEC spec;
-    spec.ulKind = PRSPEC_PROPID;
-    spec.propid = id;
+    PROPSPEC request;
+    request.ulKind = PRSPEC_PROPID;
+    request.propid = id;
     PROPVARIANT v;
     PropVariantInit(&v);
     v.vt = VT_I4;
     v.lVal = value;
-    ASSERT_EQ(ps->WriteMultiple(1, &spec, &v, PID_FIRST_USABLE), S_OK);
+    ASSERT_EQ(ps->WriteMultiple(1, &request, &v, PID_FIRST_USABLE), S_OK);
     ASSERT_EQ(ps->Commit(STGC_DEFAULT), S_OK);
     ps->Release();
     changes.push_back({name, fmtid, id});
