@@ -127,6 +127,38 @@ TEST_P(PropsetCorpusTest, EverySetReadsAsThePeersReadIt) {
   pss->Release();
 }
 
+// Office's unpadded string vectors, as exiftool shows this workbook's.
+TEST(PropsetCorpusVectorTest, ReadsOfficeTitlesAndHeadings) {
+  fs::path dir = test::corpusDir();
+  if (dir.empty()) GTEST_SKIP() << "the document corpus is not present";
+  fs::path file = dir / "documents" / "testEXCEL_custom_props.xls";
+  IPropertySetStorage* pss = nullptr;
+  ASSERT_EQ(StgOpenStorageEx(test::widePath(file).c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, STGFMT_ANY,
+                             0, nullptr, nullptr, IID_IPropertySetStorage, reinterpret_cast<void**>(&pss)),
+            S_OK);
+  IPropertyStorage* ps = nullptr;
+  ASSERT_EQ(pss->Open(FMTID_DocSummaryInformation, STGM_READ | STGM_SHARE_EXCLUSIVE, &ps), S_OK);
+  PROPSPEC requests[2];
+  requests[0].ulKind = requests[1].ulKind = PRSPEC_PROPID;
+  requests[0].propid = 13;  // TitlesOfParts
+  requests[1].propid = 12;  // HeadingPairs
+  PROPVARIANT v[2];
+  ASSERT_EQ(ps->ReadMultiple(2, requests, v), S_OK);
+  ASSERT_EQ(v[0].vt, VT_VECTOR | VT_LPSTR);
+  ASSERT_EQ(v[0].calpstr.cElems, 3u);
+  EXPECT_STREQ(v[0].calpstr.pElems[0], "Feuil1");
+  EXPECT_STREQ(v[0].calpstr.pElems[2], "Feuil3");
+  ASSERT_EQ(v[1].vt, VT_VECTOR | VT_VARIANT);
+  ASSERT_EQ(v[1].capropvar.cElems, 2u);
+  ASSERT_EQ(v[1].capropvar.pElems[0].vt, VT_LPSTR);
+  EXPECT_STREQ(v[1].capropvar.pElems[0].pszVal, "Feuilles de calcul");
+  ASSERT_EQ(v[1].capropvar.pElems[1].vt, VT_I4);
+  EXPECT_EQ(v[1].capropvar.pElems[1].lVal, 3);
+  FreePropVariantArray(2, v);
+  ps->Release();
+  pss->Release();
+}
+
 INSTANTIATE_TEST_SUITE_P(Documents, PropsetCorpusTest, ::testing::ValuesIn(corpusFiles()),
                          [](const auto& info) {
                            std::string n = info.param.empty() ? "NoCorpus" : info.param;
