@@ -42,6 +42,16 @@ Result<void> FatChain::read(uint64_t offset, std::span<uint8_t> out, bool keep) 
       return CFB_CORRUPT("read at %llu runs past a chain of %zu sectors", (unsigned long long)pos,
                          m_sectors.size());
     uint32_t within = uint32_t(pos & (S - 1));
+    if (!keep && within == 0 && out.size() - done >= S) {
+      // Whole sectors that lie one after another in the file go in one read.
+      uint32_t run = 1;
+      while (run < 256 && index + run < m_sectors.size() && (size_t(run) + 1) * S <= out.size() - done &&
+             m_sectors[index + run] == m_sectors[index] + run)
+        ++run;
+      CFB_TRY(m_pager->readRun(m_sectors[index], run, out.subspan(done, size_t(run) * S)));
+      done += size_t(run) * S;
+      continue;
+    }
     size_t n = std::min<size_t>(S - within, out.size() - done);
     CFB_TRY(m_pager->read(m_sectors[index], within, out.subspan(done, n), keep));
     done += n;

@@ -79,6 +79,24 @@ Result<void> Pager::read(SectorId id, uint32_t offset, std::span<uint8_t> out, b
   return {};
 }
 
+Result<void> Pager::readRun(SectorId first, uint32_t count, std::span<uint8_t> out) {
+  const uint32_t S = sectorSize();
+  bool plain = true;
+  for (uint32_t i = 0; i < count && plain; ++i)
+    plain = !m_dirty.count(first + i) && !m_clean.count(first + i);
+  if (!plain) {
+    for (uint32_t i = 0; i < count; ++i) CFB_TRY(read(first + i, 0, out.subspan(size_t(i) * S, S), false));
+    return {};
+  }
+  uint64_t off = sectorOffset(first, m_shift);
+  std::fill(out.begin(), out.end(), uint8_t(0));
+  if (off >= m_fileSize) return {};
+  size_t want = size_t(std::min<uint64_t>(out.size(), m_fileSize - off));
+  CFB_ASSIGN(n, m_file.readAt(off, out.first(want)));
+  (void)n;  // a short end reads as zeros (B.4)
+  return {};
+}
+
 Result<void> Pager::write(SectorId id, uint32_t offset, std::span<const uint8_t> data, bool fresh) {
   CFB_TRY(checkWritable());
   const uint32_t S = sectorSize();

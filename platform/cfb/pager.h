@@ -31,6 +31,10 @@ class Pager {
   // and the directory, not for stream data.
   [[nodiscard]] Result<void> read(SectorId id, uint32_t offset, std::span<uint8_t> out, bool keep);
 
+  // Reads `count` whole sectors from `first` on into `out`, in one file read
+  // when none of them is cached or dirty (stream data in long runs).
+  [[nodiscard]] Result<void> readRun(SectorId first, uint32_t count, std::span<uint8_t> out);
+
   // Changes bytes of sector `id`, which must not be reachable from the
   // committed header (invariant 1 of pager.cpp). `fresh` starts the sector
   // from zeros instead of its old contents.
