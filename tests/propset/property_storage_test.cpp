@@ -352,6 +352,50 @@ TEST_F(PropsetStorageTest, EnumListsOrdinaryPropertiesInStoredOrder) {
   ps->Release();
 }
 
+TEST_F(PropsetStorageTest, EnumeratorsSkipResetAndClone) {
+  IPropertyStorage* ps = create(kCustom, PROPSETFLAG_ANSI);
+  for (PROPID id = 2; id < 6; ++id) ASSERT_EQ(write(ps, byId(id), i4(LONG(id))), S_OK);
+  IEnumSTATPROPSTG* e = nullptr;
+  ASSERT_EQ(ps->Enum(&e), S_OK);
+  // The enumerator is a snapshot.
+  ASSERT_EQ(write(ps, byId(9), i4(9)), S_OK);
+  STATPROPSTG st[8];
+  ULONG got = 0;
+  ASSERT_EQ(e->Skip(1), S_OK);
+  IEnumSTATPROPSTG* clone = nullptr;
+  ASSERT_EQ(e->Clone(&clone), S_OK);
+  EXPECT_EQ(e->Next(8, st, &got), S_FALSE);
+  ASSERT_EQ(got, 3u);
+  EXPECT_EQ(st[0].propid, 3u);
+  EXPECT_EQ(st[2].propid, 5u);
+  EXPECT_EQ(e->Next(1, st, nullptr), S_FALSE);
+  EXPECT_EQ(e->Skip(1), S_FALSE);
+  EXPECT_EQ(e->Next(2, st, nullptr), E_INVALIDARG);
+  ASSERT_EQ(e->Reset(), S_OK);
+  ASSERT_EQ(e->Next(1, st, nullptr), S_OK);
+  EXPECT_EQ(st[0].propid, 2u);
+  ASSERT_EQ(clone->Next(1, st, nullptr), S_OK);
+  EXPECT_EQ(st[0].propid, 3u);
+  clone->Release();
+  e->Release();
+  ps->Release();
+}
+
+TEST_F(PropsetStorageTest, SetClassIsKeptAndStatReportsIt) {
+  const CLSID clsid = {0xCAFE, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
+  IPropertyStorage* ps = create(FMTID_SummaryInformation, PROPSETFLAG_ANSI);
+  ASSERT_EQ(ps->SetClass(clsid), S_OK);
+  EXPECT_EQ(ps->SetTimes(nullptr, nullptr, nullptr), S_OK);
+  ps->Release();
+  ps = open(FMTID_SummaryInformation, kRead);
+  STATPROPSETSTG st;
+  ASSERT_EQ(ps->Stat(&st), S_OK);
+  EXPECT_EQ(st.clsid, clsid);
+  EXPECT_EQ(st.mtime.dwLowDateTime | st.mtime.dwHighDateTime, 0u);
+  EXPECT_EQ(ps->SetClass(GUID{}), STG_E_ACCESSDENIED);
+  ps->Release();
+}
+
 TEST_F(PropsetStorageTest, ReleaseWritesAndSecondOpeningIsRefused) {
   IPropertyStorage* ps = create(FMTID_SummaryInformation, PROPSETFLAG_ANSI);
   IPropertyStorage* again = nullptr;
