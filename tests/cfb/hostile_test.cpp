@@ -182,6 +182,12 @@ const Poke kTolerated[] = {
      }, S_OK},
     {"trailing bytes", [](Image& m) { m.bytes.resize(m.bytes.size() + 100, 0xEE); }, S_OK},
     {"name length past the NUL", [](Image& m) { m.put16(m.entry(m.find(u"Big")) + 0x40, 64); }, S_OK},
+    {"tree out of name order", [](Image& m) {
+       // "Big" becomes "Zzz": same length, now on the wrong side of its
+       // siblings; lookups must not rely on the tree's order.
+       size_t at = m.entry(m.find(u"Big"));
+       m.put16(at, 'Z'), m.put16(at + 2, 'z'), m.put16(at + 4, 'z');
+     }, S_OK},
 };
 
 class ToleratedField : public ::testing::TestWithParam<std::tuple<int, size_t>> {};
