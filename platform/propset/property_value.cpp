@@ -97,6 +97,19 @@ T* allocate(size_t count) {
   return static_cast<T*>(p);
 }
 
+// Bytes of one element of a vector or array of a fixed-size type, in the
+// stream and in memory alike; 0 for types whose elements own buffers.
+size_t packedElementSize(VARTYPE t) {
+  switch (t) {
+    case VT_I1: case VT_UI1: return 1;
+    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
+    case VT_I4: case VT_UI4: case VT_R4: case VT_ERROR: case VT_INT: case VT_UINT: return 4;
+    case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: case VT_FILETIME: return 8;
+    case VT_CLSID: case VT_DECIMAL: return 16;
+    default: return 0;
+  }
+}
+
 // --- stored -> PROPVARIANT --------------------------------------------------
 
 Result<LPSTR> lpstrOut(const Value& v, uint16_t codePage) {
@@ -148,7 +161,6 @@ Result<void> clipOut(const Value& v, CLIPDATA& cd) {
   return {};
 }
 
-Result<void> scalarOut(const Value& v, PROPVARIANT& pv);
 
 Result<void> vectorOut(const Value& v, PROPVARIANT& pv) {
   VARTYPE t = v.vt & VT_TYPEMASK;
@@ -161,14 +173,8 @@ Result<void> vectorOut(const Value& v, PROPVARIANT& pv) {
       break;
     default: {
       // Packed fixed-size elements: their memory layout is their stored one.
-      size_t elem = 0;
-      switch (t) {
-        case VT_I1: case VT_UI1: elem = 1; break;
-        case VT_I2: case VT_UI2: case VT_BOOL: elem = 2; break;
-        case VT_I4: case VT_UI4: case VT_R4: case VT_ERROR: elem = 4; break;
-        case VT_CLSID: elem = 16; break;
-        default: elem = 8; break;
-      }
+      size_t elem = packedElementSize(t);
+      if (!elem) return makeError(STG_E_INVALIDPARAMETER, "vector of type 0x%04x", v.vt);
       pv.cac.cElems = ULONG(v.bytes.size() / elem);
       pv.cac.pElems = allocate<CHAR>(v.bytes.size());
       if (!pv.cac.pElems) return outOfMemory();
@@ -405,15 +411,7 @@ Result<Value> fromVector(const PROPVARIANT& pv, uint16_t codePage) {
   const VARTYPE t = pv.vt & VT_TYPEMASK;
   const ULONG n = pv.cac.cElems;
   if (n && !pv.cac.pElems) return makeError(STG_E_INVALIDPARAMETER, "vector without elements");
-  size_t elem = 0;
-  switch (t) {
-    case VT_I1: case VT_UI1: elem = 1; break;
-    case VT_I2: case VT_UI2: case VT_BOOL: elem = 2; break;
-    case VT_I4: case VT_UI4: case VT_R4: case VT_ERROR: elem = 4; break;
-    case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: case VT_FILETIME: elem = 8; break;
-    case VT_CLSID: elem = 16; break;
-    default: break;
-  }
+  size_t elem = packedElementSize(t);
   if (elem) {
     if (n > kMaxSetSize / elem) return makeError(STG_E_INVALIDPARAMETER, "vector too large");
     auto* b = reinterpret_cast<const uint8_t*>(pv.cac.pElems);
@@ -446,19 +444,6 @@ Result<Value> fromVector(const PROPVARIANT& pv, uint16_t codePage) {
 
 // --- arrays ---------------------------------------------------------------------
 
-// Bytes of one stored array element of a fixed-size type, 0 for BSTR and
-// VARIANT elements.
-size_t arrayElementSize(VARTYPE t) {
-  switch (t) {
-    case VT_I1: case VT_UI1: return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
-    case VT_I4: case VT_UI4: case VT_R4: case VT_ERROR: case VT_INT: case VT_UINT: return 4;
-    case VT_R8: case VT_CY: case VT_DATE: return 8;
-    case VT_DECIMAL: return 16;
-    default: return 0;
-  }
-}
-
 static_assert(sizeof(VARIANT) == sizeof(PROPVARIANT));
 
 // The stored elements go to the SAFEARRAY's memory in their stored order,
@@ -478,7 +463,7 @@ Result<void> arrayOut(const Value& v, uint16_t codePage, PROPVARIANT& pv) {
   void* data = nullptr;
   SafeArrayAccessData(psa, &data);
   Result<void> r;
-  if (size_t elem = arrayElementSize(t)) {
+  if (size_t elem = packedElementSize(t)) {
     if (v.bytes.size() == total * elem && total) std::memcpy(data, v.bytes.data(), v.bytes.size());
   } else {
     for (size_t i = 0; i < v.elements.size() && i < total && r; ++i) {
@@ -519,7 +504,7 @@ Result<Value> arrayIn(const PROPVARIANT& pv, uint16_t codePage) {
     total *= n;
     if (total > kMaxSetSize) return makeError(STG_E_INVALIDPARAMETER, "array too large");
   }
-  size_t elem = arrayElementSize(t);
+  size_t elem = packedElementSize(t);
   if (elem && SafeArrayGetElemsize(psa) != elem)
     return makeError(STG_E_INVALIDPARAMETER, "array elements of %u bytes", SafeArrayGetElemsize(psa));
   void* data = nullptr;
