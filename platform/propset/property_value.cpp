@@ -161,7 +161,6 @@ Result<void> clipOut(const Value& v, CLIPDATA& cd) {
   return {};
 }
 
-
 Result<void> vectorOut(const Value& v, PROPVARIANT& pv) {
   VARTYPE t = v.vt & VT_TYPEMASK;
   switch (t) {
