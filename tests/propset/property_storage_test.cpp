@@ -230,6 +230,19 @@ TEST_F(PropsetStorageTest, RefusesReservedIdsAndLateCodePage) {
   PropVariantInit(&stream);
   stream.vt = VT_STREAM;
   EXPECT_EQ(write(ps, byId(5), stream), STG_E_PROPSETMISMATCHED);
+  stream.vt = VT_UNKNOWN;
+  EXPECT_EQ(write(ps, byId(5), stream), STG_E_INVALIDPARAMETER);
+  // A VT_BYREF value is stored as the value it points at.
+  LONG target = 77;
+  PROPVARIANT ref;
+  PropVariantInit(&ref);
+  ref.vt = VT_BYREF | VT_I4;
+  ref.plVal = &target;
+  EXPECT_EQ(write(ps, byId(6), ref), S_OK);
+  PROPVARIANT deref;
+  ASSERT_EQ(read(ps, byId(6), &deref), S_OK);
+  EXPECT_EQ(deref.vt, VT_I4);
+  EXPECT_EQ(deref.lVal, 77);
   PROPSPEC del[2] = {byId(PIDSI_TITLE), byId(PID_CODEPAGE)};
   EXPECT_EQ(ps->DeleteMultiple(2, del), STG_E_INVALIDPARAMETER);
   EXPECT_EQ(ps->DeleteMultiple(1, del), S_OK);
