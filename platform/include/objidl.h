@@ -49,6 +49,11 @@ typedef enum tagSTREAM_SEEK {
   STREAM_SEEK_END = 2
 } STREAM_SEEK;
 
+// glibc's <fcntl.h> defines LOCK_WRITE for its obsolete mandatory locks; the
+// platform's name wins here.
+#ifdef LOCK_WRITE
+#undef LOCK_WRITE
+#endif
 typedef enum tagLOCKTYPE { LOCK_WRITE = 1, LOCK_EXCLUSIVE = 2, LOCK_ONLYONCE = 4 } LOCKTYPE;
 
 typedef enum tagSTGC {
