@@ -10,7 +10,9 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
 
+#include "base/little_endian.h"
 #include "propset/property_value.h"
 
 namespace velmora::propset {
@@ -46,6 +48,40 @@ LPOLESTR copyName(std::u16string_view name) {
 
 bool isSpecialReadOnly(PROPID id) {
   return id >= PID_MIN_READONLY && id <= PID_MAX_READONLY && id != PID_LOCALE;
+}
+
+// Values a non-simple set keeps in elements of its storage, named by an
+// IndirectPropertyName ([MS-OLEPS] 2.10, 2.22).
+bool isIndirect(VARTYPE vt) {
+  return vt == VT_STREAM || vt == VT_STORAGE || vt == VT_STREAMED_OBJECT || vt == VT_STORED_OBJECT;
+}
+bool isStorageKind(VARTYPE vt) { return vt == VT_STORAGE || vt == VT_STORED_OBJECT; }
+
+// The element name an indirect value holds: a CodePageString after the
+// type, in the set's code page.
+std::optional<std::u16string> indirectName(const Property& p, uint16_t codePage) {
+  if (p.bytes.size() < 8) return std::nullopt;
+  uint32_t n = base::loadLE32(&p.bytes[4]);
+  if (n > p.bytes.size() - 8) return std::nullopt;
+  std::u16string name = decodeName({p.bytes.begin() + 8, p.bytes.begin() + 8 + n}, codePage);
+  if (name.empty()) return std::nullopt;
+  return name;
+}
+
+// Copies the whole of `from` (from its start) to `to`.
+HRESULT copyStream(IStream* from, IStream* to) {
+  LARGE_INTEGER zero{};
+  HRESULT hr = from->Seek(zero, STREAM_SEEK_SET, nullptr);
+  std::vector<uint8_t> buf(64 * 1024);
+  while (SUCCEEDED(hr)) {
+    ULONG got = 0;
+    hr = from->Read(buf.data(), ULONG(buf.size()), &got);
+    if (FAILED(hr) || got == 0) break;
+    ULONG put = 0;
+    hr = to->Write(buf.data(), got, &put);
+    if (SUCCEEDED(hr) && put != got) hr = STG_E_WRITEFAULT;
+  }
+  return hr;
 }
 
 struct StatEntry {
@@ -263,6 +299,15 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::ReadMultiple(ULONG cpspec, const PROP
       const Property* p = s.find(*id);
       if (!p) continue;
       found = true;
+      if (isIndirect(p->vt)) {
+        // Only a non-simple set can hand these out; in a simple set they
+        // are damage and read as VT_EMPTY.
+        if (m_holder) {
+          auto r = readIndirect(*p, cp, rgpropvar[i]);
+          if (!r) return r;
+        }
+        continue;
+      }
       if (!p->readable) continue;  // a damaged value reads as VT_EMPTY
       size_t used = 0;
       auto v = decodeValue(p->bytes, cp, &used);
@@ -329,10 +374,20 @@ Result<void> PropertyStorage::writeOne(Section& s, const PROPSPEC& request, cons
     if (id == PID_LOCALE && value.vt != VT_UI4)
       return makeError(STG_E_INVALIDPARAMETER, "a locale of type 0x%04x", value.vt);
   }
-  auto stored = fromPropVariant(value, cp);
-  if (!stored) return stored.error();
-  auto bytes = encodeValue(*stored, cp);
-  if (!bytes) return bytes.error();
+  std::vector<uint8_t> bytes;
+  VARTYPE vt = value.vt;
+  if (isIndirect(value.vt) && m_holder) {
+    auto b = writeIndirect(id, value, cp);
+    if (!b) return b.error();
+    bytes = std::move(b.value());
+  } else {
+    auto stored = fromPropVariant(value, cp);
+    if (!stored) return stored.error();
+    auto b = encodeValue(*stored, cp);
+    if (!b) return b.error();
+    bytes = std::move(b.value());
+    vt = stored->vt;
+  }
 
   if (newName) {
     if (!s.dictionaryReadable)
@@ -345,13 +400,70 @@ Result<void> PropertyStorage::writeOne(Section& s, const PROPSPEC& request, cons
   }
   Property* p = s.find(id);
   if (!p) {
-    s.properties.push_back({id, stored->vt, true, {}});
+    s.properties.push_back({id, vt, true, {}});
     p = &s.properties.back();
   }
-  p->vt = stored->vt;
+  p->vt = vt;
   p->readable = true;
-  p->bytes = std::move(bytes.value());
+  p->bytes = std::move(bytes);
   return {};
+}
+
+Result<void> PropertyStorage::readIndirect(const Property& p, uint16_t codePage, PROPVARIANT& out) {
+  auto name = indirectName(p, codePage);
+  if (!name) return {};
+  const DWORD mode = (m_writable ? STGM_READWRITE : STGM_READ) | STGM_SHARE_EXCLUSIVE;
+  HRESULT hr;
+  if (isStorageKind(p.vt)) {
+    IStorage* stg = nullptr;
+    hr = m_holder->OpenStorage(name->c_str(), nullptr, mode, nullptr, 0, &stg);
+    if (SUCCEEDED(hr)) out.pStorage = stg;
+  } else {
+    IStream* stm = nullptr;
+    hr = m_holder->OpenStream(name->c_str(), nullptr, mode, 0, &stm);
+    if (SUCCEEDED(hr)) out.pStream = stm;
+  }
+  // A value whose element is missing reads as absent; the set is damaged
+  // there, not everywhere.
+  if (hr == STG_E_FILENOTFOUND) return {};
+  if (FAILED(hr)) return makeError(hr, "the element of property 0x%x cannot be opened", p.id);
+  out.vt = p.vt;
+  return {};
+}
+
+Result<std::vector<uint8_t>> PropertyStorage::writeIndirect(PROPID id, const PROPVARIANT& value,
+                                                            uint16_t codePage) {
+  // Windows names the element "prop" and the decimal id ([MS-OLEPS] 2.10).
+  std::string ascii = "prop" + std::to_string(id);
+  std::u16string name(ascii.begin(), ascii.end());
+  const DWORD mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE;
+  HRESULT hr;
+  if (isStorageKind(value.vt)) {
+    if (!value.pStorage) return makeError(STG_E_INVALIDPARAMETER, "VT_STORAGE without a storage");
+    IStorage* to = nullptr;
+    hr = m_holder->CreateStorage(name.c_str(), mode, 0, 0, &to);
+    if (SUCCEEDED(hr)) {
+      hr = value.pStorage->CopyTo(0, nullptr, nullptr, to);
+      to->Release();
+    }
+  } else {
+    if (!value.pStream) return makeError(STG_E_INVALIDPARAMETER, "VT_STREAM without a stream");
+    IStream* to = nullptr;
+    hr = m_holder->CreateStream(name.c_str(), mode, 0, 0, &to);
+    if (SUCCEEDED(hr)) {
+      hr = copyStream(value.pStream, to);
+      to->Release();
+    }
+  }
+  if (FAILED(hr)) return makeError(hr, "the element of property 0x%x cannot be written", id);
+  auto chars = encodeName(name, codePage);
+  if (!chars) return chars.error();
+  std::vector<uint8_t> out(8, 0);
+  base::storeLE16(&out[0], value.vt);
+  base::storeLE32(&out[4], uint32_t(chars->size()));
+  out.insert(out.end(), chars->begin(), chars->end());
+  while (out.size() % 4) out.push_back(0);
+  return out;
 }
 
 HRESULT STDMETHODCALLTYPE PropertyStorage::WriteMultiple(ULONG cpspec, const PROPSPEC rgpspec[],
@@ -401,6 +513,9 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::DeleteMultiple(ULONG cpspec, const PR
     Section& s = section();
     bool changed = false;
     for (PROPID id : ids) {
+      // An indirect value's element goes with it.
+      if (const Property* p = s.find(id); p && m_holder && isIndirect(p->vt))
+        if (auto name = indirectName(*p, s.effectiveCodePage())) m_holder->DestroyElement(name->c_str());
       auto gone = std::remove_if(s.properties.begin(), s.properties.end(),
                                  [&](const Property& p) { return p.id == id; });
       changed |= gone != s.properties.end();

@@ -58,6 +58,9 @@ class PropertyStorage final : public IPropertyStorage {
   Result<void> writeOne(Section& s, const PROPSPEC& request, const PROPVARIANT& value,
                         PROPID propidNameFirst);
   Result<void> flush();
+  // Stream and storage values of a non-simple set, kept in its storage.
+  Result<void> readIndirect(const Property& p, uint16_t codePage, PROPVARIANT& out);
+  Result<std::vector<uint8_t>> writeIndirect(PROPID id, const PROPVARIANT& value, uint16_t codePage);
 
   std::atomic<ULONG> m_refs{1};
   // The compound-file implementation's objects may be called from any

@@ -115,6 +115,64 @@ TEST_F(PropsetEngineTest, NonSimpleSetLivesInAStorage) {
   EXPECT_EQ(m_pss->Open(kCustom, kRead, &ps), STG_E_FILENOTFOUND);
 }
 
+TEST_F(PropsetEngineTest, NonSimpleSetKeepsStreamAndStorageValuesInElements) {
+  // Sources in the root: a stream, and a storage holding one.
+  IStream* source = nullptr;
+  ASSERT_EQ(m_root->CreateStream(u"source", kReadWrite, 0, 0, &source), S_OK);
+  ASSERT_EQ(source->Write("hello", 5, nullptr), S_OK);
+  IStorage* folder = nullptr;
+  ASSERT_EQ(m_root->CreateStorage(u"folder", kReadWrite, 0, 0, &folder), S_OK);
+  IStream* inner = nullptr;
+  ASSERT_EQ(folder->CreateStream(u"inner", kReadWrite, 0, 0, &inner), S_OK);
+  ASSERT_EQ(inner->Write("xy", 2, nullptr), S_OK);
+  inner->Release();
+
+  IPropertyStorage* ps = nullptr;
+  ASSERT_EQ(m_pss->Create(kCustom, nullptr, PROPSETFLAG_NONSIMPLE, kReadWrite, &ps), S_OK);
+  PROPSPEC ids[2];
+  ids[0].ulKind = ids[1].ulKind = PRSPEC_PROPID;
+  ids[0].propid = 5;
+  ids[1].propid = 6;
+  PROPVARIANT values[2];
+  PropVariantInit(&values[0]);
+  PropVariantInit(&values[1]);
+  values[0].vt = VT_STREAM;
+  values[0].pStream = source;
+  values[1].vt = VT_STORAGE;
+  values[1].pStorage = folder;
+  ASSERT_EQ(ps->WriteMultiple(2, ids, values, PID_FIRST_USABLE), S_OK);
+  ps->Release();
+  source->Release();
+  folder->Release();
+
+  reopen(kReadWrite);
+  ASSERT_EQ(m_pss->Open(kCustom, kReadWrite, &ps), S_OK);
+  PROPVARIANT got[2];
+  ASSERT_EQ(ps->ReadMultiple(2, ids, got), S_OK);
+  ASSERT_EQ(got[0].vt, VT_STREAM);
+  char text[8] = {};
+  ULONG n = 0;
+  ASSERT_EQ(got[0].pStream->Read(text, sizeof text, &n), S_OK);
+  EXPECT_EQ(std::string(text, n), "hello");
+  ASSERT_EQ(got[1].vt, VT_STORAGE);
+  ASSERT_EQ(got[1].pStorage->OpenStream(u"inner", nullptr, kRead, 0, &inner), S_OK);
+  ASSERT_EQ(inner->Read(text, sizeof text, &n), S_OK);
+  EXPECT_EQ(std::string(text, n), "xy");
+  inner->Release();
+  FreePropVariantArray(2, got);
+  // Deleting the property removes its element.
+  ASSERT_EQ(ps->DeleteMultiple(1, &ids[0]), S_OK);
+  ps->Release();
+  IStorage* holder = nullptr;
+  ASSERT_EQ(m_root->OpenStorage(u"\005C3teagxwOttdbfkuIaamtae3Ie", nullptr, kRead, nullptr, 0, &holder), S_OK);
+  IStream* gone = nullptr;
+  EXPECT_EQ(holder->OpenStream(u"prop5", nullptr, kRead, 0, &gone), STG_E_FILENOTFOUND);
+  IStorage* kept = nullptr;
+  EXPECT_EQ(holder->OpenStorage(u"prop6", nullptr, kRead, nullptr, 0, &kept), S_OK);
+  if (kept) kept->Release();
+  holder->Release();
+}
+
 TEST_F(PropsetEngineTest, CaseSensitiveSetKeepsNamesApart) {
   IPropertyStorage* ps = nullptr;
   ASSERT_EQ(m_pss->Create(kCustom, nullptr, PROPSETFLAG_CASE_SENSITIVE, kReadWrite, &ps), S_OK);
