@@ -14,15 +14,21 @@ if ((${#targets[@]} == 0)); then
   echo "fuzz: no targets yet"
   exit 0
 fi
+names=()
+for src in "${targets[@]}"; do names+=("$(basename "$src" .cpp)"); done
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
-for src in "${targets[@]}"; do
-  name=$(basename "$src" .cpp)
+cmake --build --preset fuzz --target "${names[@]}"
+corpus=${VELMORA_CORPUS:-../shared/corpus}/documents
+for name in "${names[@]}"; do
   work=$(mktemp -d)
   dirs=("$work")
   [[ -d fuzz/seeds/$name ]] && dirs+=("fuzz/seeds/$name")
   [[ -d fuzz/regressions/$name ]] && dirs+=("fuzz/regressions/$name")
+  # Real documents make the best seeds for the engine; they stay where they are.
+  [[ $name == cfb_open_fuzz && -d $corpus ]] && dirs+=("$corpus")
   echo "fuzz: $name for ${seconds}s"
+  # The first folder is the scratch corpus: new finds go there, never into
+  # the seeds or the shared documents.
   "build/fuzz/fuzz/$name" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
     -print_final_stats=1 "${dirs[@]}" 2>&1 | tail -5
   rm -rf "$work"

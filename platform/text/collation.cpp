@@ -22,6 +22,7 @@
 #include "text/unicode_tables.h"
 
 #include <algorithm>
+#include <array>
 #include <new>
 #include <string>
 #include <utility>
@@ -144,6 +145,82 @@ int compareUnits(const char16_t* a, size_t an, const char16_t* b, size_t bn, boo
   return an == bn ? 0 : (an < bn ? -1 : 1);
 }
 
+// The same comparison for texts of ASCII only, without allocation: NFD and
+// accents are no-ops there, so only the primary weights, case and the
+// set-aside hyphens and apostrophes remain. Attribute lookups compare short
+// ASCII names thousands of times per document; most differ in their first
+// letter, which decides at once.
+bool isSetAside(char16_t c) { return c == u'-' || c == u'\''; }
+
+char16_t foldAscii(char16_t c) { return (c >= 'A' && c <= 'Z') ? char16_t(c + 32) : c; }
+
+uint64_t asciiPrimary(char16_t folded) {
+  static const auto classes = [] {
+    std::array<uint8_t, 128> table{};
+    for (char32_t c = 0; c < 128; ++c) table[c] = sortClass(foldCase(c));
+    return table;
+  }();
+  return (uint64_t(classes[folded]) << 32) | folded;
+}
+
+bool allAscii(const char16_t* s, size_t from, size_t n) {
+  for (size_t i = from; i < n; ++i)
+    if (s[i] >= 0x80) return false;
+  return true;
+}
+
+// The k-th set-aside character of a text and its primary position, or false.
+bool setAside(const char16_t* s, size_t n, size_t k, std::pair<size_t, char16_t>& out) {
+  size_t primaries = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (!isSetAside(s[i])) {
+      ++primaries;
+    } else if (k-- == 0) {
+      out = {primaries, s[i]};
+      return true;
+    }
+  }
+  return false;
+}
+
+// -2 when the texts need the general comparison.
+int compareAscii(const char16_t* a, size_t an, const char16_t* b, size_t bn, bool ignoreCase) {
+  size_t i = 0, j = 0;
+  for (;;) {
+    while (i < an && isSetAside(a[i])) ++i;
+    while (j < bn && isSetAside(b[j])) ++j;
+    if (i == an || j == bn) break;
+    if (a[i] >= 0x80 || b[j] >= 0x80) return -2;
+    uint64_t x = asciiPrimary(foldAscii(a[i])), y = asciiPrimary(foldAscii(b[j]));
+    if (x != y) return x < y ? -1 : 1;
+    ++i;
+    ++j;
+  }
+  // What is left may hold marks that weigh as accents, not as letters.
+  if (!allAscii(a, i, an) || !allAscii(b, j, bn)) return -2;
+  if (i < an) return 1;
+  if (j < bn) return -1;
+  if (!ignoreCase) {
+    // Lower case sorts before upper case, position by position.
+    size_t p = 0, q = 0;
+    for (;;) {
+      while (p < an && isSetAside(a[p])) ++p;
+      while (q < bn && isSetAside(b[q])) ++q;
+      if (p == an || q == bn) break;
+      int x = foldAscii(a[p]) != a[p], y = foldAscii(b[q]) != b[q];
+      if (x != y) return x < y ? -1 : 1;
+      ++p;
+      ++q;
+    }
+  }
+  for (size_t k = 0;; ++k) {
+    std::pair<size_t, char16_t> x, y;
+    bool hx = setAside(a, an, k, x), hy = setAside(b, bn, k, y);
+    if (!hx || !hy) return hx == hy ? 0 : (hx ? 1 : -1);
+    if (x != y) return x < y ? -1 : 1;
+  }
+}
+
 }  // namespace
 
 char32_t foldCase(char32_t cp) {
@@ -184,6 +261,8 @@ bool isCombiningMark(char32_t cp) { return cp >= 0x300 && sortClass(cp) == kMark
 
 int compareText(const char16_t* a, size_t aLength, const char16_t* b, size_t bLength,
                 bool ignoreCase) {
+  int fast = compareAscii(a, aLength, b, bLength, ignoreCase);
+  if (fast != -2) return fast;
   try {
     const SortKey x = sortKey(a, aLength);
     const SortKey y = sortKey(b, bLength);
