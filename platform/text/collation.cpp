@@ -154,13 +154,15 @@ bool isSetAside(char16_t c) { return c == u'-' || c == u'\''; }
 
 char16_t foldAscii(char16_t c) { return (c >= 'A' && c <= 'Z') ? char16_t(c + 32) : c; }
 
-uint64_t asciiPrimary(char16_t folded) {
-  static const auto classes = [] {
-    std::array<uint8_t, 128> table{};
-    for (char32_t c = 0; c < 128; ++c) table[c] = sortClass(foldCase(c));
-    return table;
-  }();
-  return (uint64_t(classes[folded]) << 32) | folded;
+// Sort classes of the ASCII characters, made once when the library loads.
+const std::array<uint8_t, 128> kAsciiClasses = [] {
+  std::array<uint8_t, 128> table{};
+  for (char32_t c = 0; c < 128; ++c) table[c] = sortClass(foldCase(c));
+  return table;
+}();
+
+inline uint64_t asciiPrimary(char16_t folded) {
+  return (uint64_t(kAsciiClasses[folded]) << 32) | folded;
 }
 
 bool allAscii(const char16_t* s, size_t from, size_t n) {
@@ -219,6 +221,29 @@ int compareAscii(const char16_t* a, size_t an, const char16_t* b, size_t bn, boo
     if (!hx || !hy) return hx == hy ? 0 : (hx ? 1 : -1);
     if (x != y) return x < y ? -1 : 1;
   }
+}
+
+// compareAscii for zero-terminated texts, deciding at the first differing
+// letter without measuring either text first.
+int compareAsciiTerminated(const char16_t* a, const char16_t* b, bool ignoreCase) {
+  const char16_t* p = a;
+  const char16_t* q = b;
+  for (;;) {
+    while (*p && isSetAside(*p)) ++p;
+    while (*q && isSetAside(*q)) ++q;
+    if (!*p || !*q) break;
+    if (*p >= 0x80 || *q >= 0x80) return -2;
+    if (*p != *q) {
+      uint64_t x = asciiPrimary(foldAscii(*p)), y = asciiPrimary(foldAscii(*q));
+      if (x != y) return x < y ? -1 : 1;
+    }
+    ++p;
+    ++q;
+  }
+  size_t an = size_t(p - a), bn = size_t(q - b);
+  while (a[an]) ++an;
+  while (b[bn]) ++bn;
+  return compareAscii(a, an, b, bn, ignoreCase);
 }
 
 }  // namespace
@@ -286,11 +311,15 @@ using velmora::text::lengthOf;
 // lstrcmpA does on Windows; Wine's lstrcmpiW agrees).
 EXTERN_C int WINAPI lstrcmpiW(LPCWSTR lpString1, LPCWSTR lpString2) {
   if (!lpString1 || !lpString2) return lpString1 == lpString2 ? 0 : (lpString1 ? 1 : -1);
+  int fast = velmora::text::compareAsciiTerminated(lpString1, lpString2, true);
+  if (fast != -2) return fast;
   return compareText(lpString1, lengthOf(lpString1), lpString2, lengthOf(lpString2), true);
 }
 
 EXTERN_C int WINAPI lstrcmpW(LPCWSTR lpString1, LPCWSTR lpString2) {
   if (!lpString1 || !lpString2) return lpString1 == lpString2 ? 0 : (lpString1 ? 1 : -1);
+  int fast = velmora::text::compareAsciiTerminated(lpString1, lpString2, false);
+  if (fast != -2) return fast;
   return compareText(lpString1, lengthOf(lpString1), lpString2, lengthOf(lpString2), false);
 }
 
