@@ -228,9 +228,10 @@ int compareAscii(const char16_t* a, size_t an, const char16_t* b, size_t bn, boo
 int compareAsciiTerminated(const char16_t* a, const char16_t* b, bool ignoreCase) {
   const char16_t* p = a;
   const char16_t* q = b;
+  bool setAsideSeen = false;
   for (;;) {
-    while (*p && isSetAside(*p)) ++p;
-    while (*q && isSetAside(*q)) ++q;
+    while (*p && isSetAside(*p)) ++p, setAsideSeen = true;
+    while (*q && isSetAside(*q)) ++q, setAsideSeen = true;
     if (!*p || !*q) break;
     if (*p >= 0x80 || *q >= 0x80) return -2;
     if (*p != *q) {
@@ -240,6 +241,16 @@ int compareAsciiTerminated(const char16_t* a, const char16_t* b, bool ignoreCase
     ++p;
     ++q;
   }
+  if (!*p && !*q && !setAsideSeen && ignoreCase) return 0;
+  // One text goes on: a letter left in it makes it the greater, unless a
+  // mark (not ASCII) follows that the general comparison must weigh.
+  const char16_t* rest = *p ? p : q;
+  bool letterLeft = false;
+  for (const char16_t* r = rest; *r; ++r) {
+    if (*r >= 0x80) return -2;
+    letterLeft |= !isSetAside(*r);
+  }
+  if (letterLeft) return *p ? 1 : -1;
   size_t an = size_t(p - a), bn = size_t(q - b);
   while (a[an]) ++an;
   while (b[bn]) ++bn;
@@ -288,6 +299,11 @@ int compareText(const char16_t* a, size_t aLength, const char16_t* b, size_t bLe
                 bool ignoreCase) {
   int fast = compareAscii(a, aLength, b, bLength, ignoreCase);
   if (fast != -2) return fast;
+  return compareTextGeneral(a, aLength, b, bLength, ignoreCase);
+}
+
+int compareTextGeneral(const char16_t* a, size_t aLength, const char16_t* b, size_t bLength,
+                       bool ignoreCase) {
   try {
     const SortKey x = sortKey(a, aLength);
     const SortKey y = sortKey(b, bLength);

@@ -86,6 +86,11 @@ size_t lengthOf(const char16_t* text);
 int compareText(const char16_t* a, size_t aLength, const char16_t* b, size_t bLength,
                 bool ignoreCase);
 
+// compareText without its fast path for ASCII texts, so tests can hold the
+// two against each other.
+int compareTextGeneral(const char16_t* a, size_t aLength, const char16_t* b, size_t bLength,
+                       bool ignoreCase);
+
 // Unicode simple case folding of one code point.
 char32_t foldCase(char32_t cp);
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "text/text.h"
+
 namespace {
 
 struct CasePair {
@@ -105,3 +107,31 @@ TEST(StringLengthTest, CountsUpToTheTerminator) {
 }
 
 }  // namespace
+
+// The ASCII fast path must order every pair exactly as the general
+// comparison does: random texts over letters of both cases, digits, symbols,
+// hyphens and apostrophes, many of them sharing prefixes.
+TEST(CompareFastPathTest, AgreesWithTheGeneralComparisonOnAsciiTexts) {
+  const char16_t alphabet[] = u"aAbBzZ09-'_ .!~";
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7FFF;
+  };
+  auto randomText = [&](std::u16string prefix) {
+    size_t extra = next() % 6;
+    for (size_t i = 0; i < extra; ++i) prefix.push_back(alphabet[next() % (sizeof alphabet / 2 - 1)]);
+    return prefix;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    std::u16string a = randomText(u"");
+    std::u16string b = next() % 2 ? randomText(a.substr(0, next() % (a.size() + 1))) : randomText(u"");
+    for (bool ignoreCase : {true, false}) {
+      int general = velmora::text::compareTextGeneral(a.data(), a.size(), b.data(), b.size(),
+                                                      ignoreCase);
+      int fast = ignoreCase ? lstrcmpiW(a.c_str(), b.c_str()) : lstrcmpW(a.c_str(), b.c_str());
+      int sign = fast < 0 ? -1 : fast > 0 ? 1 : 0;
+      ASSERT_EQ(general, sign) << "ignoreCase " << ignoreCase << " a=" << a.size() << " b=" << b.size();
+    }
+  }
+}
