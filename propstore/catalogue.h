@@ -184,8 +184,19 @@ inline constexpr BlockDef g_WriteBlocks[] = {
 inline constexpr const WCHAR* kCodePageRecordName = OLESTR("824B7195-5022-D47e-A0EA-69C3CF360213");
 
 // Names compare case-insensitively with the platform's locale-aware
-// comparison; a null name matches nothing.
-bool NamesEqual(const WCHAR* a, const WCHAR* b);
+// comparison; a null name matches nothing. Two names that begin with
+// different ASCII letters or digits differ under any case-insensitive
+// comparison (a letter always weighs), which settles most lookups without
+// the full comparison.
+inline bool IsAsciiAlnum(WCHAR ch) {
+  return (ch >= u'0' && ch <= u'9') || (ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z');
+}
+
+inline bool NamesEqual(const WCHAR* a, const WCHAR* b) {
+  if (!a || !b) return false;
+  if (IsAsciiAlnum(a[0]) && IsAsciiAlnum(b[0]) && (a[0] | 0x20) != (b[0] | 0x20)) return false;
+  return lstrcmpiW(a, b) == 0;
+}
 
 // The first block of `blocks` whose name equals `block`, or null.
 template <size_t N>
