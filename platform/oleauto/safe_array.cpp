@@ -10,6 +10,8 @@
 #include <cstring>
 #include <new>
 
+#include "oleauto/variant_types.h"
+
 namespace velmora::oleauto {
 namespace {
 
@@ -18,36 +20,12 @@ constexpr size_t kPrefix = 16;
 
 ULONG elementSize(VARTYPE vt) {
   switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_R4:
-    case VT_ERROR:
-    case VT_INT:
-    case VT_UINT:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-      return 8;
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-      return sizeof(void*);
     case VT_DECIMAL:
       return sizeof(DECIMAL);
     case VT_VARIANT:
       return sizeof(VARIANT);
     default:
-      return 0;
+      return ULONG(velmora::oleauto::variantValueSize(vt));
   }
 }
 
