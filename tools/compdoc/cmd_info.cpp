@@ -19,7 +19,7 @@ int runInfo(const std::string& plugin) {
   BSTR company = nullptr, description = nullptr, extensions = nullptr;
   HRESULT hr = host.formats()->GetFormatInfo(&company, &description, &extensions);
   if (FAILED(hr)) {
-    std::cerr << "compdoc: GetFormatInfo failed: " << statusText(hr) << "\n";
+    std::cerr << "compdoc: GetFormatInfo failed: " << describeHresult(hr) << "\n";
     return kExitFailure;
   }
   std::string list = toUtf8(extensions);
@@ -33,10 +33,10 @@ int runInfo(const std::string& plugin) {
   std::stringstream items(list);
   for (std::string ext; std::getline(items, ext, ',');) {
     LONG flags = 0;
-    std::u16string wide = toUtf16(ext);
+    std::u16string wide = fromUtf8(ext);
     hr = host.formats()->GetExtensionFlags(wide.c_str(), &flags);
     if (FAILED(hr)) {
-      std::cerr << "compdoc: GetExtensionFlags(" << ext << ") failed: " << statusText(hr) << "\n";
+      std::cerr << "compdoc: GetExtensionFlags(" << ext << ") failed: " << describeHresult(hr) << "\n";
       return kExitFailure;
     }
     char hex[16];

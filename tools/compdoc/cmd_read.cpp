@@ -61,7 +61,7 @@ nlohmann::ordered_json jsonValue(const VARIANT& v) {
     case VT_R8: return v.dblVal;
     case VT_BOOL: return v.boolVal != VARIANT_FALSE;
     case VT_DATE: return dateText(v.date);
-    case VT_BSTR: return toUtf8(v.bstrVal);
+    case VT_BSTR: return bstrToUtf8(v.bstrVal);
     default: return nullptr;
   }
 }
@@ -138,7 +138,7 @@ std::vector<Request> defaultRequests(const std::u16string& path) {
 int runRead(const std::string& file, const std::vector<std::string>& names, bool json,
             const std::string& plugin) {
   std::vector<Request> requests;
-  std::u16string path = toUtf16(file);
+  std::u16string path = fromUtf8(file);
   if (names.empty()) {
     requests = defaultRequests(path);
   } else {
@@ -148,7 +148,7 @@ int runRead(const std::string& file, const std::vector<std::string>& names, bool
         std::cerr << "compdoc read: '" << spec << "' is not BLOCK:NAME\n";
         return kExitUsage;
       }
-      requests.push_back({toUtf16(spec.substr(0, colon)), toUtf16(spec.substr(colon + 1))});
+      requests.push_back({fromUtf8(spec.substr(0, colon)), fromUtf8(spec.substr(colon + 1))});
     }
   }
 
@@ -161,7 +161,7 @@ int runRead(const std::string& file, const std::vector<std::string>& names, bool
   IVltFileNavigator* navigator = nullptr;
   HRESULT hr = host.formats()->CreateNavigator(path.c_str(), 0, &navigator);
   if (FAILED(hr)) {
-    std::cerr << "compdoc: " << file << ": CreateNavigator failed: " << statusText(hr) << "\n";
+    std::cerr << "compdoc: " << file << ": CreateNavigator failed: " << describeHresult(hr) << "\n";
     return kExitFailure;
   }
 
@@ -179,13 +179,13 @@ int runRead(const std::string& file, const std::vector<std::string>& names, bool
 
   int status = kExitOk;
   if (FAILED(hr)) {
-    std::cerr << "compdoc: " << file << ": ReadAttributes failed: " << statusText(hr) << "\n";
+    std::cerr << "compdoc: " << file << ": ReadAttributes failed: " << describeHresult(hr) << "\n";
     status = kExitFailure;
   }
   for (auto& record : records) {
     if (status == kExitOk && record.bHandled == 1) {
-      std::string block = toUtf8(record.bsBlock);
-      std::string name = toUtf8(record.bsName);
+      std::string block = bstrToUtf8(record.bsBlock);
+      std::string name = bstrToUtf8(record.bsName);
       if (json) {
         nlohmann::ordered_json line;
         line["block"] = block;

@@ -23,7 +23,7 @@ bool makeValue(const std::string& type, const std::string& text, VARIANT& v) {
   VariantInit(&v);
   try {
     if (type.empty() || type == "VT_BSTR") {
-      std::u16string wide = toUtf16(text);
+      std::u16string wide = fromUtf8(text);
       v.vt = VT_BSTR;
       v.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
       return true;
@@ -103,8 +103,8 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
     auto equals = colon == std::string::npos ? std::string::npos : spec.find('=', colon + 1);
     if (colon == std::string::npos || equals == std::string::npos)
       return freePairs(), usage("'" + spec + "' is not BLOCK:NAME=VALUE");
-    Pair pair{spec, toUtf16(spec.substr(0, colon)),
-              toUtf16(spec.substr(colon + 1, equals - colon - 1)), {}};
+    Pair pair{spec, fromUtf8(spec.substr(0, colon)),
+              fromUtf8(spec.substr(colon + 1, equals - colon - 1)), {}};
     if (!makeValue(type, spec.substr(equals + 1), pair.value))
       return freePairs(), usage("'" + spec.substr(equals + 1) + "' is not a " + type + " value");
     pairs.push_back(pair);
@@ -119,12 +119,12 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
     std::cerr << "compdoc: " << error << "\n";
     return kExitFailure;
   }
-  std::u16string path = toUtf16(file);
+  std::u16string path = fromUtf8(file);
   IVltFileNavigator* navigator = nullptr;
   HRESULT hr = host.formats()->CreateNavigator(path.c_str(), 0, &navigator);
   if (FAILED(hr)) {
     freePairs();
-    std::cerr << "compdoc: " << file << ": CreateNavigator failed: " << statusText(hr) << "\n";
+    std::cerr << "compdoc: " << file << ": CreateNavigator failed: " << describeHresult(hr) << "\n";
     return kExitFailure;
   }
   std::vector<VltAttribute> records(pairs.size());
@@ -142,7 +142,7 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
   int status = kExitOk;
   if (FAILED(hr) || FAILED(hrClose)) {
     std::cerr << "compdoc: " << file << ": WriteAttributes failed: "
-              << statusText(FAILED(hr) ? hr : hrClose) << "\n";
+              << describeHresult(FAILED(hr) ? hr : hrClose) << "\n";
     status = kExitFailure;
   } else {
     for (size_t i = 0; i < records.size(); ++i)

@@ -1,5 +1,7 @@
 #include "hresult_names.h"
 
+#include "host/vlt_records.h"
+
 #include <cstdio>
 
 namespace compdoc {
@@ -8,7 +10,8 @@ std::string hresultName(HRESULT hr) {
   switch (static_cast<unsigned long>(hr)) {
 #define NAME(x) \
   case static_cast<unsigned long>(x): return #x;
-    NAME(S_OK) NAME(S_FALSE) NAME(E_NOTIMPL) NAME(E_NOINTERFACE) NAME(E_OUTOFMEMORY)
+    NAME(S_OK) NAME(S_FALSE) NAME(VLT_E_FILE_ACCESS) NAME(E_POINTER) NAME(E_FAIL)
+    NAME(CLASS_E_NOAGGREGATION) NAME(CLASS_E_CLASSNOTAVAILABLE) NAME(E_NOTIMPL) NAME(E_NOINTERFACE) NAME(E_OUTOFMEMORY)
     NAME(E_INVALIDARG) NAME(STG_E_INVALIDFUNCTION) NAME(STG_E_FILENOTFOUND)
     NAME(STG_E_PATHNOTFOUND) NAME(STG_E_TOOMANYOPENFILES) NAME(STG_E_ACCESSDENIED)
     NAME(STG_E_INVALIDHANDLE) NAME(STG_E_INSUFFICIENTMEMORY) NAME(STG_E_INVALIDPOINTER)
@@ -39,10 +42,16 @@ void reportFailure(const std::string& file, const std::string& what, HRESULT hr)
 }
 
 std::string toUtf8(const char16_t* s) {
+  size_t n = 0;
+  while (s && s[n]) ++n;
+  return toUtf8(s, n);
+}
+
+std::string toUtf8(const char16_t* text, size_t length) {
   std::string out;
-  for (; s && *s; ++s) {
+  for (const char16_t *s = text, *end = text + length; s && s < end; ++s) {
     uint32_t c = *s;
-    if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
+    if (c >= 0xD800 && c <= 0xDBFF && s + 1 < end && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(s[1]) - 0xDC00);
       ++s;
     } else if (c >= 0xD800 && c <= 0xDFFF) {

@@ -19,6 +19,8 @@ std::string describeHresult(HRESULT hr);
 void reportFailure(const std::string& file, const std::string& what, HRESULT hr);
 
 std::string toUtf8(const char16_t* s);
+// A counted text, embedded NULs included (a BSTR's SysStringLen units).
+std::string toUtf8(const char16_t* text, size_t length);
 std::u16string fromUtf8(const std::string& s);
 // Writes control characters as \xNN, for text output.
 std::string escapePath(const std::string& path);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/vlt_interfaces.h"
+#include "hresult_names.h"
 
 namespace compdoc {
 
@@ -33,12 +34,7 @@ class PluginHost {
   IVltFileFormat* m_formats = nullptr;
 };
 
-// Text helpers shared by the subcommands.
-std::u16string toUtf16(const std::string& utf8);
-std::string toUtf8(const WCHAR* text, size_t length);
-std::string toUtf8(BSTR text);
-
-// "NAME (0x8004020B)" for an HRESULT the plug-in or the platform returns.
-std::string statusText(HRESULT hr);
+// A BSTR as UTF-8, embedded NULs included.
+std::string bstrToUtf8(BSTR text);
 
 }  // namespace compdoc
