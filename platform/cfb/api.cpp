@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "text/text.h"
 #include "cfb/header.h"
 #include "cfb/property_set_hook.h"
 #include "cfb/storage.h"
@@ -55,23 +56,8 @@ std::u16string fullPath(const std::string& native) {
   char buf[PATH_MAX];
   std::string abs = native;
   if (::realpath(native.c_str(), buf)) abs = buf;
-  std::u16string out;
   // UTF-8 back to UTF-16 for Stat's name.
-  for (size_t i = 0; i < abs.size();) {
-    uint32_t c = uint8_t(abs[i]);
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    if (extra) c &= (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < abs.size(); ++k) c = (c << 6) | (uint8_t(abs[i + k]) & 0x3F);
-    i += size_t(extra) + 1;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out.push_back(char16_t(0xD800 + (c >> 10)));
-      out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-    } else {
-      out.push_back(char16_t(c));
-    }
-  }
-  return out;
+  return text::utf16FromUtf8(abs);
 }
 
 HRESULT finishRoot(std::unique_ptr<Document> doc, DWORD mode, const std::string& native,

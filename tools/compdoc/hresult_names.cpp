@@ -2,6 +2,8 @@
 
 #include "host/vlt_records.h"
 
+#include <windows.h>
+
 #include <cstdio>
 
 namespace compdoc {
@@ -48,50 +50,19 @@ std::string toUtf8(const char16_t* s) {
 }
 
 std::string toUtf8(const char16_t* text, size_t length) {
-  std::string out;
-  for (const char16_t *s = text, *end = text + length; s && s < end; ++s) {
-    uint32_t c = *s;
-    if (c >= 0xD800 && c <= 0xDBFF && s + 1 < end && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(s[1]) - 0xDC00);
-      ++s;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += char(0xE0 | (c >> 12));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xF0 | (c >> 18));
-      out += char(0x80 | ((c >> 12) & 0x3F));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
+  if (!text || length == 0) return std::string();
+  int n = static_cast<int>(length);
+  int cb = WideCharToMultiByte(CP_UTF8, 0, text, n, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(cb > 0 ? cb : 0), '\0');
+  if (cb > 0) WideCharToMultiByte(CP_UTF8, 0, text, n, out.data(), cb, nullptr, nullptr);
   return out;
 }
 
 std::u16string fromUtf8(const std::string& s) {
-  std::u16string out;
-  for (size_t i = 0; i < s.size();) {
-    uint32_t c = uint8_t(s[i]);
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    if (extra) c &= (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < s.size(); ++k) c = (c << 6) | (uint8_t(s[i + k]) & 0x3F);
-    i += size_t(extra) + 1;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out.push_back(char16_t(0xD800 + (c >> 10)));
-      out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-    } else {
-      out.push_back(char16_t(c));
-    }
-  }
+  int n = static_cast<int>(s.size());
+  int cch = MultiByteToWideChar(CP_UTF8, 0, s.data(), n, nullptr, 0);
+  std::u16string out(static_cast<size_t>(cch > 0 ? cch : 0), u'\0');
+  if (cch > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), n, out.data(), cch);
   return out;
 }
 
