@@ -35,6 +35,11 @@ Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool whole
   fat->m_committedSectors = nsect;
   fat->m_highWater = nsect;
   fat->m_targetFat = h.numFatSectors;
+  // One mark per FAT and DIFAT sector; growing the table one rehash at a time
+  // would cost more than the reads on a large document. A hostile count is
+  // bounded by what the file can hold.
+  fat->m_marks.reserve(size_t(std::min<uint64_t>(uint64_t(h.numFatSectors) + h.numDifatSectors,
+                                                 nsect / 64 + 16)));
   for (uint32_t i = 0; i < kHeaderDifatEntries && fat->m_fatLocations.size() < h.numFatSectors; ++i) {
     SectorId s = h.difat[i];
     if (s == kFreeSect) {
@@ -53,8 +58,8 @@ Result<void> Fat::addFatLocation(SectorId s, const char* where) {
   if (s >= m_committedSectors)
     return CFB_CORRUPT("%s lists FAT sector %u; the file has %llu sectors", where, s,
                        (unsigned long long)m_committedSectors);
-  if (m_marks.count(s)) return CFB_CORRUPT("sector %u is listed twice among the FAT and DIFAT sectors", s);
-  m_marks[s] = kFatSect;
+  if (!m_marks.emplace(s, kFatSect).second)
+    return CFB_CORRUPT("sector %u is listed twice among the FAT and DIFAT sectors", s);
   m_fatLocations.push_back(s);
   return {};
 }
@@ -70,8 +75,8 @@ Result<void> Fat::loadDifat(uint32_t k) {
     if (cur >= m_committedSectors)
       return CFB_CORRUPT("DIFAT sector %u lies outside the file's %llu sectors", cur,
                          (unsigned long long)m_committedSectors);
-    if (m_marks.count(cur)) return CFB_CORRUPT("DIFAT chain loops or overlaps the FAT at sector %u", cur);
-    m_marks[cur] = kDifSect;
+    if (!m_marks.emplace(cur, kDifSect).second)
+      return CFB_CORRUPT("DIFAT chain loops or overlaps the FAT at sector %u", cur);
     m_difatLocations.push_back(cur);
     buf.resize(size_t(m_E) * 4);
     CFB_TRY(m_pager.read(cur, 0, buf, false));
