@@ -29,6 +29,63 @@ std::unique_ptr<Fat> Fat::createEmpty(Pager& pager, const Header& header) {
   return std::unique_ptr<Fat>(new Fat(pager, header));
 }
 
+bool SectorMarks::add(SectorId s, uint32_t mark) {
+  if (m_sorted.empty() || m_sorted.back().first < s) {
+    m_sorted.emplace_back(s, mark);
+    return true;
+  }
+  m_tail.emplace_back(s, mark);
+  if (m_tail.size() < kTailLimit) return true;
+  SectorId dup;
+  return flush(&dup);
+}
+
+bool SectorMarks::flush(SectorId* duplicate) {
+  if (!m_tail.empty() && !m_hasDuplicate) {
+    std::sort(m_tail.begin(), m_tail.end());
+    for (size_t i = 0; i < m_tail.size() && !m_hasDuplicate; ++i) {
+      SectorId s = m_tail[i].first;
+      bool inSorted = std::binary_search(
+          m_sorted.begin(), m_sorted.end(), std::pair<SectorId, uint32_t>(s, 0),
+          [](const auto& a, const auto& b) { return a.first < b.first; });
+      if (inSorted || (i > 0 && m_tail[i - 1].first == s)) {
+        m_hasDuplicate = true;
+        m_duplicate = s;
+      }
+    }
+    size_t middle = m_sorted.size();
+    m_sorted.insert(m_sorted.end(), m_tail.begin(), m_tail.end());
+    std::inplace_merge(m_sorted.begin(), m_sorted.begin() + std::ptrdiff_t(middle),
+                       m_sorted.end());
+    m_tail.clear();
+  }
+  *duplicate = m_duplicate;
+  return !m_hasDuplicate;
+}
+
+const uint32_t* SectorMarks::find(SectorId s) const {
+  auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), s,
+                             [](const std::pair<SectorId, uint32_t>& e, SectorId v) {
+                               return e.first < v;
+                             });
+  if (it != m_sorted.end() && it->first == s) return &it->second;
+  for (const auto& e : m_tail)
+    if (e.first == s) return &e.second;
+  return nullptr;
+}
+
+base::Error Fat::listedTwice() {
+  SectorId dup = 0;
+  (void)m_marks.flush(&dup);
+  return CFB_CORRUPT("sector %u is listed twice among the FAT and DIFAT sectors", dup);
+}
+
+Result<void> Fat::flushMarks() {
+  SectorId dup = 0;
+  if (!m_marks.flush(&dup)) return listedTwice();
+  return {};
+}
+
 Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool wholeDifat) {
   std::unique_ptr<Fat> fat(new Fat(pager, h));
   const uint64_t nsect = pager.fileSectors();
@@ -51,6 +108,7 @@ Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool whole
   fat->m_nextDifat = fat->m_fatLocations.size() < fat->m_targetFat ? h.firstDifatSector : kEndOfChain;
   if (fat->m_fatLocations.empty()) return CFB_CORRUPT("the DIFAT lists no FAT sector");
   if (wholeDifat) CFB_TRY(fat->loadDifat(UINT32_MAX));
+  CFB_TRY(fat->flushMarks());
   return fat;
 }
 
@@ -58,8 +116,7 @@ Result<void> Fat::addFatLocation(SectorId s, const char* where) {
   if (s >= m_committedSectors)
     return CFB_CORRUPT("%s lists FAT sector %u; the file has %llu sectors", where, s,
                        (unsigned long long)m_committedSectors);
-  if (!m_marks.emplace(s, kFatSect).second)
-    return CFB_CORRUPT("sector %u is listed twice among the FAT and DIFAT sectors", s);
+  if (!m_marks.add(s, kFatSect)) return listedTwice();
   m_fatLocations.push_back(s);
   return {};
 }
@@ -75,8 +132,9 @@ Result<void> Fat::loadDifat(uint32_t k) {
     if (cur >= m_committedSectors)
       return CFB_CORRUPT("DIFAT sector %u lies outside the file's %llu sectors", cur,
                          (unsigned long long)m_committedSectors);
-    if (!m_marks.emplace(cur, kDifSect).second)
-      return CFB_CORRUPT("DIFAT chain loops or overlaps the FAT at sector %u", cur);
+    // Checked at once: a looping chain must not run on to the next flush.
+    if (m_marks.find(cur)) return CFB_CORRUPT("DIFAT chain loops or overlaps the FAT at sector %u", cur);
+    if (!m_marks.add(cur, kDifSect)) return listedTwice();
     m_difatLocations.push_back(cur);
     buf.resize(size_t(m_E) * 4);
     CFB_TRY(m_pager.read(cur, 0, buf, false));
@@ -91,7 +149,7 @@ Result<void> Fat::loadDifat(uint32_t k) {
     m_nextDifat = base::loadLE32(&buf[4 * (m_E - 1)]);
   }
   if (k == UINT32_MAX) m_targetFat = uint32_t(m_fatLocations.size());
-  return {};
+  return flushMarks();
 }
 
 SectorId Fat::rangeLockSector() const { return SectorId((kRangeLockOffset >> m_shift) - 1); }
@@ -107,7 +165,7 @@ Result<std::vector<uint32_t>*> Fat::committedSector(uint32_t k) {
       uint64_t id = uint64_t(k) * m_E + i;
       uint32_t v = base::loadLE32(&buf[4 * i]);
       if (id >= m_committedSectors) v = kFreeSect;  // B.2.6: truncate to the file
-      if (auto m = m_marks.find(SectorId(id)); m != m_marks.end()) v = m->second;
+      if (const uint32_t* m = m_marks.find(SectorId(id))) v = *m;
       entries[i] = v;
       // Free entries of a sector seen for the first time are free in both
       // views, since no change can precede the load.
@@ -317,8 +375,11 @@ void Fat::commitDone() {
   m_targetFat = uint32_t(m_fatLocations.size());
   m_nextDifat = kEndOfChain;
   m_marks.clear();
-  for (SectorId s : m_fatLocations) m_marks[s] = kFatSect;
-  for (SectorId s : m_difatLocations) m_marks[s] = kDifSect;
+  // The tables just written list every sector once.
+  for (SectorId s : m_fatLocations) (void)m_marks.add(s, kFatSect);
+  for (SectorId s : m_difatLocations) (void)m_marks.add(s, kDifSect);
+  SectorId unused;
+  (void)m_marks.flush(&unused);
   m_committedSectors = m_highWater;
   for (SectorId s : m_pendingFree)
     if (m_reusableSet.insert(s).second) m_reusable.push_back(s);

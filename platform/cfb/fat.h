@@ -14,6 +14,35 @@
 
 namespace velmora::cfb {
 
+// The committed FAT and DIFAT sectors with their marks. A large document
+// lists thousands of them, so they live in a sorted array with a short
+// unsorted tail rather than in a node-per-sector map: producers allocate
+// them mostly in ascending order, and a hostile order costs one merge per
+// tail, never one per sector.
+class SectorMarks {
+ public:
+  void reserve(size_t n) { m_sorted.reserve(n); }
+  // Marks `s`. A sector marked twice is found at the next flush, which runs
+  // at the latest every kTailLimit marks.
+  [[nodiscard]] bool add(SectorId s, uint32_t mark);
+  // Sorts the tail in; false, with the sector in `*duplicate`, when a sector
+  // is marked twice.
+  [[nodiscard]] bool flush(SectorId* duplicate);
+  // The mark of `s`, or null.
+  const uint32_t* find(SectorId s) const;
+  void clear() {
+    m_sorted.clear();
+    m_tail.clear();
+  }
+
+ private:
+  static constexpr size_t kTailLimit = 256;
+  std::vector<std::pair<SectorId, uint32_t>> m_sorted;
+  std::vector<std::pair<SectorId, uint32_t>> m_tail;
+  SectorId m_duplicate = 0;
+  bool m_hasDuplicate = false;
+};
+
 class Fat {
  public:
   // Takes the header's DIFAT entries and checks them (B.2); DIFAT sectors
@@ -68,6 +97,10 @@ class Fat {
   SectorId rangeLockSector() const;
   [[nodiscard]] Result<void> addFatLocation(SectorId s, const char* where);
   [[nodiscard]] Result<void> loadDifat(uint32_t k);
+  // Sorts in the marks added since the last flush; a sector listed twice is
+  // corruption.
+  [[nodiscard]] Result<void> flushMarks();
+  base::Error listedTwice();
 
   Pager& m_pager;
   uint32_t m_shift;
@@ -81,7 +114,7 @@ class Fat {
   std::vector<SectorId> m_difatLocations;   // committed DIFAT sector chain
   std::vector<SectorId> m_newFatLocations;
   std::vector<SectorId> m_newDifatLocations;
-  std::unordered_map<SectorId, uint32_t> m_marks;  // FATSECT/DIFSECT of the committed tables
+  SectorMarks m_marks;  // FATSECT/DIFSECT of the committed tables
   std::unordered_map<uint32_t, std::vector<uint32_t>> m_committed;
   std::unordered_map<uint32_t, std::vector<uint32_t>> m_working;
   std::vector<SectorId> m_reusable;
