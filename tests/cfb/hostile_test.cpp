@@ -94,6 +94,8 @@ const Poke kPokes[] = {
     {"FAT count past the file", [](Image& m) { m.put32(0x2C, 0x10000000); }, STG_E_INVALIDHEADER},
     {"DIFAT entry past the file", [](Image& m) { m.put32(0x4C, 0x00FFFFFF); }, STG_E_DOCFILECORRUPT},
     {"directory start past the file", [](Image& m) { m.put32(0x30, 0x00FFFFFF); }, STG_E_DOCFILECORRUPT},
+    {"FAT sector listed twice", [](Image& m) { m.put32(0x2C, 2); m.put32(0x50, m.u32(0x4C)); },
+     STG_E_DOCFILECORRUPT},
     {"directory chain loops", [](Image& m) { m.put32(m.fatSlot(m.u32(0x30)), m.u32(0x30)); },
      STG_E_DOCFILECORRUPT},
     {"directory chain runs into the FAT", [](Image& m) { m.put32(m.fatSlot(m.u32(0x30)), m.u32(0x4C)); },
