@@ -7,7 +7,8 @@ VELMORA_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbench
                         libcli11-dev nlohmann-json3-dev)
 VELMORA_CHECK_PACKAGES=(g++-multilib g++-mingw-w64-x86-64 clang libclang-rt-14-dev
                         python3-olefile libimage-exiftool-perl libgsf-bin
-                        libreoffice-writer-nogui libreoffice-calc-nogui)
+                        libreoffice-writer-nogui libreoffice-calc-nogui
+                        libreoffice-impress-nogui)
 
 velmora_install() {
   local missing=()
