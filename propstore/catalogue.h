@@ -184,17 +184,24 @@ inline constexpr BlockDef g_WriteBlocks[] = {
 inline constexpr const WCHAR* kCodePageRecordName = OLESTR("824B7195-5022-D47e-A0EA-69C3CF360213");
 
 // Names compare case-insensitively with the platform's locale-aware
-// comparison; a null name matches nothing. Two names that begin with
-// different ASCII letters or digits differ under any case-insensitive
-// comparison (a letter always weighs), which settles most lookups without
-// the full comparison.
-inline bool IsAsciiAlnum(WCHAR ch) {
-  return (ch >= u'0' && ch <= u'9') || (ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z');
+// comparison; a null name matches nothing. Over ASCII letters, digits and
+// blanks every case-insensitive comparison agrees with plain case folding
+// (each of them weighs, none is set aside), so names made only of those are
+// settled without the full comparison; anything else goes to it.
+inline bool IsPlainNameChar(WCHAR ch) {
+  return (ch >= u'0' && ch <= u'9') || (ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z') ||
+         ch == u' ';
 }
 
 inline bool NamesEqual(const WCHAR* a, const WCHAR* b) {
   if (!a || !b) return false;
-  if (IsAsciiAlnum(a[0]) && IsAsciiAlnum(b[0]) && (a[0] | 0x20) != (b[0] | 0x20)) return false;
+  for (size_t i = 0;; ++i) {
+    WCHAR x = a[i], y = b[i];
+    if (x == 0 && y == 0) return true;
+    if (!IsPlainNameChar(x) || !IsPlainNameChar(y)) break;
+    // A blank and a letter never fold together, so | 0x20 is safe here.
+    if (x != y && (x | 0x20) != (y | 0x20)) return false;
+  }
   return lstrcmpiW(a, b) == 0;
 }
 
