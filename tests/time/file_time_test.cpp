@@ -7,22 +7,12 @@
 
 #include "time/calendar.h"
 
+#include "system_time.h"
+
 namespace {
 
 FILETIME ft(uint64_t ticks) { return FILETIME{DWORD(ticks), DWORD(ticks >> 32)}; }
 uint64_t ticks(const FILETIME& f) { return (uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime; }
-
-SYSTEMTIME st(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, WORD ms = 0) {
-  SYSTEMTIME t{};
-  t.wYear = y;
-  t.wMonth = mo;
-  t.wDay = d;
-  t.wHour = h;
-  t.wMinute = mi;
-  t.wSecond = s;
-  t.wMilliseconds = ms;
-  return t;
-}
 
 struct Anchor {
   SYSTEMTIME time;

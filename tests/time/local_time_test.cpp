@@ -10,19 +10,9 @@
 #include "time/calendar.h"
 #include "tz_guard.h"
 
-namespace {
+#include "system_time.h"
 
-SYSTEMTIME st(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, WORD ms = 0) {
-  SYSTEMTIME t{};
-  t.wYear = y;
-  t.wMonth = mo;
-  t.wDay = d;
-  t.wHour = h;
-  t.wMinute = mi;
-  t.wSecond = s;
-  t.wMilliseconds = ms;
-  return t;
-}
+namespace {
 
 std::string text(const SYSTEMTIME& t) {
   char buf[64];
