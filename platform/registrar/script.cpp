@@ -81,9 +81,6 @@ class Parser {
     }
     if (m_pos >= m_text.size()) return {TokenKind::End, {}, m_line};
     char16_t c = m_text[m_pos];
-    if (c == u'{') return ++m_pos, Token{TokenKind::Open, u"{", m_line};
-    if (c == u'}') return ++m_pos, Token{TokenKind::Close, u"}", m_line};
-    if (c == u'=') return ++m_pos, Token{TokenKind::Equals, u"=", m_line};
     if (c == u'\'') {
       int line = m_line;
       std::u16string value;
@@ -107,12 +104,16 @@ class Parser {
     size_t start = m_pos;
     while (m_pos < m_text.size()) {
       char16_t w = m_text[m_pos];
-      if (w == u' ' || w == u'\t' || w == u'\r' || w == u'\n' || w == u'{' || w == u'}' ||
-          w == u'=' || w == u'\'')
-        break;
+      if (w == u' ' || w == u'\t' || w == u'\r' || w == u'\n' || w == u'\'') break;
       ++m_pos;
     }
-    return {TokenKind::Word, std::u16string(m_text.substr(start, m_pos - start)), m_line};
+    // Tokens are separated by white space, so a class id such as {0D87...}
+    // is a name; braces and '=' standing alone are the syntax.
+    std::u16string word(m_text.substr(start, m_pos - start));
+    if (word == u"{") return {TokenKind::Open, word, m_line};
+    if (word == u"}") return {TokenKind::Close, word, m_line};
+    if (word == u"=") return {TokenKind::Equals, word, m_line};
+    return {TokenKind::Word, word, m_line};
   }
   Token peek() {
     if (!m_peeked) {

@@ -15,7 +15,8 @@
 //     }
 //   }
 //
-// A key is a word or a quoted name, optionally preceded by ForceRemove,
+// Tokens are separated by white space ("{", "}" and "=" standing alone are
+// the syntax; {0D8708AD-...} is a name). A key is a word or a quoted name, optionally preceded by ForceRemove,
 // NoRemove or Delete, optionally followed by "= type 'value'" (its default
 // value) and a braced block of sub-keys and "val Name = type 'value'" lines.
 // Types: s (string), e (expandable string), d (number), b (hexadecimal bytes),

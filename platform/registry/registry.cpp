@@ -87,7 +87,8 @@ class Statement {
   }
   Statement& bind(int i, std::u16string_view text) {
     if (m_rc == SQLITE_OK)
-      m_rc = sqlite3_bind_text16(m_stmt, i, text.data(),
+      // An empty view may have no data pointer, which SQLite would bind as NULL.
+      m_rc = sqlite3_bind_text16(m_stmt, i, text.empty() ? u"" : text.data(),
                                  static_cast<int>(text.size() * sizeof(char16_t)),
                                  SQLITE_TRANSIENT);
     return *this;
