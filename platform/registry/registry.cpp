@@ -217,8 +217,10 @@ LSTATUS beforeWrite(Database& d) {
 std::optional<sqlite3_int64> handleId(HKEY hKey) {
   if (hKey == HKEY_CLASSES_ROOT) return kRootId;
   // The other predefined keys are not kept by this registry.
-  auto bits = reinterpret_cast<ULONG_PTR>(hKey);
-  if (!hKey || (bits >= 0x80000000UL && bits <= 0x800000FFUL)) return std::nullopt;
+  // Predefined keys are the sign-extended values 0x80000000 to 0x800000FF.
+  auto bits = static_cast<LONG_PTR>(reinterpret_cast<ULONG_PTR>(hKey));
+  if (!hKey || (bits >= static_cast<LONG>(0x80000000) && bits <= static_cast<LONG>(0x800000FF)))
+    return std::nullopt;
   auto* handle = reinterpret_cast<KeyHandle*>(hKey);
   if (handle->magic != kKeyMagic) return std::nullopt;
   return handle->id;
