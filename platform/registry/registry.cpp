@@ -186,15 +186,17 @@ LSTATUS run(bool write, Body&& body) {
   Database& d = database();
   std::lock_guard lock(d.mutex);
   if (LSTATUS s = ensureOpen(d)) return s;
-  if (d.depth > 0) return body(d);
+  auto guarded = [&]() -> LSTATUS {
+    try {
+      return body(d);
+    } catch (const std::bad_alloc&) {
+      return ERROR_OUTOFMEMORY;
+    }
+  };
+  if (d.depth > 0) return guarded();
   if (int rc = exec(d.db, write ? "BEGIN IMMEDIATE" : "BEGIN"); rc != SQLITE_OK)
     return statusOf(rc);
-  LSTATUS s;
-  try {
-    s = body(d);
-  } catch (const std::bad_alloc&) {
-    s = ERROR_OUTOFMEMORY;
-  }
+  LSTATUS s = guarded();
   if (s == ERROR_SUCCESS) {
     int rc = exec(d.db, "COMMIT");
     if (rc != SQLITE_OK) {
