@@ -71,6 +71,7 @@ class Reader {
     }
     if (!m_in.ok()) return bad("the header is truncated");
 
+    if ((varFlags & 0xF) > SYS_WIN64) return bad("system kind %u is unknown", varFlags & 0xF);
     lib.syskind = static_cast<SYSKIND>(varFlags & 0xF);
     lib.majorVersion = static_cast<WORD>(version);
     lib.minorVersion = static_cast<WORD>(version >> 16);
