@@ -5,6 +5,7 @@
 #include <new>
 
 #include "format/comp_doc_formats.h"
+#include "module/resource.h"
 #include "module/velmora_lib.h"
 #include "navigator/comp_doc_file.h"
 
@@ -78,11 +79,28 @@ HRESULT CreateCompDocFile(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
   return hr;
 }
 
+HRESULT UpdateRegistryCompDocFormats(BOOL bRegister) {
+  return UpdateRegistryFromResource(VelmoraModule().Instance(), IDR_COMPDOCFORMATS, bRegister);
+}
+
+HRESULT UpdateRegistryCompDocFile(BOOL bRegister) {
+  return UpdateRegistryFromResource(VelmoraModule().Instance(), IDR_COMPDOCFILE, bRegister);
+}
+
 ClassEntry g_ClassTable[] = {
-    {&CLSID_CompDocFormats, CreateCompDocFormats, nullptr},
-    {&CLSID_CompDocFile, CreateCompDocFile, nullptr},
-    {nullptr, nullptr, nullptr},
+    {&CLSID_CompDocFormats, UpdateRegistryCompDocFormats, CreateCompDocFormats, nullptr},
+    {&CLSID_CompDocFile, UpdateRegistryCompDocFile, CreateCompDocFile, nullptr},
+    {nullptr, nullptr, nullptr, nullptr},
 };
+
+// The library's own handle, found from an address inside it.
+HINSTANCE ThisLibrary() {
+  HMODULE hModule = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&ThisLibrary), &hModule);
+  return hModule;
+}
 
 // The library's application object: its start and stop hooks bracket the
 // module state's life, as the framework's per-library object does.
@@ -92,7 +110,7 @@ class CVelmoraApp {
   ~CVelmoraApp() { ExitInstance(); }
 
  private:
-  void InitInstance() { VelmoraModule().Init(g_ClassTable, nullptr, &LIBID_VELMORALib); }
+  void InitInstance() { VelmoraModule().Init(g_ClassTable, ThisLibrary(), &LIBID_VELMORALib); }
   void ExitInstance() { VelmoraModule().Term(); }
 };
 

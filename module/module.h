@@ -6,9 +6,11 @@
 #include <ole2.h>
 
 using CreateInstanceFn = HRESULT (*)(IUnknown* pUnkOuter, REFIID riid, void** ppv);
+using UpdateRegistryFn = HRESULT (*)(BOOL bRegister);
 
 struct ClassEntry {
   const CLSID* pclsid;
+  UpdateRegistryFn pfnUpdateRegistry;  // runs the entry's registration script
   CreateInstanceFn pfnCreateInstance;
   IClassFactory* pClassObject;  // created on first request, kept until unload
 };
@@ -30,6 +32,12 @@ class CVelmoraModule {
   HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
   HRESULT CanUnloadNow() const;
 
+  // Runs every entry's script in registration (TRUE) or removal mode, then
+  // registers or unregisters the type library; stops at the first failure
+  // and returns its code.
+  HRESULT RegisterServer(BOOL bRegister);
+  HINSTANCE Instance() const { return m_hInstance; }
+
  private:
   ClassEntry* m_pClassTable = nullptr;
   HINSTANCE m_hInstance = nullptr;
@@ -39,3 +47,7 @@ class CVelmoraModule {
 };
 
 CVelmoraModule& VelmoraModule();
+
+// Runs the registration script in resource REGISTRY `nResId` of the library
+// through the platform's registrar, with %MODULE% set to its full path.
+HRESULT UpdateRegistryFromResource(HINSTANCE hInstance, UINT nResId, BOOL bRegister);

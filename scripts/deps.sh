@@ -4,7 +4,8 @@
 set -euo pipefail
 
 VELMORA_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
-                        libcli11-dev nlohmann-json3-dev)
+                        libcli11-dev nlohmann-json3-dev libsqlite3-dev
+                        mingw-w64-tools)
 VELMORA_CHECK_PACKAGES=(g++-multilib g++-mingw-w64-x86-64 clang libclang-rt-14-dev
                         python3-olefile libimage-exiftool-perl libgsf-bin
                         libreoffice-writer-nogui libreoffice-calc-nogui

@@ -66,3 +66,36 @@ EXTERN_C HRESULT WINAPI ReadClassStg(IStorage* pStg, CLSID* pclsid);
 EXTERN_C HRESULT WINAPI WriteClassStg(IStorage* pStg, REFCLSID rclsid);
 EXTERN_C HRESULT WINAPI CreateStreamOnHGlobal(HGLOBAL hGlobal, BOOL fDeleteOnRelease,
                                               LPSTREAM* ppstm);
+
+// Activation: class objects and instances of registered classes.
+typedef enum tagCLSCTX {
+  CLSCTX_INPROC_SERVER = 0x1,
+  CLSCTX_INPROC_HANDLER = 0x2,
+  CLSCTX_LOCAL_SERVER = 0x4,
+  CLSCTX_REMOTE_SERVER = 0x10,
+} CLSCTX;
+#define CLSCTX_INPROC (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)
+#define CLSCTX_SERVER (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
+#define CLSCTX_ALL (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | \
+                    CLSCTX_REMOTE_SERVER)
+
+typedef enum tagCOINIT {
+  COINIT_APARTMENTTHREADED = 0x2,
+  COINIT_MULTITHREADED = 0x0,
+  COINIT_DISABLE_OLE1DDE = 0x4,
+  COINIT_SPEED_OVER_MEMORY = 0x8,
+} COINIT;
+
+typedef struct _COSERVERINFO COSERVERINFO;
+
+EXTERN_C HRESULT WINAPI CoInitialize(LPVOID pvReserved);
+EXTERN_C HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
+EXTERN_C void WINAPI CoUninitialize(void);
+EXTERN_C HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext,
+                                         COSERVERINFO* pServerInfo, REFIID riid, LPVOID* ppv);
+EXTERN_C HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext,
+                                         REFIID riid, LPVOID* ppv);
+EXTERN_C void WINAPI CoFreeUnusedLibraries(void);
+EXTERN_C HRESULT WINAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid);
+EXTERN_C HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
+EXTERN_C int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);

@@ -4,6 +4,7 @@
 #pragma once
 #include "winerror.h"
 #include "wtypes.h"
+#include "winreg.h"
 
 #define CP_ACP 0
 #define CP_OEMCP 1
@@ -95,6 +96,15 @@ EXTERN_C void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 EXTERN_C void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 EXTERN_C void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 
+
+// Loaded libraries. An HMODULE is the address at which the library is mapped.
+#define MAX_PATH 260
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004
+
+EXTERN_C BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule);
+EXTERN_C DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 
 // C runtime (declared by <stdlib.h> on Windows). long is 32 bits there, so
 // these return the Windows widths.

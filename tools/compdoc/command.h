@@ -24,4 +24,8 @@ struct CommandRegistration {
 
 std::vector<std::pair<std::string, CommandFactory>>& commandRegistry();
 
+// The global --progid: when set, the plug-in subcommands create the format
+// descriptor through the registry by this ProgID instead of loading a file.
+std::string& pluginProgId();
+
 }  // namespace compdoc

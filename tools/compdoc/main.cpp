@@ -13,6 +13,11 @@ std::vector<std::pair<std::string, CommandFactory>>& commandRegistry() {
   return registry;
 }
 
+std::string& pluginProgId() {
+  static std::string progId;
+  return progId;
+}
+
 CommandRegistration::CommandRegistration(std::string name, CommandFactory factory) {
   commandRegistry().emplace_back(std::move(name), std::move(factory));
 }
@@ -22,6 +27,8 @@ CommandRegistration::CommandRegistration(std::string name, CommandFactory factor
 int main(int argc, char** argv) {
   CLI::App app{"compdoc: look inside compound documents and read or write their attributes"};
   app.require_subcommand(1);
+  app.add_option("--progid", compdoc::pluginProgId(),
+                 "create the plug-in by ProgID through the registry (after compdoc register)");
   std::map<CLI::App*, std::function<int()>> runners;
   for (auto& [name, factory] : compdoc::commandRegistry()) {
     auto run = factory(app);

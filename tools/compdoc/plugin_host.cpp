@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "command.h"
 #include "module/velmora_lib.h"
 
 namespace compdoc {
@@ -15,6 +16,8 @@ namespace {
 using DllGetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
 using DllCanUnloadNowFn = HRESULT (*)();
 
+}  // namespace
+
 std::string defaultPluginPath() {
   if (const char* env = std::getenv("VELMORA_PLUGIN")) return env;
   std::error_code ec;
@@ -23,11 +26,42 @@ std::string defaultPluginPath() {
   return (self.parent_path() / "Velmora.so").string();
 }
 
+namespace {
+
+// Creates the format descriptor as a vault host does: ProgID -> class id
+// through the registry, then the registered in-process server.
+bool createByProgId(const std::string& progId, IVltFileFormat** formats, std::string& error) {
+  std::u16string wide = fromUtf8(progId);
+  CLSID clsid{};
+  HRESULT hr = CLSIDFromProgID(wide.c_str(), &clsid);
+  if (FAILED(hr)) {
+    error = "the ProgID " + progId + " is not registered (" + describeHresult(hr) +
+            "); register the plug-in with 'compdoc register'";
+    return false;
+  }
+  hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IVltFileFormat,
+                        reinterpret_cast<void**>(formats));
+  if (FAILED(hr)) {
+    *formats = nullptr;
+    error = "cannot create " + progId + " " + clsidString(clsid) + ": " + describeHresult(hr);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 PluginHost::~PluginHost() { unload(); }
 
 bool PluginHost::load(const std::string& path, std::string& error) {
+  if (!pluginProgId().empty()) {
+    if (!path.empty()) {
+      error = "--progid and --plugin exclude each other";
+      return false;
+    }
+    m_byProgId = true;
+    return createByProgId(pluginProgId(), &m_formats, error);
+  }
   std::string file = path.empty() ? defaultPluginPath() : path;
   m_library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!m_library) {
@@ -61,6 +95,10 @@ void PluginHost::unload() {
   if (m_formats) {
     m_formats->Release();
     m_formats = nullptr;
+  }
+  if (m_byProgId) {
+    CoFreeUnusedLibraries();
+    return;
   }
   if (!m_library) return;
   auto canUnload = reinterpret_cast<DllCanUnloadNowFn>(dlsym(m_library, "DllCanUnloadNow"));

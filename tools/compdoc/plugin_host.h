@@ -20,8 +20,9 @@ class PluginHost {
   PluginHost& operator=(const PluginHost&) = delete;
 
   // Loads the plug-in (`path`, or $VELMORA_PLUGIN, or Velmora.so beside this
-  // program) and creates its format descriptor. False with a message in
-  // `error` when that fails.
+  // program) and creates its format descriptor; with --progid, creates it
+  // through the registry instead. False with a message in `error` when that
+  // fails.
   bool load(const std::string& path, std::string& error);
 
   IVltFileFormat* formats() const { return m_formats; }
@@ -31,8 +32,12 @@ class PluginHost {
 
  private:
   void* m_library = nullptr;
+  bool m_byProgId = false;
   IVltFileFormat* m_formats = nullptr;
 };
+
+// $VELMORA_PLUGIN, else Velmora.so beside this program.
+std::string defaultPluginPath();
 
 // A BSTR as UTF-8, embedded NULs included.
 std::string bstrToUtf8(BSTR text);
