@@ -2,8 +2,9 @@
 #include "propstore/comp_doc_properties.h"
 #include "values/stored_to_attribute.h"
 
-bool CompDocProperties::FormatValue(const PROPVARIANT* poValue, VARIANT* poDest, bool bUtf8) {
-  return SUCCEEDED(StoredToAttribute(poDest, poValue, bUtf8));
+bool CompDocProperties::FormatValue(const PROPVARIANT* poValue, VARIANT* poDest,
+                                    UINT uCodePage) {
+  return SUCCEEDED(StoredToAttribute(poDest, poValue, uCodePage));
 }
 
 bool CompDocProperties::GetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poDest) {
@@ -13,7 +14,7 @@ bool CompDocProperties::GetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT
   if (pBlock->iSet == kCustomBlock) {
     for (CustomProps* pRecord : m_CustomList) {
       if (NamesEqual(pRecord->strName.c_str(), pwszName))
-        return FormatValue(&pRecord->oValue, poDest, CustomListIsUtf8());
+        return FormatValue(&pRecord->oValue, poDest, CustomListCodePage());
     }
     return false;
   }
@@ -22,5 +23,5 @@ bool CompDocProperties::GetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT
   if (!pValues) return false;
   int iRow = FindRow(g_PropSets[pBlock->iSet], pwszName);
   if (iRow < 0) return false;
-  return FormatValue(&pValues[iRow], poDest, m_bSetIsUtf8[pBlock->iSet]);
+  return FormatValue(&pValues[iRow], poDest, m_uSetCodePage[pBlock->iSet]);
 }
