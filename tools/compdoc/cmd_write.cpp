@@ -141,7 +141,10 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
 
   int status = kExitOk;
   if (FAILED(hr) || FAILED(hrClose)) {
-    std::cerr << "compdoc: " << file << ": WriteAttributes failed: "
+    // The close is the document's commit: its failure means nothing of the
+    // session reached the file.
+    std::cerr << "compdoc: " << file << ": "
+              << (FAILED(hr) ? "WriteAttributes failed: " : "commit failed, nothing written: ")
               << describeHresult(FAILED(hr) ? hr : hrClose) << "\n";
     status = kExitFailure;
   } else {
