@@ -18,6 +18,12 @@ same character, the first in byte order is what encodes it, unless the codec
 or Windows encodes the character to another one (an override below; for 932
 Windows prefers the IBM extensions to the NEC-selected copies of them). Characters the
 codec encodes but that do not decode back are one-way (best-fit) mappings.
+
+Not reproduced: the rest of Windows' best-fit tables (the ANSI pages get
+only their fullwidth-ASCII best fits, computed by the encoder; the OEM and
+Mac pages none), the user-defined (EUDC) ranges of 936, 949 and 950, and the
+glyphs MB_USEGLYPHCHARS gives the OEM pages' control bytes. The Mac pages
+follow Apple's current tables (10000: DB is the euro sign, F0 U+F8FF).
 """
 import sys
 
