@@ -204,7 +204,9 @@ TEST(CorpusPresentationTest, CompanyIsWrittenInMacRoman) {
   EXPECT_EQ(10000, peer["docsummary"]["codepage"]);
   EXPECT_EQ("Ünited Parts", peer["docsummary"]["values"]["15"]);
   json exif = exiftool(copy);
-  if (!exif.is_null()) EXPECT_EQ("Ünited Parts", exif.value("Company", ""));
+  if (!exif.is_null()) {
+    EXPECT_EQ("Ünited Parts", exif.value("Company", ""));
+  }
 
   // Mac Roman has no L with stroke.
   const auto before = readFileBytes(copy);
