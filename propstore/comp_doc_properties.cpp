@@ -5,6 +5,7 @@
 
 #include "host/vlt_records.h"
 #include "storage/storage_services.h"
+#include "values/narrow_code_page.h"
 
 CompDocProperties::CompDocProperties() = default;
 
@@ -136,15 +137,15 @@ HRESULT CompDocProperties::LoadSet(int iSet) {
     }
   }
 
-  // Narrow strings of a set whose code page is UTF-8 are UTF-8, whichever
-  // set it is.
+  // Narrow strings are in the code page the set declares, whichever set it
+  // is.
   PROPSPEC codePage = {};
   codePage.ulKind = PRSPEC_PROPID;
   codePage.propid = PID_CODEPAGE;
   PROPVARIANT value;
   PropVariantInit(&value);
-  m_bSetIsUtf8[iSet] = pPropStg->ReadMultiple(1, &codePage, &value) == S_OK &&
-                       value.vt == VT_I2 && static_cast<USHORT>(value.iVal) == CP_UTF8;
+  m_uSetCodePage[iSet] = NarrowCodePageOf(
+      pPropStg->ReadMultiple(1, &codePage, &value) == S_OK ? &value : nullptr);
   PropVariantClear(&value);
 
   delete[] pSpecs;
@@ -190,7 +191,7 @@ void CompDocProperties::FreeValues() {
     for (ULONG i = 0; i < g_PropSets[iSet].cRows; ++i) PropVariantClear(&pValues[i]);
     delete[] pValues;
     pValues = nullptr;
-    m_bSetIsUtf8[iSet] = false;
+    m_uSetCodePage[iSet] = CP_ACP;
   }
   for (CustomProps* pRecord : m_CustomList) delete pRecord;
   m_CustomList.clear();

@@ -72,7 +72,8 @@ class CompDocProperties {
   HRESULT LoadPhysical() { return LoadSet(kPhysicalSet); }
   HRESULT LoadCustomProps();
   bool CustomListIsUtf8() const;
-  HRESULT FormatValue(const PROPVARIANT* poValue, VARIANT* poDest, bool bUtf8);
+  UINT CustomListCodePage() const;
+  HRESULT FormatValue(const PROPVARIANT* poValue, VARIANT* poDest, UINT uCodePage);
   HRESULT WriteProperty(REFFMTID fmtid, const PROPSPEC& spec, const VARIANT* poValue,
                         VARTYPE vt, bool bCustom);
 
@@ -88,9 +89,9 @@ class CompDocProperties {
   bool m_bLoaded = false;
   bool m_bWritable = false;
   bool m_bCommitPending = false;
-  // Per catalogued set: its code-page property says UTF-8, so its narrow
-  // strings are UTF-8 whatever the set.
-  bool m_bSetIsUtf8[kCatalogedSetCount] = {};
+  // Per catalogued set: the code page its narrow strings are in
+  // (NarrowCodePageOf its code-page property).
+  UINT m_uSetCodePage[kCatalogedSetCount] = {};
 
  private:
   HRESULT LoadSet(int iSet);

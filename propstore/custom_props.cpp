@@ -4,6 +4,7 @@
 
 #include "propstore/comp_doc_properties.h"
 #include "storage/storage_services.h"
+#include "values/narrow_code_page.h"
 
 HRESULT CompDocProperties::LoadCustomProps() {
   if (!m_pPropSetStorage) return S_FALSE;
@@ -72,9 +73,11 @@ HRESULT CompDocProperties::LoadCustomProps() {
   return hrResult;
 }
 
-bool CompDocProperties::CustomListIsUtf8() const {
-  if (m_CustomList.empty()) return false;
+bool CompDocProperties::CustomListIsUtf8() const { return CustomListCodePage() == CP_UTF8; }
+
+UINT CompDocProperties::CustomListCodePage() const {
+  if (m_CustomList.empty()) return CP_ACP;
   const CustomProps* pHead = m_CustomList.front();
-  return NamesEqual(pHead->strName.c_str(), kCodePageRecordName) &&
-         pHead->oValue.vt == VT_I2 && static_cast<USHORT>(pHead->oValue.iVal) == CP_UTF8;
+  if (!NamesEqual(pHead->strName.c_str(), kCodePageRecordName)) return CP_ACP;
+  return NarrowCodePageOf(&pHead->oValue);
 }

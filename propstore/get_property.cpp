@@ -3,8 +3,8 @@
 #include "values/stored_to_attribute.h"
 
 HRESULT CompDocProperties::FormatValue(const PROPVARIANT* poValue, VARIANT* poDest,
-                                       bool bUtf8) {
-  return StoredToAttribute(poDest, poValue, bUtf8);
+                                       UINT uCodePage) {
+  return StoredToAttribute(poDest, poValue, uCodePage);
 }
 
 HRESULT CompDocProperties::GetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poDest) {
@@ -14,7 +14,7 @@ HRESULT CompDocProperties::GetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARI
   if (pBlock->iSet == kCustomBlock) {
     for (CustomProps* pRecord : m_CustomList) {
       if (NamesEqual(pRecord->strName.c_str(), pwszName))
-        return FormatValue(&pRecord->oValue, poDest, CustomListIsUtf8());
+        return FormatValue(&pRecord->oValue, poDest, CustomListCodePage());
     }
     return S_FALSE;
   }
@@ -23,5 +23,5 @@ HRESULT CompDocProperties::GetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARI
   if (!pValues) return S_FALSE;
   int iRow = FindRow(g_PropSets[pBlock->iSet], pwszName);
   if (iRow < 0) return S_FALSE;
-  return FormatValue(&pValues[iRow], poDest, m_bSetIsUtf8[pBlock->iSet]);
+  return FormatValue(&pValues[iRow], poDest, m_uSetCodePage[pBlock->iSet]);
 }

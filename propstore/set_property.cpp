@@ -2,6 +2,7 @@
 #include "propstore/comp_doc_properties.h"
 #include "storage/storage_services.h"
 #include "values/attribute_to_stored.h"
+#include "values/narrow_code_page.h"
 
 HRESULT CompDocProperties::SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poValue) {
   const BlockDef* pBlock = ResolveBlock(g_WriteBlocks, pwszBlock);
@@ -42,11 +43,11 @@ HRESULT CompDocProperties::WriteProperty(REFFMTID fmtid, const PROPSPEC& spec,
   if (!m_pPropSetStorage) return S_FALSE;
   IPropertyStorage* pPropStg = nullptr;
   try {
-    // A set whose code page says UTF-8 gets UTF-8 narrow strings, custom or
-    // not: any other encoding would corrupt the text for every reader.
-    bool bUtf8 = vt == VT_LPSTR && SetUsesUtf8(m_pPropSetStorage, fmtid);
+    // Narrow strings go in the code page their set declares, custom or not:
+    // any other encoding would corrupt the text for every reader.
+    UINT uCodePage = vt == VT_LPSTR ? SetNarrowCodePage(m_pPropSetStorage, fmtid) : UINT(CP_ACP);
     StoredValue stored;
-    if (!AttributeToStored(poValue, vt, bUtf8, stored)) return S_FALSE;
+    if (!AttributeToStored(poValue, vt, uCodePage, stored)) return S_FALSE;
 
     HRESULT hr = m_pPropSetStorage->Open(fmtid, kModeSetReadWrite, &pPropStg);
     if (hr == STG_E_INVALIDHEADER) {

@@ -112,6 +112,21 @@ TEST(StoredToAttributeTest, NarrowTextDecodingFollowsTheUtf8Flag) {
   EXPECT_EQ(u"\u00E9", text(fallback.v)) << "invalid UTF-8 falls back to code page 1252";
 }
 
+TEST(StoredToAttributeTest, NarrowTextIsDecodedFromTheSetsCodePage) {
+  auto pv = stored(VT_LPSTR);
+  char bytes[] = "\x86\xC6\xE8";
+  pv.pszVal = bytes;
+  const std::pair<UINT, std::u16string> cases[] = {
+      {10000, u"\u00DC\u2206\u00CB"}, {1251, u"\u2020\u0416\u0438"},
+      {1250, u"\u2020\u0106\u010D"},   {UINT(CP_ACP), u"\u2020\u00C6\u00E8"},
+  };
+  for (const auto& [cp, expected] : cases) {
+    Attr a;
+    ASSERT_EQ(S_OK, StoredToAttribute(&a.v, &pv, cp));
+    EXPECT_EQ(expected, text(a.v)) << cp;
+  }
+}
+
 TEST(StoredToAttributeTest, AbsentWideTextGivesNullBstr) {
   auto pv = stored(VT_LPWSTR);
   Attr a;
