@@ -146,16 +146,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 + 8 * ops) return 0;
   const uint8_t* script = data + size - 1 - 8 * ops;
   auto file = std::make_shared<MemoryFile>(std::vector<uint8_t>(data, script));
+  // What the input was: sound for the checker, and readable whole.
   MemoryFile input(file->bytes());
-  const bool sound = bool(checkIntegrity(input, false));
+  bool sound = bool(checkIntegrity(input, false));
+  if (sound) {
+    IStorage* before = nullptr;
+    sound = SUCCEEDED(openStorageOnFile(std::make_unique<MemoryFile>(file->bytes()),
+                                        STGM_READ | STGM_SHARE_EXCLUSIVE, &before)) &&
+            readAll(before, 0);
+    if (before) before->Release();
+  }
   IStorage* root = nullptr;
   if (FAILED(openStorageOnFile(std::make_unique<SharedFile>(file), kRW, &root))) return 0;
   for (size_t i = 0; i < ops; ++i) edit(root, script + 8 * i);
   HRESULT hr = root->Commit(STGC_DEFAULT);
   root->Release();
   if (FAILED(hr)) return 0;
-  // The commit never damages: a file that was sound stays sound and reads
-  // whole, and any file it accepted reopens.
+  // The commit never damages: a file that was sound and readable whole stays
+  // so, and any file it accepted reopens.
   IStorage* again = nullptr;
   if (FAILED(openStorageOnFile(std::make_unique<MemoryFile>(file->bytes()), STGM_READ | STGM_SHARE_EXCLUSIVE,
                                &again)))

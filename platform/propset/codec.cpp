@@ -573,13 +573,7 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
   uint32_t size = r.u32();
   uint32_t count = r.u32();
   const size_t hardEnd = stream.size() - start;  // room to the end of the stream
-  // The id/offset table must fit in the stream, and every property needs
-  // its 8 table bytes and a value of at least 8 more (VT_EMPTY and VT_NULL,
-  // with 4, are never stored by writers): a table claiming more entries than
-  // the room holds is forged, and would cost memory out of proportion.
   if (!r.ok() || count > r.remaining() / 8) return corrupt("section table runs past the stream", start);
-  if (count > kMaxSectionProperties || size_t(count) * 16 > hardEnd)
-    return corrupt("section claims more properties than its bytes can hold", start);
   struct Entry {
     PROPID id;
     uint32_t offset;  // from the section start
@@ -596,6 +590,11 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
   // otherwise.
   bool sizeSound = size >= tableEnd && size <= hardEnd;
   size_t softEnd = sizeSound ? size : std::max(bounds.softEnd - start, tableEnd);
+  // Every property needs its 8 table bytes and a value of at least 4 more
+  // (a type and its padding): a table claiming more entries than the
+  // stream holds is forged, and would cost memory out of proportion.
+  if (count > kMaxSectionProperties || size_t(count) * 12 > hardEnd)
+    return corrupt("section claims more properties than its bytes can hold", start);
 
   // Offsets in order, each with the table entry that first uses it: the
   // room of a value runs to the next offset, and a value several entries
@@ -643,9 +642,10 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
   }
   const uint16_t cp = codePage.value_or(kCodePageAnsi);
 
-  // Limits in proportion to the section's room: bytes walked while checking
-  // values (each value is tried in up to three layouts, twice), and bytes
-  // kept (overlapping values may share some).
+  // Limits in proportion to the section's bytes: bytes walked while checking
+  // values (each value is tried in up to three layouts, twice, and a value
+  // that fails in its room is read on to the stream's end), and bytes kept
+  // (overlapping values may share some).
   const size_t workLimit = 8 * hardEnd + 4096;
   const size_t keptLimit = 2 * hardEnd + 4096;
   size_t work = 0;
@@ -706,6 +706,10 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
     prop.bytes.assign(rest.begin(), rest.begin() + used);
     section.properties.push_back(std::move(prop));
   }
+  // Values that share or overlap bytes are kept only as properties: the
+  // section is written anew, one value each, so that it reads back under the
+  // same limits wherever it lands.
+  if (size_t(count) * 12 > size || kept > size) withinSize = false;
   section.properties.shrink_to_fit();
   // The working tables go before the section's bytes are copied.
   std::vector<Entry>().swap(table);
