@@ -247,6 +247,24 @@ void writeLinkDocument(const std::filesystem::path& path, std::vector<ObjectSpec
   root->Release();
 }
 
+void addObjects(const std::filesystem::path& path, std::vector<ObjectSpec> objects,
+                bool spreadsheet) {
+  IStorage* root = nullptr;
+  check(StgOpenStorage(widePath(path).c_str(), nullptr, kOpen, nullptr, 0, &root), "StgOpenStorage");
+  if (!root) return;
+  IStorage* container = root;
+  if (!spreadsheet) {
+    container = nullptr;
+    if (FAILED(root->OpenStorage(u"ObjectPool", nullptr, kOpen, nullptr, 0, &container)))
+      check(root->CreateStorage(u"ObjectPool", kCreate, 0, 0, &container), "CreateStorage");
+  }
+  if (container)
+    for (ObjectSpec& spec : objects) writeObject(container, spec);
+  if (container && container != root) container->Release();
+  check(root->Commit(STGC_DEFAULT), "Commit");
+  root->Release();
+}
+
 Snapshot snapshot(const std::filesystem::path& path) {
   Snapshot out;
   IStorage* root = nullptr;

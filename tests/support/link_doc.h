@@ -48,6 +48,11 @@ ObjectSpec embedding(std::u16string name);
 void writeLinkDocument(const std::filesystem::path& path, std::vector<ObjectSpec> objects,
                        bool spreadsheet = false, bool noPool = false);
 
+// Adds the objects to an existing document: into its "ObjectPool" (made
+// when missing), or into the root for `spreadsheet`.
+void addObjects(const std::filesystem::path& path, std::vector<ObjectSpec> objects,
+                bool spreadsheet = false);
+
 // Every stream's bytes and every storage's class, by "/"-joined path.
 struct Snapshot {
   std::map<std::u16string, std::vector<uint8_t>> streams;
