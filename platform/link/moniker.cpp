@@ -77,7 +77,7 @@ std::u16string utf16(std::span<const uint8_t> bytes, bool stopAtNul) {
 std::u16string itemText(std::span<const uint8_t> block) {
   size_t nul = 0;
   while (nul < block.size() && block[nul] != 0) ++nul;
-  std::u16string wide = utf16(block.subspan(std::min(nul + 1, block.size())), false);
+  std::u16string wide = utf16(block.subspan(std::min(nul + 1, block.size())), true);
   return wide.empty() ? fromAnsi(block.first(nul)) : wide;
 }
 
@@ -108,7 +108,8 @@ Result<void> parseFile(base::ByteReader& r, MonikerNode& m) {
     uint16_t key = extents.u16();
     if (!extents.ok() || cb > extents.remaining()) return truncated("file moniker extent");
     auto body = extents.bytes(cb);
-    if (key == 3) m.path = utf16(body, false);
+    // A display name ends at its first NUL, so the path does too.
+    if (key == 3) m.path = utf16(body, true);
   }
   return {};
 }
