@@ -172,11 +172,18 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG lCount,
     hr = EnumerateElements(pContainer.Get(), pEnum.Out());
     if (FAILED(hr)) return hr;
 
+    bool bSaved = false;
     for (;;) {
       STATSTG oStat = {};
       hr = pEnum->Next(1, &oStat, nullptr);
       if (FAILED(hr)) return hr;  // links already saved stay saved
-      if (hr == S_FALSE) return S_OK;
+      if (hr == S_FALSE) {
+        // Direct mode reaches the file when the root is released, where a
+        // failed write cannot be reported; committing here reports it as
+        // the failed save it is instead of S_OK.
+        if (bSaved && FAILED(pRoot->Commit(STGC_DEFAULT))) return E_FAIL;
+        return S_OK;
+      }
       WideString strName = oStat.pwcsName ? oStat.pwcsName : OLESTR("");
       bool bCandidate = IsCandidate(eMode, oStat);
       CoTaskMemFree(oStat.pwcsName);
@@ -210,6 +217,7 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG lCount,
       if (FAILED(CreatePathMoniker(poMatch->bsFullPath, pMoniker.Out()))) continue;
       if (FAILED(pLink->SetSourceMoniker(pMoniker.Get(), CLSID_NULL))) continue;
       if (FAILED(SaveLinkObject(pPersist.Get(), pObject.Get()))) return E_FAIL;
+      bSaved = true;
     }
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
