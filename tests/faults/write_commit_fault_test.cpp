@@ -218,7 +218,7 @@ namespace {
 // save, and the document keeps its old source.
 TEST_F(NavigatorTest, ARelinkWhoseWritesFailIsReportedAndLeavesTheOldSource) {
   auto path = m_dir.file("relink.doc");
-  std::vector<ObjectSpec> objects;
+  std::vector<PoolObject> objects;
   objects.push_back(linkTo(u"_1", fileMoniker(u"C:\\old\\src.xls")));
   writeLinkDocument(path, std::move(objects));
   VltReference record = {};

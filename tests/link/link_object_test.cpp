@@ -93,12 +93,12 @@ class LinkObjectTest : public ::testing::Test {
   // A storage "obj" in a new document with class `clsid` and, unless
   // `ole` is null, that "\1Ole".
   void makeObject(const CLSID& clsid, const Bytes* ole) {
-    test::ObjectSpec spec;
-    spec.name = u"obj";
-    spec.clsid = clsid;
-    spec.writeOle = ole != nullptr;
-    if (ole) spec.oleBytes = *ole;
-    test::writeLinkDocument(m_path, {spec}, false, true);
+    test::PoolObject desc;
+    desc.name = u"obj";
+    desc.clsid = clsid;
+    desc.writeOle = ole != nullptr;
+    if (ole) desc.oleBytes = *ole;
+    test::writeLinkDocument(m_path, {desc}, false, true);
   }
   IStorage* openObject(DWORD mode) {
     IStorage* root = nullptr;

@@ -90,8 +90,8 @@ class ReferencesTest : public NavigatorTest {
 // A word-processor pool with every kind of element discovery meets. Names
 // are chosen so the engine's order (shorter first, then by upper case) is
 // the order below.
-std::vector<ObjectSpec> mixedPool() {
-  std::vector<ObjectSpec> objects;
+std::vector<PoolObject> mixedPool() {
+  std::vector<PoolObject> objects;
   objects.push_back(linkTo(u"_1", compositeOf(fileMoniker(u"C:\\data\\book.xls"),
                                               itemMoniker(u"!", u"Sheet1!R1C1"))));
   objects.push_back(linkTo(u"_2", fileMoniker(u"C:\\Отчёты\\計画.doc")));
@@ -100,11 +100,11 @@ std::vector<ObjectSpec> mixedPool() {
   objects.push_back(linkTo(u"_5", nullptr, fileMoniker(u"..\\relative-only.doc")));
   objects.push_back(linkTo(u"_6", fileMoniker(u"C:\\abs\\both.doc"), fileMoniker(u"..\\both.doc")));
   objects.push_back(linkTo(u"_7", compositeOf(fileMoniker(u"C:\\a\\b.doc"), antiMoniker())));
-  ObjectSpec damaged = linkTo(u"_8", fileMoniker(u"C:\\never\\seen.doc"));
+  PoolObject damaged = linkTo(u"_8", fileMoniker(u"C:\\never\\seen.doc"));
   damaged.oleBytes = {1, 0, 0, 2, 9, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0};
   objects.push_back(std::move(damaged));
   objects.push_back(linkTo(u"_9", fileMoniker(u"C:\\data\\book.xls")));
-  ObjectSpec stream;
+  PoolObject stream;
   stream.name = u"_10";
   stream.asStream = true;
   objects.push_back(std::move(stream));
@@ -134,7 +134,7 @@ TEST_F(ReferencesTest, DiscoveryListsEveryLinkOfThePoolInEnumerationOrder) {
 
 TEST_F(ReferencesTest, SpreadsheetsOfferOnlyRootStoragesNamedLnk) {
   auto path = m_dir.file("book.xls");
-  std::vector<ObjectSpec> objects;
+  std::vector<PoolObject> objects;
   objects.push_back(linkTo(u"LNK", fileMoniker(u"C:\\x\\exact.doc")));
   objects.push_back(linkTo(u"LN", fileMoniker(u"C:\\x\\short.doc")));
   objects.push_back(linkTo(u"lnk1", fileMoniker(u"C:\\x\\lower.doc")));
@@ -153,7 +153,7 @@ TEST_F(ReferencesTest, SpreadsheetsOfferOnlyRootStoragesNamedLnk) {
 TEST_F(ReferencesTest, ModesAndStatusesOfDiscovery) {
   auto linked = [&](const std::string& name) {
     auto p = m_dir.file(name);
-    std::vector<ObjectSpec> objects;
+    std::vector<PoolObject> objects;
     objects.push_back(linkTo(u"_1", fileMoniker(u"C:\\a.doc")));
     writeLinkDocument(p, std::move(objects));
     return p;
@@ -162,7 +162,7 @@ TEST_F(ReferencesTest, ModesAndStatusesOfDiscovery) {
   writeLinkDocument(noPool, {}, false, true);
   auto embeddingsOnly = m_dir.file("embedded.doc");
   {
-    std::vector<ObjectSpec> objects;
+    std::vector<PoolObject> objects;
     objects.push_back(embedding(u"_1"));
     objects.push_back(embedding(u"_2"));
     writeLinkDocument(embeddingsOnly, std::move(objects));
@@ -204,7 +204,7 @@ TEST_F(ReferencesTest, ModesAndStatusesOfDiscovery) {
 
 TEST_F(ReferencesTest, UpdateRewritesMatchingLinksAndNothingElse) {
   auto path = m_dir.file("relink.doc");
-  std::vector<ObjectSpec> objects;
+  std::vector<PoolObject> objects;
   objects.push_back(linkTo(u"_1", fileMoniker(u"C:\\old\\book.xls"),
                            fileMoniker(u"..\\book.xls")));
   objects.push_back(linkTo(u"_2", compositeOf(fileMoniker(u"C:\\old\\book.xls"),
@@ -251,7 +251,7 @@ TEST_F(ReferencesTest, UpdateRewritesMatchingLinksAndNothingElse) {
 TEST_F(ReferencesTest, UpdateStatusesAndEmptyRecordLists) {
   auto linked = [&](const std::string& name, bool spreadsheet = false) {
     auto p = m_dir.file(name);
-    std::vector<ObjectSpec> objects;
+    std::vector<PoolObject> objects;
     objects.push_back(linkTo(spreadsheet ? u"LNK00000001" : u"_1", fileMoniker(u"C:\\a\\a.doc")));
     writeLinkDocument(p, std::move(objects), spreadsheet);
     return p;
@@ -285,7 +285,7 @@ TEST_F(ReferencesTest, UpdateStatusesAndEmptyRecordLists) {
 
 TEST_F(ReferencesTest, ADocumentHeldByAnotherProcessIsAFileAccessFailure) {
   auto path = m_dir.file("held.doc");
-  std::vector<ObjectSpec> objects;
+  std::vector<PoolObject> objects;
   objects.push_back(linkTo(u"_1", fileMoniker(u"C:\\a\\a.doc")));
   writeLinkDocument(path, std::move(objects));
   auto bytes = readFileBytes(path);

@@ -61,10 +61,10 @@ void writeFramedMoniker(IStream* s, IMoniker* m) {
   seekTo(s, end);
 }
 
-void writeObject(IStorage* container, ObjectSpec& spec) {
-  if (spec.asStream) {
+void writeObject(IStorage* container, PoolObject& desc) {
+  if (desc.asStream) {
     IStream* s = nullptr;
-    check(container->CreateStream(spec.name.c_str(), kCreate, 0, 0, &s), "CreateStream");
+    check(container->CreateStream(desc.name.c_str(), kCreate, 0, 0, &s), "CreateStream");
     if (s) {
       writeBytes(s, "not a storage", 13);
       s->Release();
@@ -72,15 +72,15 @@ void writeObject(IStorage* container, ObjectSpec& spec) {
     return;
   }
   IStorage* object = nullptr;
-  check(container->CreateStorage(spec.name.c_str(), kCreate, 0, 0, &object), "CreateStorage");
+  check(container->CreateStorage(desc.name.c_str(), kCreate, 0, 0, &object), "CreateStorage");
   if (!object) return;
-  check(WriteClassStg(object, spec.clsid), "WriteClassStg");
-  bool link = spec.clsid == kStdOleLinkClass;
-  if (spec.writeOle) {
+  check(WriteClassStg(object, desc.clsid), "WriteClassStg");
+  bool link = desc.clsid == kStdOleLinkClass;
+  if (desc.writeOle) {
     IStream* s = nullptr;
     check(object->CreateStream(u"\1Ole", kCreate, 0, 0, &s), "CreateStream");
-    if (s && !spec.oleBytes.empty()) {
-      writeBytes(s, spec.oleBytes.data(), ULONG(spec.oleBytes.size()));
+    if (s && !desc.oleBytes.empty()) {
+      writeBytes(s, desc.oleBytes.data(), ULONG(desc.oleBytes.size()));
     } else if (s) {
       writeU32(s, 0x02000001);
       writeU32(s, link ? 9 : 0);
@@ -88,8 +88,8 @@ void writeObject(IStorage* container, ObjectSpec& spec) {
       writeU32(s, 0);
       writeU32(s, 0);
       if (link) {
-        writeFramedMoniker(s, spec.relative);
-        writeFramedMoniker(s, spec.absolute);
+        writeFramedMoniker(s, desc.relative);
+        writeFramedMoniker(s, desc.absolute);
         writeU32(s, 0xFFFFFFFF);
         const uint8_t source[16] = {0x30, 0x08, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
         writeBytes(s, source, 16);
@@ -111,9 +111,9 @@ void writeObject(IStorage* container, ObjectSpec& spec) {
     info->Release();
   }
   object->Release();
-  if (spec.relative) spec.relative->Release();
-  if (spec.absolute) spec.absolute->Release();
-  spec.relative = spec.absolute = nullptr;
+  if (desc.relative) desc.relative->Release();
+  if (desc.absolute) desc.absolute->Release();
+  desc.relative = desc.absolute = nullptr;
 }
 
 void walk(IStorage* storage, const std::u16string& prefix, Snapshot& out) {
@@ -207,22 +207,22 @@ IMoniker* compositeOf(IMoniker* left, IMoniker* right) {
   return m;
 }
 
-ObjectSpec linkTo(std::u16string name, IMoniker* absolute, IMoniker* relative) {
-  ObjectSpec spec;
-  spec.name = std::move(name);
-  spec.absolute = absolute;
-  spec.relative = relative;
-  return spec;
+PoolObject linkTo(std::u16string name, IMoniker* absolute, IMoniker* relative) {
+  PoolObject desc;
+  desc.name = std::move(name);
+  desc.absolute = absolute;
+  desc.relative = relative;
+  return desc;
 }
 
-ObjectSpec embedding(std::u16string name) {
-  ObjectSpec spec;
-  spec.name = std::move(name);
-  spec.clsid = kEmbeddingClass;
-  return spec;
+PoolObject embedding(std::u16string name) {
+  PoolObject desc;
+  desc.name = std::move(name);
+  desc.clsid = kEmbeddingClass;
+  return desc;
 }
 
-void writeLinkDocument(const std::filesystem::path& path, std::vector<ObjectSpec> objects,
+void writeLinkDocument(const std::filesystem::path& path, std::vector<PoolObject> objects,
                        bool spreadsheet, bool noPool) {
   IStorage* root = nullptr;
   check(StgCreateDocfile(widePath(path).c_str(), kCreate, 0, &root), "StgCreateDocfile");
@@ -241,13 +241,13 @@ void writeLinkDocument(const std::filesystem::path& path, std::vector<ObjectSpec
     check(root->CreateStorage(u"ObjectPool", kCreate, 0, 0, &container), "CreateStorage");
   }
   if (container)
-    for (ObjectSpec& spec : objects) writeObject(container, spec);
+    for (PoolObject& desc : objects) writeObject(container, desc);
   if (container && container != root) container->Release();
   check(root->Commit(STGC_DEFAULT), "Commit");
   root->Release();
 }
 
-void addObjects(const std::filesystem::path& path, std::vector<ObjectSpec> objects,
+void addObjects(const std::filesystem::path& path, std::vector<PoolObject> objects,
                 bool spreadsheet) {
   IStorage* root = nullptr;
   check(StgOpenStorage(widePath(path).c_str(), nullptr, kOpen, nullptr, 0, &root), "StgOpenStorage");
@@ -259,7 +259,7 @@ void addObjects(const std::filesystem::path& path, std::vector<ObjectSpec> objec
       check(root->CreateStorage(u"ObjectPool", kCreate, 0, 0, &container), "CreateStorage");
   }
   if (container)
-    for (ObjectSpec& spec : objects) writeObject(container, spec);
+    for (PoolObject& desc : objects) writeObject(container, desc);
   if (container && container != root) container->Release();
   check(root->Commit(STGC_DEFAULT), "Commit");
   root->Release();

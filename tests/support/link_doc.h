@@ -29,7 +29,7 @@ IMoniker* compositeOf(IMoniker* left, IMoniker* right);
 // One element of the container: a link (class CLSID_StdOleLink, "\1Ole"
 // framing `relative` and `absolute`), an embedding (another class, the
 // 20-byte embedded "\1Ole"), or `oleBytes` written as "\1Ole" verbatim.
-struct ObjectSpec {
+struct PoolObject {
   std::u16string name;
   CLSID clsid = kStdOleLinkClass;
   IMoniker* relative = nullptr;  // taken over
@@ -39,18 +39,18 @@ struct ObjectSpec {
   bool asStream = false;  // a stream of that name instead of a storage
 };
 
-ObjectSpec linkTo(std::u16string name, IMoniker* absolute, IMoniker* relative = nullptr);
-ObjectSpec embedding(std::u16string name);
+PoolObject linkTo(std::u16string name, IMoniker* absolute, IMoniker* relative = nullptr);
+PoolObject embedding(std::u16string name);
 
 // A document at `path`: a "WordDocument" (or "Workbook" for `spreadsheet`)
 // stream, then the objects, in "ObjectPool" unless `spreadsheet` or
 // `noPool`.
-void writeLinkDocument(const std::filesystem::path& path, std::vector<ObjectSpec> objects,
+void writeLinkDocument(const std::filesystem::path& path, std::vector<PoolObject> objects,
                        bool spreadsheet = false, bool noPool = false);
 
 // Adds the objects to an existing document: into its "ObjectPool" (made
 // when missing), or into the root for `spreadsheet`.
-void addObjects(const std::filesystem::path& path, std::vector<ObjectSpec> objects,
+void addObjects(const std::filesystem::path& path, std::vector<PoolObject> objects,
                 bool spreadsheet = false);
 
 // Every stream's bytes and every storage's class, by "/"-joined path.

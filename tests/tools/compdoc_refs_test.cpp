@@ -43,7 +43,7 @@ class CompdocRefsTest : public ::testing::Test {
   }
   fs::path linkedDocument(const std::string& name) {
     fs::path doc = m_tmp.file(name);
-    std::vector<ObjectSpec> objects;
+    std::vector<PoolObject> objects;
     objects.push_back(linkTo(u"_1", compositeOf(fileMoniker(u"C:\\data\\book.xls"),
                                                 itemMoniker(u"!", u"Sheet1!R1C1"))));
     objects.push_back(linkTo(u"_2", fileMoniker(u"C:\\Отчёты\\plan.doc")));
@@ -133,7 +133,7 @@ TEST_F(CompdocRefsTest, TheOfficeSuiteOpensARelinkedRealDocumentAsBefore) {
   fs::path doc = m_tmp.file("linked.doc");
   fs::copy_file(corpus / "documents" / "testWORD.doc", doc);
   fs::permissions(doc, fs::perms::owner_read | fs::perms::owner_write);
-  std::vector<ObjectSpec> objects;
+  std::vector<PoolObject> objects;
   objects.push_back(linkTo(u"_1000", fileMoniker(u"C:\\data\\sheet.xls")));
   addObjects(doc, std::move(objects));
   auto text = [&](const std::string& tag) {
