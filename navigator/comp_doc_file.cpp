@@ -48,14 +48,6 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::CloseFile() {
   return CloseStorage();
 }
 
-HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG*, VltReference**) {
-  return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG, VltReference*) {
-  return E_NOTIMPL;
-}
-
 // The refused operations: E_POINTER when a tested pointer is null, else
 // E_NOTIMPL; they read and write nothing through their arguments.
 namespace {

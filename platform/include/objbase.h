@@ -1,5 +1,6 @@
 // Component services and structured-storage entry points: the task
-// allocator, the free-threaded marshaler, STGM modes and the Stg* functions.
+// allocator, the free-threaded marshaler, STGM modes, the Stg* functions
+// and the system monikers' constructors.
 #pragma once
 #include "windows.h"
 #include "objidl.h"
@@ -64,6 +65,12 @@ EXTERN_C HRESULT WINAPI StgOpenStorageEx(const WCHAR* pwcsName, DWORD grfMode, D
                                          void** ppObjectOpen);
 EXTERN_C HRESULT WINAPI ReadClassStg(IStorage* pStg, CLSID* pclsid);
 EXTERN_C HRESULT WINAPI WriteClassStg(IStorage* pStg, REFCLSID rclsid);
+EXTERN_C HRESULT WINAPI CreateFileMoniker(LPCOLESTR lpszPathName, LPMONIKER* ppmk);
+EXTERN_C HRESULT WINAPI CreateItemMoniker(LPCOLESTR lpszDelim, LPCOLESTR lpszItem,
+                                          LPMONIKER* ppmk);
+EXTERN_C HRESULT WINAPI CreateAntiMoniker(LPMONIKER* ppmk);
+EXTERN_C HRESULT WINAPI CreateGenericComposite(LPMONIKER pmkFirst, LPMONIKER pmkRest,
+                                               LPMONIKER* ppmkComposite);
 EXTERN_C HRESULT WINAPI CreateStreamOnHGlobal(HGLOBAL hGlobal, BOOL fDeleteOnRelease,
                                               LPSTREAM* ppstm);
 

@@ -277,3 +277,41 @@ INSTANTIATE_TEST_SUITE_P(Sizes, WriteCommitFaultTest,
 
 }  // namespace
 }  // namespace velmora::test
+
+#include "tests/support/link_doc.h"
+
+namespace velmora::test {
+namespace {
+
+// A relink whose writes fail when they reach the file reports the failed
+// save, and the document keeps its old source.
+TEST_F(NavigatorTest, ARelinkWhoseWritesFailIsReportedAndLeavesTheOldSource) {
+  auto path = m_dir.file("relink.doc");
+  std::vector<PoolObject> objects;
+  objects.push_back(linkTo(u"_1", fileMoniker(u"C:\\old\\src.xls")));
+  writeLinkDocument(path, std::move(objects));
+  VltReference record = {};
+  record.bsFileName = SysAllocString(u"src.xls");
+  record.bsFullPath = SysAllocString(u"D:\\new\\src.xls");
+  g_cutAt = 0;
+  g_tear = false;
+  g_events = 0;
+  g_crashed = false;
+  HRESULT hr = open(path)->UpdateReferences(0, 1, &record);
+  g_cutAt = -1;
+  g_crashed = false;
+  SysFreeString(record.bsFileName);
+  SysFreeString(record.bsFullPath);
+  EXPECT_EQ(E_FAIL, hr);
+  LONG count = 0;
+  VltReference* found = nullptr;
+  ASSERT_EQ(S_OK, open(path)->GetReferences(0, &count, &found));
+  ASSERT_EQ(1, count);
+  EXPECT_EQ(std::u16string(u"C:\\old\\src.xls"), std::u16string(found[0].bsFullPath));
+  SysFreeString(found[0].bsFullPath);
+  SysFreeString(found[0].bsFileName);
+  CoTaskMemFree(found);
+}
+
+}  // namespace
+}  // namespace velmora::test
