@@ -1,5 +1,6 @@
 // Component services and structured-storage entry points: the task
-// allocator, the free-threaded marshaler, STGM modes and the Stg* functions.
+// allocator, the free-threaded marshaler, the thread's apartment, STGM modes
+// and the Stg* functions.
 #pragma once
 #include "windows.h"
 #include "objidl.h"
@@ -47,6 +48,17 @@ EXTERN_C LPVOID WINAPI CoTaskMemRealloc(LPVOID pv, SIZE_T cb);
 EXTERN_C void WINAPI CoTaskMemFree(LPVOID pv);
 EXTERN_C HRESULT WINAPI CoCreateFreeThreadedMarshaler(LPUNKNOWN punkOuter,
                                                       LPUNKNOWN* ppunkMarshal);
+
+typedef enum tagCOINIT {
+  COINIT_APARTMENTTHREADED = 0x2,
+  COINIT_MULTITHREADED = 0x0,
+  COINIT_DISABLE_OLE1DDE = 0x4,
+  COINIT_SPEED_OVER_MEMORY = 0x8
+} COINIT;
+
+EXTERN_C HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
+EXTERN_C HRESULT WINAPI CoInitialize(LPVOID pvReserved);
+EXTERN_C void WINAPI CoUninitialize(void);
 
 EXTERN_C HRESULT WINAPI StgCreateDocfile(const WCHAR* pwcsName, DWORD grfMode, DWORD reserved,
                                          IStorage** ppstgOpen);
