@@ -21,7 +21,15 @@ CommandRegistration::CommandRegistration(std::string name, CommandFactory factor
 
 int main(int argc, char** argv) {
   CLI::App app{"compdoc: look inside compound documents and read or write their attributes"};
-  app.require_subcommand(1);
+  app.set_version_flag("--version", "compdoc " VELMORA_VERSION);
+  app.footer(
+      "Exit status:\n"
+      "  0  every document was served and every named attribute read or written\n"
+      "  1  a document was missing, unreadable, busy, damaged or not a compound document,\n"
+      "     an attribute was not delivered or not written, or the plug-in failed\n"
+      "  2  the command line was not understood");
+  // A subcommand is checked for after parsing, so that --version needs none.
+  app.require_subcommand(0, 1);
   std::map<CLI::App*, std::function<int()>> runners;
   for (auto& [name, factory] : compdoc::commandRegistry()) {
     auto run = factory(app);
@@ -29,7 +37,7 @@ int main(int argc, char** argv) {
   }
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
+  } catch (const CLI::Success& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
@@ -38,5 +46,6 @@ int main(int argc, char** argv) {
   for (auto& [sub, run] : runners) {
     if (sub->parsed()) return run();
   }
+  std::fprintf(stderr, "compdoc: a subcommand is required\nRun with --help for more information.\n");
   return compdoc::kExitUsage;
 }
