@@ -43,8 +43,9 @@ ULONG STDMETHODCALLTYPE CCompDocFile::Release() {
 }
 
 HRESULT STDMETHODCALLTYPE CCompDocFile::CloseFile() {
-  CloseStorage();
-  return S_OK;
+  // The document commit is where every write of the session reaches the
+  // file, so its failure is the caller's to know.
+  return CloseStorage();
 }
 
 HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG*, VltReference**) {

@@ -76,8 +76,10 @@ HRESULT CompDocProperties::LoadProperties(LPCWSTR pwszPath, bool bReload) {
   if (m_pStorage) {
     if (hr == S_OK) m_bLoaded = true;
     // A writable storage opened for a write session is read through and
-    // closed the same way, which commits the writes still pending.
-    CloseStorage();
+    // closed the same way, which commits the writes still pending; when that
+    // commit fails the caller hears of it, since those writes are lost.
+    HRESULT hrClose = CloseStorage();
+    if (FAILED(hrClose)) return hrClose;
   }
   return m_bLoaded ? S_OK : S_FALSE;
 }
@@ -85,12 +87,14 @@ HRESULT CompDocProperties::LoadProperties(LPCWSTR pwszPath, bool bReload) {
 HRESULT CompDocProperties::LoadAllSets() {
   if (!m_pPropSetStorage) return S_FALSE;
   try {
-    bool bSummary = LoadSummary();
-    bool bDocSummary = LoadDocSummary();
-    bool bCustom = LoadCustomProps();
-    LoadDTProperties();
-    LoadDTControl();
-    LoadPhysical();
+    // A set that is missing or unreadable is no failure of the load; only
+    // the first three decide whether anything usable was found.
+    bool bSummary = LoadSummary() == S_OK;
+    bool bDocSummary = LoadDocSummary() == S_OK;
+    bool bCustom = LoadCustomProps() == S_OK;
+    (void)LoadDTProperties();
+    (void)LoadDTControl();
+    (void)LoadPhysical();
     return bSummary || bDocSummary || bCustom ? S_OK : S_FALSE;
   } catch (...) {
     FreeValues();
@@ -99,12 +103,12 @@ HRESULT CompDocProperties::LoadAllSets() {
   }
 }
 
-bool CompDocProperties::LoadSet(int iSet) {
-  if (!m_pPropSetStorage) return false;
+HRESULT CompDocProperties::LoadSet(int iSet) {
+  if (!m_pPropSetStorage) return S_FALSE;
   const PropSetDef& set = g_PropSets[iSet];
   IPropertyStorage* pPropStg = nullptr;
-  if (FAILED(m_pPropSetStorage->Open(*set.pFmtid, kModeSetRead, &pPropStg)) || !pPropStg)
-    return false;
+  HRESULT hrOpen = m_pPropSetStorage->Open(*set.pFmtid, kModeSetRead, &pPropStg);
+  if (FAILED(hrOpen) || !pPropStg) return hrOpen == STG_E_FILENOTFOUND ? S_FALSE : hrOpen;
 
   PROPSPEC* pSpecs = new (std::nothrow) PROPSPEC[set.cRows]();
   PROPVARIANT* pValues = new (std::nothrow) PROPVARIANT[set.cRows];
@@ -112,7 +116,7 @@ bool CompDocProperties::LoadSet(int iSet) {
     delete[] pSpecs;
     delete[] pValues;
     pPropStg->Release();
-    return false;
+    return E_OUTOFMEMORY;
   }
   for (ULONG i = 0; i < set.cRows; ++i) PropVariantInit(&pValues[i]);
   PROPVARIANT*& pMember = ValuesOf(iSet);
@@ -123,8 +127,7 @@ bool CompDocProperties::LoadSet(int iSet) {
     pSpecs[i].propid = set.pTable[i].propid;
   }
   HRESULT hr = pPropStg->ReadMultiple(set.cRows, pSpecs, pValues);
-  bool bRead = SUCCEEDED(hr);
-  if (!bRead) {
+  if (FAILED(hr)) {
     // What a failed batch left behind is not to be trusted: serve the set as
     // present with nothing in it.
     for (ULONG i = 0; i < set.cRows; ++i) {
@@ -146,10 +149,11 @@ bool CompDocProperties::LoadSet(int iSet) {
 
   delete[] pSpecs;
   pPropStg->Release();
-  return bRead;
+  return FAILED(hr) ? hr : S_OK;
 }
 
-void CompDocProperties::CloseStorage() {
+HRESULT CompDocProperties::CloseStorage() {
+  HRESULT hrResult = S_OK;
   try {
     if (m_pPropSetStorage) {
       IPropertySetStorage* p = m_pPropSetStorage;
@@ -165,16 +169,18 @@ void CompDocProperties::CloseStorage() {
       m_pStorage = nullptr;
       if (m_bCommitPending) {
         m_bCommitPending = false;
-        p->Commit(STGC_DEFAULT);
+        hrResult = p->Commit(STGC_DEFAULT);
       }
       p->Release();
     }
   } catch (...) {
+    hrResult = E_FAIL;
   }
   m_pStorage = nullptr;
   // A later write session opens the document again rather than failing
   // every write against a storage that is gone.
   m_bWritable = false;
+  return FAILED(hrResult) ? hrResult : S_OK;
 }
 
 void CompDocProperties::FreeValues() {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "values/value_error.h"
+#include "values/wide_string.h"
 
 // What a conversion made and must keep alive until the value is written:
 // the stored value points into these buffers or into the incoming value.

@@ -5,6 +5,7 @@
 #include <ole2.h>
 
 #include "values/value_error.h"
+#include "values/wide_string.h"
 
 // Converts `poStored` into `poAttr` by the stored type: numbers, booleans
 // and dates keep their kind, every string becomes a BSTR, a vector of doubles

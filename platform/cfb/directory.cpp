@@ -1,7 +1,7 @@
 // The directory.
 //
 // Reading never depends on the trees' colours or balance: real producers
-// write all-red, all-black and unbalanced trees (B.7, B.9). Each storage's
+// write all-red, all-black and unbalanced trees. Each storage's
 // children are collected by an iterative walk with a visited set, then
 // sorted, so lookups work even when a producer's tree is out of order;
 // duplicate names keep the first in walk order.
@@ -57,7 +57,7 @@ DirEntry decodeEntry(std::span<const uint8_t> bytes, bool v3) {
   DirEntry e;
   auto nameBytes = r.bytes(64);
   uint16_t len = r.u16();
-  // B.5: clamp the length and let it decide when the NUL is missing; a
+  // Clamp the length and let it decide when the NUL is missing; a
   // length past the NUL stops at the NUL, since no API name can hold one.
   len = std::min<uint16_t>(len, 64) & ~1u;
   size_t chars = len >= 2 ? len / 2 - 1 : 0;
@@ -91,7 +91,7 @@ DirEntry decodeEntry(std::span<const uint8_t> bytes, bool v3) {
   // leave garbage in the high word; ignore it rather than refuse the file.
   e.size = v3 ? (size & 0xFFFFFFFFu) : size;
   if (e.type == EntryType::Stream) {
-    // Streams carry no class, bits or times (B.5); report them as zero.
+    // Streams carry no class, bits or times; report them as zero.
     e.clsid = CLSID{};
     e.stateBits = 0;
     e.ctime = e.mtime = 0;

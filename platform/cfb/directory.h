@@ -45,7 +45,7 @@ void encodeEntry(const DirEntry& e, std::span<uint8_t> out);
 class Directory {
  public:
   // Reads the whole directory chain, checks the root and every storage's
-  // tree (B.5, B.7): ids in range, no loops, no node shared between trees,
+  // tree: ids in range, no loops, no node shared between trees,
   // reachable entries typed as storage or stream with a name. The children
   // of each storage are kept sorted in name order.
   [[nodiscard]] static Result<std::unique_ptr<Directory>> load(Fat& fat, Pager& pager,

@@ -58,7 +58,9 @@ TEST(StoredToAttributeTest, ZeroFileTimeIsDateZeroNotEmpty) {
 }
 
 TEST(StoredToAttributeTest, FileTimeBecomesLocalDateWithTheOffsetInForceNow) {
-  setenv("TZ", "UTC", 1);
+  // Nine hours east all year, so the offset in force now is known and moves
+  // the instant across midnight.
+  setenv("TZ", "JST-9", 1);
   tzset();
   SYSTEMTIME st = {2021, 3, 0, 14, 15, 9, 26, 0};
   auto pv = stored(VT_FILETIME);
@@ -67,8 +69,12 @@ TEST(StoredToAttributeTest, FileTimeBecomesLocalDateWithTheOffsetInForceNow) {
   ASSERT_EQ(S_OK, StoredToAttribute(&a.v, &pv, false));
   SYSTEMTIME back = {};
   ASSERT_TRUE(VariantTimeToSystemTime(a.v.date, &back));
+  setenv("TZ", "UTC", 1);
+  tzset();
   EXPECT_EQ(2021, back.wYear);
-  EXPECT_EQ(15, back.wHour);
+  EXPECT_EQ(15, back.wDay);
+  EXPECT_EQ(0, back.wHour);
+  EXPECT_EQ(9, back.wMinute);
   EXPECT_EQ(26, back.wSecond);
 }
 

@@ -153,10 +153,13 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
 
   int status = kExitOk;
   if (FAILED(hr) || FAILED(hrClose)) {
+    // The close is the document's commit: its failure means nothing of the
+    // session reached the file.
     HRESULT failure = FAILED(hr) ? hr : hrClose;
     std::cerr << "compdoc: " << escapePath(file) << ": "
-              << (failure == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed)
-              << ": WriteAttributes: " << describeHresult(failure) << "\n";
+              << (failure == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed) << ": "
+              << (FAILED(hr) ? "WriteAttributes: " : "commit failed, nothing written: ")
+              << describeHresult(failure) << "\n";
     status = kExitFailure;
   } else {
     for (size_t i = 0; i < records.size(); ++i) {
