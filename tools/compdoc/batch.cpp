@@ -97,6 +97,7 @@ Problem probeDocument(const std::string& file, std::vector<std::u16string>* cust
 }
 
 void addBatchOptions(CLI::App& sub, BatchOptions& o) {
+  sub.footer(kExitStatusText);
   sub.add_flag("-r,--recursive", o.recursive, "descend into the subfolders of a FOLDER");
   sub.add_option("--ext", o.extensions,
                  "the extensions by which a FOLDER's files are taken, comma-separated "

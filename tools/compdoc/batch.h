@@ -3,6 +3,9 @@
 // on worker threads, and print the records in the order of the inputs
 // whatever the number of threads. A job knows nothing of threads, output
 // formats, progress or summaries; it returns its records and its problems.
+// A subcommand plugs in with addBatchOptions and one runBatch call naming its
+// columns and its job; `refs` would pass {"path", "name"} and a job around
+// GetReferences.
 #pragma once
 #include <nlohmann/json.hpp>
 

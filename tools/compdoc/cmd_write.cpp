@@ -188,6 +188,7 @@ const CommandRegistration registration("write", [](CLI::App& app) {
   // FILE, --type and the pairs are read in order by hand: a --type applies to
   // the pair after it.
   sub->prefix_command();
+  sub->footer(kExitStatusText);
   return [sub, plugin] { return runWrite(sub->remaining(), *plugin); };
 });
 

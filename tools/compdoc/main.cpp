@@ -22,12 +22,7 @@ CommandRegistration::CommandRegistration(std::string name, CommandFactory factor
 int main(int argc, char** argv) {
   CLI::App app{"compdoc: look inside compound documents and read or write their attributes"};
   app.set_version_flag("--version", "compdoc " VELMORA_VERSION);
-  app.footer(
-      "Exit status:\n"
-      "  0  every document was served and every named attribute read or written\n"
-      "  1  a document was missing, unreadable, busy, damaged or not a compound document,\n"
-      "     an attribute was not delivered or not written, or the plug-in failed\n"
-      "  2  the command line was not understood");
+  app.footer(compdoc::kExitStatusText);
   // A subcommand is checked for after parsing, so that --version needs none.
   app.require_subcommand(0, 1);
   std::map<CLI::App*, std::function<int()>> runners;
