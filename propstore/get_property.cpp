@@ -1,4 +1,5 @@
 // Reading one property from the cache.
+#include "propstore/catalogue_index.h"
 #include "propstore/comp_doc_properties.h"
 #include "values/stored_to_attribute.h"
 
@@ -21,7 +22,7 @@ HRESULT CompDocProperties::GetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARI
 
   PROPVARIANT* pValues = ValuesOf(pBlock->iSet);
   if (!pValues) return S_FALSE;
-  int iRow = FindRow(g_PropSets[pBlock->iSet], pwszName);
+  int iRow = LookupRow(g_PropSets[pBlock->iSet], pwszName);
   if (iRow < 0) return S_FALSE;
   return FormatValue(&pValues[iRow], poDest, m_uSetCodePage[pBlock->iSet]);
 }

@@ -1,4 +1,5 @@
 // Writing one property into the open document.
+#include "propstore/catalogue_index.h"
 #include "propstore/comp_doc_properties.h"
 #include "storage/storage_services.h"
 #include "values/attribute_to_stored.h"
@@ -10,7 +11,7 @@ HRESULT CompDocProperties::SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARI
 
   if (pBlock->iSet != kCustomBlock) {
     const PropSetDef& set = g_PropSets[pBlock->iSet];
-    int iRow = FindRow(set, pwszName);
+    int iRow = LookupRow(set, pwszName);
     if (iRow < 0) return S_FALSE;
     PROPSPEC spec = {};
     spec.ulKind = PRSPEC_PROPID;

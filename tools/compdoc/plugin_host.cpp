@@ -23,7 +23,13 @@ std::string defaultPluginPath() {
   std::error_code ec;
   auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return "Velmora.so";
-  return (self.parent_path() / "Velmora.so").string();
+  auto beside = self.parent_path() / "Velmora.so";
+#ifdef VELMORA_PLUGIN_FROM_BINDIR
+  // Installed, the plug-in lives in its own folder under the library folder.
+  if (!std::filesystem::exists(beside, ec))
+    return (self.parent_path() / VELMORA_PLUGIN_FROM_BINDIR).lexically_normal().string();
+#endif
+  return beside.string();
 }
 
 namespace {

@@ -20,9 +20,9 @@ class PluginHost {
   PluginHost& operator=(const PluginHost&) = delete;
 
   // Loads the plug-in (`path`, or $VELMORA_PLUGIN, or Velmora.so beside this
-  // program) and creates its format descriptor; with --progid, creates it
-  // through the registry instead. False with a message in `error` when that
-  // fails.
+  // program, or the installed one) and creates its format descriptor; with
+  // --progid, creates it through the registry instead. False with a message
+  // in `error` when that fails.
   bool load(const std::string& path, std::string& error);
 
   IVltFileFormat* formats() const { return m_formats; }
