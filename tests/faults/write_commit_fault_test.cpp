@@ -293,13 +293,13 @@ TEST_F(NavigatorTest, ARelinkWhoseWritesFailIsReportedAndLeavesTheOldSource) {
   VltReference record = {};
   record.bsFileName = SysAllocString(u"src.xls");
   record.bsFullPath = SysAllocString(u"D:\\new\\src.xls");
+  g_fault = Fault::Crash;
   g_cutAt = 0;
   g_tear = false;
   g_events = 0;
-  g_crashed = false;
   HRESULT hr = open(path)->UpdateReferences(0, 1, &record);
+  g_fault = Fault::None;
   g_cutAt = -1;
-  g_crashed = false;
   SysFreeString(record.bsFileName);
   SysFreeString(record.bsFullPath);
   EXPECT_EQ(E_FAIL, hr);

@@ -1,5 +1,5 @@
-// compdoc refs [--json] FILE...: the link sources a host discovers, one
-// record a line. compdoc relink FILE OLDNAME=NEWPATH...: each pair one
+// compdoc refs [--json] FILE|DIR...: the link sources a host discovers, one
+// record a line, as a batch like read. compdoc relink FILE OLDNAME=NEWPATH...: each pair one
 // reference record (bsFileName OLDNAME, bsFullPath NEWPATH) handed to
 // UpdateReferences. Both go through the plug-in as the vault host does.
 #include <nlohmann/json.hpp>
@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "batch.h"
 #include "command.h"
 #include "plugin_host.h"
 
@@ -26,47 +27,41 @@ IVltFileNavigator* openNavigator(PluginHost& host, const std::string& file) {
   return navigator;
 }
 
-int runRefs(const std::vector<std::string>& files, bool json, const std::string& plugin) {
-  PluginHost host;
-  std::string error;
-  if (!host.load(plugin, error)) {
-    std::cerr << "compdoc: " << error << "\n";
-    return kExitFailure;
+// One document's link sources, as a batch job.
+DocumentResult referencesOf(IVltFileFormat* formats, const std::string& file) {
+  DocumentResult result;
+  Problem probe = probeDocument(file, nullptr);
+  // A busy document goes on to the plug-in, whose status is the one a host
+  // sees; anything else that keeps the platform out is final.
+  if (!probe.reason.empty() && probe.reason != reason::kBusy) {
+    result.problems.push_back(probe);
+    return result;
   }
-  int status = kExitOk;
-  for (const std::string& file : files) {
-    IVltFileNavigator* navigator = openNavigator(host, file);
-    if (!navigator) {
-      status = kExitFailure;
-      continue;
-    }
-    LONG count = 0;
-    VltReference* records = nullptr;
-    HRESULT hr = navigator->GetReferences(0, &count, &records);
-    navigator->Release();
-    // S_FALSE: not a document whose links the plug-in reads.
-    if (hr != S_OK) {
-      reportFailure(file, "GetReferences failed", hr);
-      status = kExitFailure;
-    }
-    for (LONG i = 0; i < count && records; ++i) {
-      std::string fullPath = bstrToUtf8(records[i].bsFullPath);
-      std::string fileName = bstrToUtf8(records[i].bsFileName);
-      if (json) {
-        nlohmann::ordered_json line;
-        line["file"] = file;
-        line["fullPath"] = fullPath;
-        line["fileName"] = fileName;
-        std::cout << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-      } else {
-        std::cout << file << '\t' << fullPath << '\t' << fileName << "\n";
-      }
-      SysFreeString(records[i].bsFullPath);
-      SysFreeString(records[i].bsFileName);
-    }
-    CoTaskMemFree(records);
+  std::u16string path = fromUtf8(file);
+  IVltFileNavigator* navigator = nullptr;
+  HRESULT hr = formats->CreateNavigator(path.c_str(), 0, &navigator);
+  if (FAILED(hr)) {
+    result.problems.push_back({reason::kFailed, "CreateNavigator failed: " + describeHresult(hr)});
+    return result;
   }
-  return status;
+  LONG count = 0;
+  VltReference* records = nullptr;
+  hr = navigator->GetReferences(0, &count, &records);
+  navigator->Release();
+  // S_FALSE: not a document whose links the plug-in reads.
+  if (hr != S_OK)
+    result.problems.push_back({hr == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed,
+                               "GetReferences failed: " + describeHresult(hr)});
+  for (LONG i = 0; i < count && records; ++i) {
+    nlohmann::ordered_json line;
+    line["fullPath"] = bstrToUtf8(records[i].bsFullPath);
+    line["fileName"] = bstrToUtf8(records[i].bsFileName);
+    result.records.push_back(std::move(line));
+    SysFreeString(records[i].bsFullPath);
+    SysFreeString(records[i].bsFileName);
+  }
+  CoTaskMemFree(records);
+  return result;
 }
 
 int runRelink(const std::string& file, const std::vector<std::string>& pairs,
@@ -116,17 +111,16 @@ int runRelink(const std::string& file, const std::vector<std::string>& pairs,
 }
 
 const CommandRegistration refsRegistration("refs", [](CLI::App& app) {
-  auto* sub = app.add_subcommand("refs", "list a document's link sources through the plug-in");
-  struct Options {
-    std::vector<std::string> files;
-    bool json = false;
-    std::string plugin;
+  auto* sub = app.add_subcommand(
+      "refs", "list the link sources of documents through the plug-in, one record a line");
+  auto options = std::make_shared<BatchOptions>();
+  addBatchOptions(*sub, *options);
+  return [options] {
+    BatchOptions o = *options;
+    // A reference means nothing without the document that holds it.
+    o.withFile = true;
+    return runBatch("refs", o, {"fullPath", "fileName"}, "references", referencesOf);
   };
-  auto options = std::make_shared<Options>();
-  sub->add_flag("--json", options->json, "one JSON object a line");
-  sub->add_option("--plugin", options->plugin, "the plug-in library (default: beside compdoc)");
-  sub->add_option("FILE", options->files, "the documents")->required();
-  return [options] { return runRefs(options->files, options->json, options->plugin); };
 });
 
 const CommandRegistration relinkRegistration("relink", [](CLI::App& app) {
