@@ -5,6 +5,8 @@
                                    (root as path ""), sorted by path
   olefile_peer.py cat FILE PATH    the stream's bytes; "\\xNN" in PATH stands
                                    for a control character
+  olefile_peer.py dump FILE        one JSON object: every stream's bytes in
+                                   hex by path
 Exit 3 when olefile is missing, 1 when it cannot read the file.
 """
 import json
@@ -38,6 +40,11 @@ def main():
             rows.append({"path": name, "type": "storage" if is_storage else "stream", "size": size})
         for row in sorted(rows, key=lambda r: r["path"]):
             print(json.dumps(row, sort_keys=True))
+        return 0
+    if mode == "dump":
+        dump = {"/".join(e): ole.openstream(e).read().hex()
+                for e in ole.listdir(streams=True, storages=False)}
+        print(json.dumps(dump))
         return 0
     parts = [unescape(p) for p in sys.argv[3].split("/")]
     sys.stdout.buffer.write(ole.openstream(parts).read())
