@@ -10,6 +10,9 @@ VELMORA_CHECK_PACKAGES=(g++-multilib g++-mingw-w64-x86-64 clang libclang-rt-14-d
                         python3-olefile libimage-exiftool-perl libgsf-bin
                         libreoffice-writer-nogui libreoffice-calc-nogui
                         libreoffice-impress-nogui)
+# The Windows build and its run under Wine (scripts/wine-check.sh) only.
+VELMORA_WINE_PACKAGES=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-tools wine64
+                       python3)
 
 velmora_install() {
   local missing=()

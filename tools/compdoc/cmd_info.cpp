@@ -33,7 +33,7 @@ int runInfo(const std::string& plugin) {
   std::stringstream items(list);
   for (std::string ext; std::getline(items, ext, ',');) {
     LONG flags = 0;
-    std::u16string wide = fromUtf8(ext);
+    WideString wide = fromUtf8(ext);
     hr = host.formats()->GetExtensionFlags(wide.c_str(), &flags);
     if (FAILED(hr)) {
       std::cerr << "compdoc: GetExtensionFlags(" << ext << ") failed: " << describeHresult(hr) << "\n";

@@ -14,8 +14,8 @@ namespace compdoc {
 namespace {
 
 struct Request {
-  std::u16string block;
-  std::u16string name;
+  WideString block;
+  WideString name;
 };
 
 const char* typeName(VARTYPE vt) {
@@ -77,8 +77,8 @@ std::string plainValue(const VARIANT& v) {
 // the code-page record first when the set has a code page, then every named
 // property in set order. Empty when the document cannot be opened; the
 // plug-in then reports why.
-std::vector<std::u16string> customNames(const std::u16string& path) {
-  std::vector<std::u16string> names;
+std::vector<WideString> customNames(const WideString& path) {
+  std::vector<WideString> names;
   IPropertySetStorage* setStorage = nullptr;
   if (FAILED(StgOpenStorageEx(path.c_str(), STGM_PRIORITY | STGM_READ, STGFMT_ANY, 0, nullptr,
                               nullptr, IID_IPropertySetStorage,
@@ -98,7 +98,7 @@ std::vector<std::u16string> customNames(const std::u16string& path) {
     if (SUCCEEDED(props->Enum(&it))) {
       STATPROPSTG stat = {};
       while (it->Next(1, &stat, nullptr) == S_OK) {
-        names.emplace_back(stat.lpwstrName ? stat.lpwstrName : u"");
+        names.emplace_back(stat.lpwstrName ? stat.lpwstrName : OLESTR(""));
         CoTaskMemFree(stat.lpwstrName);
       }
       it->Release();
@@ -107,7 +107,7 @@ std::vector<std::u16string> customNames(const std::u16string& path) {
   }
   setStorage->Release();
 
-  std::vector<std::u16string> unique;
+  std::vector<WideString> unique;
   for (auto& name : names) {
     bool seen = false;
     for (auto& kept : unique) seen = seen || lstrcmpiW(kept.c_str(), name.c_str()) == 0;
@@ -116,29 +116,29 @@ std::vector<std::u16string> customNames(const std::u16string& path) {
   return unique;
 }
 
-std::vector<Request> defaultRequests(const std::u16string& path) {
+std::vector<Request> defaultRequests(const WideString& path) {
   struct Block {
-    const char16_t* name;
+    const OLECHAR* name;
     int set;
   };
-  static const Block blocks[] = {{u"Summary", kSummarySet},
-                                 {u"DocSummary", kDocSummarySet},
-                                 {u"DTProperties", kDTPropertiesSet},
-                                 {u"DTControl", kDTControlSet},
-                                 {u"Physical", kPhysicalSet}};
+  static const Block blocks[] = {{OLESTR("Summary"), kSummarySet},
+                                 {OLESTR("DocSummary"), kDocSummarySet},
+                                 {OLESTR("DTProperties"), kDTPropertiesSet},
+                                 {OLESTR("DTControl"), kDTControlSet},
+                                 {OLESTR("Physical"), kPhysicalSet}};
   std::vector<Request> requests;
   for (const Block& b : blocks) {
     const PropSetDef& set = g_PropSets[b.set];
     for (ULONG i = 0; i < set.cRows; ++i) requests.push_back({b.name, set.pTable[i].name});
   }
-  for (auto& name : customNames(path)) requests.push_back({u"CustomProperty", name});
+  for (auto& name : customNames(path)) requests.push_back({OLESTR("CustomProperty"), name});
   return requests;
 }
 
 int runRead(const std::string& file, const std::vector<std::string>& names, bool json,
             const std::string& plugin) {
   std::vector<Request> requests;
-  std::u16string path = fromUtf8(file);
+  WideString path = fromUtf8(file);
   if (names.empty()) {
     requests = defaultRequests(path);
   } else {

@@ -1,6 +1,8 @@
 // compdoc: a command-line host for compound documents. `ls` and `cat` look
 // inside a document through the platform's structured storage; `read`,
 // `write` and `info` go through the Velmora plug-in as the vault host does.
+#include <objbase.h>
+
 #include <cstdio>
 #include <map>
 
@@ -24,7 +26,22 @@ CommandRegistration::CommandRegistration(std::string name, CommandFactory factor
 
 }  // namespace compdoc
 
+namespace {
+
+// A host enters an apartment before it creates components: activation by
+// ProgID and the system's storage and marshaling services expect one.
+struct Apartment {
+  Apartment() : hr(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ~Apartment() {
+    if (SUCCEEDED(hr)) CoUninitialize();
+  }
+  HRESULT hr;
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  Apartment apartment;
   CLI::App app{"compdoc: look inside compound documents and read or write their attributes"};
   app.require_subcommand(1);
   app.add_option("--progid", compdoc::pluginProgId(),

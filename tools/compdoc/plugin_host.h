@@ -19,7 +19,7 @@ class PluginHost {
   PluginHost(const PluginHost&) = delete;
   PluginHost& operator=(const PluginHost&) = delete;
 
-  // Loads the plug-in (`path`, or $VELMORA_PLUGIN, or Velmora.so beside this
+  // Loads the plug-in (`path`, or $VELMORA_PLUGIN, or Velmora.so (Velmora.dll on Windows) beside this
   // program) and creates its format descriptor; with --progid, creates it
   // through the registry instead. False with a message in `error` when that
   // fails.
@@ -36,7 +36,7 @@ class PluginHost {
   IVltFileFormat* m_formats = nullptr;
 };
 
-// $VELMORA_PLUGIN, else Velmora.so beside this program.
+// $VELMORA_PLUGIN, else Velmora.so (Velmora.dll on Windows) beside this program.
 std::string defaultPluginPath();
 
 // A BSTR as UTF-8, embedded NULs included.
