@@ -141,6 +141,8 @@ void readDocuments(benchmark::State& state, const std::vector<fs::path>& docs) {
   }
   IoCounters after = ioNow();
   state.counters["docs/s"] = benchmark::Counter(double(documents), benchmark::Counter::kIsRate);
+  state.counters["s/doc"] = benchmark::Counter(
+      double(documents), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["bytes_read/doc"] = double(after.rchar - before.rchar) / double(documents);
 }
 

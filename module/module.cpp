@@ -1,6 +1,7 @@
 // The module state, the class objects and the application object.
 #include "module/module.h"
 
+#include <atomic>
 #include <new>
 
 #include "format/comp_doc_formats.h"
@@ -142,13 +143,21 @@ HRESULT CVelmoraModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
   if (!m_pClassTable) return CLASS_E_CLASSNOTAVAILABLE;
   for (ClassEntry* p = m_pClassTable; p->pclsid; ++p) {
     if (!IsEqualCLSID(*p->pclsid, rclsid)) continue;
-    if (!p->pClassObject) {
+    // Published with release order, so a thread that sees the pointer
+    // without the lock also sees the object it points to.
+    std::atomic_ref<IClassFactory*> cached(p->pClassObject);
+    IClassFactory* pFactory = cached.load(std::memory_order_acquire);
+    if (!pFactory) {
       EnterCriticalSection(&m_csClassObjects);
-      if (!p->pClassObject) p->pClassObject = new (std::nothrow) CClassFactory(p->pfnCreateInstance);
+      pFactory = cached.load(std::memory_order_relaxed);
+      if (!pFactory) {
+        pFactory = new (std::nothrow) CClassFactory(p->pfnCreateInstance);
+        cached.store(pFactory, std::memory_order_release);
+      }
       LeaveCriticalSection(&m_csClassObjects);
-      if (!p->pClassObject) return E_OUTOFMEMORY;
+      if (!pFactory) return E_OUTOFMEMORY;
     }
-    return p->pClassObject->QueryInterface(riid, ppv);
+    return pFactory->QueryInterface(riid, ppv);
   }
   return CLASS_E_CLASSNOTAVAILABLE;
 }

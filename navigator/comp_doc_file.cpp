@@ -43,16 +43,9 @@ ULONG STDMETHODCALLTYPE CCompDocFile::Release() {
 }
 
 HRESULT STDMETHODCALLTYPE CCompDocFile::CloseFile() {
-  CloseStorage();
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG*, VltReference**) {
-  return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG, VltReference*) {
-  return E_NOTIMPL;
+  // The document commit is where every write of the session reaches the
+  // file, so its failure is the caller's to know.
+  return CloseStorage();
 }
 
 // The refused operations: E_POINTER when a tested pointer is null, else

@@ -56,7 +56,7 @@ class CCompDocFile : public ICompDocFile, public IVltFileNavigator, public CompD
 
  private:
   // Writes one record through a private copy of its value.
-  bool WriteRecord(VltAttribute& oRecord);
+  HRESULT WriteRecord(VltAttribute& oRecord);
 
   LONG m_lRefCount = 0;
   WideString m_strFilePath;

@@ -12,7 +12,7 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::ReadAttributes(LONG, LONG lStopFlag, LON
     if (FAILED(hr)) return hr;
     for (LONG i = 0; i < lArraySize; ++i) {
       VltAttribute& oRecord = poAttribArray[i];
-      if (GetProperty(oRecord.bsBlock, oRecord.bsName, &oRecord.oValue)) {
+      if (GetProperty(oRecord.bsBlock, oRecord.bsName, &oRecord.oValue) == S_OK) {
         oRecord.bHandled = 1;
         if (lStopFlag) break;
       }
@@ -33,7 +33,7 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::AttribGetFirst(LONG lArraySize,
 
     WalkPriorityList(lArraySize, poAttribArray, bsPrioBlockList, [&](LONG i) {
       VltAttribute& oRecord = poAttribArray[i];
-      if (!GetProperty(oRecord.bsBlock, oRecord.bsName, &oRecord.oValue)) return false;
+      if (GetProperty(oRecord.bsBlock, oRecord.bsName, &oRecord.oValue) != S_OK) return false;
       oRecord.bHandled = 1;
       return true;
     });

@@ -4,7 +4,7 @@
 #pragma once
 #include <windows.h>
 
-#include "values/value_error.h"
+#include "values/wide_string.h"
 
 class StrTok {
  public:

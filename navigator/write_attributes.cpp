@@ -20,7 +20,7 @@ struct ValueCopy {
 };
 }  // namespace
 
-bool CCompDocFile::WriteRecord(VltAttribute& oRecord) {
+HRESULT CCompDocFile::WriteRecord(VltAttribute& oRecord) {
   ValueCopy copy(oRecord.oValue);
   return SetProperty(oRecord.bsBlock, oRecord.bsName, &copy.v);
 }
@@ -28,13 +28,16 @@ bool CCompDocFile::WriteRecord(VltAttribute& oRecord) {
 HRESULT STDMETHODCALLTYPE CCompDocFile::WriteAttributes(LONG, LONG lStopFlag, LONG,
                                                         LONG lArraySize,
                                                         VltAttribute* poAttribArray, LONG) {
+  if (!poAttribArray) return E_POINTER;
   try {
     if (!m_bWritable) {
       HRESULT hr = OpenStorage(m_strFilePath.c_str(), false);
       if (FAILED(hr)) return hr;
     }
     for (LONG i = 0; i < lArraySize; ++i) {
-      if (WriteRecord(poAttribArray[i])) {
+      // A record whose write or set commit failed stays unhandled; the
+      // others are still tried.
+      if (WriteRecord(poAttribArray[i]) == S_OK) {
         poAttribArray[i].bHandled = 1;
         if (lStopFlag) break;
       }
@@ -48,13 +51,14 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::WriteAttributes(LONG, LONG lStopFlag, LO
 HRESULT STDMETHODCALLTYPE CCompDocFile::AttribSetFirst(LONG lArraySize,
                                                        VltAttribute* poAttribArray,
                                                        BSTR bsPrioBlockList) {
+  if (!poAttribArray) return E_POINTER;
   try {
     if (!m_bWritable) {
       HRESULT hr = OpenStorage(m_strFilePath.c_str(), false);
       if (FAILED(hr)) return hr;
     }
     WalkPriorityList(lArraySize, poAttribArray, bsPrioBlockList, [&](LONG i) {
-      if (!WriteRecord(poAttribArray[i])) return false;
+      if (WriteRecord(poAttribArray[i]) != S_OK) return false;
       poAttribArray[i].bHandled = 1;
       return true;
     });

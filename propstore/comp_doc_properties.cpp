@@ -5,6 +5,7 @@
 
 #include "host/vlt_records.h"
 #include "storage/storage_services.h"
+#include "values/narrow_code_page.h"
 
 CompDocProperties::CompDocProperties() = default;
 
@@ -76,8 +77,10 @@ HRESULT CompDocProperties::LoadProperties(LPCWSTR pwszPath, bool bReload) {
   if (m_pStorage) {
     if (hr == S_OK) m_bLoaded = true;
     // A writable storage opened for a write session is read through and
-    // closed the same way, which commits the writes still pending.
-    CloseStorage();
+    // closed the same way, which commits the writes still pending; when that
+    // commit fails the caller hears of it, since those writes are lost.
+    HRESULT hrClose = CloseStorage();
+    if (FAILED(hrClose)) return hrClose;
   }
   return m_bLoaded ? S_OK : S_FALSE;
 }
@@ -85,12 +88,14 @@ HRESULT CompDocProperties::LoadProperties(LPCWSTR pwszPath, bool bReload) {
 HRESULT CompDocProperties::LoadAllSets() {
   if (!m_pPropSetStorage) return S_FALSE;
   try {
-    bool bSummary = LoadSummary();
-    bool bDocSummary = LoadDocSummary();
-    bool bCustom = LoadCustomProps();
-    LoadDTProperties();
-    LoadDTControl();
-    LoadPhysical();
+    // A set that is missing or unreadable is no failure of the load; only
+    // the first three decide whether anything usable was found.
+    bool bSummary = LoadSummary() == S_OK;
+    bool bDocSummary = LoadDocSummary() == S_OK;
+    bool bCustom = LoadCustomProps() == S_OK;
+    (void)LoadDTProperties();
+    (void)LoadDTControl();
+    (void)LoadPhysical();
     return bSummary || bDocSummary || bCustom ? S_OK : S_FALSE;
   } catch (...) {
     FreeValues();
@@ -99,12 +104,12 @@ HRESULT CompDocProperties::LoadAllSets() {
   }
 }
 
-bool CompDocProperties::LoadSet(int iSet) {
-  if (!m_pPropSetStorage) return false;
+HRESULT CompDocProperties::LoadSet(int iSet) {
+  if (!m_pPropSetStorage) return S_FALSE;
   const PropSetDef& set = g_PropSets[iSet];
   IPropertyStorage* pPropStg = nullptr;
-  if (FAILED(m_pPropSetStorage->Open(*set.pFmtid, kModeSetRead, &pPropStg)) || !pPropStg)
-    return false;
+  HRESULT hrOpen = m_pPropSetStorage->Open(*set.pFmtid, kModeSetRead, &pPropStg);
+  if (FAILED(hrOpen) || !pPropStg) return hrOpen == STG_E_FILENOTFOUND ? S_FALSE : hrOpen;
 
   PROPSPEC* pSpecs = new (std::nothrow) PROPSPEC[set.cRows]();
   PROPVARIANT* pValues = new (std::nothrow) PROPVARIANT[set.cRows];
@@ -112,7 +117,7 @@ bool CompDocProperties::LoadSet(int iSet) {
     delete[] pSpecs;
     delete[] pValues;
     pPropStg->Release();
-    return false;
+    return E_OUTOFMEMORY;
   }
   for (ULONG i = 0; i < set.cRows; ++i) PropVariantInit(&pValues[i]);
   PROPVARIANT*& pMember = ValuesOf(iSet);
@@ -123,8 +128,7 @@ bool CompDocProperties::LoadSet(int iSet) {
     pSpecs[i].propid = set.pTable[i].propid;
   }
   HRESULT hr = pPropStg->ReadMultiple(set.cRows, pSpecs, pValues);
-  bool bRead = SUCCEEDED(hr);
-  if (!bRead) {
+  if (FAILED(hr)) {
     // What a failed batch left behind is not to be trusted: serve the set as
     // present with nothing in it.
     for (ULONG i = 0; i < set.cRows; ++i) {
@@ -133,23 +137,24 @@ bool CompDocProperties::LoadSet(int iSet) {
     }
   }
 
-  // Narrow strings of a set whose code page is UTF-8 are UTF-8, whichever
-  // set it is.
+  // Narrow strings are in the code page the set declares, whichever set it
+  // is.
   PROPSPEC codePage = {};
   codePage.ulKind = PRSPEC_PROPID;
   codePage.propid = PID_CODEPAGE;
   PROPVARIANT value;
   PropVariantInit(&value);
-  m_bSetIsUtf8[iSet] = pPropStg->ReadMultiple(1, &codePage, &value) == S_OK &&
-                       value.vt == VT_I2 && static_cast<USHORT>(value.iVal) == CP_UTF8;
+  m_uSetCodePage[iSet] = NarrowCodePageOf(
+      pPropStg->ReadMultiple(1, &codePage, &value) == S_OK ? &value : nullptr);
   PropVariantClear(&value);
 
   delete[] pSpecs;
   pPropStg->Release();
-  return bRead;
+  return FAILED(hr) ? hr : S_OK;
 }
 
-void CompDocProperties::CloseStorage() {
+HRESULT CompDocProperties::CloseStorage() {
+  HRESULT hrResult = S_OK;
   try {
     if (m_pPropSetStorage) {
       IPropertySetStorage* p = m_pPropSetStorage;
@@ -165,16 +170,18 @@ void CompDocProperties::CloseStorage() {
       m_pStorage = nullptr;
       if (m_bCommitPending) {
         m_bCommitPending = false;
-        p->Commit(STGC_DEFAULT);
+        hrResult = p->Commit(STGC_DEFAULT);
       }
       p->Release();
     }
   } catch (...) {
+    hrResult = E_FAIL;
   }
   m_pStorage = nullptr;
   // A later write session opens the document again rather than failing
   // every write against a storage that is gone.
   m_bWritable = false;
+  return FAILED(hrResult) ? hrResult : S_OK;
 }
 
 void CompDocProperties::FreeValues() {
@@ -184,7 +191,7 @@ void CompDocProperties::FreeValues() {
     for (ULONG i = 0; i < g_PropSets[iSet].cRows; ++i) PropVariantClear(&pValues[i]);
     delete[] pValues;
     pValues = nullptr;
-    m_bSetIsUtf8[iSet] = false;
+    m_uSetCodePage[iSet] = CP_ACP;
   }
   for (CustomProps* pRecord : m_CustomList) delete pRecord;
   m_CustomList.clear();

@@ -11,6 +11,7 @@
 
 #include "propstore/catalogue.h"
 #include "values/value_error.h"
+#include "values/wide_string.h"
 
 class CompDocProperties {
  public:
@@ -43,30 +44,38 @@ class CompDocProperties {
   // but denied access and sharing conflicts) or VLT_E_FILE_ACCESS.
   HRESULT OpenStorage(LPCWSTR pwszPath, bool bReadOnly);
 
-  // Releases the storage, committing it first when a write is pending.
-  void CloseStorage();
+  // Releases the storage, committing it first when a write is pending; the
+  // commit's failure, when it fails (the writes of the session are then not
+  // in the file).
+  HRESULT CloseStorage();
 
   // Releases the cached values and the custom list.
   void FreeValues();
 
-  // Delivers the cached value of `name` in `block` into `poDest`.
-  bool GetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poDest);
+  // Each step below answers S_OK when it did its work, S_FALSE when there
+  // was nothing to do it on (no such block, row, set or open storage), and
+  // the failure's code otherwise.
 
-  // Writes `poValue` as the property `name` of `block` and commits its set.
-  bool SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poValue);
+  // Delivers the cached value of `name` in `block` into `poDest`.
+  HRESULT GetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poDest);
+
+  // Writes `poValue` as the property `name` of `block` and commits its set;
+  // S_OK only when both succeeded.
+  HRESULT SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poValue);
 
  protected:
   HRESULT LoadAllSets();
-  bool LoadSummary() { return LoadSet(kSummarySet); }
-  bool LoadDocSummary() { return LoadSet(kDocSummarySet); }
-  bool LoadDTProperties() { return LoadSet(kDTPropertiesSet); }
-  bool LoadDTControl() { return LoadSet(kDTControlSet); }
-  bool LoadPhysical() { return LoadSet(kPhysicalSet); }
-  bool LoadCustomProps();
+  HRESULT LoadSummary() { return LoadSet(kSummarySet); }
+  HRESULT LoadDocSummary() { return LoadSet(kDocSummarySet); }
+  HRESULT LoadDTProperties() { return LoadSet(kDTPropertiesSet); }
+  HRESULT LoadDTControl() { return LoadSet(kDTControlSet); }
+  HRESULT LoadPhysical() { return LoadSet(kPhysicalSet); }
+  HRESULT LoadCustomProps();
   bool CustomListIsUtf8() const;
-  bool FormatValue(const PROPVARIANT* poValue, VARIANT* poDest, bool bUtf8);
-  bool WriteProperty(REFFMTID fmtid, const PROPSPEC& spec, const VARIANT* poValue, VARTYPE vt,
-                     bool bCustom);
+  UINT CustomListCodePage() const;
+  HRESULT FormatValue(const PROPVARIANT* poValue, VARIANT* poDest, UINT uCodePage);
+  HRESULT WriteProperty(REFFMTID fmtid, const PROPSPEC& spec, const VARIANT* poValue,
+                        VARTYPE vt, bool bCustom);
 
   std::list<CustomProps*> m_CustomList;
   IStorage* m_pStorage = nullptr;
@@ -80,11 +89,11 @@ class CompDocProperties {
   bool m_bLoaded = false;
   bool m_bWritable = false;
   bool m_bCommitPending = false;
-  // Per catalogued set: its code-page property says UTF-8, so its narrow
-  // strings are UTF-8 whatever the set.
-  bool m_bSetIsUtf8[kCatalogedSetCount] = {};
+  // Per catalogued set: the code page its narrow strings are in
+  // (NarrowCodePageOf its code-page property).
+  UINT m_uSetCodePage[kCatalogedSetCount] = {};
 
  private:
-  bool LoadSet(int iSet);
+  HRESULT LoadSet(int iSet);
   PROPVARIANT*& ValuesOf(int iSet);
 };

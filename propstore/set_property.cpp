@@ -1,25 +1,28 @@
 // Writing one property into the open document.
+#include "propstore/catalogue_index.h"
 #include "propstore/comp_doc_properties.h"
 #include "storage/storage_services.h"
 #include "values/attribute_to_stored.h"
+#include "values/narrow_code_page.h"
 
-bool CompDocProperties::SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poValue) {
+HRESULT CompDocProperties::SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poValue) {
   const BlockDef* pBlock = ResolveBlock(g_WriteBlocks, pwszBlock);
-  if (!pBlock) return false;
+  if (!pBlock) return S_FALSE;
 
   if (pBlock->iSet != kCustomBlock) {
     const PropSetDef& set = g_PropSets[pBlock->iSet];
-    int iRow = FindRow(set, pwszName);
-    if (iRow < 0) return false;
+    int iRow = LookupRow(set, pwszName);
+    if (iRow < 0) return S_FALSE;
     PROPSPEC spec = {};
     spec.ulKind = PRSPEC_PROPID;
     spec.propid = set.pTable[iRow].propid;
     return WriteProperty(*set.pFmtid, spec, poValue, set.pTable[iRow].vt, false);
   }
 
-  if (!pwszName) return false;
-  // The types of the existing custom properties decide how a value is stored.
-  if (m_CustomList.empty()) LoadCustomProps();
+  if (!pwszName) return S_FALSE;
+  // The types of the existing custom properties decide how a value is stored;
+  // a list that cannot be loaded leaves the incoming type.
+  if (m_CustomList.empty()) (void)LoadCustomProps();
   VARTYPE vt = poValue->vt;
   if (vt == VT_BSTR) vt = VT_LPSTR;
   if (vt == VT_DATE) vt = VT_FILETIME;
@@ -35,23 +38,24 @@ bool CompDocProperties::SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT
   return WriteProperty(FMTID_UserDefinedProperties, spec, poValue, vt, true);
 }
 
-bool CompDocProperties::WriteProperty(REFFMTID fmtid, const PROPSPEC& spec,
-                                      const VARIANT* poValue, VARTYPE vt, bool bCustom) {
+HRESULT CompDocProperties::WriteProperty(REFFMTID fmtid, const PROPSPEC& spec,
+                                         const VARIANT* poValue, VARTYPE vt, bool bCustom) {
   (void)bCustom;
-  if (!m_pPropSetStorage) return false;
+  if (!m_pPropSetStorage) return S_FALSE;
   IPropertyStorage* pPropStg = nullptr;
   try {
-    // A set whose code page says UTF-8 gets UTF-8 narrow strings, custom or
-    // not: any other encoding would corrupt the text for every reader.
-    bool bUtf8 = vt == VT_LPSTR && SetUsesUtf8(m_pPropSetStorage, fmtid);
+    // Narrow strings go in the code page their set declares, custom or not:
+    // any other encoding would corrupt the text for every reader.
+    UINT uCodePage = vt == VT_LPSTR ? SetNarrowCodePage(m_pPropSetStorage, fmtid) : UINT(CP_ACP);
     StoredValue stored;
-    if (!AttributeToStored(poValue, vt, bUtf8, stored)) return false;
+    if (!AttributeToStored(poValue, vt, uCodePage, stored)) return S_FALSE;
 
     HRESULT hr = m_pPropSetStorage->Open(fmtid, kModeSetReadWrite, &pPropStg);
     if (hr == STG_E_INVALIDHEADER) {
       // A damaged set is replaced by a new one holding only this property.
       pPropStg = nullptr;
-      if (FAILED(m_pPropSetStorage->Delete(fmtid))) return false;
+      hr = m_pPropSetStorage->Delete(fmtid);
+      if (FAILED(hr)) return hr;
       hr = STG_E_FILENOTFOUND;
     }
     if (hr == STG_E_FILENOTFOUND) {
@@ -59,23 +63,27 @@ bool CompDocProperties::WriteProperty(REFFMTID fmtid, const PROPSPEC& spec,
       hr = m_pPropSetStorage->Create(fmtid, nullptr, PROPSETFLAG_ANSI, kModeSetReadWrite,
                                      &pPropStg);
     }
-    if (FAILED(hr) || !pPropStg) return false;
+    if (FAILED(hr) || !pPropStg) return FAILED(hr) ? hr : E_FAIL;
 
     if (stored.bDelete)
       hr = pPropStg->DeleteMultiple(1, &spec);
     else
       hr = pPropStg->WriteMultiple(1, &spec, &stored.oValue, PID_FIRST_USABLE);
-    bool bWritten = SUCCEEDED(hr);
-    if (bWritten) {
-      pPropStg->Commit(STGC_DEFAULT);
-      m_bCommitPending = true;
+    if (SUCCEEDED(hr)) {
+      hr = pPropStg->Commit(STGC_DEFAULT);
+      if (SUCCEEDED(hr)) {
+        m_bCommitPending = true;
+      } else {
+        // Not written: the set's own release must not write the change later.
+        (void)pPropStg->Revert();
+      }
     }
     pPropStg->Release();
-    return bWritten;
+    return FAILED(hr) ? hr : S_OK;
   } catch (...) {
     if (pPropStg) pPropStg->Release();
     FreeValues();
-    CloseStorage();
-    return false;
+    (void)CloseStorage();
+    return E_FAIL;
   }
 }

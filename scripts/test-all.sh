@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine and runs every test: the unit, fault, lock,
 # corpus and peer tests under ASan and UBSan; the compile check against the
-# Windows SDK; the 32-bit record layouts; and a short run of each fuzz target.
+# Windows SDK; the 32-bit record layouts; a short run of each fuzz target; and
+# the installed tree and Debian package used from their installed paths.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -12,3 +13,4 @@ cmake --workflow --preset asan
 bash scripts/mingw-check.sh
 bash scripts/layout-check.sh
 bash scripts/fuzz.sh short
+bash scripts/package-check.sh

@@ -26,3 +26,24 @@ HRESULT OpenCompoundDocument(LPCWSTR pwszPath, DWORD grfMode, IStorage** ppStora
 inline bool IsAccessFailure(HRESULT hr) {
   return hr == STG_E_ACCESSDENIED || hr == STG_E_SHAREVIOLATION || hr == STG_E_LOCKVIOLATION;
 }
+
+// A sub-storage for the length of one look at it, and for one link save.
+inline constexpr DWORD kModeChildRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
+inline constexpr DWORD kModeChildReadWrite = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+
+// Opens the sub-storage `pwszName` of `pParent` in `grfMode`;
+// STG_E_FILENOTFOUND when it is missing.
+HRESULT OpenChildStorage(IStorage* pParent, LPCWSTR pwszName, DWORD grfMode, IStorage** ppChild);
+
+// The enumerator of `pStorage`'s elements.
+HRESULT EnumerateElements(IStorage* pStorage, IEnumSTATSTG** ppEnum);
+
+// Loads the object in `pStorage` as a link (no client site). Fails for
+// anything that is not a link: E_NOINTERFACE for an embedding.
+HRESULT LoadLinkObject(IStorage* pStorage, IOleLink** ppLink);
+
+// A file moniker for `pwszPath`.
+HRESULT CreatePathMoniker(LPCWSTR pwszPath, IMoniker** ppMoniker);
+
+// Writes the object back into the storage it was loaded from.
+HRESULT SaveLinkObject(IPersistStorage* pPersist, IStorage* pStorage);

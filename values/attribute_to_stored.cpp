@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 
+#include "values/narrow_code_page.h"
+
 namespace {
 
 // The incoming value's text: a BSTR is copied; anything else is changed to
@@ -48,6 +50,21 @@ bool LocalDateToFileTime(DATE date, FILETIME& ftUtc) {
   return SystemTimeToFileTime(&stUtc, &ftUtc) != FALSE;
 }
 
+// `pwszText` (up to its first NUL) in `uCodePage`, without best fit; false
+// when some character has no exact form there.
+bool EncodeExactly(const WCHAR* pwszText, UINT uCodePage, std::string& bytes) {
+  BOOL bUsedDefault = FALSE;
+  int cb = WideCharToMultiByte(uCodePage, WC_NO_BEST_FIT_CHARS, pwszText, -1, nullptr, 0,
+                               nullptr, &bUsedDefault);
+  if (cb <= 0 || bUsedDefault) return false;
+  bytes.assign(static_cast<size_t>(cb), '\0');
+  if (WideCharToMultiByte(uCodePage, WC_NO_BEST_FIT_CHARS, pwszText, -1, bytes.data(), cb,
+                          nullptr, &bUsedDefault) != cb || bUsedDefault)
+    return false;
+  bytes.resize(static_cast<size_t>(cb) - 1);
+  return true;
+}
+
 // Text up to its first NUL: the C runtime parsers stop there too.
 const WCHAR* ParseText(const WideString& text) { return text.c_str(); }
 
@@ -64,25 +81,11 @@ std::string EncodeUtf8Text(LPCWSTR pwszText) {
 }
 
 bool SetUsesUtf8(IPropertySetStorage* poPropSetStg, REFFMTID fmtid) {
-  IPropertyStorage* pPropStg = nullptr;
-  if (poPropSetStg->Open(fmtid, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &pPropStg) != S_OK) {
-    if (pPropStg) pPropStg->Release();
-    return false;
-  }
-  PROPSPEC spec = {};
-  spec.ulKind = PRSPEC_PROPID;
-  spec.propid = PID_CODEPAGE;
-  PROPVARIANT value;
-  PropVariantInit(&value);
-  bool bUtf8 = false;
-  if (pPropStg->ReadMultiple(1, &spec, &value) == S_OK)
-    bUtf8 = value.vt == VT_I2 && static_cast<USHORT>(value.iVal) == CP_UTF8;
-  PropVariantClear(&value);
-  pPropStg->Release();
-  return bUtf8;
+  return SetNarrowCodePage(poPropSetStg, fmtid) == CP_UTF8;
 }
 
-bool AttributeToStored(const VARIANT* poIn, VARTYPE vtTarget, bool bUtf8, StoredValue& oStored) {
+bool AttributeToStored(const VARIANT* poIn, VARTYPE vtTarget, UINT uCodePage,
+                       StoredValue& oStored) {
   PROPVARIANT& pv = oStored.oValue;
   switch (vtTarget) {
     case VT_EMPTY:
@@ -135,8 +138,15 @@ bool AttributeToStored(const VARIANT* poIn, VARTYPE vtTarget, bool bUtf8, Stored
       bool bAbsent = false;
       oStored.strText = TextOf(poIn, &bAbsent);
       if (bAbsent) break;
-      if (bUtf8) {
+      if (uCodePage == CP_UTF8) {
         oStored.strNarrow = EncodeUtf8Text(oStored.strText.c_str());
+        pv.pszVal = oStored.strNarrow.data();
+        break;
+      }
+      if (uCodePage != CP_ACP) {
+        // The set's own code page: text it cannot hold exactly is refused,
+        // never stored as look-alikes or default characters.
+        if (!EncodeExactly(oStored.strText.c_str(), uCodePage, oStored.strNarrow)) return false;
         pv.pszVal = oStored.strNarrow.data();
         break;
       }

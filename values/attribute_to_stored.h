@@ -7,6 +7,7 @@
 #include <string>
 
 #include "values/value_error.h"
+#include "values/wide_string.h"
 
 // What a conversion made and must keep alive until the value is written:
 // the stored value points into these buffers or into the incoming value.
@@ -26,12 +27,23 @@ struct StoredValue {
 // Fills `oStored` from `poIn` as type `vtTarget`. Most types go through the
 // value's text (numbers parsed as far as they go, text without digits gives
 // 0); dates through the automation date, file times from local time to UTC.
-// An empty value for VT_FILETIME marks the property for deletion. With
-// `bUtf8` narrow strings are written as UTF-8. Returns false, touching
-// nothing, for a target type it does not convert and for a file time whose
-// date cannot be taken. Raises ValueError when the value has no text form or
-// memory runs out.
-bool AttributeToStored(const VARIANT* poIn, VARTYPE vtTarget, bool bUtf8, StoredValue& oStored);
+// An empty value for VT_FILETIME marks the property for deletion. Narrow
+// strings are encoded into `uCodePage`, the narrow code page of the set
+// (NarrowCodePageOf): CP_UTF8 as EncodeUtf8Text does, CP_ACP with the
+// thread's ANSI code page (characters it lacks become its default
+// character), any other code page exactly. Returns false, touching nothing,
+// for a target type it does not convert, for a file time whose date cannot
+// be taken and for text that `uCodePage` (other than CP_ACP) cannot hold
+// exactly. Raises ValueError when the value has no text form or memory runs
+// out.
+bool AttributeToStored(const VARIANT* poIn, VARTYPE vtTarget, UINT uCodePage,
+                       StoredValue& oStored);
+
+// As above, with narrow strings in UTF-8 (`bUtf8`) or the ANSI code page.
+inline bool AttributeToStored(const VARIANT* poIn, VARTYPE vtTarget, bool bUtf8,
+                              StoredValue& oStored) {
+  return AttributeToStored(poIn, vtTarget, bUtf8 ? UINT(CP_UTF8) : UINT(CP_ACP), oStored);
+}
 
 // UTF-8 bytes of wide text; a null text gives the empty text.
 std::string EncodeUtf8Text(LPCWSTR pwszText);

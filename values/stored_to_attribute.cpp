@@ -20,7 +20,7 @@ BSTR AllocBstr(const WCHAR* pText, size_t cch) {
   return CheckAlloc(SysAllocStringLen(pText, static_cast<UINT>(cch)));
 }
 
-// Decodes narrow text in an ANSI code page over the whole text and its
+// Decodes narrow text in an 8-bit code page over the whole text and its
 // terminator; a failed decoding raises the platform's last error.
 WideString DecodeAnsi(UINT uCodePage, LPCSTR pszText) {
   int cch = MultiByteToWideChar(uCodePage, 0, pszText, -1, nullptr, 0);
@@ -75,7 +75,7 @@ DATE FileTimeToLocalDate(const FILETIME& ftUtc) {
   return date;
 }
 
-HRESULT StoredToAttribute(VARIANT* poAttr, const PROPVARIANT* poStored, bool bUtf8) {
+HRESULT StoredToAttribute(VARIANT* poAttr, const PROPVARIANT* poStored, UINT uCodePage) {
   ScopedVariant tmp;
   VARIANT& v = tmp.v;
   const VARTYPE vt = poStored->vt;
@@ -122,8 +122,8 @@ HRESULT StoredToAttribute(VARIANT* poAttr, const PROPVARIANT* poStored, bool bUt
         break;
       case VT_LPSTR: {
         if (poStored->pszVal) {
-          WideString text = bUtf8 ? DecodeUtf8Text(poStored->pszVal)
-                                  : DecodeAnsi(CP_ACP, poStored->pszVal);
+          WideString text = uCodePage == CP_UTF8 ? DecodeUtf8Text(poStored->pszVal)
+                                                 : DecodeAnsi(uCodePage, poStored->pszVal);
           v.bstrVal = AllocBstr(text.data(), text.size());
         }
         v.vt = VT_BSTR;

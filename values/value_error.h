@@ -28,6 +28,3 @@ T* CheckAlloc(T* p) {
   DWORD dwError = GetLastError();
   throw ValueError(dwError ? HRESULT_FROM_WIN32(dwError) : E_FAIL);
 }
-
-// Wide text owned by the plug-in.
-using WideString = std::basic_string<WCHAR>;

@@ -106,10 +106,6 @@ base::Result<std::vector<uint8_t>> loadResource(const std::u16string& modulePath
 
 using namespace velmora::activation;
 
-EXTERN_C HRESULT WINAPI CoInitialize(LPVOID) { return S_OK; }
-EXTERN_C HRESULT WINAPI CoInitializeEx(LPVOID, DWORD) { return S_OK; }
-EXTERN_C void WINAPI CoUninitialize(void) {}
-
 EXTERN_C HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*,
                                          REFIID riid, LPVOID* ppv) {
   if (!ppv) return E_INVALIDARG;

@@ -6,7 +6,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <new>
 #include <optional>
+#include <type_traits>
 #include <string>
 #include <utility>
 
@@ -63,5 +65,20 @@ class [[nodiscard]] Result<void> {
   bool m_failed = false;
   Error m_error;
 };
+
+// Runs the body of an API entry point: its HRESULT, or that of the Result it
+// gives, and STG_E_INSUFFICIENTMEMORY when memory runs out inside it, since
+// no exception may cross the component boundary.
+template <typename F>
+HRESULT atBoundary(F&& body) {
+  try {
+    if constexpr (std::is_same_v<decltype(body()), HRESULT>)
+      return body();
+    else
+      return body().code();
+  } catch (const std::bad_alloc&) {
+    return STG_E_INSUFFICIENTMEMORY;
+  }
+}
 
 }  // namespace velmora::base

@@ -1,5 +1,5 @@
-// The Stg* entry points: mode checks for a root (C.4 of our notes), the
-// file, the sharing locks, then the Document.
+// The Stg* entry points: mode checks for a root, the file, the sharing
+// locks, then the Document.
 #include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -8,6 +8,7 @@
 
 #include "text/text.h"
 #include "cfb/header.h"
+#include "cfb/modes.h"
 #include "cfb/property_set_hook.h"
 #include "cfb/storage.h"
 
@@ -15,15 +16,12 @@ namespace velmora::cfb {
 
 namespace {
 
-constexpr DWORD kValidBits = 0x00000003 | 0x00000070 | 0x00001000 | 0x00010000 | 0x00020000 |
-                             0x00040000 | 0x00100000 | 0x00200000 | 0x00400000 | 0x04000000 |
-                             0x08000000;
 
-// The valid direct-mode roots of C.4; transacted, simple and SWMR modes are
+// The valid direct-mode roots; transacted, simple and SWMR modes are
 // not supported by this engine and answer STG_E_INVALIDFUNCTION.
 HRESULT checkOpenMode(DWORD mode) {
   const DWORD access = mode & 3, share = mode & 0x70;
-  if ((mode & ~kValidBits) || access == 3) return STG_E_INVALIDFLAG;
+  if ((mode & ~kValidModeBits) || access == 3) return STG_E_INVALIDFLAG;
   if (share != 0 && share != 0x10 && share != 0x20 && share != 0x30 && share != 0x40)
     return STG_E_INVALIDFLAG;
   if (mode & (STGM_CREATE | STGM_CONVERT)) return STG_E_INVALIDFLAG;
@@ -45,7 +43,7 @@ HRESULT checkOpenMode(DWORD mode) {
 
 HRESULT checkCreateMode(DWORD mode) {
   const DWORD access = mode & 3, share = mode & 0x70;
-  if ((mode & ~kValidBits) || access == 3) return STG_E_INVALIDFLAG;
+  if ((mode & ~kValidModeBits) || access == 3) return STG_E_INVALIDFLAG;
   if (mode & (STGM_PRIORITY | STGM_CONVERT | STGM_NOSCRATCH | STGM_NOSNAPSHOT)) return STG_E_INVALIDFLAG;
   if (mode & (STGM_TRANSACTED | STGM_SIMPLE | STGM_DIRECT_SWMR)) return STG_E_INVALIDFUNCTION;
   if (access == STGM_READ || share != STGM_SHARE_EXCLUSIVE) return STG_E_INVALIDFLAG;

@@ -31,7 +31,7 @@ class FatChain {
 
   // Reads or writes within the chain's capacity; a read that reaches past
   // the chain fails with STG_E_DOCFILECORRUPT (a chain shorter than its
-  // stream, B.3).
+  // stream).
   [[nodiscard]] Result<void> read(uint64_t offset, std::span<uint8_t> out, bool keep) const;
   [[nodiscard]] Result<void> write(uint64_t offset, std::span<const uint8_t> data);
 

@@ -1,18 +1,19 @@
 // The directory.
 //
 // Reading never depends on the trees' colours or balance: real producers
-// write all-red, all-black and unbalanced trees (B.7, B.9). Each storage's
+// write all-red, all-black and unbalanced trees. Each storage's
 // children are collected by an iterative walk with a visited set, then
 // sorted, so lookups work even when a producer's tree is out of order;
 // duplicate names keep the first in walk order.
 //
-// Writing keeps every tree a valid red-black tree: a change in a storage
-// rebuilds that storage's tree balanced from its sorted children, all levels
-// black but a partial last level, which is red. That satisfies [MS-CFB]
-// 2.6.4 (black root, no red-red pair, ordered) and equal black height.
-// TODO: rebuilding costs O(children) per insert or delete and rewrites the
-// sibling links of the whole storage; a storage with thousands of children
-// would rather take the classic rotations.
+// Writing keeps every tree a valid red-black tree ([MS-CFB] 2.6.4: black
+// root, no red-red pair, ordered, equal black height). The first change to a
+// storage whose tree came from the file rebuilds that tree balanced from its
+// sorted children (all levels black but a partial last level, which is red),
+// since a producer's tree may be unbalanced or out of order. From then on
+// inserts and deletes are the classic red-black ones: O(log n) entries
+// change, so a storage with thousands of children costs a few directory
+// sectors per change, not all of them.
 #include "cfb/directory.h"
 
 #include <algorithm>
@@ -57,7 +58,7 @@ DirEntry decodeEntry(std::span<const uint8_t> bytes, bool v3) {
   DirEntry e;
   auto nameBytes = r.bytes(64);
   uint16_t len = r.u16();
-  // B.5: clamp the length and let it decide when the NUL is missing; a
+  // Clamp the length and let it decide when the NUL is missing; a
   // length past the NUL stops at the NUL, since no API name can hold one.
   len = std::min<uint16_t>(len, 64) & ~1u;
   size_t chars = len >= 2 ? len / 2 - 1 : 0;
@@ -91,7 +92,7 @@ DirEntry decodeEntry(std::span<const uint8_t> bytes, bool v3) {
   // leave garbage in the high word; ignore it rather than refuse the file.
   e.size = v3 ? (size & 0xFFFFFFFFu) : size;
   if (e.type == EntryType::Stream) {
-    // Streams carry no class, bits or times (B.5); report them as zero.
+    // Streams carry no class, bits or times; report them as zero.
     e.clsid = CLSID{};
     e.stateBits = 0;
     e.ctime = e.mtime = 0;
@@ -219,6 +220,7 @@ std::unique_ptr<Directory> Directory::createEmpty(Fat& fat, Pager& pager, const 
   dir->m_entries.push_back(root);
   dir->m_parent.push_back(kNoStream);
   dir->m_children[0];
+  dir->m_ownTrees.insert(0);
   dir->m_allDirty = true;
   return dir;
 }
@@ -287,6 +289,194 @@ void Directory::rebuildTree(StreamId storage) {
     st.child = top;
     touch(storage);
   }
+  m_ownTrees.insert(storage);
+}
+
+void Directory::setLeft(StreamId sid, StreamId v) {
+  if (m_entries[sid].left == v) return;
+  m_entries[sid].left = v;
+  touch(sid);
+}
+
+void Directory::setRight(StreamId sid, StreamId v) {
+  if (m_entries[sid].right == v) return;
+  m_entries[sid].right = v;
+  touch(sid);
+}
+
+void Directory::setColor(StreamId sid, uint8_t c) {
+  if (m_entries[sid].color == c) return;
+  m_entries[sid].color = c;
+  touch(sid);
+}
+
+// `parent` is kNoStream when `oldChild` is the root of `storage`'s tree.
+void Directory::replaceChild(StreamId storage, StreamId parent, StreamId oldChild,
+                             StreamId newChild) {
+  if (parent == kNoStream) {
+    if (m_entries[storage].child != newChild) {
+      m_entries[storage].child = newChild;
+      touch(storage);
+    }
+  } else if (m_entries[parent].left == oldChild) {
+    setLeft(parent, newChild);
+  } else {
+    setRight(parent, newChild);
+  }
+}
+
+// Rotates `p` (child of `parent`) left or right; its child takes its place.
+void Directory::rotate(StreamId storage, StreamId p, StreamId parent, bool left) {
+  if (left) {
+    StreamId r = m_entries[p].right;
+    setRight(p, m_entries[r].left);
+    setLeft(r, p);
+    replaceChild(storage, parent, p, r);
+  } else {
+    StreamId l = m_entries[p].left;
+    setLeft(p, m_entries[l].right);
+    setRight(l, p);
+    replaceChild(storage, parent, p, l);
+  }
+}
+
+void Directory::treeInsert(StreamId storage, StreamId z) {
+  std::vector<StreamId> path;  // z's ancestors, root first
+  for (StreamId x = m_entries[storage].child; x != kNoStream;) {
+    path.push_back(x);
+    x = compareNames(m_entries[z].name, m_entries[x].name) < 0 ? m_entries[x].left
+                                                                : m_entries[x].right;
+  }
+  setLeft(z, kNoStream);
+  setRight(z, kNoStream);
+  setColor(z, 0);
+  if (path.empty()) {
+    replaceChild(storage, kNoStream, kNoStream, z);
+  } else if (compareNames(m_entries[z].name, m_entries[path.back()].name) < 0) {
+    setLeft(path.back(), z);
+  } else {
+    setRight(path.back(), z);
+  }
+  StreamId x = z;
+  // path.back() is x's parent; a red parent is never the root, so it has one.
+  while (path.size() >= 2 && isRed(path.back())) {
+    StreamId p = path[path.size() - 1];
+    StreamId g = path[path.size() - 2];
+    StreamId gg = path.size() >= 3 ? path[path.size() - 3] : kNoStream;
+    bool parentIsLeft = m_entries[g].left == p;
+    StreamId uncle = parentIsLeft ? m_entries[g].right : m_entries[g].left;
+    if (isRed(uncle)) {
+      setColor(p, 1);
+      setColor(uncle, 1);
+      setColor(g, 0);
+      x = g;
+      path.resize(path.size() - 2);
+      continue;
+    }
+    bool xIsLeft = m_entries[p].left == x;
+    if (xIsLeft != parentIsLeft) {
+      rotate(storage, p, g, parentIsLeft);
+      p = x;
+    }
+    setColor(p, 1);
+    setColor(g, 0);
+    rotate(storage, g, gg, !parentIsLeft);
+    break;
+  }
+  setColor(m_entries[storage].child, 1);
+}
+
+void Directory::treeRemove(StreamId storage, StreamId z) {
+  std::vector<StreamId> path;  // z's ancestors, root first
+  for (StreamId x = m_entries[storage].child; x != z;) {
+    if (x == kNoStream) {
+      // Not in the tree its name leads to: the tree is not ours after all.
+      rebuildTree(storage);
+      return;
+    }
+    path.push_back(x);
+    x = compareNames(m_entries[z].name, m_entries[x].name) < 0 ? m_entries[x].left
+                                                                : m_entries[x].right;
+  }
+  if (m_entries[z].left != kNoStream && m_entries[z].right != kNoStream) {
+    // Swap z with its successor y, so that z has at most one child.
+    std::vector<StreamId> down;
+    StreamId y = m_entries[z].right;
+    while (m_entries[y].left != kNoStream) {
+      down.push_back(y);
+      y = m_entries[y].left;
+    }
+    StreamId zParent = path.empty() ? kNoStream : path.back();
+    StreamId zLeft = m_entries[z].left, zRight = m_entries[z].right, yRight = m_entries[y].right;
+    uint8_t zColor = m_entries[z].color, yColor = m_entries[y].color;
+    replaceChild(storage, zParent, z, y);
+    setLeft(y, zLeft);
+    setColor(y, zColor);
+    setLeft(z, kNoStream);
+    setRight(z, yRight);
+    setColor(z, yColor);
+    path.push_back(y);
+    if (down.empty()) {
+      setRight(y, z);
+    } else {
+      setRight(y, zRight);
+      setLeft(down.back(), z);
+      path.insert(path.end(), down.begin(), down.end());
+    }
+  }
+  StreamId child = m_entries[z].left != kNoStream ? m_entries[z].left : m_entries[z].right;
+  StreamId parent = path.empty() ? kNoStream : path.back();
+  bool wasLeft = parent != kNoStream && m_entries[parent].left == z;
+  bool wasBlack = !isRed(z);
+  replaceChild(storage, parent, z, child);
+  if (!wasBlack) return;
+  if (isRed(child)) {
+    setColor(child, 1);
+    return;
+  }
+  deleteFixup(storage, child, wasLeft, path);
+}
+
+// x (possibly no entry) carries an extra black; path ends with its parent.
+void Directory::deleteFixup(StreamId storage, StreamId x, bool xIsLeft,
+                            std::vector<StreamId>& path) {
+  while (!path.empty() && !isRed(x)) {
+    StreamId p = path.back();
+    StreamId pp = path.size() >= 2 ? path[path.size() - 2] : kNoStream;
+    StreamId w = xIsLeft ? m_entries[p].right : m_entries[p].left;
+    if (isRed(w)) {
+      setColor(w, 1);
+      setColor(p, 0);
+      rotate(storage, p, pp, xIsLeft);
+      path.back() = w;
+      path.push_back(p);
+      pp = w;
+      w = xIsLeft ? m_entries[p].right : m_entries[p].left;
+    }
+    StreamId nearChild = xIsLeft ? m_entries[w].left : m_entries[w].right;
+    StreamId farChild = xIsLeft ? m_entries[w].right : m_entries[w].left;
+    if (!isRed(nearChild) && !isRed(farChild)) {
+      setColor(w, 0);
+      x = p;
+      path.pop_back();
+      xIsLeft = !path.empty() && m_entries[path.back()].left == x;
+      continue;
+    }
+    if (!isRed(farChild)) {
+      setColor(nearChild, 1);
+      setColor(w, 0);
+      rotate(storage, w, p, !xIsLeft);
+      w = xIsLeft ? m_entries[p].right : m_entries[p].left;
+      farChild = xIsLeft ? m_entries[w].right : m_entries[w].left;
+    }
+    setColor(w, m_entries[p].color);
+    setColor(p, 1);
+    setColor(farChild, 1);
+    rotate(storage, p, pp, xIsLeft);
+    x = m_entries[storage].child;
+    break;
+  }
+  if (x != kNoStream) setColor(x, 1);
 }
 
 Result<StreamId> Directory::add(StreamId parent, DirEntry e) {
@@ -311,25 +501,35 @@ Result<StreamId> Directory::add(StreamId parent, DirEntry e) {
                                return compareNames(m_entries[a].name, n) < 0;
                              });
   kids.insert(it, sid);
-  if (m_entries[sid].type == EntryType::Storage) m_children[sid];
+  if (m_entries[sid].type == EntryType::Storage) {
+    m_children[sid];
+    m_ownTrees.insert(sid);
+  }
   touch(sid);
-  rebuildTree(parent);
+  if (m_ownTrees.count(parent)) {
+    treeInsert(parent, sid);
+  } else {
+    rebuildTree(parent);
+  }
   return sid;
 }
 
 void Directory::remove(StreamId sid) {
   StreamId parent = m_parent[sid];
+  bool incremental = parent != kNoStream && m_ownTrees.count(parent);
   if (parent != kNoStream) {
     auto& kids = m_children[parent];
     kids.erase(std::remove(kids.begin(), kids.end(), sid), kids.end());
+    if (incremental) treeRemove(parent, sid);
   }
   m_children.erase(sid);
+  m_ownTrees.erase(sid);
   m_entries[sid] = DirEntry{};
   m_entries[sid].color = 0;
   m_parent[sid] = kNoStream;
   m_free.push_back(sid);
   touch(sid);
-  if (parent != kNoStream) rebuildTree(parent);
+  if (parent != kNoStream && !incremental) rebuildTree(parent);
 }
 
 void Directory::rename(StreamId sid, std::u16string newName) {

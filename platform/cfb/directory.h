@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "cfb/chain_stream.h"
@@ -45,7 +46,7 @@ void encodeEntry(const DirEntry& e, std::span<uint8_t> out);
 class Directory {
  public:
   // Reads the whole directory chain, checks the root and every storage's
-  // tree (B.5, B.7): ids in range, no loops, no node shared between trees,
+  // tree: ids in range, no loops, no node shared between trees,
   // reachable entries typed as storage or stream with a name. The children
   // of each storage are kept sorted in name order.
   [[nodiscard]] static Result<std::unique_ptr<Directory>> load(Fat& fat, Pager& pager,
@@ -78,6 +79,17 @@ class Directory {
  private:
   Directory(Fat& fat, Pager& pager) : m_chain(fat, pager), m_pager(pager) {}
   void rebuildTree(StreamId storage);
+  // Red-black insert and delete in `storage`'s tree ([MS-CFB] 2.6.4); they
+  // touch only the entries on one root-to-leaf path and their siblings.
+  void treeInsert(StreamId storage, StreamId z);
+  void treeRemove(StreamId storage, StreamId z);
+  void deleteFixup(StreamId storage, StreamId x, bool xIsLeft, std::vector<StreamId>& path);
+  void rotate(StreamId storage, StreamId p, StreamId parent, bool left);
+  void replaceChild(StreamId storage, StreamId parent, StreamId oldChild, StreamId newChild);
+  void setLeft(StreamId sid, StreamId v);
+  void setRight(StreamId sid, StreamId v);
+  void setColor(StreamId sid, uint8_t c);
+  bool isRed(StreamId sid) const { return sid != kNoStream && m_entries[sid].color == 0; }
   StreamId buildBalanced(const std::vector<StreamId>& v, size_t lo, size_t hi, int depth,
                          int maxDepth);
   void setLinks(StreamId sid, StreamId left, StreamId right, uint8_t color);
@@ -88,6 +100,10 @@ class Directory {
   std::vector<DirEntry> m_entries;
   std::vector<StreamId> m_parent;
   std::unordered_map<StreamId, std::vector<StreamId>> m_children;
+  // Storages whose sibling tree this directory built or keeps: a valid
+  // red-black tree in name order. A tree as loaded is rebuilt once, at its
+  // first change, since producers write unbalanced and unordered trees.
+  std::unordered_set<StreamId> m_ownTrees;
   std::vector<StreamId> m_free;
   std::vector<bool> m_dirtySectors;
   bool m_allDirty = false;

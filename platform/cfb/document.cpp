@@ -23,6 +23,9 @@ Result<std::unique_ptr<Document>> Document::open(std::unique_ptr<File> file, boo
   CFB_ASSIGN(dir, Directory::load(*doc->m_fat, *doc->m_pager, h));
   doc->m_dir = std::move(dir);
   doc->m_mini = std::make_unique<MiniFat>(*doc->m_fat, *doc->m_pager);
+  // A writer that trusted a cross-linked, cyclic or out-of-range chain would
+  // spread the damage at its commit; reads stay lenient.
+  if (writable) CFB_TRY(checkChains(*doc));
   return doc;
 }
 

@@ -85,4 +85,9 @@ class Document {
   bool m_fresh = false;
 };
 
+// Every chain of `doc` (tables, directory, mini stream, streams) walked:
+// STG_E_DOCFILECORRUPT when one leaves the file, loops, or shares a sector
+// or mini sector with another.
+[[nodiscard]] Result<void> checkChains(Document& doc);
+
 }  // namespace velmora::cfb

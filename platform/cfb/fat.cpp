@@ -7,7 +7,7 @@
 // two chains never share it, the committed view so that no write lands on
 // the old image before the commit point (invariants 1 and 6 of pager.cpp).
 //
-// Tolerated on load (B.2): FREESECT ending the DIFAT chain, zero padding in
+// Tolerated on load: FREESECT ending the DIFAT chain, zero padding in
 // the last DIFAT sector, FAT sectors not marked FATSECT (the marks are
 // rewritten in memory from the DIFAT), garbage past the end of the file.
 #include "cfb/fat.h"
@@ -164,7 +164,7 @@ Result<std::vector<uint32_t>*> Fat::committedSector(uint32_t k) {
     for (uint32_t i = 0; i < m_E; ++i) {
       uint64_t id = uint64_t(k) * m_E + i;
       uint32_t v = base::loadLE32(&buf[4 * i]);
-      if (id >= m_committedSectors) v = kFreeSect;  // B.2.6: truncate to the file
+      if (id >= m_committedSectors) v = kFreeSect;  // truncated to the file
       if (const uint32_t* m = m_marks.find(SectorId(id))) v = *m;
       entries[i] = v;
       // Free entries of a sector seen for the first time are free in both

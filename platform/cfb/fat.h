@@ -45,7 +45,7 @@ class SectorMarks {
 
 class Fat {
  public:
-  // Takes the header's DIFAT entries and checks them (B.2); DIFAT sectors
+  // Takes the header's DIFAT entries and checks them; DIFAT sectors
   // are read when a FAT sector they list is first needed, or at once when
   // `wholeDifat` (a writable open). FAT sectors are read when first needed.
   [[nodiscard]] static Result<std::unique_ptr<Fat>> open(Pager& pager, const Header& header,
@@ -56,7 +56,7 @@ class Fat {
   static std::unique_ptr<Fat> createEmpty(Pager& pager, const Header& header);
 
   // The working value of sector `id`'s entry. Entries past the committed
-  // end of the file read as FREESECT (B.2.6).
+  // end of the file read as FREESECT.
   [[nodiscard]] Result<uint32_t> entry(SectorId id);
   [[nodiscard]] Result<void> setEntry(SectorId id, uint32_t value);
   // True when the committed image uses sector `id` (its committed entry is

@@ -68,6 +68,11 @@ class PosixFile final : public File {
         return base::makeError(hresultFromErrno(errno, true), "pwrite at %llu: %s",
                                (unsigned long long)(offset + done), std::strerror(errno));
       }
+      // A write that takes nothing and reports no error would be retried
+      // forever; no progress is a fault.
+      if (n == 0)
+        return base::makeError(STG_E_WRITEFAULT, "pwrite at %llu wrote nothing",
+                               (unsigned long long)(offset + done));
       done += size_t(n);
     }
     ioCounters().bytesWritten += done;

@@ -50,7 +50,7 @@ class File {
 // Opens `path` (UTF-8). Missing files give STG_E_FILENOTFOUND or
 // STG_E_PATHNOTFOUND, permissions STG_E_ACCESSDENIED (also for a file whose
 // mode has no write bit when `write` is asked, as Windows refuses a
-// read-only file), other errors their storage codes (C.2 of our notes).
+// read-only file), other errors their storage codes.
 enum class Disposition { OpenExisting, CreateNew, OpenOrCreate };
 [[nodiscard]] Result<std::unique_ptr<File>> openPosixFile(const std::string& path, bool write,
                                                           Disposition disposition);

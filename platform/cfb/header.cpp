@@ -1,4 +1,4 @@
-// Header decoding. The checks follow B.1 of our notes: what [MS-CFB] makes
+// Header decoding: what [MS-CFB] makes
 // structural (byte order, version and shift pairs, mini shift) is refused;
 // what producers get wrong and readers accept (minor version, reserved
 // bytes, the cutoff field, FREESECT as "no DIFAT") is tolerated.

@@ -1,5 +1,5 @@
-// The 512-byte file header ([MS-CFB] 2.2): decoding with the checks of our
-// notes (B.1), and encoding for the commit point.
+// The 512-byte file header ([MS-CFB] 2.2): decoding with the checks a
+// reader needs, and encoding for the commit point.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -39,7 +39,7 @@ std::array<uint8_t, kHeaderSize> encodeHeader(const Header& h);
 // True when `bytes` starts with the compound-file signature.
 bool hasSignature(std::span<const uint8_t> bytes);
 
-// Sectors in a file of `fileSize` bytes; a short final sector counts (B.4).
+// Sectors in a file of `fileSize` bytes; a short final sector counts.
 uint64_t sectorCount(uint64_t fileSize, uint32_t sectorSize);
 
 }  // namespace velmora::cfb

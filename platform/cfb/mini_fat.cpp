@@ -19,7 +19,7 @@ Result<void> MiniFat::load(const Header& h, SectorId rootStart, uint64_t rootSiz
     CFB_TRY(m_fatChain.load(h.firstMiniFatSector, nsect, "mini FAT"));
   uint64_t streamSectors = (rootSize + S - 1) / S;
   if (rootSize > 0) CFB_TRY(m_stream.load(rootStart, std::min(streamSectors, nsect), "mini stream"));
-  // B.6: a partial last mini sector still counts, so round up.
+  // A partial last mini sector still counts, so round up.
   uint64_t usable = std::min<uint64_t>(rootSize, m_stream.byteCapacity());
   uint64_t limit = (usable + kMiniSectorSize - 1) / kMiniSectorSize;
   uint64_t entries = m_fatChain.sectorCount() * E;

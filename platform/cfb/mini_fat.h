@@ -2,6 +2,7 @@
 // sectors inside the root entry's FAT chain, chained through the mini FAT.
 // Both are read the first time a small stream is touched.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -22,12 +23,17 @@ class MiniFat {
   void markLoadedEmpty() { m_loaded = true; }
 
   // The mini chain from `start`, at most `maxSectors` long; bounded and
-  // cycle-checked like FAT chains (B.6).
+  // cycle-checked like FAT chains.
   [[nodiscard]] Result<std::vector<uint32_t>> walk(uint32_t start, uint64_t maxSectors);
 
   [[nodiscard]] Result<uint32_t> allocate();
   void setNext(uint32_t m, uint32_t next);
-  void release(uint32_t m) { setNext(m, kFreeSect); }
+  // A freed mini sector is the next one handed out, so a stream that
+  // shrinks and grows again reuses its room instead of growing the file.
+  void release(uint32_t m) {
+    setNext(m, kFreeSect);
+    m_hint = std::min(m_hint, m);
+  }
 
   [[nodiscard]] Result<void> read(uint32_t m, uint32_t offset, std::span<uint8_t> out);
   [[nodiscard]] Result<void> write(uint32_t m, uint32_t offset, std::span<const uint8_t> data);

@@ -25,6 +25,8 @@
 // last committed image.
 #include "cfb/pager.h"
 
+#include <array>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -47,7 +49,7 @@ Result<void> Pager::load(SectorId id, uint8_t* out) {
   std::memset(out, 0, S);
   if (off >= m_fileSize) return {};
   CFB_ASSIGN(n, m_file.readAt(off, std::span<uint8_t>(out, S)));
-  (void)n;  // a short final sector reads as zero-filled (B.4)
+  (void)n;  // a short final sector reads as zero-filled
   return {};
 }
 
@@ -93,7 +95,7 @@ Result<void> Pager::readRun(SectorId first, uint32_t count, std::span<uint8_t> o
   if (off >= m_fileSize) return {};
   size_t want = size_t(std::min<uint64_t>(out.size(), m_fileSize - off));
   CFB_ASSIGN(n, m_file.readAt(off, out.first(want)));
-  (void)n;  // a short end reads as zeros (B.4)
+  (void)n;  // a short end reads as zeros
   return {};
 }
 
@@ -167,7 +169,7 @@ Result<void> Pager::commit(const Header& header, uint64_t fileSectors) {
   m_state = State::Committing;
   // Invariants 1-2: every dirty sector is free in the committed image.
   CFB_TRY(writeDirty(false));
-  // Invariant 7: grow only. This also completes a short final sector (B.4).
+  // Invariant 7: grow only. This also completes a short final sector.
   uint64_t want = (fileSectors + 1) << m_shift;
   if (auto r = m_file.extend(want); !r) return fail(r.error());
   m_fileSize = std::max(m_fileSize, want);
@@ -177,8 +179,18 @@ Result<void> Pager::commit(const Header& header, uint64_t fileSectors) {
   // old header reaches has been touched, so a crash before this line leaves
   // the old document.
   auto bytes = encodeHeader(header);
-  if (auto r = m_file.writeAt(0, bytes); !r) return fail(r.error());
-  if (auto r = m_file.sync(); !r) return fail(r.error());
+  // The header on disk until now: when the new one cannot be written and
+  // made durable, it goes back, so a failure the caller hears of leaves the
+  // old document rather than a new one it was told did not land.
+  std::array<uint8_t, kHeaderSize> previous{};
+  auto got = m_file.readAt(0, previous);
+  const bool canRestore = got && got.value() == previous.size();
+  Result<void> landed = m_file.writeAt(0, bytes);
+  if (landed) landed = m_file.sync();
+  if (!landed) {
+    if (canRestore && m_file.writeAt(0, previous)) (void)m_file.sync();
+    return fail(landed.error());
+  }
   m_dirty.clear();
   m_state = State::Clean;
   return {};

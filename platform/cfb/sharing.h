@@ -23,7 +23,7 @@ class SharingLocks {
   // Takes the locks for a root opened with `mode`. A conflict with another
   // opener's sharing mode gives STG_E_SHAREVIOLATION; a write open while a
   // priority open exists (or the reverse), STG_E_LOCKVIOLATION, as Windows
-  // answers (C.5 of our notes).
+  // answers.
   [[nodiscard]] Result<void> acquire(File& file, DWORD mode);
   void release(File& file);
   // True when another opener holds the file in priority mode; no commit may

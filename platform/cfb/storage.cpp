@@ -1,5 +1,5 @@
 // IStorage over a Document. Mode rules and status codes follow the
-// compound-file implementation as our notes record it (C.6): children need
+// compound-file implementation as Windows shows it: children need
 // STGM_SHARE_EXCLUSIVE, an element opens once at a time, access never
 // exceeds the parent's, and a released storage reverts what was opened
 // through it.
@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "cfb/property_set_hook.h"
+#include "cfb/modes.h"
 
 // Returns the HRESULT of a failed Result expression.
 #define CFB_HR(expr)                          \
@@ -24,15 +25,10 @@ namespace velmora::cfb {
 
 namespace {
 
-constexpr DWORD kValidBits = 0x00000003 | 0x00000070 | 0x00001000 | 0x00010000 | 0x00020000 |
-                             0x00040000 | 0x00100000 | 0x00200000 | 0x00400000 | 0x04000000 |
-                             0x08000000;
 
-bool hasWrite(DWORD mode) { return (mode & 3) == STGM_WRITE || (mode & 3) == STGM_READWRITE; }
-
-// The flag checks shared by every child open or create (C.6.1).
+// The flag checks shared by every child open or create.
 HRESULT checkChildMode(DWORD mode, bool create, bool storage) {
-  if ((mode & ~kValidBits) || (mode & 3) == 3) return STG_E_INVALIDFLAG;
+  if ((mode & ~kValidModeBits) || (mode & 3) == 3) return STG_E_INVALIDFLAG;
   if (mode & STGM_DELETEONRELEASE) return (create && storage) ? STG_E_INVALIDFLAG : STG_E_INVALIDFUNCTION;
   if (mode & (STGM_PRIORITY | STGM_CONVERT | STGM_SIMPLE | STGM_NOSCRATCH | STGM_NOSNAPSHOT |
               STGM_DIRECT_SWMR))
@@ -169,7 +165,7 @@ class StorageObj final : public IStorage {
       if (m_node->reverted) return STG_E_REVERTED;
       std::u16string n;
       if (HRESULT hr = checkName(name, &n); FAILED(hr)) return hr;
-      if (!hasWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
+      if (!canWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
       Document& doc = *m_shared->doc;
       auto sid = doc.dir().find(m_node->sid, n);
       if (!sid) return STG_E_FILENOTFOUND;
@@ -186,7 +182,7 @@ class StorageObj final : public IStorage {
       std::u16string o, n;
       if (HRESULT hr = checkName(oldName, &o); FAILED(hr)) return hr;
       if (HRESULT hr = checkName(newName, &n); FAILED(hr)) return hr;
-      if (!hasWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
+      if (!canWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
       CFB_HR(m_shared->doc->checkWritable());
       Directory& dir = m_shared->doc->dir();
       auto sid = dir.find(m_node->sid, o);
@@ -205,7 +201,7 @@ class StorageObj final : public IStorage {
     return atBoundary([&]() -> HRESULT {
       std::lock_guard lock(m_shared->mutex);
       if (m_node->reverted) return STG_E_REVERTED;
-      if (!hasWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
+      if (!canWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
       CFB_HR(m_shared->doc->checkWritable());
       Directory& dir = m_shared->doc->dir();
       StreamId sid = m_node->sid;
@@ -230,7 +226,7 @@ class StorageObj final : public IStorage {
     return atBoundary([&]() -> HRESULT {
       std::lock_guard lock(m_shared->mutex);
       if (m_node->reverted) return STG_E_REVERTED;
-      if (!hasWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
+      if (!canWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
       CFB_HR(m_shared->doc->checkWritable());
       DirEntry& e = m_shared->doc->dir().entry(m_node->sid);
       e.clsid = clsid;
@@ -243,7 +239,7 @@ class StorageObj final : public IStorage {
     return atBoundary([&]() -> HRESULT {
       std::lock_guard lock(m_shared->mutex);
       if (m_node->reverted) return STG_E_REVERTED;
-      if (!hasWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
+      if (!canWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
       CFB_HR(m_shared->doc->checkWritable());
       DirEntry& e = m_shared->doc->dir().entry(m_node->sid);
       e.stateBits = (e.stateBits & ~mask) | (bits & mask);
@@ -310,7 +306,7 @@ class StorageObj final : public IStorage {
     std::u16string n;
     if (HRESULT hr = checkName(name, &n); FAILED(hr)) return hr;
     if (HRESULT hr = checkChildMode(mode, false, storage); FAILED(hr)) return hr;
-    if (hasWrite(mode) && (!hasWrite(m_mode) || !m_shared->doc->writable())) return STG_E_INVALIDFLAG;
+    if (canWrite(mode) && (!canWrite(m_mode) || !m_shared->doc->writable())) return STG_E_INVALIDFLAG;
     Document& doc = *m_shared->doc;
     auto sid = doc.dir().find(m_node->sid, n);
     if (!sid) return STG_E_FILENOTFOUND;
@@ -333,7 +329,7 @@ class StorageObj final : public IStorage {
     Directory& dir = doc.dir();
     auto existing = dir.find(m_node->sid, n);
     if (existing && !(mode & STGM_CREATE)) return STG_E_FILEALREADYEXISTS;
-    if (!hasWrite(m_mode) || !doc.writable()) return existing ? STG_E_FILEALREADYEXISTS : STG_E_ACCESSDENIED;
+    if (!canWrite(m_mode) || !doc.writable()) return existing ? STG_E_FILEALREADYEXISTS : STG_E_ACCESSDENIED;
     CFB_HR(doc.checkWritable());
     if (existing) {
       // STGM_CREATE replaces a stream or a storage of that name; its open
@@ -388,7 +384,7 @@ HRESULT copyStreamData(Document& doc, StreamId sid, IStream* out) {
 HRESULT copyTree(StorageObj* src, StreamId from, IStorage* dest, bool noStorages, bool noStreams,
                  SNB exclude, bool top);
 
-// Copies the children of `from` into `dest` (C.6.6 merge rules): a stream
+// Copies the children of `from` into `dest`: a stream
 // replaces a same-named element, a storage merges into a same-named storage.
 HRESULT copyTree(StorageObj* src, StreamId from, IStorage* dest, bool noStorages, bool noStreams,
                  SNB exclude, bool top) {
@@ -472,7 +468,7 @@ HRESULT STDMETHODCALLTYPE StorageObj::MoveElementTo(const OLECHAR* name, IStorag
     auto sid = doc.dir().find(m_node->sid, n);
     if (!sid) return STG_E_FILENOTFOUND;
     if (isOpen(*sid)) return STG_E_ACCESSDENIED;
-    if (flags == STGMOVE_MOVE && !hasWrite(m_mode)) return STG_E_ACCESSDENIED;
+    if (flags == STGMOVE_MOVE && !canWrite(m_mode)) return STG_E_ACCESSDENIED;
     if (auto* other = dynamic_cast<StorageObj*>(dest);
         other && &other->shared() == m_shared.get() && other->sid() == m_node->sid &&
         compareNames(n, nn) == 0)
@@ -534,7 +530,7 @@ void Shared::revertUnreachable() {
 
 void Shared::close() {
   if (!doc) return;
-  // Direct mode: the final release writes what Commit would (C.6.7).
+  // Direct mode: the final release writes what Commit would.
   if (doc->writable() && doc->hasChanges()) (void)doc->commit();
   locks.release(doc->file());
   for (auto& [sid, w] : open)

@@ -49,16 +49,7 @@ HRESULT toHresult(const Result<T>& r) {
   return r.ok() ? S_OK : r.error().code;
 }
 
-// Runs `body` and turns a bad_alloc it raises into E_OUTOFMEMORY, so nothing
-// escapes an interface method.
-template <typename F>
-HRESULT atBoundary(F&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return STG_E_INSUFFICIENTMEMORY;
-  }
-}
+using base::atBoundary;
 
 // A new storage object for element `sid` (0 for the root) with `mode`.
 IStorage* makeStorage(std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node, DWORD mode,
@@ -82,7 +73,7 @@ HRESULT openStorageOnFile(std::unique_ptr<File> file, DWORD mode, IStorage** out
 HRESULT createStorageOnFile(std::unique_ptr<File> file, int version, IStorage** out);
 
 // Verifies the whole structure of the compound file in `file` (check.cpp).
-// `strict` also demands what a writer must produce (A.13 of our notes):
+// `strict` also demands what a writer must produce:
 // red-black trees, no leaked sectors, no unreachable allocated entries.
 [[nodiscard]] Result<void> checkIntegrity(File& file, bool strict);
 

@@ -7,12 +7,11 @@
 #include <optional>
 
 #include "cfb/storage.h"
+#include "cfb/modes.h"
 
 namespace velmora::cfb {
 
 namespace {
-
-bool canWrite(DWORD mode) { return (mode & 3) == STGM_WRITE || (mode & 3) == STGM_READWRITE; }
 
 class StreamObj final : public IStream {
  public:
@@ -181,7 +180,7 @@ class StreamObj final : public IStream {
 
 // Walks the live child list: each Next returns the smallest child whose name
 // sorts after the last one returned, so elements added or destroyed during
-// the enumeration show as they would in the tree (C.6.9).
+// the enumeration show as they would in the tree.
 class EnumObj final : public IEnumSTATSTG {
  public:
   EnumObj(IStorage* owner, std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node,

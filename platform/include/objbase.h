@@ -1,5 +1,6 @@
 // Component services and structured-storage entry points: the task
-// allocator, the free-threaded marshaler, STGM modes and the Stg* functions.
+// allocator, the free-threaded marshaler, the thread's apartment, STGM modes,
+// the Stg* functions and the system monikers' constructors.
 #pragma once
 #include "windows.h"
 #include "objidl.h"
@@ -48,6 +49,17 @@ EXTERN_C void WINAPI CoTaskMemFree(LPVOID pv);
 EXTERN_C HRESULT WINAPI CoCreateFreeThreadedMarshaler(LPUNKNOWN punkOuter,
                                                       LPUNKNOWN* ppunkMarshal);
 
+typedef enum tagCOINIT {
+  COINIT_APARTMENTTHREADED = 0x2,
+  COINIT_MULTITHREADED = 0x0,
+  COINIT_DISABLE_OLE1DDE = 0x4,
+  COINIT_SPEED_OVER_MEMORY = 0x8
+} COINIT;
+
+EXTERN_C HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
+EXTERN_C HRESULT WINAPI CoInitialize(LPVOID pvReserved);
+EXTERN_C void WINAPI CoUninitialize(void);
+
 EXTERN_C HRESULT WINAPI StgCreateDocfile(const WCHAR* pwcsName, DWORD grfMode, DWORD reserved,
                                          IStorage** ppstgOpen);
 EXTERN_C HRESULT WINAPI StgOpenStorage(const WCHAR* pwcsName, IStorage* pstgPriority,
@@ -64,6 +76,12 @@ EXTERN_C HRESULT WINAPI StgOpenStorageEx(const WCHAR* pwcsName, DWORD grfMode, D
                                          void** ppObjectOpen);
 EXTERN_C HRESULT WINAPI ReadClassStg(IStorage* pStg, CLSID* pclsid);
 EXTERN_C HRESULT WINAPI WriteClassStg(IStorage* pStg, REFCLSID rclsid);
+EXTERN_C HRESULT WINAPI CreateFileMoniker(LPCOLESTR lpszPathName, LPMONIKER* ppmk);
+EXTERN_C HRESULT WINAPI CreateItemMoniker(LPCOLESTR lpszDelim, LPCOLESTR lpszItem,
+                                          LPMONIKER* ppmk);
+EXTERN_C HRESULT WINAPI CreateAntiMoniker(LPMONIKER* ppmk);
+EXTERN_C HRESULT WINAPI CreateGenericComposite(LPMONIKER pmkFirst, LPMONIKER pmkRest,
+                                               LPMONIKER* ppmkComposite);
 EXTERN_C HRESULT WINAPI CreateStreamOnHGlobal(HGLOBAL hGlobal, BOOL fDeleteOnRelease,
                                               LPSTREAM* ppstm);
 
@@ -79,18 +97,8 @@ typedef enum tagCLSCTX {
 #define CLSCTX_ALL (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | \
                     CLSCTX_REMOTE_SERVER)
 
-typedef enum tagCOINIT {
-  COINIT_APARTMENTTHREADED = 0x2,
-  COINIT_MULTITHREADED = 0x0,
-  COINIT_DISABLE_OLE1DDE = 0x4,
-  COINIT_SPEED_OVER_MEMORY = 0x8,
-} COINIT;
-
 typedef struct _COSERVERINFO COSERVERINFO;
 
-EXTERN_C HRESULT WINAPI CoInitialize(LPVOID pvReserved);
-EXTERN_C HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
-EXTERN_C void WINAPI CoUninitialize(void);
 EXTERN_C HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext,
                                          COSERVERINFO* pServerInfo, REFIID riid, LPVOID* ppv);
 EXTERN_C HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext,

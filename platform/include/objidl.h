@@ -1,5 +1,6 @@
 // Structured storage and marshaling interfaces: IStorage, IStream,
-// IEnumSTATSTG, IMarshal, IPersist, IPersistStorage, IMoniker, IBindCtx.
+// IEnumSTATSTG, IMarshal, IPersist, IPersistStorage, IMoniker, IBindCtx,
+// IEnumMoniker.
 #pragma once
 #include "unknwn.h"
 
@@ -21,6 +22,7 @@ EXTERN_C const IID IID_IPersistStream;
 EXTERN_C const IID IID_IPersistStorage;
 EXTERN_C const IID IID_IMoniker;
 EXTERN_C const IID IID_IBindCtx;
+EXTERN_C const IID IID_IEnumMoniker;
 
 typedef struct tagSTATSTG {
   LPOLESTR pwcsName;
@@ -164,6 +166,7 @@ struct IPersistStream : public IPersist {
   virtual HRESULT STDMETHODCALLTYPE Save(IStream* pStm, BOOL fClearDirty) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* pcbSize) = 0;
 };
+typedef IPersistStream* LPPERSISTSTREAM;
 
 struct IPersistStorage : public IPersist {
   virtual HRESULT STDMETHODCALLTYPE IsDirty() = 0;
@@ -225,3 +228,24 @@ struct IMoniker : public IPersistStream {
   virtual HRESULT STDMETHODCALLTYPE IsSystemMoniker(DWORD* pdwMksys) = 0;
 };
 typedef IMoniker* LPMONIKER;
+
+typedef enum tagMKSYS {
+  MKSYS_NONE = 0,
+  MKSYS_GENERICCOMPOSITE = 1,
+  MKSYS_FILEMONIKER = 2,
+  MKSYS_ANTIMONIKER = 3,
+  MKSYS_ITEMMONIKER = 4,
+  MKSYS_POINTERMONIKER = 5,
+  MKSYS_URLMONIKER = 6,
+  MKSYS_CLASSMONIKER = 7,
+  MKSYS_OBJREFMONIKER = 8,
+  MKSYS_SESSIONMONIKER = 9,
+  MKSYS_LUAMONIKER = 10
+} MKSYS;
+
+struct IEnumMoniker : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt, IMoniker** rgelt, ULONG* pceltFetched) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Skip(ULONG celt) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
+  virtual HRESULT STDMETHODCALLTYPE Clone(IEnumMoniker** ppenum) = 0;
+};

@@ -48,7 +48,7 @@ struct DecimalNumber {
 
 bool parseNumber(const OLECHAR* text, size_t length, DecimalNumber& out);
 
-// VarDateFromStr for en-US (format notes 3.8): DISP_E_TYPEMISMATCH for text
+// VarDateFromStr for en-US: DISP_E_TYPEMISMATCH for text
 // that is not a date or time.
 HRESULT parseDate(const OLECHAR* text, size_t length, DATE& out);
 

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "base/value_sizes.h"
+
 namespace velmora::oleauto {
 
 // A VARTYPE a VARIANT may hold: base type 0-14, 16-23, VT_RECORD or VT_CLSID;
@@ -23,32 +25,18 @@ HRESULT copyRecord(VARIANT& dest, const VARIANT& src);
 // for VT_BSTR and interfaces), 0 for types that have no such member.
 inline size_t variantValueSize(VARTYPE vt) {
   switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_R4:
-    case VT_ERROR:
-    case VT_INT:
-    case VT_UINT:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-      return 8;
     case VT_BSTR:
     case VT_UNKNOWN:
     case VT_DISPATCH:
       return sizeof(void*);
-    default:
+    // A VARIANT holds no FILETIME or CLSID by value, and a DECIMAL fills
+    // the whole VARIANT rather than its value member.
+    case VT_FILETIME:
+    case VT_CLSID:
+    case VT_DECIMAL:
       return 0;
+    default:
+      return base::fixedValueSize(vt);
   }
 }
 

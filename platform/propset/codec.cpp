@@ -9,6 +9,7 @@
 #include "base/byte_reader.h"
 #include "base/byte_writer.h"
 #include "base/little_endian.h"
+#include "base/value_sizes.h"
 
 namespace velmora::propset {
 
@@ -26,37 +27,7 @@ constexpr size_t align4(size_t n) { return (n + 3) & ~size_t(3); }
 
 // Bytes of one element of a fixed-size type inside a vector or array, or 0
 // for types whose elements carry their own length.
-size_t elementSize(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_R4:
-    case VT_ERROR:
-    case VT_INT:
-    case VT_UINT:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_FILETIME:
-      return 8;
-    case VT_CLSID:
-    case VT_DECIMAL:
-      return 16;
-    default:
-      return 0;
-  }
-}
-
+constexpr size_t elementSize(VARTYPE vt) { return base::fixedValueSize(vt); }
 
 // Types a simple set can hold as a plain value (table 4.1).
 bool isScalarType(VARTYPE vt) {
@@ -108,9 +79,14 @@ enum class Layout { AlignedStrict, Unaligned, AlignedLenient };
 
 class Decoder {
  public:
-  explicit Decoder(std::span<const uint8_t> bytes) : m_r(bytes) {}
+  // A measuring decoder only checks the layout and finds the value's end;
+  // it keeps no element, so checking a value costs no memory.
+  explicit Decoder(std::span<const uint8_t> bytes, bool measure = false)
+      : m_r(bytes), m_measure(measure) {}
 
   ByteReader& reader() { return m_r; }
+  // Bytes walked, counting every layout tried.
+  size_t work() const { return m_work + m_r.position(); }
 
   bool typed(Value& v, Layout layout, int depth) {
     VARTYPE vt = m_r.u16();
@@ -172,7 +148,7 @@ class Decoder {
         uint32_t n = m_r.u32();
         auto b = m_r.bytes(n);
         if (!m_r.ok()) return false;
-        v.bytes.assign(b.begin(), b.end());
+        if (!m_measure) v.bytes.assign(b.begin(), b.end());
         break;
       }
       case VT_LPWSTR: {
@@ -180,6 +156,7 @@ class Decoder {
         if (n > m_r.remaining() / 2) return m_r.fail();
         auto b = m_r.bytes(size_t(n) * 2);
         if (!m_r.ok()) return false;
+        if (m_measure) break;
         v.text.resize(n);
         for (uint32_t i = 0; i < n; ++i) v.text[i] = char16_t(base::loadLE16(&b[2 * i]));
         break;
@@ -190,7 +167,7 @@ class Decoder {
         v.clipFormat = m_r.i32();
         auto b = m_r.bytes(n - 4);
         if (!m_r.ok()) return false;
-        v.bytes.assign(b.begin(), b.end());
+        if (!m_measure) v.bytes.assign(b.begin(), b.end());
         break;
       }
       default:
@@ -218,7 +195,7 @@ class Decoder {
     if (fixed) {
       if (count > m_r.remaining() / fixed) return m_r.fail();
       auto b = m_r.bytes(size_t(count) * fixed);
-      v.bytes.assign(b.begin(), b.end());
+      if (!m_measure) v.bytes.assign(b.begin(), b.end());
       return m_r.ok();
     }
     // Every variable element holds at least a 4-byte count or type.
@@ -228,8 +205,11 @@ class Decoder {
     for (Layout layout : tries) {
       if (outer != Layout::AlignedStrict && layout != outer) continue;
       Decoder attempt(*this, start);
-      if (attempt.elements(v, t, count, layout, depth)) {
+      bool ok = attempt.elements(v, t, count, layout, depth);
+      m_work += attempt.work() - start;
+      if (ok) {
         m_r = attempt.m_r;
+        m_work -= m_r.position() - start;  // the successful walk is counted by position()
         return true;
       }
     }
@@ -238,12 +218,13 @@ class Decoder {
 
   bool elements(Value& v, VARTYPE t, uint32_t count, Layout layout, int depth) {
     v.elements.clear();
-    v.elements.reserve(count);
+    if (!m_measure) v.elements.reserve(count);
+    Value e;
     for (uint32_t i = 0; i < count; ++i) {
-      Value e;
+      e = Value();
       bool ok = t == VT_VARIANT ? typed(e, layout, depth + 1) : element(e, t, layout);
       if (!ok || !m_r.ok()) return false;
-      v.elements.push_back(std::move(e));
+      if (!m_measure) v.elements.push_back(std::move(e));
     }
     return true;
   }
@@ -267,7 +248,7 @@ class Decoder {
     if (fixed) {
       if (total > m_r.remaining() / fixed) return m_r.fail();
       auto b = m_r.bytes(size_t(total) * fixed);
-      v.bytes.assign(b.begin(), b.end());
+      if (!m_measure) v.bytes.assign(b.begin(), b.end());
       return m_r.ok();
     }
     if (total > m_r.remaining() / 4) return m_r.fail();
@@ -275,12 +256,27 @@ class Decoder {
   }
 
   // A copy positioned at `pos`, to try one layout without losing the other.
-  Decoder(const Decoder& other, size_t pos) : m_r(other.m_r) {
+  Decoder(const Decoder& other, size_t pos) : m_r(other.m_r), m_measure(other.m_measure) {
     m_r.seek(pos);
   }
 
   ByteReader m_r;
+  bool m_measure = false;
+  size_t m_work = 0;  // bytes walked by layouts that were given up
 };
+
+// Where a value stored at the start of `bytes` ends, without keeping it:
+// its stored length when it parses, nothing when it does not. `work` grows
+// by the bytes walked.
+std::optional<size_t> measureValue(std::span<const uint8_t> bytes, size_t& work) {
+  if (bytes.size() < 4 || !isKnownType(base::loadLE16(bytes.data()))) return std::nullopt;
+  Decoder d(bytes, true);
+  Value v;
+  bool ok = d.typed(v, Layout::AlignedStrict, 0) && d.reader().ok();
+  work += d.work();
+  if (!ok) return std::nullopt;
+  return d.reader().position();
+}
 
 }  // namespace
 
@@ -576,11 +572,11 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
   r.seek(start);
   uint32_t size = r.u32();
   uint32_t count = r.u32();
-  // 12.1: the id/offset table must fit in the stream.
+  const size_t hardEnd = stream.size() - start;  // room to the end of the stream
   if (!r.ok() || count > r.remaining() / 8) return corrupt("section table runs past the stream", start);
   struct Entry {
     PROPID id;
-    size_t offset;  // from the section start
+    uint32_t offset;  // from the section start
   };
   std::vector<Entry> table(count);
   for (auto& e : table) {
@@ -588,30 +584,57 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
     e.offset = r.u32();
   }
   const size_t tableEnd = 8 + size_t(count) * 8;
-  const size_t hardEnd = stream.size() - start;  // room to the end of the stream
   // A section Size that covers its table and lies in the stream bounds the
   // section; many Office streams are longer than their sections, and some
   // writers' Size is short of the next section, so the stream decides
   // otherwise.
   bool sizeSound = size >= tableEnd && size <= hardEnd;
   size_t softEnd = sizeSound ? size : std::max(bounds.softEnd - start, tableEnd);
+  // Every property needs its 8 table bytes and a value of at least 4 more
+  // (a type and its padding): a table claiming more entries than the
+  // stream holds is forged, and would cost memory out of proportion.
+  if (count > kMaxSectionProperties || size_t(count) * 12 > hardEnd)
+    return corrupt("section claims more properties than its bytes can hold", start);
 
-  std::vector<size_t> offsets;
-  offsets.reserve(count);
-  for (auto& e : table) offsets.push_back(e.offset);
-  std::sort(offsets.begin(), offsets.end());
+  // Offsets in order, each with the table entry that first uses it: the
+  // room of a value runs to the next offset, and a value several entries
+  // share is checked once.
+  struct Use {
+    uint32_t offset;
+    uint32_t first;  // table index
+  };
+  std::vector<Use> uses(count);
+  for (uint32_t i = 0; i < count; ++i) uses[i] = {table[i].offset, i};
+  std::stable_sort(uses.begin(), uses.end(),
+                   [](const Use& a, const Use& b) { return a.offset < b.offset; });
+  auto useOf = [&](uint32_t off) {
+    return std::lower_bound(uses.begin(), uses.end(), off,
+                            [](const Use& u, uint32_t o) { return u.offset < o; });
+  };
   auto nextOffset = [&](size_t off) {
-    auto it = std::upper_bound(offsets.begin(), offsets.end(), off);
-    size_t limit = it == offsets.end() ? softEnd : *it;
+    auto it = std::upper_bound(uses.begin(), uses.end(), off,
+                               [](size_t o, const Use& u) { return o < u.offset; });
+    size_t limit = it == uses.end() ? softEnd : it->offset;
     return std::max(limit, off);
   };
+  // [MS-OLEPS] 1.3.2: ids are unique; a repeated id keeps its first value.
+  std::vector<bool> repeated(count, false);
+  {
+    std::vector<uint32_t> byId(count);
+    for (uint32_t i = 0; i < count; ++i) byId[i] = i;
+    std::stable_sort(byId.begin(), byId.end(),
+                     [&](uint32_t a, uint32_t b) { return table[a].id < table[b].id; });
+    for (size_t i = 1; i < byId.size(); ++i)
+      if (table[byId[i]].id == table[byId[i - 1]].id) repeated[byId[i]] = true;
+  }
 
   Section section;
+  section.properties.reserve(count);
   bool withinSize = sizeSound;
   // The code page rules the dictionary and strings, so it is read first.
   std::optional<uint16_t> codePage;
   for (auto& e : table) {
-    if (e.id != PID_CODEPAGE || e.offset + 8 > hardEnd) continue;
+    if (e.id != PID_CODEPAGE || size_t(e.offset) + 8 > hardEnd) continue;
     const uint8_t* p = &stream[start + e.offset];
     VARTYPE vt = base::loadLE16(p);
     if (vt == VT_I2 || vt == VT_UI2) codePage = base::loadLE16(p + 4);
@@ -619,9 +642,22 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
   }
   const uint16_t cp = codePage.value_or(kCodePageAnsi);
 
-  for (auto& e : table) {
-    // [MS-OLEPS] 1.3.2: ids are unique; a repeated id keeps its first value.
-    if (section.find(e.id)) continue;
+  // Limits in proportion to the section's bytes: bytes walked while checking
+  // values (each value is tried in up to three layouts, twice, and a value
+  // that fails in its room is read on to the stream's end), and bytes kept
+  // (overlapping values may share some).
+  const size_t workLimit = 8 * hardEnd + 4096;
+  const size_t keptLimit = 2 * hardEnd + 4096;
+  size_t work = 0;
+  size_t kept = 0;
+  // The length found for the first entry at each offset, by table index.
+  constexpr uint32_t kUnmeasured = UINT32_MAX;
+  std::vector<uint32_t> usedAt(count, kUnmeasured);
+  std::vector<bool> readableAt(count, true);
+
+  for (uint32_t i = 0; i < count; ++i) {
+    const Entry& e = table[i];
+    if (repeated[i]) continue;
     if (e.offset < tableEnd || e.offset >= hardEnd) {
       // A value outside the stream (or inside the table) has no bytes to
       // keep; it is read as absent.
@@ -634,6 +670,7 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
     size_t used = 0;
     if (e.id == PID_DICTIONARY) {
       auto dict = decodeDictionary(rest, cp, &used);
+      work += used;
       if (dict) {
         section.dictionary = std::move(dict.value());
       } else {
@@ -642,21 +679,42 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
       }
     } else {
       if (rest.size() >= 2) prop.vt = base::loadLE16(rest.data());
-      // Read within the room to the next value first, so that a vector's
-      // layout is judged on its own bytes; a value that overlaps its
-      // successor is still read from the stream.
-      size_t room = nextOffset(e.offset) - e.offset;
-      auto v = room > 0 && room < rest.size() ? decodeValue(rest.first(room), cp, &used)
-                                              : decodeValue(rest, cp, &used);
-      if (!v) v = decodeValue(rest, cp, &used);
-      if (!v) prop.readable = false;
+      uint32_t first = useOf(e.offset)->first;
+      if (first != i && usedAt[first] != kUnmeasured && table[first].id != PID_DICTIONARY) {
+        used = usedAt[first];
+        prop.readable = readableAt[first];
+      } else {
+        // Read within the room to the next value first, so that a vector's
+        // layout is judged on its own bytes; a value that overlaps its
+        // successor is still read from the stream.
+        size_t room = nextOffset(e.offset) - e.offset;
+        std::optional<size_t> end;
+        if (room > 0 && room < rest.size()) end = measureValue(rest.first(room), work);
+        if (!end) end = measureValue(rest, work);
+        prop.readable = end.has_value();
+        used = end.value_or(0);
+      }
     }
     if (!prop.readable) used = nextOffset(e.offset) - e.offset;
     used = std::min(used, rest.size());
+    usedAt[i] = uint32_t(used);
+    readableAt[i] = prop.readable;
+    kept += used;
+    if (work > workLimit || kept > keptLimit)
+      return corrupt("section values overlap beyond what any writer stores", start);
     if (e.offset + used > softEnd) withinSize = false;
     prop.bytes.assign(rest.begin(), rest.begin() + used);
     section.properties.push_back(std::move(prop));
   }
+  // Values that share or overlap bytes are kept only as properties: the
+  // section is written anew, one value each, so that it reads back under the
+  // same limits wherever it lands.
+  if (size_t(count) * 12 > size || kept > size) withinSize = false;
+  section.properties.shrink_to_fit();
+  // The working tables go before the section's bytes are copied.
+  std::vector<Entry>().swap(table);
+  std::vector<Use>().swap(uses);
+  std::vector<uint32_t>().swap(usedAt);
   if (withinSize) section.original.emplace(stream.begin() + start, stream.begin() + start + size);
   return section;
 }

@@ -37,6 +37,9 @@ inline constexpr size_t kStreamHeaderSize = 28;
 inline constexpr size_t kSectionEntrySize = 20;
 // Windows XP SP3 and later refuse to grow a set past 2 MiB ([MS-OLEPS] <4>).
 inline constexpr size_t kMaxSetSize = 2 * 1024 * 1024;
+// More properties than any writer stores in a section; a table that claims
+// more is damaged, so parsing stays bounded whatever the stream says.
+inline constexpr uint32_t kMaxSectionProperties = 1u << 18;
 
 // A decoded typed value. Strings are kept as stored: `bytes` holds the
 // characters of a CodePageString (in the set's code page; UTF-16LE when that

@@ -12,6 +12,7 @@
 
 #include "cfb/property_set_hook.h"
 #include "propset/property_storage.h"
+#include "propset/snapshot_enumerator.h"
 #include "propset/stream_name.h"
 
 namespace velmora::propset {
@@ -25,14 +26,7 @@ constexpr const char16_t* kContents = u"CONTENTS";
 // What Windows 10 and later store; a reader of the file expects a Windows value.
 constexpr uint32_t kOsVersion = 0x0002000A;
 
-template <typename F>
-HRESULT atBoundary(F&& body) {
-  try {
-    return body().code();
-  } catch (const std::bad_alloc&) {
-    return STG_E_INSUFFICIENTMEMORY;
-  }
-}
+using base::atBoundary;
 
 // The compound-file implementation needs exclusive sharing and read or
 // read-write access; transactions only for non-simple sets.
@@ -62,55 +56,18 @@ HRESULT accessCode(HRESULT hr, DWORD mode) {
   return hr == STG_E_INVALIDFLAG && (mode & 3) != STGM_READ ? STG_E_ACCESSDENIED : hr;
 }
 
-class SetEnumerator final : public IEnumSTATPROPSETSTG {
- public:
-  SetEnumerator(std::vector<STATPROPSETSTG> entries, size_t pos)
-      : m_entries(std::move(entries)), m_pos(pos) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumSTATPROPSETSTG)) {
-      *ppv = static_cast<IEnumSTATPROPSETSTG*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+struct SetEnumeratorTraits {
+  using Interface = IEnumSTATPROPSETSTG;
+  using Entry = STATPROPSETSTG;
+  using Stat = STATPROPSETSTG;
+  static const IID& iid() { return IID_IEnumSTATPROPSETSTG; }
+  static bool copy(const Entry& e, Stat& out) {
+    out = e;
+    return true;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = --m_refs;
-    if (n == 0) delete this;
-    return n;
-  }
-  HRESULT STDMETHODCALLTYPE Next(ULONG celt, STATPROPSETSTG* rgelt, ULONG* pceltFetched) override {
-    if (pceltFetched) *pceltFetched = 0;
-    if (!rgelt || (!pceltFetched && celt != 1)) return E_INVALIDARG;
-    ULONG got = 0;
-    while (got < celt && m_pos < m_entries.size()) rgelt[got++] = m_entries[m_pos++];
-    if (pceltFetched) *pceltFetched = got;
-    return got == celt ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
-    size_t left = m_entries.size() - m_pos;
-    m_pos += std::min<size_t>(celt, left);
-    return celt <= left ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    m_pos = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumSTATPROPSETSTG** ppenum) override {
-    if (!ppenum) return E_INVALIDARG;
-    *ppenum = new (std::nothrow) SetEnumerator(m_entries, m_pos);
-    return *ppenum ? S_OK : E_OUTOFMEMORY;
-  }
-
- private:
-  std::atomic<ULONG> m_refs{1};
-  std::vector<STATPROPSETSTG> m_entries;
-  size_t m_pos;
+  static void release(Stat&) {}
 };
+using SetEnumerator = SnapshotEnumerator<SetEnumeratorTraits>;
 
 // An opened element: the stream of the set and, for a non-simple set, the
 // storage that holds it.

@@ -14,6 +14,7 @@
 
 #include "base/little_endian.h"
 #include "propset/property_value.h"
+#include "propset/snapshot_enumerator.h"
 
 namespace velmora::propset {
 
@@ -28,15 +29,7 @@ constexpr size_t kMaxNameLength = 255;
 // large, and the limit keeps a damaged size from exhausting memory.
 constexpr uint64_t kMaxReadSize = 64u * 1024 * 1024;
 
-template <typename F>
-HRESULT atBoundary(F&& body) {
-  try {
-    auto r = body();
-    return r.code();
-  } catch (const std::bad_alloc&) {
-    return STG_E_INSUFFICIENTMEMORY;
-  }
-}
+using base::atBoundary;
 
 LPOLESTR copyName(std::u16string_view name) {
   auto* p = static_cast<LPOLESTR>(CoTaskMemAlloc((name.size() + 1) * sizeof(OLECHAR)));
@@ -90,71 +83,21 @@ struct StatEntry {
   VARTYPE vt;
 };
 
-class StatEnumerator final : public IEnumSTATPROPSTG {
- public:
-  StatEnumerator(std::vector<StatEntry> entries, size_t pos)
-      : m_entries(std::move(entries)), m_pos(pos) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumSTATPROPSTG)) {
-      *ppv = static_cast<IEnumSTATPROPSTG*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+struct StatEnumeratorTraits {
+  using Interface = IEnumSTATPROPSTG;
+  using Entry = StatEntry;
+  using Stat = STATPROPSTG;
+  static const IID& iid() { return IID_IEnumSTATPROPSTG; }
+  static bool copy(const Entry& e, Stat& out) {
+    out.lpwstrName = nullptr;
+    if (e.name && !(out.lpwstrName = copyName(*e.name))) return false;
+    out.propid = e.id;
+    out.vt = e.vt;
+    return true;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = --m_refs;
-    if (n == 0) delete this;
-    return n;
-  }
-
-  HRESULT STDMETHODCALLTYPE Next(ULONG celt, STATPROPSTG* rgelt, ULONG* pceltFetched) override {
-    if (pceltFetched) *pceltFetched = 0;
-    if (!rgelt || (!pceltFetched && celt != 1)) return E_INVALIDARG;
-    ULONG got = 0;
-    while (got < celt && m_pos < m_entries.size()) {
-      const StatEntry& e = m_entries[m_pos];
-      STATPROPSTG& out = rgelt[got];
-      out.lpwstrName = nullptr;
-      if (e.name) {
-        out.lpwstrName = copyName(*e.name);
-        if (!out.lpwstrName) {
-          for (ULONG i = 0; i < got; ++i) CoTaskMemFree(rgelt[i].lpwstrName);
-          return STG_E_INSUFFICIENTMEMORY;
-        }
-      }
-      out.propid = e.id;
-      out.vt = e.vt;
-      ++got;
-      ++m_pos;
-    }
-    if (pceltFetched) *pceltFetched = got;
-    return got == celt ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
-    size_t left = m_entries.size() - m_pos;
-    m_pos += std::min<size_t>(celt, left);
-    return celt <= left ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    m_pos = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumSTATPROPSTG** ppenum) override {
-    if (!ppenum) return E_INVALIDARG;
-    *ppenum = new (std::nothrow) StatEnumerator(m_entries, m_pos);
-    return *ppenum ? S_OK : E_OUTOFMEMORY;
-  }
-
- private:
-  std::atomic<ULONG> m_refs{1};
-  std::vector<StatEntry> m_entries;
-  size_t m_pos;
+  static void release(Stat& s) { CoTaskMemFree(s.lpwstrName); }
 };
+using StatEnumerator = SnapshotEnumerator<StatEnumeratorTraits>;
 
 }  // namespace
 

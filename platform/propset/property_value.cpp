@@ -1,6 +1,8 @@
 // Codec values <-> PROPVARIANT; see property_value.h.
 #include "propset/property_value.h"
 
+#include "base/value_sizes.h"
+
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
@@ -99,16 +101,7 @@ T* allocate(size_t count) {
 
 // Bytes of one element of a vector or array of a fixed-size type, in the
 // stream and in memory alike; 0 for types whose elements own buffers.
-size_t packedElementSize(VARTYPE t) {
-  switch (t) {
-    case VT_I1: case VT_UI1: return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
-    case VT_I4: case VT_UI4: case VT_R4: case VT_ERROR: case VT_INT: case VT_UINT: return 4;
-    case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: case VT_FILETIME: return 8;
-    case VT_CLSID: case VT_DECIMAL: return 16;
-    default: return 0;
-  }
-}
+constexpr size_t packedElementSize(VARTYPE t) { return base::fixedValueSize(t); }
 
 // --- stored -> PROPVARIANT --------------------------------------------------
 

@@ -1,29 +1,43 @@
-// MultiByteToWideChar, WideCharToMultiByte, GetACP and GetOEMCP for the code
-// pages the plug-in uses: CP_ACP and CP_THREAD_ACP (both 1252 in the layer's
-// fixed en-US environment), 1252 named directly, and CP_UTF8. Argument checks,
-// the -1 length convention (terminator converted and counted), the size query
-// (destination size 0) and the last-error codes follow Windows ([W] Wine
+// MultiByteToWideChar, WideCharToMultiByte, GetACP and GetOEMCP. CP_ACP and
+// CP_THREAD_ACP are 1252 in the layer's fixed en-US environment, CP_OEMCP is
+// 437 and CP_MACCP 10000; besides 1252 and CP_UTF8 the table code pages of
+// code_page_table.cpp are known. Argument checks, the -1 length convention
+// (terminator converted and counted), the size query (destination size 0)
+// and the last-error codes follow Windows ([W] Wine
 // dlls/kernel32/tests/codepage.c, which runs against Windows).
 #include "text/text.h"
 
 namespace velmora::text {
 namespace {
 
-enum class CodePage { Windows1252, Utf8, Unsupported };
+enum class CodePage { Windows1252, Utf8, Table, Unsupported };
 
-CodePage resolve(UINT codePage) {
+struct Resolved {
+  CodePage kind;
+  const TableCodePage* table = nullptr;
+};
+
+Resolved resolve(UINT codePage) {
   switch (codePage) {
     case CP_ACP:
     case CP_THREAD_ACP:
     case kAnsiCodePage:
-      return CodePage::Windows1252;
+      return {CodePage::Windows1252};
     case CP_UTF8:
-      return CodePage::Utf8;
+      return {CodePage::Utf8};
+    case CP_OEMCP:
+      codePage = kOemCodePage;
+      break;
+    case CP_MACCP:
+      codePage = kMacCodePage;
+      break;
     default:
-      // CP_OEMCP (437), CP_MACCP, CP_UTF7 and the rest have no table here;
-      // Windows gives the same error for a code page it does not have.
-      return CodePage::Unsupported;
+      break;
   }
+  // CP_UTF7 and the rest have no table here; Windows gives the same error
+  // for a code page it does not have.
+  const TableCodePage* table = tableCodePage(codePage);
+  return table ? Resolved{CodePage::Table, table} : Resolved{CodePage::Unsupported};
 }
 
 int fail(DWORD error) {
@@ -32,7 +46,7 @@ int fail(DWORD error) {
 }
 
 constexpr DWORD kMbFlags = MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
-constexpr DWORD kWcFlags1252 =
+constexpr DWORD kWcFlags8Bit =
     WC_COMPOSITECHECK | WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR | WC_NO_BEST_FIT_CHARS;
 
 // Writes up to `capacity` units; returns the count the whole input needs.
@@ -127,8 +141,8 @@ EXTERN_C int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMu
       (!lpWideCharStr && cchWideChar != 0)) {
     return fail(ERROR_INVALID_PARAMETER);
   }
-  const auto page = resolve(CodePage);
-  if (page == CodePage::Unsupported) return fail(ERROR_INVALID_PARAMETER);
+  const Resolved page = resolve(CodePage);
+  if (page.kind == CodePage::Unsupported) return fail(ERROR_INVALID_PARAMETER);
   // Any negative length means "up to and including the terminator".
   const size_t length =
       cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : size_t(cbMultiByte);
@@ -136,7 +150,7 @@ EXTERN_C int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMu
   char16_t* out = cchWideChar ? lpWideCharStr : nullptr;
   const size_t capacity = size_t(cchWideChar);
 
-  if (page == CodePage::Utf8) {
+  if (page.kind == CodePage::Utf8) {
     if (dwFlags & ~DWORD(MB_ERR_INVALID_CHARS)) return fail(ERROR_INVALID_FLAGS);
     const Utf8Decoded r = decodeUtf8(in, length, out, capacity);
     // Windows fails a size query too, and leaves the replaced text in a
@@ -148,6 +162,15 @@ EXTERN_C int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMu
 
   if ((dwFlags & ~kMbFlags) || ((dwFlags & MB_PRECOMPOSED) && (dwFlags & MB_COMPOSITE))) {
     return fail(ERROR_INVALID_FLAGS);
+  }
+  if (page.kind == CodePage::Table) {
+    // MB_USEGLYPHCHARS: the OEM pages' glyphs for control bytes are not
+    // tabulated, so the flag changes nothing.
+    const TableDecoded r =
+        decodeTable(*page.table, in, length, (dwFlags & MB_COMPOSITE) != 0, out, capacity);
+    if (r.invalid && (dwFlags & MB_ERR_INVALID_CHARS)) return fail(ERROR_NO_UNICODE_TRANSLATION);
+    if (out && r.overflow) return fail(ERROR_INSUFFICIENT_BUFFER);
+    return int(r.units);
   }
   // Every byte of 1252 is defined, so MB_ERR_INVALID_CHARS never fires, and
   // 1252 has no glyph table, so MB_USEGLYPHCHARS changes nothing.
@@ -165,13 +188,13 @@ EXTERN_C int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpW
       (lpMultiByteStr && static_cast<const void*>(lpWideCharStr) == lpMultiByteStr)) {
     return fail(ERROR_INVALID_PARAMETER);
   }
-  const auto page = resolve(CodePage);
-  if (page == CodePage::Unsupported) return fail(ERROR_INVALID_PARAMETER);
+  const Resolved page = resolve(CodePage);
+  if (page.kind == CodePage::Unsupported) return fail(ERROR_INVALID_PARAMETER);
   const size_t length = cchWideChar < 0 ? lengthOf(lpWideCharStr) + 1 : size_t(cchWideChar);
   auto* out = reinterpret_cast<uint8_t*>(cbMultiByte ? lpMultiByteStr : nullptr);
   const size_t capacity = size_t(cbMultiByte);
 
-  if (page == CodePage::Utf8) {
+  if (page.kind == CodePage::Utf8) {
     if (dwFlags & ~DWORD(WC_ERR_INVALID_CHARS)) return fail(ERROR_INVALID_FLAGS);
     // Windows 10 version 1709 and later accept a default character and a
     // "used" flag for UTF-8 and ignore them: UTF-8 never substitutes one.
@@ -182,7 +205,21 @@ EXTERN_C int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpW
     return int(r.bytes);
   }
 
-  if (dwFlags & ~kWcFlags1252) return fail(ERROR_INVALID_FLAGS);
+  if (dwFlags & ~kWcFlags8Bit) return fail(ERROR_INVALID_FLAGS);
+  if (page.kind == CodePage::Table) {
+    // A caller's default character that starts with a lead byte is that
+    // double-byte character.
+    uint16_t defaultCode = '?';
+    if (lpDefaultChar) {
+      const auto* d = reinterpret_cast<const uint8_t*>(lpDefaultChar);
+      defaultCode = isLeadByte(*page.table, d[0]) && d[1] ? uint16_t(d[0] << 8 | d[1]) : d[0];
+    }
+    const TableNarrowed r =
+        encodeTable(*page.table, lpWideCharStr, length, dwFlags, defaultCode, out, capacity);
+    if (lpUsedDefaultChar) *lpUsedDefaultChar = r.usedDefault ? TRUE : FALSE;
+    if (out && r.overflow) return fail(ERROR_INSUFFICIENT_BUFFER);
+    return int(r.bytes);
+  }
   const uint8_t defaultByte = lpDefaultChar ? uint8_t(*lpDefaultChar) : uint8_t('?');
   bool overflow = false;
   bool usedDefault = false;

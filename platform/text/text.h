@@ -1,8 +1,9 @@
-// The text room: code pages 1252 and UTF-8, UTF-16 helpers, the collation
+// The text room: code page 1252, the table code pages and UTF-8, UTF-16 helpers, the collation
 // behind lstrcmpiW/lstrcmpW, and the C runtime's wide parsers. The layer's
 // locale is fixed: en-US, ANSI code page 1252 (CP_ACP and CP_THREAD_ACP),
-// OEM code page 437. Everything here works on UTF-16 code units (char16_t),
-// never on Linux's 32-bit wchar_t, and never on glibc's locale tables.
+// OEM code page 437, Mac code page 10000. Everything here works on UTF-16
+// code units (char16_t), never on Linux's 32-bit wchar_t, and never on
+// glibc's locale tables.
 #pragma once
 #include <windows.h>
 
@@ -14,6 +15,7 @@ namespace velmora::text {
 
 constexpr UINT kAnsiCodePage = 1252;
 constexpr UINT kOemCodePage = 437;
+constexpr UINT kMacCodePage = 10000;
 constexpr char16_t kReplacementCharacter = 0xFFFD;
 
 // ---- Code page 1252 ----
@@ -40,6 +42,54 @@ Encoded1252 encode1252(char16_t unit);
 // The precomposed character of 1252's repertoire that `base` followed by the
 // combining mark `mark` composes to, or 0 (WC_COMPOSITECHECK).
 char16_t compose1252(char16_t base, char16_t mark);
+
+// ---- Table code pages ----
+// The other single- and double-byte pages (874, 1250-1258 less 1252, the OEM
+// pages 437, 850, 852 and 866, the Mac pages 10000, 10006, 10007, 10029,
+// 10079 and 10081, and 932, 936, 949 and 950), decoded from the tables of
+// make_code_page_tables.py.
+
+using CodePageFit = Fit1252;
+
+struct TableCodePage;
+
+// The page's table, or null when the platform does not know the page.
+const TableCodePage* tableCodePage(UINT codePage);
+
+bool isDoubleByte(const TableCodePage& page);
+bool isLeadByte(const TableCodePage& page, uint8_t byte);
+
+// What one code (a byte, or lead << 8 | trail) decodes to; 0xFFFF for none.
+char16_t decodeTableCode(const TableCodePage& page, uint16_t code);
+
+struct TableEncoded {
+  uint16_t code;  // meaningful unless kind is None
+  CodePageFit kind;
+};
+
+TableEncoded encodeTableUnit(const TableCodePage& page, char16_t unit);
+
+struct TableDecoded {
+  size_t units = 0;
+  bool invalid = false;  // a byte or pair the page does not define, or a lone lead byte
+  bool overflow = false;
+};
+
+// Bytes to UTF-16; undecodable input gives the page's Unicode default
+// character. With `composite`, precomposed characters are split (MB_COMPOSITE).
+TableDecoded decodeTable(const TableCodePage& page, const uint8_t* in, size_t length,
+                         bool composite, char16_t* out, size_t capacity);
+
+struct TableNarrowed {
+  size_t bytes = 0;
+  bool usedDefault = false;
+  bool overflow = false;  // never half of a double-byte character is written
+};
+
+// UTF-16 to bytes under the WideCharToMultiByte flags; `defaultCode` is the
+// default character (one byte, or two for a double-byte one).
+TableNarrowed encodeTable(const TableCodePage& page, const char16_t* in, size_t length,
+                          DWORD flags, uint16_t defaultCode, uint8_t* out, size_t capacity);
 
 // ---- UTF-8 ----
 

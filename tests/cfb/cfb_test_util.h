@@ -45,12 +45,15 @@ inline HRESULT readTree(IStorage* stg, const std::u16string& prefix, Tree& out) 
       IStream* stm = nullptr;
       hr = stg->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stm);
       if (FAILED(hr)) break;
-      std::string data(size_t(st.cbSize.QuadPart), '\0');
+      // Read by what the chain holds, never by a size the directory claims:
+      // a forged size must not cost its gigabytes here either.
+      std::string data;
+      char chunk[64 * 1024];
       ULONG n = 0;
-      hr = data.empty() ? S_OK : stm->Read(data.data(), ULONG(data.size()), &n);
+      while (SUCCEEDED(hr = stm->Read(chunk, sizeof chunk, &n)) && n > 0) data.append(chunk, n);
       stm->Release();
       if (FAILED(hr)) break;
-      if (n != data.size()) {
+      if (data.size() != st.cbSize.QuadPart) {
         hr = E_FAIL;
         break;
       }

@@ -154,6 +154,50 @@ INSTANTIATE_TEST_SUITE_P(Fields, HostileField,
                          ::testing::Combine(::testing::Values(3, 4),
                                             ::testing::Range(size_t(0), std::size(kPokes))));
 
+// Damage a reader can live with, since it reads only what the sizes ask
+// for, but a writer would spread: a writable open refuses it.
+const Poke kUnsafeToWrite[] = {
+    {"mini chains cross-linked", [](Image& m) {
+       m.put32(m.entry(m.find(u"Inner")) + 0x74, m.u32(m.entry(m.find(u"Mini")) + 0x74));
+     }, STG_E_DOCFILECORRUPT},
+    {"mini chain loops past its size", [](Image& m) {
+       uint32_t first = m.u32(m.entry(m.find(u"Mini")) + 0x74), last = first;
+       size_t miniFat = m.sector(m.u32(0x3C));
+       for (int i = 0; i < 4; ++i) last = m.u32(miniFat + 4 * last);
+       m.put32(miniFat + 4 * last, first);
+     }, STG_E_DOCFILECORRUPT},
+    {"stream chain runs on into the directory", [](Image& m) {
+       uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
+       while (m.fat(s) != kEndOfChain) s = m.fat(s);
+       m.put32(m.fatSlot(s), m.u32(0x30));
+     }, STG_E_DOCFILECORRUPT},
+    {"stream chain runs on past the file", [](Image& m) {
+       uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
+       while (m.fat(s) != kEndOfChain) s = m.fat(s);
+       m.put32(m.fatSlot(s), 0x00FFFFFF);
+     }, STG_E_DOCFILECORRUPT},
+};
+
+class UnsafeToWrite : public ::testing::TestWithParam<std::tuple<int, size_t>> {};
+
+TEST_P(UnsafeToWrite, ReadsButRefusesAWriter) {
+  auto [version, index] = GetParam();
+  const Poke& p = kUnsafeToWrite[index];
+  Image m = Image::build(version);
+  p.apply(m);
+  EXPECT_EQ(guarded(m.bytes), S_OK) << p.what << ": reads stay lenient";
+  IStorage* stg = nullptr;
+  EXPECT_EQ(openStorageOnFile(std::make_unique<MemoryFile>(m.bytes),
+                              STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &stg),
+            p.expected)
+      << p.what;
+  if (stg) stg->Release();
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, UnsafeToWrite,
+                         ::testing::Combine(::testing::Values(3, 4),
+                                            ::testing::Range(size_t(0), std::size(kUnsafeToWrite))));
+
 TEST(HostileFile, TruncationsNeverCrash) {
   for (int version : {3, 4}) {
     Image m = Image::build(version);
@@ -167,7 +211,7 @@ TEST(HostileFile, TruncationsNeverCrash) {
   }
 }
 
-// What real producers get wrong and readers accept (B.9 of our notes).
+// What real producers get wrong and readers accept.
 const Poke kTolerated[] = {
     {"minor version 0x21", [](Image& m) { m.put16(0x18, 0x21); }, S_OK},
     {"cutoff field not 4096", [](Image& m) { m.put32(0x38, 0x2000); }, S_OK},

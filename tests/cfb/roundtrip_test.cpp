@@ -192,12 +192,66 @@ TEST(CommitCost, RewritingASmallStreamOfAManyMegabyteDocumentWritesAFewSectors) 
   ASSERT_EQ(putStream(stg, u"\x05SummaryInformation", pattern(420, 10)), S_OK);
   stg->Release();
   EXPECT_LT(ioCounters().bytesWritten - before, 64u * 1024);
-  EXPECT_LT(ioCounters().bytesRead - readBefore, 64u * 1024);
+  // A writable open walks every chain once, so it reads the whole FAT (a
+  // 128th of the file) and little else.
+  EXPECT_LT(ioCounters().bytesRead - readBefore, 64u * 1024 + std::filesystem::file_size(file) / 128);
   expectSound(file);
   Tree t;
   ASSERT_EQ(readFileTree(file, t), S_OK);
   EXPECT_EQ(t[u"\x05SummaryInformation"], pattern(420, 10));
   EXPECT_EQ(t[u"bulkC"], pattern(1 << 20, 2));
+}
+
+}  // namespace
+}  // namespace velmora::cfb::test
+
+namespace velmora::cfb::test {
+namespace {
+
+// Room freed while a document is open is handed out again before it closes:
+// a stream that shrinks and grows again in one session reuses its sectors
+// (mini sectors at once; FAT sectors once the committed image no longer
+// needs them), so the file stays near its size.
+TEST(SpaceReuse, ShrinkAndRegrowInOneOpenKeepTheFileSmall) {
+  struct Case {
+    const char* what;
+    size_t large, small;
+    int cycles;
+  };
+  for (Case c : {Case{"mini stream", 3000, 100, 10000}, Case{"FAT sectors", 20000, 5000, 2000}}) {
+    SCOPED_TRACE(c.what);
+    velmora::test::TempDir dir;
+    auto path = dir.file("reuse.cfb");
+    IStorage* stg = create(path, 3);
+    ASSERT_EQ(putStream(stg, u"S", pattern(c.large, 1)), S_OK);
+    ASSERT_EQ(putStream(stg, u"Other", pattern(700, 2)), S_OK);
+    ASSERT_EQ(stg->Commit(STGC_DEFAULT), S_OK);
+    stg->Release();
+    const auto before = std::filesystem::file_size(path);
+
+    stg = openWrite(path);
+    IStream* s = nullptr;
+    ASSERT_EQ(stg->OpenStream(u"S", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &s), S_OK);
+    const std::string data = pattern(c.large, 3);
+    for (int i = 0; i < c.cycles; ++i) {
+      ULARGE_INTEGER small{};
+      small.QuadPart = c.small;
+      ASSERT_EQ(s->SetSize(small), S_OK);
+      LARGE_INTEGER zero{};
+      ASSERT_EQ(s->Seek(zero, STREAM_SEEK_SET, nullptr), S_OK);
+      ULONG n = 0;
+      ASSERT_EQ(s->Write(data.data(), ULONG(data.size()), &n), S_OK);
+    }
+    s->Release();
+    ASSERT_EQ(stg->Commit(STGC_DEFAULT), S_OK);
+    stg->Release();
+    EXPECT_LT(std::filesystem::file_size(path), 2 * before);
+    Tree t;
+    ASSERT_EQ(readFileTree(path, t), S_OK);
+    EXPECT_EQ(t[u"S"], data);
+    EXPECT_EQ(t[u"Other"], pattern(700, 2));
+    EXPECT_TRUE(checkFile(path, true)) << "strict check after the cycles";
+  }
 }
 
 }  // namespace

@@ -45,12 +45,12 @@ class StoreTest : public ::testing::Test {
 TEST_F(StoreTest, WritesNeedAnOpenStorage) {
   Store store;
   VARIANT v = text(u"x");
-  EXPECT_FALSE(store.SetProperty(u"Summary", u"Subject", &v)) << "never opened";
+  EXPECT_EQ(S_FALSE, store.SetProperty(u"Summary", u"Subject", &v)) << "never opened";
   ASSERT_EQ(S_OK, store.OpenStorage(m_path.c_str(), false));
   EXPECT_TRUE(store.m_bWritable);
   store.CloseStorage();
   EXPECT_EQ(nullptr, store.m_pStorage);
-  EXPECT_FALSE(store.SetProperty(u"Summary", u"Subject", &v)) << "closed";
+  EXPECT_EQ(S_FALSE, store.SetProperty(u"Summary", u"Subject", &v)) << "closed";
   VariantClear(&v);
 }
 
@@ -66,7 +66,7 @@ TEST_F(StoreTest, AReadLeavesTheFileClosedAndAReloadReadsAgain) {
   EXPECT_TRUE(store.m_CustomList.empty()) << "the reload dropped the old custom list";
   VARIANT v;
   VariantInit(&v);
-  ASSERT_TRUE(store.GetProperty(u"Summary", u"Title", &v));
+  ASSERT_EQ(S_OK, store.GetProperty(u"Summary", u"Title", &v));
   EXPECT_EQ(std::u16string(u"Changed"), v.bstrVal);
   VariantClear(&v);
 }
@@ -75,7 +75,7 @@ TEST_F(StoreTest, LoadingThroughAWriteSessionCommitsItsWrites) {
   Store store;
   ASSERT_EQ(S_OK, store.OpenStorage(m_path.c_str(), false));
   VARIANT v = text(u"pending");
-  ASSERT_TRUE(store.SetProperty(u"Summary", u"Subject", &v));
+  ASSERT_EQ(S_OK, store.SetProperty(u"Summary", u"Subject", &v));
   VariantClear(&v);
   ASSERT_EQ(S_OK, store.LoadProperties(m_path.c_str(), false));
   EXPECT_EQ(nullptr, store.m_pStorage);
@@ -83,7 +83,7 @@ TEST_F(StoreTest, LoadingThroughAWriteSessionCommitsItsWrites) {
   ASSERT_EQ(S_OK, reader.LoadProperties(m_path.c_str(), false));
   VARIANT subject;
   VariantInit(&subject);
-  ASSERT_TRUE(reader.GetProperty(u"summary", u"SUBJECT", &subject));
+  ASSERT_EQ(S_OK, reader.GetProperty(u"summary", u"SUBJECT", &subject));
   EXPECT_EQ(std::u16string(u"pending"), subject.bstrVal);
   VariantClear(&subject);
 }
@@ -92,14 +92,14 @@ TEST_F(StoreTest, NothingIsServedBeforeALoadOrAfterFreeing) {
   Store store;
   VARIANT v;
   VariantInit(&v);
-  EXPECT_FALSE(store.GetProperty(u"Summary", u"Title", &v));
+  EXPECT_EQ(S_FALSE, store.GetProperty(u"Summary", u"Title", &v));
   ASSERT_EQ(S_OK, store.LoadProperties(m_path.c_str(), false));
-  EXPECT_TRUE(store.GetProperty(u"Summary", u"Title", &v));
+  EXPECT_EQ(S_OK, store.GetProperty(u"Summary", u"Title", &v));
   VariantClear(&v);
   store.FreeValues();
   EXPECT_EQ(nullptr, store.m_pSummaryValues);
-  EXPECT_FALSE(store.GetProperty(u"Summary", u"Title", &v));
-  EXPECT_FALSE(store.GetProperty(u"CustomProperty", u"Project", &v));
+  EXPECT_EQ(S_FALSE, store.GetProperty(u"Summary", u"Title", &v));
+  EXPECT_EQ(S_FALSE, store.GetProperty(u"CustomProperty", u"Project", &v));
 }
 
 TEST_F(StoreTest, NonDocumentsOpenAsNotHandled) {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -19,6 +20,24 @@ using nlohmann::json;
 
 std::string compdoc(const std::string& args, int& status) {
   return runCommand("TZ=UTC " + shellQuote(compdocPath()) + " " + args + " 2>&1", status);
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+// Standard output and standard error apart.
+Outcome compdocSplit(const std::string& args) {
+  TempDir scratch;
+  auto errFile = scratch.file("stderr");
+  Outcome r;
+  r.out = runCommand("TZ=UTC " + shellQuote(compdocPath()) + " " + args + " 2>" +
+                         shellQuote(errFile),
+                     r.status);
+  std::ifstream in(errFile);
+  r.err.assign(std::istreambuf_iterator<char>(in), {});
+  return r;
 }
 
 class CompdocHostTest : public ::testing::Test {
@@ -43,13 +62,13 @@ TEST_F(CompdocHostTest, TypedWritesReadBackAsJson) {
                             status);
   ASSERT_EQ(0, status) << out;
   EXPECT_EQ(std::string::npos, out.find("not written")) << out;
-  out = compdoc("read --json " + shellQuote(m_doc) +
-                    " Summary:Title CustomProperty:count CustomProperty:Ratio"
-                    " CustomProperty:Approved CustomProperty:Due CustomProperty:Note"
-                    " CustomProperty:Missing",
-                status);
-  ASSERT_EQ(0, status) << out;
-  std::istringstream lines(out);
+  Outcome read = compdocSplit("read --json " + shellQuote(m_doc) +
+                              " Summary:Title CustomProperty:count CustomProperty:Ratio"
+                              " CustomProperty:Approved CustomProperty:Due CustomProperty:Note"
+                              " CustomProperty:Missing");
+  ASSERT_EQ(1, read.status) << read.err;
+  EXPECT_NE(std::string::npos, read.err.find("not delivered: CustomProperty:Missing")) << read.err;
+  std::istringstream lines(read.out);
   std::vector<json> records;
   for (std::string line; std::getline(lines, line);) records.push_back(json::parse(line));
   ASSERT_EQ(6u, records.size()) << "the missing custom property is not delivered";
@@ -71,21 +90,67 @@ TEST_F(CompdocHostTest, UsageErrorsExitTwo) {
                            "write " + shellQuote(m_doc) + " Summary:Title",
                            "write " + shellQuote(m_doc) + " --type VT_I4 Summary:Title=abc",
                            "write " + shellQuote(m_doc) + " --type VT_XYZ Summary:Title=1",
-                           "read " + shellQuote(m_doc) + " NoColon"}) {
+                           "read " + shellQuote(m_doc) + " Summary:",
+                           "read --json --csv " + shellQuote(m_doc)}) {
     compdoc(args, status);
     EXPECT_EQ(2, status) << args;
   }
 }
 
-TEST_F(CompdocHostTest, FilesThePluginDoesNotHandleDeliverNothing) {
-  int status = -1;
+// Each answer that once printed nothing (or "not written") and exited 0 now
+// names the file and the reason on standard error and exits 1; standard
+// output keeps only what was done.
+TEST_F(CompdocHostTest, MisleadingAnswersNameTheReasonAndFail) {
   auto text = m_dir.file("plain.doc");
   std::ofstream(text) << "not a compound document";
-  for (auto path : {text, m_dir.file("missing.doc")}) {
-    std::string out = compdoc("read " + shellQuote(path), status);
-    EXPECT_EQ(0, status) << out;
-    EXPECT_EQ("", out);
+  auto damaged = m_dir.file("damaged.doc");
+  {
+    auto bytes = readFileBytes(m_doc);
+    bytes.resize(1024);  // the directory sector is gone
+    std::ofstream(damaged, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                   std::streamsize(bytes.size()));
   }
+  std::string missing = shellQuote(m_dir.file("missing.doc"));
+  std::string doc = shellQuote(m_doc);
+  struct Case {
+    std::string args, stderrHas, stdoutIs;
+  } cases[] = {
+      {"read " + missing, "missing.doc: missing: STG_E_FILENOTFOUND", ""},
+      {"read " + missing + " Summary:Title", "missing.doc: missing", ""},
+      {"read " + shellQuote(text), "plain.doc: not a compound document", ""},
+      {"read " + shellQuote(damaged), "damaged.doc: damaged: STG_E_", ""},
+      {"read " + doc + " Summary:Title Summary:NoSuchName",
+       "doc.doc: not delivered: Summary:NoSuchName\n", "Summary\tTitle\tVT_BSTR\tBefore\n"},
+      {"write " + missing + " Summary:Title=x", "missing.doc: missing", ""},
+      {"write " + shellQuote(text) + " Summary:Title=x", "plain.doc: not a compound document", ""},
+      {"write " + doc + " Summary:Title=x Summary:NoSuchName=y",
+       "doc.doc: not written: Summary:NoSuchName=y\n",
+       "Summary:Title=x\twritten\nSummary:NoSuchName=y\tnot written\n"},
+  };
+  for (const Case& c : cases) {
+    Outcome r = compdocSplit(c.args);
+    EXPECT_EQ(1, r.status) << c.args;
+    EXPECT_NE(std::string::npos, r.err.find(c.stderrHas)) << c.args << "\n" << r.err;
+    EXPECT_EQ(1, std::count(r.err.begin(), r.err.end(), '\n')) << "named once: " << r.err;
+    EXPECT_EQ(c.stdoutIs, r.out) << c.args;
+  }
+  EXPECT_FALSE(std::filesystem::exists(m_dir.file("missing.doc"))) << "a write creates nothing";
+}
+
+// Text output is one attribute a line whatever the value holds; JSON keeps
+// the value as it is.
+TEST_F(CompdocHostTest, TextOutputEscapesControlCharacters) {
+  writeDocument(m_doc, {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
+                         {byId(PIDSI_TITLE, pvWide(u"two\nlines\tand\r\x1b")),
+                          byId(PIDSI_SUBJECT, pvWide(u"back\\slash"))}}});
+  Outcome text = compdocSplit("read " + shellQuote(m_doc) + " Summary:Title Summary:Subject");
+  ASSERT_EQ(0, text.status) << text.err;
+  EXPECT_EQ("Summary\tTitle\tVT_BSTR\ttwo\\x0Alines\\x09and\\x0D\\x1B\n"
+            "Summary\tSubject\tVT_BSTR\tback\\slash\n",
+            text.out);
+  Outcome js = compdocSplit("read --json " + shellQuote(m_doc) + " Summary:Title");
+  ASSERT_EQ(0, js.status) << js.err;
+  EXPECT_EQ("two\nlines\tand\r\x1b", json::parse(js.out)["value"]);
 }
 
 TEST_F(CompdocHostTest, ALockedDocumentIsAFileAccessFailure) {

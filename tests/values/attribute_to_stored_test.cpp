@@ -107,6 +107,33 @@ TEST(AttributeToStoredTest, NarrowTextIsUtf8OnlyWhenAsked) {
   EXPECT_STREQ("\xE9?", ansi.oValue.pszVal) << "what 1252 cannot hold is lost";
 }
 
+TEST(AttributeToStoredTest, NarrowTextGoesInTheSetsCodePageExactlyOrNotAtAll) {
+  struct Case {
+    UINT cp;
+    const char16_t* text;
+    const char* bytes;  // null: refused
+  } cases[] = {
+      {1251, u"\u0416\u0438\u0432", "\xC6\xE8\xE2"},
+      {10000, u"\u00DCnited", "\x86nited"},
+      {932, u"\u65E5\u672C", "\x93\xFA\x96\x7B"},
+      {1251, u"\u0416\u00E9", nullptr},   // no e acute in Cyrillic
+      {1250, u"\uFF21", nullptr},          // only a best fit ("A")
+      {10000, u"\u0141ukasz", nullptr},    // no L with stroke in Mac Roman
+  };
+  for (const Case& c : cases) {
+    In in(c.text);
+    StoredValue out;
+    if (!c.bytes) {
+      EXPECT_FALSE(AttributeToStored(&in.v, VT_LPSTR, c.cp, out)) << c.cp;
+      EXPECT_EQ(VT_EMPTY, out.oValue.vt);
+      continue;
+    }
+    ASSERT_TRUE(AttributeToStored(&in.v, VT_LPSTR, c.cp, out)) << c.cp;
+    EXPECT_EQ(VT_LPSTR, out.oValue.vt);
+    EXPECT_STREQ(c.bytes, out.oValue.pszVal) << c.cp;
+  }
+}
+
 TEST(AttributeToStoredTest, BstrTargetRoundTripsThroughTheAnsiCodePage) {
   In in(u"caf\u00E9 \u4E00 \u03A9");
   StoredValue out;

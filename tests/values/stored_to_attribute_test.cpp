@@ -58,7 +58,9 @@ TEST(StoredToAttributeTest, ZeroFileTimeIsDateZeroNotEmpty) {
 }
 
 TEST(StoredToAttributeTest, FileTimeBecomesLocalDateWithTheOffsetInForceNow) {
-  setenv("TZ", "UTC", 1);
+  // Nine hours east all year, so the offset in force now is known and moves
+  // the instant across midnight.
+  setenv("TZ", "JST-9", 1);
   tzset();
   SYSTEMTIME st = {2021, 3, 0, 14, 15, 9, 26, 0};
   auto pv = stored(VT_FILETIME);
@@ -67,8 +69,12 @@ TEST(StoredToAttributeTest, FileTimeBecomesLocalDateWithTheOffsetInForceNow) {
   ASSERT_EQ(S_OK, StoredToAttribute(&a.v, &pv, false));
   SYSTEMTIME back = {};
   ASSERT_TRUE(VariantTimeToSystemTime(a.v.date, &back));
+  setenv("TZ", "UTC", 1);
+  tzset();
   EXPECT_EQ(2021, back.wYear);
-  EXPECT_EQ(15, back.wHour);
+  EXPECT_EQ(15, back.wDay);
+  EXPECT_EQ(0, back.wHour);
+  EXPECT_EQ(9, back.wMinute);
   EXPECT_EQ(26, back.wSecond);
 }
 
@@ -104,6 +110,21 @@ TEST(StoredToAttributeTest, NarrowTextDecodingFollowsTheUtf8Flag) {
   Attr fallback;
   ASSERT_EQ(S_OK, StoredToAttribute(&fallback.v, &pv, true));
   EXPECT_EQ(u"\u00E9", text(fallback.v)) << "invalid UTF-8 falls back to code page 1252";
+}
+
+TEST(StoredToAttributeTest, NarrowTextIsDecodedFromTheSetsCodePage) {
+  auto pv = stored(VT_LPSTR);
+  char bytes[] = "\x86\xC6\xE8";
+  pv.pszVal = bytes;
+  const std::pair<UINT, std::u16string> cases[] = {
+      {10000, u"\u00DC\u2206\u00CB"}, {1251, u"\u2020\u0416\u0438"},
+      {1250, u"\u2020\u0106\u010D"},   {UINT(CP_ACP), u"\u2020\u00C6\u00E8"},
+  };
+  for (const auto& [cp, expected] : cases) {
+    Attr a;
+    ASSERT_EQ(S_OK, StoredToAttribute(&a.v, &pv, cp));
+    EXPECT_EQ(expected, text(a.v)) << cp;
+  }
 }
 
 TEST(StoredToAttributeTest, AbsentWideTextGivesNullBstr) {

@@ -1,14 +1,19 @@
-// compdoc read [--json] FILE [BLOCK:NAME ...]: the attributes a host reads.
+// compdoc read [options] FILE|FOLDER... [BLOCK:NAME ...]: the attributes a
+// host reads, one document or a batch of them.
 #include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <vector>
 
+#include "batch.h"
 #include "command.h"
 #include "plugin_host.h"
 #include "propstore/catalogue.h"
+
+namespace fs = std::filesystem;
 
 namespace compdoc {
 namespace {
@@ -66,57 +71,7 @@ nlohmann::ordered_json jsonValue(const VARIANT& v) {
   }
 }
 
-std::string plainValue(const VARIANT& v) {
-  nlohmann::ordered_json j = jsonValue(v);
-  if (j.is_null()) return "";
-  if (j.is_string()) return j.get<std::string>();
-  return j.dump();
-}
-
-// The names of the document's custom list as the platform enumerates them:
-// the code-page record first when the set has a code page, then every named
-// property in set order. Empty when the document cannot be opened; the
-// plug-in then reports why.
-std::vector<WideString> customNames(const WideString& path) {
-  std::vector<WideString> names;
-  IPropertySetStorage* setStorage = nullptr;
-  if (FAILED(StgOpenStorageEx(path.c_str(), STGM_PRIORITY | STGM_READ, STGFMT_ANY, 0, nullptr,
-                              nullptr, IID_IPropertySetStorage,
-                              reinterpret_cast<void**>(&setStorage))))
-    return names;
-  IPropertyStorage* props = nullptr;
-  if (SUCCEEDED(setStorage->Open(FMTID_UserDefinedProperties, STGM_READ | STGM_SHARE_EXCLUSIVE,
-                                 &props))) {
-    PROPSPEC codePage = {};
-    codePage.ulKind = PRSPEC_PROPID;
-    codePage.propid = PID_CODEPAGE;
-    PROPVARIANT value;
-    PropVariantInit(&value);
-    if (props->ReadMultiple(1, &codePage, &value) == S_OK) names.emplace_back(kCodePageRecordName);
-    PropVariantClear(&value);
-    IEnumSTATPROPSTG* it = nullptr;
-    if (SUCCEEDED(props->Enum(&it))) {
-      STATPROPSTG stat = {};
-      while (it->Next(1, &stat, nullptr) == S_OK) {
-        names.emplace_back(stat.lpwstrName ? stat.lpwstrName : OLESTR(""));
-        CoTaskMemFree(stat.lpwstrName);
-      }
-      it->Release();
-    }
-    props->Release();
-  }
-  setStorage->Release();
-
-  std::vector<WideString> unique;
-  for (auto& name : names) {
-    bool seen = false;
-    for (auto& kept : unique) seen = seen || lstrcmpiW(kept.c_str(), name.c_str()) == 0;
-    if (!seen) unique.push_back(name);
-  }
-  return unique;
-}
-
-std::vector<Request> defaultRequests(const WideString& path) {
+std::vector<Request> defaultRequests(const std::vector<WideString>& customNames) {
   struct Block {
     const OLECHAR* name;
     int set;
@@ -131,44 +86,45 @@ std::vector<Request> defaultRequests(const WideString& path) {
     const PropSetDef& set = g_PropSets[b.set];
     for (ULONG i = 0; i < set.cRows; ++i) requests.push_back({b.name, set.pTable[i].name});
   }
-  for (auto& name : customNames(path)) requests.push_back({OLESTR("CustomProperty"), name});
+  for (auto& name : customNames) requests.push_back({OLESTR("CustomProperty"), name});
   return requests;
 }
 
-int runRead(const std::string& file, const std::vector<std::string>& names, bool json,
-            const std::string& plugin) {
-  std::vector<Request> requests;
-  WideString path = fromUtf8(file);
-  if (names.empty()) {
-    requests = defaultRequests(path);
-  } else {
-    for (const std::string& spec : names) {
-      auto colon = spec.find(':');
-      if (colon == std::string::npos) {
-        std::cerr << "compdoc read: '" << spec << "' is not BLOCK:NAME\n";
-        return kExitUsage;
-      }
-      requests.push_back({fromUtf8(spec.substr(0, colon)), fromUtf8(spec.substr(colon + 1))});
+// Reads one document as a host does. Without named attributes it reads every
+// catalogued one and every custom property, and a document the platform
+// cannot open is named with the reason; with named ones, each that is not
+// delivered is named, and the file is probed only then, to tell a document
+// that is not there from an attribute that is not.
+DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
+                            const std::vector<Request>& named) {
+  DocumentResult result;
+  std::vector<Request> requests = named;
+  Problem busy;
+  if (named.empty()) {
+    std::vector<WideString> custom;
+    Problem probe = probeDocument(file, &custom);
+    // A busy document goes on to the plug-in, whose status is the one a host
+    // sees; anything else that keeps the platform out is final.
+    if (!probe.reason.empty() && probe.reason != reason::kBusy) {
+      result.problems.push_back(probe);
+      return result;
     }
+    busy = probe;
+    requests = defaultRequests(custom);
   }
 
-  PluginHost host;
-  std::string error;
-  if (!host.load(plugin, error)) {
-    std::cerr << "compdoc: " << error << "\n";
-    return kExitFailure;
-  }
+  WideString path = fromUtf8(file);
   IVltFileNavigator* navigator = nullptr;
-  HRESULT hr = host.formats()->CreateNavigator(path.c_str(), 0, &navigator);
+  HRESULT hr = formats->CreateNavigator(path.c_str(), 0, &navigator);
   if (FAILED(hr)) {
-    std::cerr << "compdoc: " << file << ": CreateNavigator failed: " << describeHresult(hr) << "\n";
-    return kExitFailure;
+    result.problems.push_back({reason::kFailed, "CreateNavigator: " + describeHresult(hr)});
+    return result;
   }
-
   std::vector<VltAttribute> records(requests.size());
   for (size_t i = 0; i < requests.size(); ++i) {
     records[i] = VltAttribute{};
-    records[i].bsBlock = SysAllocString(requests[i].block.c_str());
+    records[i].bsBlock = SysAllocStringLen(requests[i].block.data(),
+                                           static_cast<UINT>(requests[i].block.size()));
     records[i].bsName = SysAllocStringLen(requests[i].name.data(),
                                           static_cast<UINT>(requests[i].name.size()));
     VariantInit(&records[i].oValue);
@@ -177,48 +133,87 @@ int runRead(const std::string& file, const std::vector<std::string>& names, bool
   navigator->CloseFile();
   navigator->Release();
 
-  int status = kExitOk;
   if (FAILED(hr)) {
-    std::cerr << "compdoc: " << file << ": ReadAttributes failed: " << describeHresult(hr) << "\n";
-    status = kExitFailure;
+    result.problems.push_back({hr == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed,
+                               "ReadAttributes: " + describeHresult(hr)});
+  } else if (!busy.reason.empty()) {
+    // The lock went between the probe and the read: the custom list is unknown.
+    result.problems.push_back(busy);
   }
+  bool missed = false;
   for (auto& record : records) {
-    if (status == kExitOk && record.bHandled == 1) {
-      std::string block = bstrToUtf8(record.bsBlock);
-      std::string name = bstrToUtf8(record.bsName);
-      if (json) {
-        nlohmann::ordered_json line;
-        line["block"] = block;
-        line["name"] = name;
-        line["type"] = typeName(record.oValue.vt);
-        line["value"] = jsonValue(record.oValue);
-        std::cout << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-      } else {
-        std::cout << block << '\t' << name << '\t' << typeName(record.oValue.vt) << '\t'
-                  << plainValue(record.oValue) << "\n";
-      }
+    if (!FAILED(hr) && record.bHandled == 1) {
+      nlohmann::ordered_json line;
+      line["block"] = bstrToUtf8(record.bsBlock);
+      line["name"] = bstrToUtf8(record.bsName);
+      line["type"] = typeName(record.oValue.vt);
+      line["value"] = jsonValue(record.oValue);
+      result.records.push_back(std::move(line));
+    } else {
+      missed = true;
     }
     VariantClear(&record.oValue);
     SysFreeString(record.bsBlock);
     SysFreeString(record.bsName);
   }
-  return status;
+  if (FAILED(hr) || !missed || named.empty()) return result;
+
+  Problem probe = probeDocument(file, nullptr);
+  if (!probe.reason.empty()) {
+    result.problems.push_back(probe);
+    return result;
+  }
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (records[i].bHandled == 1) continue;
+    result.problems.push_back({reason::kNotDelivered,
+                               toUtf8(requests[i].block.c_str()) + ":" +
+                                   toUtf8(requests[i].name.data(), requests[i].name.size()),
+                               false});
+  }
+  return result;
+}
+
+// Which operands are attributes: after the first operand, one that is no
+// file and holds a colon is BLOCK:NAME. The first is always a document, so
+// that the old form `read FILE BLOCK:NAME...` reads as before.
+int splitOperands(const std::vector<std::string>& operands, std::vector<std::string>& files,
+                  std::vector<Request>& named) {
+  for (size_t i = 0; i < operands.size(); ++i) {
+    const std::string& op = operands[i];
+    auto colon = op.find(':');
+    std::error_code ec;
+    if (i == 0 || op == "-" || colon == std::string::npos || fs::exists(fs::symlink_status(op, ec))) {
+      files.push_back(op);
+      continue;
+    }
+    if (colon == 0 || colon + 1 == op.size()) {
+      std::cerr << "compdoc read: '" << op << "' is not BLOCK:NAME\n";
+      return kExitUsage;
+    }
+    named.push_back({fromUtf8(op.substr(0, colon)), fromUtf8(op.substr(colon + 1))});
+  }
+  return kExitOk;
 }
 
 const CommandRegistration registration("read", [](CLI::App& app) {
-  auto* sub = app.add_subcommand("read", "read a document's attributes through the plug-in");
-  struct Options {
-    std::string file;
-    std::vector<std::string> names;
-    bool json = false;
-    std::string plugin;
+  auto* sub = app.add_subcommand(
+      "read",
+      "read the attributes of documents through the plug-in: every attribute, or the "
+      "BLOCK:NAME ones given after the first FILE");
+  auto options = std::make_shared<BatchOptions>();
+  addBatchOptions(*sub, *options);
+  return [options] {
+    BatchOptions o = *options;
+    std::vector<std::string> files;
+    std::vector<Request> named;
+    if (int status = splitOperands(options->operands, files, named); status != kExitOk)
+      return status;
+    o.operands = files;
+    return runBatch("read", o, {"block", "name", "type", "value"}, "attributes",
+                    [named](IVltFileFormat* formats, const std::string& file) {
+                      return readDocument(formats, file, named);
+                    });
   };
-  auto options = std::make_shared<Options>();
-  sub->add_flag("--json", options->json, "one JSON object a line");
-  sub->add_option("--plugin", options->plugin, "the plug-in library (default: beside compdoc)");
-  sub->add_option("FILE", options->file, "the document")->required();
-  sub->add_option("NAMES", options->names, "BLOCK:NAME attributes (default: all)");
-  return [options] { return runRead(options->file, options->names, options->json, options->plugin); };
 });
 
 }  // namespace

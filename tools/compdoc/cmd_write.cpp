@@ -4,6 +4,7 @@
 #include <iostream>
 #include <vector>
 
+#include "batch.h"
 #include "command.h"
 #include "plugin_host.h"
 
@@ -112,6 +113,17 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
   }
   if (pairs.empty()) return usage("nothing to write");
 
+  // The plug-in opens nothing it cannot write and reports that by marks
+  // alone; the probe names why. A busy document goes on to the plug-in, whose
+  // status is the one a host sees.
+  Problem probe = probeDocument(file, nullptr);
+  if (!probe.reason.empty() && probe.reason != reason::kBusy) {
+    freePairs();
+    std::cerr << "compdoc: " << escapePath(file) << ": " << probe.reason << ": " << probe.detail
+              << "\n";
+    return kExitFailure;
+  }
+
   PluginHost host;
   std::string error;
   if (!host.load(plugin, error)) {
@@ -141,13 +153,25 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
 
   int status = kExitOk;
   if (FAILED(hr) || FAILED(hrClose)) {
-    std::cerr << "compdoc: " << file << ": WriteAttributes failed: "
-              << describeHresult(FAILED(hr) ? hr : hrClose) << "\n";
+    // The close is the document's commit: its failure means nothing of the
+    // session reached the file.
+    HRESULT failure = FAILED(hr) ? hr : hrClose;
+    std::cerr << "compdoc: " << escapePath(file) << ": "
+              << (failure == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed) << ": "
+              << (FAILED(hr) ? "WriteAttributes: " : "commit failed, nothing written: ")
+              << describeHresult(failure) << "\n";
     status = kExitFailure;
   } else {
-    for (size_t i = 0; i < records.size(); ++i)
-      std::cout << pairs[i].text << '\t' << (records[i].bHandled == 1 ? "written" : "not written")
+    for (size_t i = 0; i < records.size(); ++i) {
+      bool written = records[i].bHandled == 1;
+      std::cout << escapePath(pairs[i].text) << '\t' << (written ? "written" : "not written")
                 << "\n";
+      if (!written) {
+        std::cerr << "compdoc: " << escapePath(file) << ": " << reason::kNotWritten << ": "
+                  << escapePath(pairs[i].text) << "\n";
+        status = kExitFailure;
+      }
+    }
   }
   for (auto& record : records) {
     SysFreeString(record.bsBlock);
@@ -164,6 +188,7 @@ const CommandRegistration registration("write", [](CLI::App& app) {
   // FILE, --type and the pairs are read in order by hand: a --type applies to
   // the pair after it.
   sub->prefix_command();
+  sub->footer(kExitStatusText);
   return [sub, plugin] { return runWrite(sub->remaining(), *plugin); };
 });
 

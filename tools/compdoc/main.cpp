@@ -43,7 +43,10 @@ struct Apartment {
 int main(int argc, char** argv) {
   Apartment apartment;
   CLI::App app{"compdoc: look inside compound documents and read or write their attributes"};
-  app.require_subcommand(1);
+  app.set_version_flag("--version", "compdoc " VELMORA_VERSION);
+  app.footer(compdoc::kExitStatusText);
+  // A subcommand is checked for after parsing, so that --version needs none.
+  app.require_subcommand(0, 1);
   app.add_option("--progid", compdoc::pluginProgId(),
                  "create the plug-in by ProgID through the registry (after compdoc register)");
   std::map<CLI::App*, std::function<int()>> runners;
@@ -53,7 +56,7 @@ int main(int argc, char** argv) {
   }
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
+  } catch (const CLI::Success& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
@@ -62,5 +65,6 @@ int main(int argc, char** argv) {
   for (auto& [sub, run] : runners) {
     if (sub->parsed()) return run();
   }
+  std::fprintf(stderr, "compdoc: a subcommand is required\nRun with --help for more information.\n");
   return compdoc::kExitUsage;
 }

@@ -56,7 +56,13 @@ std::string defaultPluginPath() {
   std::error_code ec;
   auto self = selfPath(ec);
   if (ec) return kPluginFile;
-  return (self.parent_path() / kPluginFile).string();
+  auto beside = self.parent_path() / kPluginFile;
+#ifdef VELMORA_PLUGIN_FROM_BINDIR
+  // Installed, the plug-in lives in its own folder under the library folder.
+  if (!std::filesystem::exists(beside, ec))
+    return (self.parent_path() / VELMORA_PLUGIN_FROM_BINDIR).lexically_normal().string();
+#endif
+  return beside.string();
 }
 
 namespace {

@@ -14,9 +14,11 @@ endforeach()
 add_executable(compdoc
   ${compdoc_dir}/main.cpp ${compdoc_dir}/hresult_names.cpp ${compdoc_dir}/plugin_host.cpp
   ${compdoc_dir}/cmd_read.cpp ${compdoc_dir}/cmd_write.cpp ${compdoc_dir}/cmd_info.cpp
-  ${compdoc_dir}/cmd_ls.cpp ${compdoc_dir}/cmd_cat.cpp)
+  ${compdoc_dir}/cmd_ls.cpp ${compdoc_dir}/cmd_cat.cpp ${compdoc_dir}/batch.cpp
+  ${compdoc_dir}/cmd_refs.cpp)
 target_include_directories(compdoc SYSTEM PRIVATE ${compdoc_headers})
 target_link_libraries(compdoc PRIVATE host ${VELMORA_SYSTEM_LIBS})
 target_link_options(compdoc PRIVATE ${VELMORA_STATIC_RUNTIME})
+target_compile_definitions(compdoc PRIVATE VELMORA_VERSION="${PROJECT_VERSION}")
 set_target_properties(compdoc PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 add_dependencies(compdoc Velmora)

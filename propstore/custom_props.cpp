@@ -4,20 +4,23 @@
 
 #include "propstore/comp_doc_properties.h"
 #include "storage/storage_services.h"
+#include "values/narrow_code_page.h"
 
-bool CompDocProperties::LoadCustomProps() {
-  if (!m_pPropSetStorage) return false;
-  bool bResult = true;
+HRESULT CompDocProperties::LoadCustomProps() {
+  if (!m_pPropSetStorage) return S_FALSE;
+  HRESULT hrResult = S_OK;
   IPropertyStorage* pPropStg = nullptr;
-  // No custom set: nothing to list, and that is no failure.
+  // No custom set, or one that cannot be opened: nothing to list, and that
+  // is no failure of the load.
   if (FAILED(m_pPropSetStorage->Open(FMTID_UserDefinedProperties, kModeSetRead, &pPropStg)) ||
       !pPropStg)
-    return true;
+    return S_OK;
 
   IEnumSTATPROPSTG* pEnum = nullptr;
-  if (FAILED(pPropStg->Enum(&pEnum)) || !pEnum) {
+  HRESULT hrEnum = pPropStg->Enum(&pEnum);
+  if (FAILED(hrEnum) || !pEnum) {
     pPropStg->Release();
-    return false;
+    return FAILED(hrEnum) ? hrEnum : E_FAIL;
   }
 
   STATPROPSTG stat = {};
@@ -41,7 +44,7 @@ bool CompDocProperties::LoadCustomProps() {
       if (pRecord) delete pRecord;  // owns the value now
       else PropVariantClear(&value);
       CoTaskMemFree(stat.lpwstrName);
-      bResult = false;
+      hrResult = E_OUTOFMEMORY;
       break;
     }
     CoTaskMemFree(stat.lpwstrName);
@@ -67,12 +70,14 @@ bool CompDocProperties::LoadCustomProps() {
 
   pEnum->Release();
   pPropStg->Release();
-  return bResult;
+  return hrResult;
 }
 
-bool CompDocProperties::CustomListIsUtf8() const {
-  if (m_CustomList.empty()) return false;
+bool CompDocProperties::CustomListIsUtf8() const { return CustomListCodePage() == CP_UTF8; }
+
+UINT CompDocProperties::CustomListCodePage() const {
+  if (m_CustomList.empty()) return CP_ACP;
   const CustomProps* pHead = m_CustomList.front();
-  return NamesEqual(pHead->strName.c_str(), kCodePageRecordName) &&
-         pHead->oValue.vt == VT_I2 && static_cast<USHORT>(pHead->oValue.iVal) == CP_UTF8;
+  if (!NamesEqual(pHead->strName.c_str(), kCodePageRecordName)) return CP_ACP;
+  return NarrowCodePageOf(&pHead->oValue);
 }

@@ -1,0 +1,225 @@
+// Reference discovery and update: the OLE link objects of word-processor
+// documents (in "ObjectPool") and spreadsheets (root storages named "LNK..."),
+// their sources listed as VltReference records, and rewritten to new paths.
+#include <cstring>
+#include <deque>
+#include <new>
+
+#include "navigator/comp_doc_file.h"
+#include "storage/storage_services.h"
+
+namespace {
+
+enum class LinkMode { None, WordProcessor, Spreadsheet };
+
+// The last three characters of the path, lower-cased; no dot is needed.
+LinkMode LinkModeOf(const WideString& strPath) {
+  if (strPath.size() < 3) return LinkMode::None;
+  WCHAR ext[3];
+  for (size_t i = 0; i < 3; ++i) {
+    WCHAR ch = strPath[strPath.size() - 3 + i];
+    ext[i] = (ch >= u'A' && ch <= u'Z') ? static_cast<WCHAR>(ch - u'A' + u'a') : ch;
+  }
+  if (ext[0] == u'd' && ext[1] == u'o' && ext[2] == u'c') return LinkMode::WordProcessor;
+  if (ext[0] == u'x' && ext[1] == u'l' && ext[2] == u's') return LinkMode::Spreadsheet;
+  return LinkMode::None;
+}
+
+// Every element of the object pool is a candidate; in a spreadsheet only
+// root elements whose name begins with "LNK", case-sensitive. The element
+// type is not examined.
+bool IsCandidate(LinkMode eMode, const STATSTG& oStat) {
+  if (eMode == LinkMode::WordProcessor) return true;
+  const OLECHAR* pwszName = oStat.pwcsName;
+  return pwszName && pwszName[0] == u'L' && pwszName[1] == u'N' && pwszName[2] == u'K';
+}
+
+// The part after the last backslash, or the whole name.
+WideString FileNameOf(const WideString& strDisplayName) {
+  size_t pos = strDisplayName.rfind(u'\\');
+  return pos == WideString::npos ? strDisplayName : strDisplayName.substr(pos + 1);
+}
+
+// Releases the interface it holds when it goes out of scope, so every
+// path out of an operation lets go of what it opened.
+template <typename T>
+class Held {
+ public:
+  Held() = default;
+  ~Held() { Reset(); }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  T** Out() {
+    Reset();
+    return &m_p;
+  }
+  T* Get() const { return m_p; }
+  T* operator->() const { return m_p; }
+  void Reset() {
+    if (m_p) m_p->Release();
+    m_p = nullptr;
+  }
+
+ private:
+  T* m_p = nullptr;
+};
+
+// The link's source display name; empty when the link cannot give one.
+WideString SourceDisplayName(IOleLink* pLink) {
+  LPOLESTR pwszName = nullptr;
+  pLink->GetSourceDisplayName(&pwszName);
+  WideString strName = pwszName ? pwszName : OLESTR("");
+  CoTaskMemFree(pwszName);
+  return strName;
+}
+
+// The container the links live in: "ObjectPool" of a word-processor
+// document, the root of a spreadsheet.
+HRESULT OpenContainer(LinkMode eMode, IStorage* pRoot, DWORD grfMode, IStorage** ppContainer) {
+  if (eMode == LinkMode::Spreadsheet) {
+    pRoot->AddRef();
+    *ppContainer = pRoot;
+    return S_OK;
+  }
+  return OpenChildStorage(pRoot, OLESTR("ObjectPool"), grfMode, ppContainer);
+}
+
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
+                                                      VltReference** ppoReferences) {
+  if (!plCount || !ppoReferences) return E_POINTER;
+  LinkMode eMode = LinkModeOf(m_strFilePath);
+  if (eMode == LinkMode::None) return S_FALSE;
+  try {
+    if (IsCompoundDocument(m_strFilePath.c_str()) != S_OK) return S_FALSE;
+    Held<IStorage> pRoot;
+    HRESULT hr = OpenCompoundDocument(m_strFilePath.c_str(), kModePriorityRead, pRoot.Out());
+    if (FAILED(hr)) return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : S_FALSE;
+
+    Held<IStorage> pContainer;
+    hr = OpenContainer(eMode, pRoot.Get(), kModeChildRead, pContainer.Out());
+    if (FAILED(hr)) {
+      if (hr == STG_E_FILENOTFOUND) return S_OK;  // no embedded or linked objects
+      return hr == STG_E_ACCESSDENIED ? VLT_E_FILE_ACCESS : hr;
+    }
+    Held<IEnumSTATSTG> pEnum;
+    hr = EnumerateElements(pContainer.Get(), pEnum.Out());
+    if (FAILED(hr)) return hr;
+
+    std::deque<WideString> oNames;
+    for (;;) {
+      STATSTG oStat = {};
+      hr = pEnum->Next(1, &oStat, nullptr);
+      if (FAILED(hr)) return hr;
+      if (hr == S_FALSE) break;
+      WideString strName = oStat.pwcsName ? oStat.pwcsName : OLESTR("");
+      bool bCandidate = IsCandidate(eMode, oStat);
+      CoTaskMemFree(oStat.pwcsName);
+      if (!bCandidate) continue;
+
+      Held<IStorage> pObject;
+      if (FAILED(OpenChildStorage(pContainer.Get(), strName.c_str(), kModeChildRead,
+                                  pObject.Out())))
+        continue;
+      Held<IOleLink> pLink;
+      if (FAILED(LoadLinkObject(pObject.Get(), pLink.Out()))) continue;
+      oNames.push_back(SourceDisplayName(pLink.Get()));
+    }
+    pEnum.Reset();
+    pContainer.Reset();
+    pRoot.Reset();
+
+    if (oNames.empty()) return S_OK;
+    const size_t cNames = oNames.size();
+    auto* poArray = static_cast<VltReference*>(CoTaskMemAlloc(cNames * sizeof(VltReference)));
+    if (!poArray) return E_OUTOFMEMORY;
+    *ppoReferences = poArray;
+    *plCount = static_cast<LONG>(cNames);
+    memset(poArray, 0, cNames * sizeof(VltReference));
+    for (size_t i = 0; i < cNames; ++i) {
+      const WideString& strFullPath = oNames[i];
+      WideString strFileName = FileNameOf(strFullPath);
+      VltReference& oRecord = poArray[i];
+      oRecord.bsFullPath = SysAllocStringLen(strFullPath.data(), UINT(strFullPath.size()));
+      oRecord.bsFileName = SysAllocStringLen(strFileName.data(), UINT(strFileName.size()));
+      oRecord.lHost4 = 0;
+      oRecord.lHost8 = 1;
+    }
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG lCount,
+                                                         VltReference* poReferences) {
+  if (!poReferences) return E_POINTER;
+  LinkMode eMode = LinkModeOf(m_strFilePath);
+  if (eMode == LinkMode::None) return S_FALSE;
+  try {
+    if (IsCompoundDocument(m_strFilePath.c_str()) != S_OK) return S_FALSE;
+    Held<IStorage> pRoot;
+    HRESULT hr =
+        OpenCompoundDocument(m_strFilePath.c_str(), kModeExclusiveReadWrite, pRoot.Out());
+    if (FAILED(hr)) return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : S_FALSE;
+
+    // A missing pool is reported as such here, unlike discovery.
+    Held<IStorage> pContainer;
+    hr = OpenContainer(eMode, pRoot.Get(), kModeChildReadWrite, pContainer.Out());
+    if (FAILED(hr)) return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : hr;
+    Held<IEnumSTATSTG> pEnum;
+    hr = EnumerateElements(pContainer.Get(), pEnum.Out());
+    if (FAILED(hr)) return hr;
+
+    bool bSaved = false;
+    for (;;) {
+      STATSTG oStat = {};
+      hr = pEnum->Next(1, &oStat, nullptr);
+      if (FAILED(hr)) return hr;  // links already saved stay saved
+      if (hr == S_FALSE) {
+        // Direct mode reaches the file when the root is released, where a
+        // failed write cannot be reported; committing here reports it as
+        // the failed save it is instead of S_OK.
+        if (bSaved && FAILED(pRoot->Commit(STGC_DEFAULT))) return E_FAIL;
+        return S_OK;
+      }
+      WideString strName = oStat.pwcsName ? oStat.pwcsName : OLESTR("");
+      bool bCandidate = IsCandidate(eMode, oStat);
+      CoTaskMemFree(oStat.pwcsName);
+      if (!bCandidate) continue;
+
+      Held<IStorage> pObject;
+      if (FAILED(OpenChildStorage(pContainer.Get(), strName.c_str(), kModeChildReadWrite,
+                                  pObject.Out())))
+        continue;
+      Held<IOleLink> pLink;
+      if (FAILED(LoadLinkObject(pObject.Get(), pLink.Out()))) continue;
+      WideString strFileName = FileNameOf(SourceDisplayName(pLink.Get()));
+
+      const VltReference* poMatch = nullptr;
+      for (LONG i = 0; i < lCount; ++i) {
+        const OLECHAR* pwszRecord = poReferences[i].bsFileName ? poReferences[i].bsFileName
+                                                               : OLESTR("");
+        if (lstrcmpiW(pwszRecord, strFileName.c_str()) == 0) {
+          poMatch = &poReferences[i];
+          break;
+        }
+      }
+      // An absent or empty new path names no file: that link stays as it is.
+      if (!poMatch || SysStringLen(poMatch->bsFullPath) == 0) continue;
+
+      Held<IPersistStorage> pPersist;
+      if (FAILED(pLink->QueryInterface(IID_IPersistStorage,
+                                       reinterpret_cast<void**>(pPersist.Out()))))
+        continue;
+      Held<IMoniker> pMoniker;
+      if (FAILED(CreatePathMoniker(poMatch->bsFullPath, pMoniker.Out()))) continue;
+      if (FAILED(pLink->SetSourceMoniker(pMoniker.Get(), CLSID_NULL))) continue;
+      if (FAILED(SaveLinkObject(pPersist.Get(), pObject.Get()))) return E_FAIL;
+      bSaved = true;
+    }
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}

@@ -1,0 +1,78 @@
+// The enumerators of the property-set layer: a snapshot of entries taken when
+// the enumerator is made, walked by Next, Skip, Reset and Clone. `Traits`
+// names the interface and its IID and copies one entry out to the caller
+// (false when memory runs out; `release` undoes a copy).
+#pragma once
+#include <objbase.h>
+
+#include <algorithm>
+#include <atomic>
+#include <new>
+#include <vector>
+
+namespace velmora::propset {
+
+template <typename Traits>
+class SnapshotEnumerator final : public Traits::Interface {
+ public:
+  using Interface = typename Traits::Interface;
+  using Entry = typename Traits::Entry;
+  using Stat = typename Traits::Stat;
+
+  SnapshotEnumerator(std::vector<Entry> entries, size_t pos)
+      : m_entries(std::move(entries)), m_pos(pos) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, Traits::iid())) {
+      *ppv = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG n = --m_refs;
+    if (n == 0) delete this;
+    return n;
+  }
+
+  HRESULT STDMETHODCALLTYPE Next(ULONG celt, Stat* rgelt, ULONG* pceltFetched) override {
+    if (pceltFetched) *pceltFetched = 0;
+    if (!rgelt || (!pceltFetched && celt != 1)) return E_INVALIDARG;
+    ULONG got = 0;
+    while (got < celt && m_pos < m_entries.size()) {
+      if (!Traits::copy(m_entries[m_pos], rgelt[got])) {
+        for (ULONG i = 0; i < got; ++i) Traits::release(rgelt[i]);
+        return STG_E_INSUFFICIENTMEMORY;
+      }
+      ++got;
+      ++m_pos;
+    }
+    if (pceltFetched) *pceltFetched = got;
+    return got == celt ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
+    size_t left = m_entries.size() - m_pos;
+    m_pos += std::min<size_t>(celt, left);
+    return celt <= left ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Reset() override {
+    m_pos = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(Interface** ppenum) override {
+    if (!ppenum) return E_INVALIDARG;
+    *ppenum = new (std::nothrow) SnapshotEnumerator(m_entries, m_pos);
+    return *ppenum ? S_OK : E_OUTOFMEMORY;
+  }
+
+ private:
+  std::atomic<ULONG> m_refs{1};
+  std::vector<Entry> m_entries;
+  size_t m_pos;
+};
+
+}  // namespace velmora::propset

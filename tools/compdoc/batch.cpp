@@ -1,0 +1,480 @@
+#include "batch.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "command.h"
+#include "plugin_host.h"
+#include "propstore/catalogue.h"
+
+namespace fs = std::filesystem;
+
+namespace compdoc {
+
+const char* reasonForOpenFailure(HRESULT hr) {
+  switch (hr) {
+    case STG_E_FILENOTFOUND:
+    case STG_E_PATHNOTFOUND: return reason::kMissing;
+    case STG_E_ACCESSDENIED:
+    case STG_E_READFAULT: return reason::kUnreadable;
+    case STG_E_SHAREVIOLATION:
+    case STG_E_LOCKVIOLATION: return reason::kBusy;
+    // What the platform answers for a file without the compound signature.
+    case STG_E_FILEALREADYEXISTS: return reason::kNotCompound;
+    case STG_E_TOOMANYOPENFILES:
+    case STG_E_INSUFFICIENTMEMORY:
+    case E_OUTOFMEMORY: return reason::kFailed;
+    default: return reason::kDamaged;
+  }
+}
+
+namespace {
+
+// The custom list's names as the platform enumerates them; see
+// probeDocument.
+void readCustomNames(IPropertySetStorage* setStorage, std::vector<WideString>& out) {
+  std::vector<WideString> names;
+  IPropertyStorage* props = nullptr;
+  if (SUCCEEDED(setStorage->Open(FMTID_UserDefinedProperties, STGM_READ | STGM_SHARE_EXCLUSIVE,
+                                 &props))) {
+    PROPSPEC codePage = {};
+    codePage.ulKind = PRSPEC_PROPID;
+    codePage.propid = PID_CODEPAGE;
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    if (props->ReadMultiple(1, &codePage, &value) == S_OK) names.emplace_back(kCodePageRecordName);
+    PropVariantClear(&value);
+    IEnumSTATPROPSTG* it = nullptr;
+    if (SUCCEEDED(props->Enum(&it))) {
+      STATPROPSTG stat = {};
+      while (it->Next(1, &stat, nullptr) == S_OK) {
+        names.emplace_back(stat.lpwstrName ? stat.lpwstrName : OLESTR(""));
+        CoTaskMemFree(stat.lpwstrName);
+      }
+      it->Release();
+    }
+    props->Release();
+  }
+  for (auto& name : names) {
+    bool seen = false;
+    for (auto& kept : out) seen = seen || NamesEqual(kept.c_str(), name.c_str());
+    if (!seen) out.push_back(std::move(name));
+  }
+}
+
+}  // namespace
+
+Problem probeDocument(const std::string& file, std::vector<WideString>* customNames) {
+  struct stat st;
+  if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    return {reason::kNotCompound, S_ISDIR(st.st_mode) ? "a folder" : "not a regular file"};
+  WideString path = fromUtf8(file);
+  IPropertySetStorage* setStorage = nullptr;
+  HRESULT hr = StgOpenStorageEx(path.c_str(), STGM_PRIORITY | STGM_READ, STGFMT_ANY, 0, nullptr,
+                                nullptr, IID_IPropertySetStorage,
+                                reinterpret_cast<void**>(&setStorage));
+  if (FAILED(hr)) return {reasonForOpenFailure(hr), describeHresult(hr)};
+  if (customNames) readCustomNames(setStorage, *customNames);
+  setStorage->Release();
+  return {};
+}
+
+void addBatchOptions(CLI::App& sub, BatchOptions& o) {
+  sub.footer(kExitStatusText);
+  sub.add_flag("-r,--recursive", o.recursive, "descend into the subfolders of a FOLDER");
+  sub.add_option("--ext", o.extensions,
+                 "the extensions by which a FOLDER's files are taken, comma-separated "
+                 "(default: the plug-in's own list; '*': every file)");
+  sub.add_option("-j,--jobs", o.jobs, "worker threads (default: one per core)");
+  sub.add_flag("--json", o.json, "one JSON object a line");
+  sub.add_flag("--csv", o.csv, "comma-separated values after a header line");
+  sub.add_flag("-H,--with-file", o.withFile, "the file on every record, also for one document");
+  sub.add_option("--files-from", o.filesFrom,
+                 "read the names of documents from this file, one a line ('-': standard input)");
+  sub.add_flag("-q,--quiet", o.quiet, "no summary at the end of a batch");
+  sub.add_option("--plugin", o.plugin, "the plug-in library (default: beside compdoc)");
+  sub.add_option("FILE", o.operands,
+                 "documents, FOLDERs, or '-' for names on standard input, one a line");
+}
+
+namespace {
+
+std::string lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return s;
+}
+
+// An input of the batch: a file to run the job on, or a folder that could
+// not be listed (reported as that folder's problem).
+struct Input {
+  std::string path;
+  std::optional<Problem> problem;
+};
+
+class InputList {
+ public:
+  InputList(bool recursive, std::set<std::string> extensions, bool everyFile)
+      : m_recursive(recursive), m_extensions(std::move(extensions)), m_everyFile(everyFile) {}
+
+  // A named file is always taken, whatever its extension, so that a name
+  // that is wrong is reported rather than skipped.
+  void addNamed(const std::string& name) {
+    std::error_code ec;
+    if (fs::is_directory(name, ec))
+      addFolder(name);
+    else
+      m_inputs.push_back({name, std::nullopt});
+  }
+
+  bool addList(std::istream& in) {
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty()) addNamed(line);
+    }
+    return !in.bad();
+  }
+
+  std::vector<Input>& inputs() { return m_inputs; }
+
+ private:
+  bool wanted(const fs::path& file) const {
+    if (m_everyFile) return true;
+    std::string ext = file.extension().string();
+    return ext.size() > 1 && m_extensions.count(lower(ext.substr(1)));
+  }
+
+  // Entries in name order, so that the records come in the same order on
+  // every run; links to folders are not followed (no cycles), links to files
+  // are, and a dangling link is taken and reported missing.
+  void addFolder(const fs::path& folder) {
+    std::vector<fs::directory_entry> entries;
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec), end;
+    for (; !ec && it != end; it.increment(ec)) entries.push_back(*it);
+    if (ec) {
+      m_inputs.push_back({folder.string(), Problem{reason::kUnreadable, ec.message()}});
+      return;
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
+    for (const auto& entry : entries) {
+      std::error_code e1, e2;
+      auto linkStatus = entry.symlink_status(e1);
+      auto status = entry.status(e2);
+      if (fs::is_directory(linkStatus)) {
+        if (m_recursive) addFolder(entry.path());
+      } else if (fs::is_regular_file(status) || (fs::is_symlink(linkStatus) && !fs::exists(status))) {
+        if (wanted(entry.path())) m_inputs.push_back({entry.path().string(), std::nullopt});
+      }
+      // Pipes, devices and sockets in a tree are no documents; opening one
+      // could block.
+    }
+  }
+
+  bool m_recursive;
+  std::set<std::string> m_extensions;
+  bool m_everyFile;
+  std::vector<Input> m_inputs;
+};
+
+std::set<std::string> splitExtensions(const std::string& list) {
+  std::set<std::string> out;
+  std::stringstream items(list);
+  for (std::string ext; std::getline(items, ext, ',');) {
+    while (!ext.empty() && (ext.front() == '.' || ext.front() == ' ')) ext.erase(0, 1);
+    while (!ext.empty() && ext.back() == ' ') ext.pop_back();
+    if (!ext.empty()) out.insert(lower(ext));
+  }
+  return out;
+}
+
+std::string csvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos && (text.empty() || (text.front() != ' ' && text.back() != ' ')))
+    return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string fieldText(const nlohmann::ordered_json& value) {
+  if (value.is_null()) return "";
+  if (value.is_string()) return value.get<std::string>();
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+class Printer {
+ public:
+  Printer(const BatchOptions& o, const std::vector<std::string>& columns, bool withFile)
+      : m_format(o.json ? OutputFormat::kJson : o.csv ? OutputFormat::kCsv : OutputFormat::kText),
+        m_columns(columns),
+        m_withFile(withFile) {}
+
+  void header(std::string& out) const {
+    if (m_format != OutputFormat::kCsv) return;
+    bool first = true;
+    if (m_withFile) out += "file", first = false;
+    for (const auto& c : m_columns) {
+      if (!first) out += ',';
+      out += csvField(c);
+      first = false;
+    }
+    out += '\n';
+  }
+
+  void record(const std::string& file, const nlohmann::ordered_json& r, std::string& out) const {
+    switch (m_format) {
+      case OutputFormat::kJson: {
+        nlohmann::ordered_json line;
+        if (m_withFile) line["file"] = file;
+        for (const auto& c : m_columns) line[c] = r.contains(c) ? r[c] : nullptr;
+        out += line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        break;
+      }
+      case OutputFormat::kCsv:
+      case OutputFormat::kText: {
+        const bool csv = m_format == OutputFormat::kCsv;
+        const char sep = csv ? ',' : '\t';
+        bool first = true;
+        auto put = [&](const std::string& text) {
+          if (!first) out += sep;
+          out += csv ? csvField(text) : escapePath(text);
+          first = false;
+        };
+        if (m_withFile) put(file);
+        for (const auto& c : m_columns) put(r.contains(c) ? fieldText(r[c]) : "");
+        break;
+      }
+    }
+    out += '\n';
+  }
+
+ private:
+  OutputFormat m_format;
+  std::vector<std::string> m_columns;
+  bool m_withFile;
+};
+
+// "\r[#####.....] 120/400 files, 850/s, 2 failures" on a terminal.
+class Progress {
+ public:
+  Progress(bool enabled, size_t total)
+      : m_enabled(enabled), m_total(total), m_start(std::chrono::steady_clock::now()) {}
+
+  void update(size_t done, size_t failures, bool force = false) {
+    if (!m_enabled) return;
+    auto now = std::chrono::steady_clock::now();
+    if (!force && now - m_last < std::chrono::milliseconds(100)) return;
+    m_last = now;
+    double seconds = std::chrono::duration<double>(now - m_start).count();
+    constexpr int kWidth = 24;
+    int filled = m_total ? int(double(done) / double(m_total) * kWidth) : kWidth;
+    std::string bar(size_t(filled), '#');
+    bar.resize(kWidth, '.');
+    std::fprintf(stderr, "\r[%s] %zu/%zu files, %.0f/s, %zu failure%s\033[K", bar.c_str(), done,
+                 m_total, seconds > 0 ? double(done) / seconds : 0.0, failures,
+                 failures == 1 ? "" : "s");
+    m_shown = true;
+  }
+
+  // Clears the bar before other text goes to standard error.
+  void clear() {
+    if (m_shown) std::fputs("\r\033[K", stderr);
+    m_shown = false;
+  }
+
+ private:
+  bool m_enabled;
+  size_t m_total;
+  std::chrono::steady_clock::time_point m_start, m_last{};
+  bool m_shown = false;
+};
+
+struct Summary {
+  size_t documents = 0, failedDocuments = 0, records = 0;
+  std::map<std::string, size_t> byReason;
+
+  std::string text(const std::string& command, const std::string& noun) const {
+    std::string out = "compdoc " + command + ": " + std::to_string(documents) + " document" +
+                      (documents == 1 ? "" : "s") + " (" +
+                      std::to_string(documents - failedDocuments) + " served, " +
+                      std::to_string(failedDocuments) + " failed), " + std::to_string(records) +
+                      " " + noun + "; failures: ";
+    if (byReason.empty()) return out + "none\n";
+    bool first = true;
+    for (const auto& [why, count] : byReason) {
+      out += (first ? "" : ", ") + why + " " + std::to_string(count);
+      first = false;
+    }
+    return out + "\n";
+  }
+};
+
+}  // namespace
+
+int runBatch(const std::string& command, const BatchOptions& o,
+             const std::vector<std::string>& columns, const std::string& recordNoun,
+             const DocumentJob& job) {
+  if (o.json && o.csv) {
+    std::cerr << "compdoc " << command << ": --json and --csv exclude each other\n";
+    return kExitUsage;
+  }
+  if (o.operands.empty() && o.filesFrom.empty()) {
+    std::cerr << "compdoc " << command << ": no document given\n";
+    return kExitUsage;
+  }
+  int stdinUses = int(std::count(o.operands.begin(), o.operands.end(), "-")) + (o.filesFrom == "-");
+  if (stdinUses > 1) {
+    std::cerr << "compdoc " << command << ": standard input can be read once\n";
+    return kExitUsage;
+  }
+
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  struct Uninit {
+    ~Uninit() { CoUninitialize(); }
+  } uninit;
+  PluginHost host;
+  std::string error;
+  if (!host.load(o.plugin, error)) {
+    std::cerr << "compdoc: " << error << "\n";
+    return kExitFailure;
+  }
+
+  std::string extensionList = o.extensions;
+  if (extensionList.empty()) {
+    BSTR company = nullptr, description = nullptr, extensions = nullptr;
+    if (SUCCEEDED(host.formats()->GetFormatInfo(&company, &description, &extensions)))
+      extensionList = bstrToUtf8(extensions);
+    SysFreeString(company);
+    SysFreeString(description);
+    SysFreeString(extensions);
+  }
+  InputList list(o.recursive, splitExtensions(extensionList), extensionList == "*");
+
+  // One document named alone is answered as before batches: no file column,
+  // no summary.
+  bool batch = !o.filesFrom.empty() || o.operands.size() != 1 || o.operands[0] == "-";
+  for (const std::string& operand : o.operands) {
+    std::error_code ec;
+    if (fs::is_directory(operand, ec)) batch = true;
+    if (operand == "-") {
+      list.addList(std::cin);
+    } else {
+      list.addNamed(operand);
+    }
+  }
+  if (!o.filesFrom.empty()) {
+    bool ok = true;
+    if (o.filesFrom == "-") {
+      ok = list.addList(std::cin);
+    } else {
+      std::ifstream in(o.filesFrom);
+      ok = in && list.addList(in);
+    }
+    if (!ok) {
+      std::cerr << "compdoc " << command << ": cannot read the list " << o.filesFrom << "\n";
+      return kExitFailure;
+    }
+  }
+  std::vector<Input>& inputs = list.inputs();
+
+  unsigned workers = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
+  workers = unsigned(std::min<size_t>(workers, std::max<size_t>(inputs.size(), 1)));
+
+  std::vector<std::optional<DocumentResult>> results(inputs.size());
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::atomic<size_t> next{0};
+  IVltFileFormat* formats = host.formats();
+  auto work = [&] {
+    // The navigators are apartment-threaded: each worker is an apartment of
+    // its own and keeps every navigator it makes to itself.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    for (size_t i; (i = next.fetch_add(1)) < inputs.size();) {
+      DocumentResult result;
+      if (inputs[i].problem) {
+        result.problems.push_back(*inputs[i].problem);
+      } else {
+        try {
+          result = job(formats, inputs[i].path);
+        } catch (const std::exception& e) {
+          result = DocumentResult{};
+          result.problems.push_back({reason::kFailed, e.what()});
+        }
+      }
+      std::lock_guard<std::mutex> lock(mutex);
+      results[i] = std::move(result);
+      ready.notify_one();
+    }
+    CoUninitialize();
+  };
+  std::vector<std::thread> pool;
+  for (unsigned t = 0; t < workers; ++t) pool.emplace_back(work);
+
+  Printer printer(o, columns, batch || o.withFile);
+  Progress progress(batch && isatty(STDERR_FILENO), inputs.size());
+  Summary summary;
+  std::string out;
+  printer.header(out);
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    DocumentResult result;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      ready.wait(lock, [&] { return results[i].has_value(); });
+      result = std::move(*results[i]);
+      results[i].reset();
+    }
+    const std::string& file = inputs[i].path;
+    for (const auto& record : result.records) printer.record(file, record, out);
+    if (out.size() > (1 << 16) || !result.problems.empty()) {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      out.clear();
+    }
+    ++summary.documents;
+    summary.records += result.records.size();
+    bool failed = false;
+    if (!result.problems.empty()) {
+      std::fflush(stdout);
+      progress.clear();
+      for (const Problem& p : result.problems) {
+        std::string line = "compdoc: " + escapePath(file) + ": " + p.reason;
+        if (!p.detail.empty()) line += ": " + escapePath(p.detail);
+        std::fprintf(stderr, "%s\n", line.c_str());
+        ++summary.byReason[p.reason];
+        failed = failed || p.wholeDocument;
+      }
+    }
+    summary.failedDocuments += failed;
+    size_t failures = 0;
+    for (const auto& [why, count] : summary.byReason) failures += count;
+    progress.update(i + 1, failures, i + 1 == inputs.size());
+  }
+  for (auto& t : pool) t.join();
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+  progress.clear();
+  if (batch && !o.quiet) std::fputs(summary.text(command, recordNoun).c_str(), stderr);
+  return summary.byReason.empty() ? kExitOk : kExitFailure;
+}
+
+}  // namespace compdoc
