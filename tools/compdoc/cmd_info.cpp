@@ -46,7 +46,7 @@ int runInfo(const std::string& plugin) {
   return kExitOk;
 }
 
-const CommandRegistration registration("info", [](CLI::App& app) {
+const CommandRegistration kInfo("info", [](CLI::App& app) {
   auto* sub = app.add_subcommand("info", "the plug-in's description, extensions and their flags");
   auto plugin = std::make_shared<std::string>();
   sub->add_option("--plugin", *plugin, "the plug-in library (default: beside compdoc)");

@@ -195,7 +195,7 @@ int splitOperands(const std::vector<std::string>& operands, std::vector<std::str
   return kExitOk;
 }
 
-const CommandRegistration registration("read", [](CLI::App& app) {
+const CommandRegistration kRead("read", [](CLI::App& app) {
   auto* sub = app.add_subcommand(
       "read",
       "read the attributes of documents through the plug-in: every attribute, or the "

@@ -110,7 +110,7 @@ int runRelink(const std::string& file, const std::vector<std::string>& pairs,
   return status;
 }
 
-const CommandRegistration refsRegistration("refs", [](CLI::App& app) {
+const CommandRegistration kRefs("refs", [](CLI::App& app) {
   auto* sub = app.add_subcommand(
       "refs", "list the link sources of documents through the plug-in, one record a line");
   auto options = std::make_shared<BatchOptions>();
@@ -123,7 +123,7 @@ const CommandRegistration refsRegistration("refs", [](CLI::App& app) {
   };
 });
 
-const CommandRegistration relinkRegistration("relink", [](CLI::App& app) {
+const CommandRegistration kRelink("relink", [](CLI::App& app) {
   auto* sub = app.add_subcommand("relink", "point a document's links at new paths through the plug-in");
   struct Options {
     std::string file;

@@ -96,7 +96,7 @@ int runExport() {
   return kExitOk;
 }
 
-const CommandRegistration registration("registry", [](CLI::App& app) {
+const CommandRegistration kRegistry("registry", [](CLI::App& app) {
   auto* sub = app.add_subcommand("registry", "the component registry");
   sub->require_subcommand(1);
   sub->add_subcommand("export", "print HKEY_CLASSES_ROOT as REGEDIT4 text");

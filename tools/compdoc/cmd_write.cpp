@@ -181,7 +181,7 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
   return status;
 }
 
-const CommandRegistration registration("write", [](CLI::App& app) {
+const CommandRegistration kWrite("write", [](CLI::App& app) {
   auto* sub = app.add_subcommand("write", "write attributes into a document through the plug-in");
   auto plugin = std::make_shared<std::string>();
   sub->add_option("--plugin", *plugin, "the plug-in library (default: beside compdoc)");

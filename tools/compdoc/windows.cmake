@@ -18,7 +18,8 @@ add_executable(compdoc
   ${compdoc_dir}/cmd_refs.cpp)
 target_include_directories(compdoc SYSTEM PRIVATE ${compdoc_headers})
 target_link_libraries(compdoc PRIVATE host ${VELMORA_SYSTEM_LIBS})
-target_link_options(compdoc PRIVATE ${VELMORA_STATIC_RUNTIME})
+# wmain: the arguments in UTF-16.
+target_link_options(compdoc PRIVATE ${VELMORA_STATIC_RUNTIME} -municode)
 target_compile_definitions(compdoc PRIVATE VELMORA_VERSION="${PROJECT_VERSION}")
 set_target_properties(compdoc PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 add_dependencies(compdoc Velmora)
