@@ -45,7 +45,7 @@ target_link_options(Velmora PRIVATE ${VELMORA_STATIC_RUNTIME})
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # The 32-bit entry points are __stdcall; the platform looks them up by
   # their plain names.
-  target_link_options(Velmora PRIVATE -Wl,--kill-at)
+  target_link_options(Velmora PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
 endif()
 add_dependencies(Velmora velmora_typelibs)
 set_target_properties(Velmora PROPERTIES PREFIX "" OUTPUT_NAME Velmora

@@ -1,9 +1,10 @@
-// make_sample [--links] FILE: writes a small compound document with summary,
+// make_sample [--links] [--scalars] FILE: writes a small compound document with summary,
 // document-summary, custom and engineering properties, through the
 // platform's own storage and property-set services. The main job reads it.
 // With --links the document also holds two OLE links, in "ObjectPool" for a
 // word-processor name and as root "LNK" storages otherwise: a file and a
-// file!item source, the fixture of `compdoc refs` and `relink`.
+// file!item source, the fixture of `compdoc refs` and `relink`. With
+// --scalars it holds no vector value, for readers that cannot take one.
 #include <windows.h>
 #include <ole2.h>
 
@@ -141,8 +142,12 @@ HRESULT writeLink(IStorage* container, const char16_t* name, IMoniker* source) {
   for (uint32_t v : {0x02000001u, 1u, 1u, 0u, 0u, 0u})
     if (SUCCEEDED(hr)) hr = writeU32(ole, v);
   if (SUCCEEDED(hr)) hr = writeFramedMoniker(ole, source);
-  // No class of the last source; no display name; times left zero.
-  if (SUCCEEDED(hr)) hr = writeU32(ole, 0);
+  // The class of the last source (a worksheet), an empty reserved display
+  // name, Reserved2, and the three update times left zero.
+  static const uint8_t sheetClass[16] = {0x20, 0x08, 0x02, 0, 0, 0, 0, 0,
+                                         0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  if (SUCCEEDED(hr)) hr = writeU32(ole, 0xFFFFFFFF);
+  if (SUCCEEDED(hr)) hr = ole->Write(sheetClass, sizeof sheetClass, nullptr);
   if (SUCCEEDED(hr)) hr = writeU32(ole, 0);
   if (SUCCEEDED(hr)) hr = writeU32(ole, 0xFFFFFFFF);
   const uint8_t times[24] = {};
@@ -188,9 +193,15 @@ HRESULT writeLinks(IStorage* root, bool wordProcessor) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool links = argc == 3 && std::string(argv[1]) == "--links";
-  if (argc != 2 && !links) {
-    std::fprintf(stderr, "usage: make_sample [--links] FILE\n");
+  bool links = false, scalars = false, usage = argc < 2;
+  for (int i = 1; i < argc - 1; ++i) {
+    std::string option = argv[i];
+    links |= option == "--links";
+    scalars |= option == "--scalars";
+    usage |= option != "--links" && option != "--scalars";
+  }
+  if (usage) {
+    std::fprintf(stderr, "usage: make_sample [--links] [--scalars] FILE\n");
     return 2;
   }
   std::string file = argv[argc - 1];
@@ -235,7 +246,7 @@ int main(int argc, char** argv) {
                    {byId(58), r8(0.482)}});
   if (SUCCEEDED(hr))
     hr = writeSet(sets, FMTID_Physical, PROPSETFLAG_DEFAULT,
-                  {{byId(4), r8(0.482)}, {byId(6), centerValue}});
+                  {{byId(4), r8(0.482)}, {byId(6), scalars ? r8(12.5) : centerValue}});
   if (sets) sets->Release();
   if (SUCCEEDED(hr) && links) {
     bool wordProcessor = file.size() >= 4 && (file.compare(file.size() - 4, 4, ".doc") == 0 ||
