@@ -10,6 +10,10 @@ VELMORA_CHECK_PACKAGES=(g++-multilib g++-mingw-w64-x86-64 clang libclang-rt-14-d
                         python3-olefile libimage-exiftool-perl libgsf-bin libolecf-utils
                         libreoffice-writer-nogui libreoffice-calc-nogui
                         libreoffice-impress-nogui)
+# The Windows build and its run under Wine (scripts/wine-check.sh) only.
+VELMORA_WINE_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
+                       binutils-mingw-w64-i686 mingw-w64-tools wine64
+                       python3)
 
 velmora_install() {
   local missing=()

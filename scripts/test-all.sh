@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine and runs every test: the unit, fault, lock,
 # corpus and peer tests under ASan and UBSan; the compile check against the
-# Windows SDK; the 32-bit record layouts; a short run of each fuzz target; and
-# the installed tree and Debian package used from their installed paths.
+# Windows SDK; the 32-bit record layouts; a short run of each fuzz target;
+# the installed tree and Debian package used from their installed paths; and
+# Velmora.dll built for Windows, registered and run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-velmora_install "${VELMORA_BUILD_PACKAGES[@]}" "${VELMORA_CHECK_PACKAGES[@]}"
+velmora_install "${VELMORA_BUILD_PACKAGES[@]}" "${VELMORA_CHECK_PACKAGES[@]}" \
+                "${VELMORA_WINE_PACKAGES[@]}"
 
 export TZ=${TZ:-UTC}
 cmake --workflow --preset asan
@@ -14,3 +16,4 @@ bash scripts/mingw-check.sh
 bash scripts/layout-check.sh
 bash scripts/fuzz.sh short
 bash scripts/package-check.sh
+bash scripts/wine-check.sh

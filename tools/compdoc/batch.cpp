@@ -49,8 +49,8 @@ namespace {
 
 // The custom list's names as the platform enumerates them; see
 // probeDocument.
-void readCustomNames(IPropertySetStorage* setStorage, std::vector<std::u16string>& out) {
-  std::vector<std::u16string> names;
+void readCustomNames(IPropertySetStorage* setStorage, std::vector<WideString>& out) {
+  std::vector<WideString> names;
   IPropertyStorage* props = nullptr;
   if (SUCCEEDED(setStorage->Open(FMTID_UserDefinedProperties, STGM_READ | STGM_SHARE_EXCLUSIVE,
                                  &props))) {
@@ -65,7 +65,7 @@ void readCustomNames(IPropertySetStorage* setStorage, std::vector<std::u16string
     if (SUCCEEDED(props->Enum(&it))) {
       STATPROPSTG stat = {};
       while (it->Next(1, &stat, nullptr) == S_OK) {
-        names.emplace_back(stat.lpwstrName ? stat.lpwstrName : u"");
+        names.emplace_back(stat.lpwstrName ? stat.lpwstrName : OLESTR(""));
         CoTaskMemFree(stat.lpwstrName);
       }
       it->Release();
@@ -81,11 +81,11 @@ void readCustomNames(IPropertySetStorage* setStorage, std::vector<std::u16string
 
 }  // namespace
 
-Problem probeDocument(const std::string& file, std::vector<std::u16string>* customNames) {
+Problem probeDocument(const std::string& file, std::vector<WideString>* customNames) {
   struct stat st;
   if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
     return {reason::kNotCompound, S_ISDIR(st.st_mode) ? "a folder" : "not a regular file"};
-  std::u16string path = fromUtf8(file);
+  WideString path = fromUtf8(file);
   IPropertySetStorage* setStorage = nullptr;
   HRESULT hr = StgOpenStorageEx(path.c_str(), STGM_PRIORITY | STGM_READ, STGFMT_ANY, 0, nullptr,
                                 nullptr, IID_IPropertySetStorage,

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/vlt_interfaces.h"
+#include "values/wide_string.h"
 
 namespace CLI {
 class App;
@@ -50,7 +51,7 @@ struct DocumentResult {
 // otherwise. `customNames`, when given, receives the names of the custom
 // list as the platform enumerates them (code-page record first, then set
 // order, repeats without regard to case dropped).
-Problem probeDocument(const std::string& file, std::vector<std::u16string>* customNames);
+Problem probeDocument(const std::string& file, std::vector<WideString>* customNames);
 
 // The reason for a failed open of the platform's storage.
 const char* reasonForOpenFailure(HRESULT hr);

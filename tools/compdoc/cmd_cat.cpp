@@ -19,7 +19,7 @@ struct CatArgs {
 };
 
 int runCat(const CatArgs& a) {
-  std::vector<std::u16string> parts;
+  std::vector<WideString> parts;
   if (!splitPath(a.path, &parts) || parts.empty()) {
     std::fprintf(stderr, "compdoc: %s: bad element path\n", a.path.c_str());
     return kExitUsage;

@@ -33,7 +33,7 @@ int runInfo(const std::string& plugin) {
   std::stringstream items(list);
   for (std::string ext; std::getline(items, ext, ',');) {
     LONG flags = 0;
-    std::u16string wide = fromUtf8(ext);
+    WideString wide = fromUtf8(ext);
     hr = host.formats()->GetExtensionFlags(wide.c_str(), &flags);
     if (FAILED(hr)) {
       std::cerr << "compdoc: GetExtensionFlags(" << ext << ") failed: " << describeHresult(hr) << "\n";
@@ -46,7 +46,7 @@ int runInfo(const std::string& plugin) {
   return kExitOk;
 }
 
-const CommandRegistration registration("info", [](CLI::App& app) {
+const CommandRegistration kInfo("info", [](CLI::App& app) {
   auto* sub = app.add_subcommand("info", "the plug-in's description, extensions and their flags");
   auto plugin = std::make_shared<std::string>();
   sub->add_option("--plugin", *plugin, "the plug-in library (default: beside compdoc)");

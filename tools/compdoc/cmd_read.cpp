@@ -19,8 +19,8 @@ namespace compdoc {
 namespace {
 
 struct Request {
-  std::u16string block;
-  std::u16string name;
+  WideString block;
+  WideString name;
 };
 
 const char* typeName(VARTYPE vt) {
@@ -71,22 +71,22 @@ nlohmann::ordered_json jsonValue(const VARIANT& v) {
   }
 }
 
-std::vector<Request> defaultRequests(const std::vector<std::u16string>& customNames) {
+std::vector<Request> defaultRequests(const std::vector<WideString>& customNames) {
   struct Block {
-    const char16_t* name;
+    const OLECHAR* name;
     int set;
   };
-  static const Block blocks[] = {{u"Summary", kSummarySet},
-                                 {u"DocSummary", kDocSummarySet},
-                                 {u"DTProperties", kDTPropertiesSet},
-                                 {u"DTControl", kDTControlSet},
-                                 {u"Physical", kPhysicalSet}};
+  static const Block blocks[] = {{OLESTR("Summary"), kSummarySet},
+                                 {OLESTR("DocSummary"), kDocSummarySet},
+                                 {OLESTR("DTProperties"), kDTPropertiesSet},
+                                 {OLESTR("DTControl"), kDTControlSet},
+                                 {OLESTR("Physical"), kPhysicalSet}};
   std::vector<Request> requests;
   for (const Block& b : blocks) {
     const PropSetDef& set = g_PropSets[b.set];
     for (ULONG i = 0; i < set.cRows; ++i) requests.push_back({b.name, set.pTable[i].name});
   }
-  for (auto& name : customNames) requests.push_back({u"CustomProperty", name});
+  for (auto& name : customNames) requests.push_back({OLESTR("CustomProperty"), name});
   return requests;
 }
 
@@ -101,7 +101,7 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
   std::vector<Request> requests = named;
   Problem busy;
   if (named.empty()) {
-    std::vector<std::u16string> custom;
+    std::vector<WideString> custom;
     Problem probe = probeDocument(file, &custom);
     // A busy document goes on to the plug-in, whose status is the one a host
     // sees; anything else that keeps the platform out is final.
@@ -113,7 +113,7 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
     requests = defaultRequests(custom);
   }
 
-  std::u16string path = fromUtf8(file);
+  WideString path = fromUtf8(file);
   IVltFileNavigator* navigator = nullptr;
   HRESULT hr = formats->CreateNavigator(path.c_str(), 0, &navigator);
   if (FAILED(hr)) {
@@ -195,7 +195,7 @@ int splitOperands(const std::vector<std::string>& operands, std::vector<std::str
   return kExitOk;
 }
 
-const CommandRegistration registration("read", [](CLI::App& app) {
+const CommandRegistration kRead("read", [](CLI::App& app) {
   auto* sub = app.add_subcommand(
       "read",
       "read the attributes of documents through the plug-in: every attribute, or the "

@@ -17,7 +17,7 @@ namespace {
 
 // A navigator for `file`, or null after printing why.
 IVltFileNavigator* openNavigator(PluginHost& host, const std::string& file) {
-  std::u16string path = fromUtf8(file);
+  WideString path = fromUtf8(file);
   IVltFileNavigator* navigator = nullptr;
   HRESULT hr = host.formats()->CreateNavigator(path.c_str(), 0, &navigator);
   if (FAILED(hr)) {
@@ -37,7 +37,7 @@ DocumentResult referencesOf(IVltFileFormat* formats, const std::string& file) {
     result.problems.push_back(probe);
     return result;
   }
-  std::u16string path = fromUtf8(file);
+  WideString path = fromUtf8(file);
   IVltFileNavigator* navigator = nullptr;
   HRESULT hr = formats->CreateNavigator(path.c_str(), 0, &navigator);
   if (FAILED(hr)) {
@@ -81,8 +81,8 @@ int runRelink(const std::string& file, const std::vector<std::string>& pairs,
       std::cerr << "compdoc relink: '" << pair << "' is not OLDNAME=NEWPATH\n";
       return kExitUsage;
     }
-    std::u16string oldName = fromUtf8(pair.substr(0, equals));
-    std::u16string newPath = fromUtf8(pair.substr(equals + 1));
+    WideString oldName = fromUtf8(pair.substr(0, equals));
+    WideString newPath = fromUtf8(pair.substr(equals + 1));
     VltReference record = {};
     record.bsFileName = SysAllocStringLen(oldName.data(), static_cast<UINT>(oldName.size()));
     record.bsFullPath = SysAllocStringLen(newPath.data(), static_cast<UINT>(newPath.size()));
@@ -110,7 +110,7 @@ int runRelink(const std::string& file, const std::vector<std::string>& pairs,
   return status;
 }
 
-const CommandRegistration refsRegistration("refs", [](CLI::App& app) {
+const CommandRegistration kRefs("refs", [](CLI::App& app) {
   auto* sub = app.add_subcommand(
       "refs", "list the link sources of documents through the plug-in, one record a line");
   auto options = std::make_shared<BatchOptions>();
@@ -123,7 +123,7 @@ const CommandRegistration refsRegistration("refs", [](CLI::App& app) {
   };
 });
 
-const CommandRegistration relinkRegistration("relink", [](CLI::App& app) {
+const CommandRegistration kRelink("relink", [](CLI::App& app) {
   auto* sub = app.add_subcommand("relink", "point a document's links at new paths through the plug-in");
   struct Options {
     std::string file;

@@ -32,11 +32,11 @@ std::string hexBytes(const std::vector<BYTE>& data) {
   return out;
 }
 
-std::string valueLine(const std::u16string& name, DWORD type, const std::vector<BYTE>& data) {
+std::string valueLine(const WideString& name, DWORD type, const std::vector<BYTE>& data) {
   std::string line = name.empty() ? "@" : quoted(toUtf8(name.c_str(), name.size()));
   line += '=';
   if (type == REG_SZ) {
-    std::u16string text(data.size() / 2, u'\0');
+    WideString text(data.size() / 2, OLECHAR(0));
     if (!text.empty()) std::memcpy(text.data(), data.data(), text.size() * 2);
     while (!text.empty() && text.back() == 0) text.pop_back();
     return line + quoted(toUtf8(text.c_str(), text.size()));
@@ -63,7 +63,7 @@ LSTATUS exportKey(HKEY hKey, const std::string& path, std::string& out) {
     cchName = 16384;
     s = RegEnumValueW(hKey, i, name, &cchName, nullptr, &type, data.data(), &size);
     if (s) return s;
-    out += valueLine(std::u16string(name, cchName), type, data) + "\n";
+    out += valueLine(WideString(name, cchName), type, data) + "\n";
   }
   for (DWORD i = 0;; ++i) {
     WCHAR name[256];
@@ -96,7 +96,7 @@ int runExport() {
   return kExitOk;
 }
 
-const CommandRegistration registration("registry", [](CLI::App& app) {
+const CommandRegistration kRegistry("registry", [](CLI::App& app) {
   auto* sub = app.add_subcommand("registry", "the component registry");
   sub->require_subcommand(1);
   sub->add_subcommand("export", "print HKEY_CLASSES_ROOT as REGEDIT4 text");

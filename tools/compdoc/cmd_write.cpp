@@ -13,8 +13,8 @@ namespace {
 
 struct Pair {
   std::string text;  // as given, for the report
-  std::u16string block;
-  std::u16string name;
+  WideString block;
+  WideString name;
   VARIANT value;
 };
 
@@ -24,7 +24,7 @@ bool makeValue(const std::string& type, const std::string& text, VARIANT& v) {
   VariantInit(&v);
   try {
     if (type.empty() || type == "VT_BSTR") {
-      std::u16string wide = fromUtf8(text);
+      WideString wide = fromUtf8(text);
       v.vt = VT_BSTR;
       v.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
       return true;
@@ -131,7 +131,7 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
     std::cerr << "compdoc: " << error << "\n";
     return kExitFailure;
   }
-  std::u16string path = fromUtf8(file);
+  WideString path = fromUtf8(file);
   IVltFileNavigator* navigator = nullptr;
   HRESULT hr = host.formats()->CreateNavigator(path.c_str(), 0, &navigator);
   if (FAILED(hr)) {
@@ -181,7 +181,7 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
   return status;
 }
 
-const CommandRegistration registration("write", [](CLI::App& app) {
+const CommandRegistration kWrite("write", [](CLI::App& app) {
   auto* sub = app.add_subcommand("write", "write attributes into a document through the plug-in");
   auto plugin = std::make_shared<std::string>();
   sub->add_option("--plugin", *plugin, "the plug-in library (default: beside compdoc)");

@@ -49,13 +49,13 @@ void reportFailure(const std::string& file, const std::string& what, HRESULT hr)
   std::fprintf(stderr, "compdoc: %s: %s: %s\n", file.c_str(), what.c_str(), describeHresult(hr).c_str());
 }
 
-std::string toUtf8(const char16_t* s) {
+std::string toUtf8(const OLECHAR* s) {
   size_t n = 0;
   while (s && s[n]) ++n;
   return toUtf8(s, n);
 }
 
-std::string toUtf8(const char16_t* text, size_t length) {
+std::string toUtf8(const OLECHAR* text, size_t length) {
   if (!text || length == 0) return std::string();
   int n = static_cast<int>(length);
   int cb = WideCharToMultiByte(CP_UTF8, 0, text, n, nullptr, 0, nullptr, nullptr);
@@ -64,10 +64,10 @@ std::string toUtf8(const char16_t* text, size_t length) {
   return out;
 }
 
-std::u16string fromUtf8(const std::string& s) {
+WideString fromUtf8(const std::string& s) {
   int n = static_cast<int>(s.size());
   int cch = MultiByteToWideChar(CP_UTF8, 0, s.data(), n, nullptr, 0);
-  std::u16string out(static_cast<size_t>(cch > 0 ? cch : 0), u'\0');
+  WideString out(static_cast<size_t>(cch > 0 ? cch : 0), OLECHAR(0));
   if (cch > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), n, out.data(), cch);
   return out;
 }
@@ -86,7 +86,7 @@ std::string escapePath(const std::string& path) {
   return out;
 }
 
-bool splitPath(const std::string& path, std::vector<std::u16string>* out) {
+bool splitPath(const std::string& path, std::vector<WideString>* out) {
   out->clear();
   std::string part;
   auto flush = [&]() {
@@ -126,7 +126,7 @@ std::string clsidString(const CLSID& c) {
 }
 
 HRESULT openRootForReading(const std::string& file, IStorage** out) {
-  std::u16string wide = fromUtf8(file);
+  WideString wide = fromUtf8(file);
   return StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide.c_str()), STGM_READ | STGM_PRIORITY,
                           STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(out));
 }

@@ -11,6 +11,9 @@
 
 namespace compdoc {
 
+// Text in the platform's wide characters (OLECHAR: UTF-16 units).
+using WideString = std::basic_string<OLECHAR>;
+
 // "STG_E_FILENOTFOUND", or "HRESULT" for a code without a name here.
 std::string hresultName(HRESULT hr);
 // "STG_E_FILENOTFOUND (0x80030002)".
@@ -18,14 +21,14 @@ std::string describeHresult(HRESULT hr);
 // Prints "compdoc: FILE: WHAT: NAME (0x...)" on stderr.
 void reportFailure(const std::string& file, const std::string& what, HRESULT hr);
 
-std::string toUtf8(const char16_t* s);
+std::string toUtf8(const OLECHAR* s);
 // A counted text, embedded NULs included (a BSTR's SysStringLen units).
-std::string toUtf8(const char16_t* text, size_t length);
-std::u16string fromUtf8(const std::string& s);
+std::string toUtf8(const OLECHAR* text, size_t length);
+WideString fromUtf8(const std::string& s);
 // Writes control characters as \xNN, for text output.
 std::string escapePath(const std::string& path);
 // Splits "a/b/\x05c" into names, undoing the escapes; false when malformed.
-bool splitPath(const std::string& path, std::vector<std::u16string>* out);
+bool splitPath(const std::string& path, std::vector<WideString>* out);
 // "{00020906-0000-0000-C000-000000000046}"
 std::string clsidString(const CLSID& c);
 // Opens FILE as the plug-in's readers do: priority, read-only.

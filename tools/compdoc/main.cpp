@@ -1,10 +1,15 @@
 // compdoc: a command-line host for compound documents. `ls` and `cat` look
 // inside a document through the platform's structured storage; `read`,
 // `write` and `info` go through the Velmora plug-in as the vault host does.
+#include <objbase.h>
+
 #include <cstdio>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "command.h"
+#include "hresult_names.h"
 
 namespace compdoc {
 
@@ -24,7 +29,39 @@ CommandRegistration::CommandRegistration(std::string name, CommandFactory factor
 
 }  // namespace compdoc
 
+namespace {
+
+// A host enters an apartment before it creates components: activation by
+// ProgID and the system's storage and marshaling services expect one.
+struct Apartment {
+  Apartment() : hr(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ~Apartment() {
+    if (SUCCEEDED(hr)) CoUninitialize();
+  }
+  HRESULT hr;
+};
+
+}  // namespace
+
+#ifdef _WIN32
+int run(int argc, char** argv);
+
+// The arguments as the system keeps them, in UTF-16, so that values outside
+// the ANSI code page arrive whole; CLI11 and the commands take UTF-8.
+int wmain(int argc, wchar_t** wargv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(compdoc::toUtf8(wargv[i]));
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return run(argc, argv.data());
+}
+
+int run(int argc, char** argv) {
+#else
 int main(int argc, char** argv) {
+#endif
+  Apartment apartment;
   CLI::App app{"compdoc: look inside compound documents and read or write their attributes"};
   app.set_version_flag("--version", "compdoc " VELMORA_VERSION);
   app.footer(compdoc::kExitStatusText);

@@ -19,10 +19,10 @@ class PluginHost {
   PluginHost(const PluginHost&) = delete;
   PluginHost& operator=(const PluginHost&) = delete;
 
-  // Loads the plug-in (`path`, or $VELMORA_PLUGIN, or Velmora.so beside this
-  // program, or the installed one) and creates its format descriptor; with
-  // --progid, creates it through the registry instead. False with a message
-  // in `error` when that fails.
+  // Loads the plug-in (`path`, or $VELMORA_PLUGIN, or Velmora.so (Velmora.dll
+  // on Windows) beside this program, or the installed one) and creates its
+  // format descriptor; with --progid, creates it through the registry
+  // instead. False with a message in `error` when that fails.
   bool load(const std::string& path, std::string& error);
 
   IVltFileFormat* formats() const { return m_formats; }
@@ -36,7 +36,7 @@ class PluginHost {
   IVltFileFormat* m_formats = nullptr;
 };
 
-// $VELMORA_PLUGIN, else Velmora.so beside this program.
+// $VELMORA_PLUGIN, else Velmora.so (Velmora.dll on Windows) beside this program.
 std::string defaultPluginPath();
 
 // A BSTR as UTF-8, embedded NULs included.
