@@ -67,9 +67,10 @@ class [[nodiscard]] Result<void> {
 };
 
 // Runs the body of an API entry point: its HRESULT, or that of the Result it
-// gives, and STG_E_INSUFFICIENTMEMORY when memory runs out inside it, since
-// no exception may cross the component boundary.
-template <typename F>
+// gives, and `OutOfMemory` (the storage code unless the interface has its
+// own) when memory runs out inside it, since no exception may cross the
+// component boundary.
+template <HRESULT OutOfMemory = STG_E_INSUFFICIENTMEMORY, typename F>
 HRESULT atBoundary(F&& body) {
   try {
     if constexpr (std::is_same_v<decltype(body()), HRESULT>)
@@ -77,7 +78,7 @@ HRESULT atBoundary(F&& body) {
     else
       return body().code();
   } catch (const std::bad_alloc&) {
-    return STG_E_INSUFFICIENTMEMORY;
+    return OutOfMemory;
   }
 }
 

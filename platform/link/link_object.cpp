@@ -27,15 +27,6 @@ constexpr const OLECHAR* kOleStreamName = u"\1Ole";
 // A real "\1Ole" is a few hundred bytes; anything past this is not one.
 constexpr size_t kMaxOleStream = size_t(1) << 20;
 
-template <typename F>
-HRESULT atBoundary(F&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-}
-
 class StdOleLink final : public IOleLink, public IPersistStorage {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -71,7 +62,7 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetSourceMoniker(IMoniker* pmk, REFCLSID rclsid) override {
-    return atBoundary([&]() -> HRESULT {
+    return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       MonikerPtr absolute;
       if (pmk) {
         auto m = monikerOf(pmk);
@@ -98,7 +89,7 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
     if (!ppmk) return E_INVALIDARG;
     *ppmk = nullptr;
     if (!m_absolute) return MK_E_UNAVAILABLE;
-    return atBoundary([&]() -> HRESULT {
+    return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       *ppmk = makeMonikerObject(m_absolute);
       return S_OK;
     });
@@ -110,7 +101,7 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
     // A link without a source moniker has no name; the OLE reference gives
     // E_FAIL for it.
     if (!m_absolute) return E_FAIL;
-    return atBoundary([&]() -> HRESULT {
+    return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       std::u16string name = displayName(*m_absolute);
       auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((name.size() + 1) * sizeof(OLECHAR)));
       if (!out) return E_OUTOFMEMORY;
@@ -141,7 +132,7 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
   HRESULT STDMETHODCALLTYPE IsDirty() override { return m_dirty ? S_OK : S_FALSE; }
   HRESULT STDMETHODCALLTYPE InitNew(IStorage* pStg) override {
     if (!pStg) return E_INVALIDARG;
-    return atBoundary([&]() -> HRESULT {
+    return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       m_stream = OleStream{};
       m_stream.tail = defaultOleTail();
       m_absolute.reset();
@@ -151,7 +142,7 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
   }
   HRESULT STDMETHODCALLTYPE Load(IStorage* pStg) override {
     if (!pStg) return E_INVALIDARG;
-    return atBoundary([&]() -> HRESULT {
+    return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       IStream* stream = nullptr;
       HRESULT hr = pStg->OpenStream(kOleStreamName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
                                     &stream);
@@ -182,7 +173,7 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
   }
   HRESULT STDMETHODCALLTYPE Save(IStorage* pStgSave, BOOL) override {
     if (!pStgSave) return E_INVALIDARG;
-    return atBoundary([&]() -> HRESULT {
+    return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       std::vector<uint8_t> bytes = encodeOleStream(m_stream);
       IStream* stream = nullptr;
       HRESULT hr = pStgSave->OpenStream(kOleStreamName, nullptr,
@@ -266,7 +257,7 @@ EXTERN_C HRESULT WINAPI OleLoad(LPSTORAGE pStg, REFIID riid, LPOLECLIENTSITE pCl
   if (!pStg) return E_INVALIDARG;
   // No object here takes a client site: nothing is ever bound or shown.
   (void)pClientSite;
-  return atBoundary([&]() -> HRESULT {
+  return velmora::base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
     CLSID clsid{};
     HRESULT hr = ReadClassStg(pStg, &clsid);
     if (FAILED(hr)) return hr;

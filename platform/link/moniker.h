@@ -16,6 +16,7 @@
 
 #include "base/byte_reader.h"
 #include "base/result.h"
+#include "base/result.h"
 
 namespace velmora::link {
 

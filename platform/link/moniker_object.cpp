@@ -17,15 +17,6 @@ namespace velmora::link {
 
 namespace {
 
-template <typename F>
-HRESULT atBoundary(F&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-}
-
 // A class id in the packet form of [MS-OLEDS] 2.1.2.
 std::vector<uint8_t> classPacket(const CLSID& clsid) {
   std::vector<uint8_t> out(16);
@@ -75,7 +66,7 @@ class MonikerObject final : public IMoniker {
   HRESULT STDMETHODCALLTYPE IsDirty() override { return S_FALSE; }
   HRESULT STDMETHODCALLTYPE Load(IStream* pStm) override {
     if (!pStm) return E_POINTER;
-    return atBoundary([&]() -> HRESULT {
+    return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       // The data alone follows in the stream; the class is this object's.
       CLSID clsid{};
       if (HRESULT hr = GetClassID(&clsid); FAILED(hr)) return hr;
@@ -137,7 +128,7 @@ class MonikerObject final : public IMoniker {
   }
   HRESULT STDMETHODCALLTYPE IsEqual(IMoniker* pmkOther) override {
     if (!pmkOther) return E_INVALIDARG;
-    return atBoundary([&]() -> HRESULT {
+    return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       auto other = monikerOf(pmkOther);
       if (!other || !m_moniker) return S_FALSE;
       return other.value()->kind == m_moniker->kind && other.value()->data == m_moniker->data
@@ -176,7 +167,7 @@ class MonikerObject final : public IMoniker {
     if (!ppszDisplayName) return E_POINTER;
     *ppszDisplayName = nullptr;
     if (!m_moniker) return E_UNEXPECTED;
-    return atBoundary([&]() -> HRESULT {
+    return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       *ppszDisplayName = taskCopy(displayName(*m_moniker));
       return *ppszDisplayName ? S_OK : E_OUTOFMEMORY;
     });
@@ -232,7 +223,7 @@ class MemoryStream final : public IStream {
   }
   HRESULT STDMETHODCALLTYPE Write(const void* pv, ULONG cb, ULONG* pcbWritten) override {
     if (!pv) return STG_E_INVALIDPOINTER;
-    return atBoundary([&]() -> HRESULT {
+    return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       if (m_pos + cb > m_bytes.size()) m_bytes.resize(m_pos + cb);
       if (cb) std::memcpy(m_bytes.data() + m_pos, pv, cb);
       m_pos += cb;
@@ -252,7 +243,7 @@ class MemoryStream final : public IStream {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER size) override {
-    return atBoundary([&]() -> HRESULT {
+    return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       m_bytes.resize(size_t(size.QuadPart));
       return S_OK;
     });
@@ -343,14 +334,14 @@ EXTERN_C HRESULT WINAPI CreateFileMoniker(LPCOLESTR lpszPathName, LPMONIKER* ppm
   if (!ppmk) return E_INVALIDARG;
   *ppmk = nullptr;
   if (!lpszPathName) return E_INVALIDARG;
-  return atBoundary([&] { return newMoniker(makeFileMoniker(lpszPathName), ppmk); });
+  return velmora::base::atBoundary<E_OUTOFMEMORY>([&] { return newMoniker(makeFileMoniker(lpszPathName), ppmk); });
 }
 
 EXTERN_C HRESULT WINAPI CreateItemMoniker(LPCOLESTR lpszDelim, LPCOLESTR lpszItem,
                                           LPMONIKER* ppmk) {
   if (!ppmk) return E_INVALIDARG;
   *ppmk = nullptr;
-  return atBoundary([&] {
+  return velmora::base::atBoundary<E_OUTOFMEMORY>([&] {
     return newMoniker(makeItemMoniker(lpszDelim ? lpszDelim : u"", lpszItem ? lpszItem : u""),
                       ppmk);
   });
@@ -359,7 +350,7 @@ EXTERN_C HRESULT WINAPI CreateItemMoniker(LPCOLESTR lpszDelim, LPCOLESTR lpszIte
 EXTERN_C HRESULT WINAPI CreateAntiMoniker(LPMONIKER* ppmk) {
   if (!ppmk) return E_INVALIDARG;
   *ppmk = nullptr;
-  return atBoundary([&] { return newMoniker(makeAntiMoniker(1), ppmk); });
+  return velmora::base::atBoundary<E_OUTOFMEMORY>([&] { return newMoniker(makeAntiMoniker(1), ppmk); });
 }
 
 EXTERN_C HRESULT WINAPI CreateGenericComposite(LPMONIKER pmkFirst, LPMONIKER pmkRest,
@@ -373,7 +364,7 @@ EXTERN_C HRESULT WINAPI CreateGenericComposite(LPMONIKER pmkFirst, LPMONIKER pmk
     *ppmkComposite = only;
     return S_OK;
   }
-  return atBoundary([&]() -> HRESULT {
+  return velmora::base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
     auto first = monikerOf(pmkFirst);
     if (!first) return first.error().code;
     auto rest = monikerOf(pmkRest);
@@ -389,7 +380,7 @@ EXTERN_C HRESULT WINAPI CreateURLMoniker(LPMONIKER pMkCtx, LPCWSTR szURL, LPMONI
   // Partial URLs are not completed against a context: the moniker keeps
   // the text it was given.
   (void)pMkCtx;
-  return atBoundary([&] { return newMoniker(makeUrlMoniker(szURL), ppmk); });
+  return velmora::base::atBoundary<E_OUTOFMEMORY>([&] { return newMoniker(makeUrlMoniker(szURL), ppmk); });
 }
 
 EXTERN_C HRESULT WINAPI OleSaveToStream(LPPERSISTSTREAM pPStm, LPSTREAM pStm) {
@@ -416,7 +407,7 @@ EXTERN_C HRESULT WINAPI OleLoadFromStream(LPSTREAM pStm, REFIID iidInterface, LP
   if (!ppvObj) return E_INVALIDARG;
   *ppvObj = nullptr;
   if (!pStm) return E_INVALIDARG;
-  return atBoundary([&]() -> HRESULT {
+  return velmora::base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
     ULARGE_INTEGER start{};
     LARGE_INTEGER zero{};
     if (HRESULT hr = pStm->Seek(zero, STREAM_SEEK_CUR, &start); FAILED(hr)) return hr;

@@ -10,7 +10,7 @@ namespace velmora::link {
 
 namespace {
 
-base::Error truncated(const char* what) {
+base::Error pastTheEnd(const char* what) {
   return base::makeError(STG_E_READFAULT, "\\1Ole %s runs past the end of the stream", what);
 }
 
@@ -18,11 +18,11 @@ base::Error truncated(const char* what) {
 base::Result<void> readFramed(base::ByteReader& r, const char* what, std::vector<uint8_t>* out,
                               bool* present) {
   uint32_t size = r.u32();
-  if (!r.ok()) return truncated(what);
+  if (!r.ok()) return pastTheEnd(what);
   *present = size != 0;
   if (size == 0) return {};
   if (size < 4) return base::makeError(STG_E_READFAULT, "\\1Ole %s size %u is below 4", what, size);
-  if (size - 4 > r.remaining()) return truncated(what);
+  if (size - 4 > r.remaining()) return pastTheEnd(what);
   auto bytes = r.bytes(size - 4);
   out->assign(bytes.begin(), bytes.end());
   return {};
@@ -46,7 +46,7 @@ base::Result<OleStream> parseOleStream(std::span<const uint8_t> bytes) {
   s.flags = r.u32();
   s.updateOption = r.u32();
   uint32_t reserved1 = r.u32();
-  if (!r.ok()) return truncated("header");
+  if (!r.ok()) return pastTheEnd("header");
   if (version != kOleStreamVersion)
     return base::makeError(DV_E_CLIPFORMAT, "\\1Ole version 0x%08X", version);
   if (reserved1 != 0) return base::makeError(DV_E_CLIPFORMAT, "\\1Ole Reserved1 0x%08X", reserved1);
@@ -60,22 +60,22 @@ base::Result<OleStream> parseOleStream(std::span<const uint8_t> bytes) {
   if (auto done = readFramed(r, "relative moniker", &s.relative, &s.hasRelative); !done) return done.error();
   if (auto done = readFramed(r, "absolute moniker", &s.absolute, &s.hasAbsolute); !done) return done.error();
   uint32_t indicator = r.u32();
-  if (!r.ok()) return truncated("ClsidIndicator");
+  if (!r.ok()) return pastTheEnd("ClsidIndicator");
   if (indicator != 0xFFFFFFFF)
     return base::makeError(E_FAIL, "\\1Ole ClsidIndicator 0x%08X is not -1", indicator);
   s.clsid.Data1 = r.u32();
   s.clsid.Data2 = r.u16();
   s.clsid.Data3 = r.u16();
   auto d4 = r.bytes(8);
-  if (!r.ok()) return truncated("Clsid");
+  if (!r.ok()) return pastTheEnd("Clsid");
   std::memcpy(s.clsid.Data4, d4.data(), 8);
   // ReservedDisplayName, Reserved2 and three FILETIMEs must all be there.
   size_t tailStart = r.position();
   uint32_t nameBytes = r.u32();
-  if (!r.ok() || nameBytes > r.remaining()) return truncated("ReservedDisplayName");
+  if (!r.ok() || nameBytes > r.remaining()) return pastTheEnd("ReservedDisplayName");
   r.skip(nameBytes);
   r.skip(4 + 3 * 8);
-  if (!r.ok()) return truncated("update times");
+  if (!r.ok()) return pastTheEnd("update times");
   r.seek(tailStart);
   auto rest = r.bytes(r.remaining());
   s.tail.assign(rest.begin(), rest.end());

@@ -35,7 +35,8 @@ void normalize(DecimalNumber& n) {
   if (n.digits.empty()) n.exponent = 0;
 }
 
-std::string decimalDigits(unsigned __int128 v) {
+// The decimal digits of `v`; none for zero.
+std::string digitsOrEmpty(unsigned __int128 v) {
   std::string out;
   while (v) {
     out.insert(out.begin(), char('0' + int(v % 10)));
@@ -65,7 +66,7 @@ bool parseNumber(const OLECHAR* s, size_t n, DecimalNumber& out) {
     }
     while (i < n && isSpace(s[i])) ++i;
     if (!count || i != n) return false;
-    out.digits = decimalDigits(value);
+    out.digits = digitsOrEmpty(value);
     normalize(out);
     return true;
   }
@@ -196,7 +197,7 @@ DecimalNumber fromDouble(double value, int significantDigits) {
 DecimalNumber fromDecimal(const DECIMAL& value) {
   DecimalNumber out;
   const unsigned __int128 mantissa = (unsigned __int128)(value.Hi32) << 64 | value.Lo64;
-  out.digits = decimalDigits(mantissa);
+  out.digits = digitsOrEmpty(mantissa);
   out.exponent = -int64_t(value.scale);
   out.negative = (value.sign & 0x80) != 0;
   normalize(out);
