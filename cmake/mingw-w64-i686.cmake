@@ -1,13 +1,4 @@
-# Cross build of the Windows library and tools with mingw-w64 (i686): the
-# real SDK headers and import libraries, no Linux platform layer.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build of the Windows library and tools with mingw-w64 (i686).
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(VELMORA_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${VELMORA_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VELMORA_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${VELMORA_MINGW_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${VELMORA_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
