@@ -60,8 +60,9 @@ if [[ ${VELMORA_I686:-1} == 1 ]]; then
   cmake --preset mingw32 >/dev/null
   cmake --build --preset mingw32 --target Velmora
   inspect build/mingw32 i686-w64-mingw32-objdump i686
-  echo "wine-check: the i686 library is inspected, not run: Debian's wine64 has no 32-bit half" \
-       "(wine32 needs the i386 architecture)"
+  # wine32 needs the i386 architecture, and its packages did not install on
+  # the machine this was built on (their dependencies were out of step).
+  echo "wine-check: the i686 library is inspected, not run: no 32-bit Wine (wine32) here"
 fi
 
 # --- A fresh Wine ---------------------------------------------------------
