@@ -149,7 +149,7 @@ else
     name=$(basename "$doc" .jsonl)
     grep -qxF "$name" <<<"$whole" || echo "$name"
   done | WINE=$wine CORPUS="Z:${corpus//\//\\}\\documents" OUT="$dir/corpus" \
-    xargs -P 2 -I{} sh -c '"$WINE" "C:\\velmora\\compdoc.exe" --progid Velmora.CompDocFormats.1 \
+    xargs -P 2 -I{} sh -c 'timeout 120 "$WINE" "C:\\velmora\\compdoc.exe" --progid Velmora.CompDocFormats.1 \
       read --json -H "$CORPUS\\{}" 2>/dev/null | tr -d "\r" >"$OUT/{}.jsonl"' || true
   cat "$dir"/corpus/*.jsonl >"$dir/corpus.jsonl"
   if python3 scripts/wine/compare.py "$corpus" "$dir/corpus.jsonl" scripts/wine/differences.tsv \
