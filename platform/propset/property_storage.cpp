@@ -125,6 +125,12 @@ Result<std::vector<uint8_t>> readWholeStream(IStream* stream) {
 }
 
 Result<void> writeWholeStream(IStream* stream, const std::vector<uint8_t>& bytes) {
+  // A set that would not read back is not written: the stream keeps its
+  // old bytes and the caller hears why. Only a hostile original (sections
+  // whose values overlap past the limits once rewritten) comes to this.
+  if (auto check = parsePropertySet(bytes); !check)
+    return makeError(check.error().code, "the rewritten set would not read back: %s",
+                     check.error().message.c_str());
   LARGE_INTEGER zero{};
   HRESULT hr = stream->Seek(zero, STREAM_SEEK_SET, nullptr);
   if (SUCCEEDED(hr)) {
