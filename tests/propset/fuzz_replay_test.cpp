@@ -4,36 +4,24 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 // The target's checks (they abort on a broken invariant); its entry point
 // is an ordinary function here.
 #include "fuzz/propset_codec_fuzz.cpp"
+#include "tests/support/fuzz_inputs.h"
 
 namespace velmora::propset {
 namespace {
 
-namespace fs = std::filesystem;
-
 TEST(PropsetCodecFuzzReplayTest, SeedsAndRegressionsPass) {
-  size_t replayed = 0;
-  for (const char* folder : {"fuzz/seeds/propset_codec_fuzz", "fuzz/regressions/propset_codec_fuzz"}) {
-    fs::path dir = fs::path(VELMORA_SOURCE_DIR) / folder;
-    if (!fs::is_directory(dir)) continue;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-      if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      auto start = std::chrono::steady_clock::now();
-      LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-      auto took = std::chrono::steady_clock::now() - start;
-      EXPECT_LT(took, std::chrono::seconds(10)) << entry.path();
-      ++replayed;
-    }
+  auto inputs = velmora::test::fuzzInputs("propset_codec_fuzz");
+  for (const auto& input : inputs) {
+    auto start = std::chrono::steady_clock::now();
+    LLVMFuzzerTestOneInput(input.bytes.data(), input.bytes.size());
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(10)) << input.path;
   }
-  EXPECT_GT(replayed, 0u);
+  EXPECT_GT(inputs.size(), 0u);
 }
 
 }  // namespace
