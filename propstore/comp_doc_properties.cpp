@@ -33,9 +33,6 @@ HRESULT CompDocProperties::OpenStorage(LPCWSTR pwszPath, bool bReadOnly) {
   try {
     if (m_pStorage) {
       FreeValues();
-      // The cache is gone, so the next read loads again instead of finding
-      // an empty cache that claims to be loaded.
-      m_bLoaded = false;
       CloseStorage();
     }
     m_bReadOnly = bReadOnly;
@@ -178,6 +175,9 @@ HRESULT CompDocProperties::CloseStorage() {
     hrResult = E_FAIL;
   }
   m_pStorage = nullptr;
+  // Values loaded through a session whose commit failed were never stored;
+  // the next read loads what the file holds.
+  if (FAILED(hrResult)) FreeValues();
   // A later write session opens the document again rather than failing
   // every write against a storage that is gone.
   m_bWritable = false;
@@ -185,6 +185,8 @@ HRESULT CompDocProperties::CloseStorage() {
 }
 
 void CompDocProperties::FreeValues() {
+  // Whatever drops the cache makes the next read load again.
+  m_bLoaded = false;
   for (int iSet = 0; iSet < kCatalogedSetCount; ++iSet) {
     PROPVARIANT*& pValues = ValuesOf(iSet);
     if (!pValues) continue;

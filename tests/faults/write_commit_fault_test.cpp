@@ -271,6 +271,43 @@ TEST_P(WriteCommitFaultTest, EveryFailedCommitIsReportedAndLeavesTheOldDocument)
   }
 }
 
+// A read that closes a write session whose commit fails reports the
+// failure; the values it loaded through that session were never stored, so
+// the reads after it serve the file, and the close does not claim the write.
+TEST_P(WriteCommitFaultTest, AReadAfterAFailedCommitServesTheFileNotTheLostWrite) {
+  for (Fault fault : {Fault::Crash, Fault::NoSpace}) {
+    fs::path victim = m_dir.file("lost.doc");
+    fs::remove(victim);
+    fs::copy_file(m_pristine, victim);
+    IVltFileNavigator* nav = open(victim);
+    AttributeRecords w;
+    VltAttribute& r = w.add(u"Summary", u"Title");
+    r.oValue.vt = VT_BSTR;
+    r.oValue.bstrVal = SysAllocString(u"lost title");
+    ASSERT_EQ(S_OK, nav->WriteAttributes(0, 0, 0, 1, w.data(), 0));
+    ASSERT_EQ(1, w[0].bHandled);
+
+    // The document commit that the next read makes is what fails.
+    g_fault = fault;
+    g_cutAt = g_events;
+    AttributeRecords first{{u"Summary", u"Title"}};
+    HRESULT hrFirst = nav->ReadAttributes(0, 0, 0, 1, first.data());
+    g_fault = Fault::None;
+    g_cutAt = -1;
+    // A full disk may find nothing to refuse: the write then reached the file.
+    if (SUCCEEDED(hrFirst) && fault == Fault::NoSpace) continue;
+    ASSERT_TRUE(FAILED(hrFirst));
+    for (int i = 0; i < 2; ++i) {
+      AttributeRecords again{{u"Summary", u"Title"}};
+      ASSERT_EQ(S_OK, nav->ReadAttributes(0, 0, 0, 1, again.data()));
+      ASSERT_EQ(1, again[0].bHandled);
+      EXPECT_EQ(u"old title", bstrText(again[0].oValue)) << "read " << i + 2;
+    }
+    EXPECT_EQ(S_OK, nav->CloseFile());
+    EXPECT_EQ("old", state(victim));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Sizes, WriteCommitFaultTest,
                          ::testing::Values(Case{"small", 3000}, Case{"multi_megabyte", 3u << 20}),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -374,6 +374,42 @@ TEST_F(WriteAttributesTest, ReadsAfterAWriteSeeTheCacheOrTheDocument) {
   EXPECT_EQ(u"Third title", readTitle(fresh)) << "the read did not see the session's write";
 }
 
+// A value with no text form makes the store give up its open document and
+// its cache; the reads after it load from the file again instead of finding
+// an empty cache that still claims to be loaded.
+TEST_F(WriteAttributesTest, ReadsRecoverAfterAWriteOfAValueWithNoTextForm) {
+  auto path = document();
+  auto before = readFileBytes(path);
+  auto readTitle = [](IVltFileNavigator* nav) {
+    AttributeRecords r{{u"Summary", u"Title"}};
+    EXPECT_EQ(S_OK, nav->ReadAttributes(0, 0, 0, 1, r.data()));
+    return r[0].bHandled ? bstrText(r[0].oValue) : std::u16string(u"<not delivered>");
+  };
+  VARIANT nullValue;
+  VariantInit(&nullValue);
+  nullValue.vt = VT_NULL;
+  VARIANT errorValue;
+  VariantInit(&errorValue);
+  errorValue.vt = VT_ERROR;
+  errorValue.scode = E_FAIL;
+  for (const VARIANT& bad : {nullValue, errorValue}) {
+    for (bool loadedFirst : {false, true}) {
+      auto nav = open(path);
+      if (loadedFirst) {
+        ASSERT_EQ(u"Old title", readTitle(nav));
+      }
+      AttributeRecords w;
+      w.add(u"Summary", u"Title").oValue = bad;
+      EXPECT_EQ(S_OK, nav->WriteAttributes(0, 0, 0, 1, w.data(), 0));
+      EXPECT_EQ(0, w[0].bHandled);
+      EXPECT_EQ(u"Old title", readTitle(nav))
+          << "vt " << bad.vt << (loadedFirst ? ", loaded before the write" : "");
+      EXPECT_EQ(S_OK, nav->CloseFile());
+    }
+  }
+  EXPECT_EQ(before, readFileBytes(path));
+}
+
 TEST_F(WriteAttributesTest, NonDocumentsRefuseEveryWrite) {
   auto path = m_dir.file("missing.doc");
   EXPECT_EQ(0, writeOne(path, u"Summary", u"Title", text(u"x")));
