@@ -60,9 +60,17 @@ if [[ ${VELMORA_I686:-1} == 1 ]]; then
   cmake --preset mingw32 >/dev/null
   cmake --build --preset mingw32 --target Velmora
   inspect build/mingw32 i686-w64-mingw32-objdump i686
-  # wine32 needs the i386 architecture, and its packages did not install on
-  # the machine this was built on (their dependencies were out of step).
-  echo "wine-check: the i686 library is inspected, not run: no 32-bit Wine (wine32) here"
+  # Running it takes Wine's 32-bit half (wine32 from the i386 architecture)
+  # and a kernel that executes 32-bit programs; say which one is missing.
+  if [[ ! -x /usr/lib/wine/wine ]]; then
+    echo "wine-check: the i686 library is inspected, not run: no 32-bit Wine (wine32:i386) here"
+  elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "wine-check: the i686 library is inspected, not run: this kernel cannot execute" \
+         "32-bit programs ($(/usr/lib/wine/wine --version 2>&1 | head -1))"
+  else
+    echo "wine-check: the i686 library is inspected, not run: its run under a 32-bit" \
+         "prefix is not scripted yet"
+  fi
 fi
 
 # --- A fresh Wine ---------------------------------------------------------
