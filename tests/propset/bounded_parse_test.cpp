@@ -79,10 +79,10 @@ TEST(BoundedParseTest, ForgedSetsCostLittleTimeAndMemory) {
     auto took = std::chrono::steady_clock::now() - start;
     g_counting = false;
     EXPECT_TRUE(code == S_OK || code == STG_E_INVALIDHEADER) << std::hex << code;
-    // Generous for sanitizers and a loaded machine: the release build takes
-    // milliseconds (see the benchmark); without the limits these take
-    // seconds to hours.
-    EXPECT_LT(took, std::chrono::seconds(2));
+    // Not a speed goal (the benchmark holds that: milliseconds in a release
+    // build): a watchdog for a lost limit, under which these take minutes to
+    // hours, with room for sanitizers on a loaded machine.
+    EXPECT_LT(took, std::chrono::seconds(60));
     EXPECT_LT(g_peak.load(), 4 * set.stream.size()) << "peak bytes while parsing";
   }
 }
