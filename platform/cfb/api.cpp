@@ -161,7 +161,9 @@ EXTERN_C HRESULT WINAPI StgIsStorageFile(const WCHAR* pwcsName) {
   if (!pwcsName) return STG_E_INVALIDNAME;
   return atBoundary([&]() -> HRESULT {
     auto file = openPosixFile(pathToUtf8(pwcsName), false, Disposition::OpenExisting);
-    if (!file) return file.error().code;
+    // Anything but a regular file (a pipe, a device, a socket) is no
+    // compound file, and is answered without waiting on it.
+    if (!file) return file.error().code == STG_E_FILEALREADYEXISTS ? S_FALSE : file.error().code;
     uint8_t sig[8];
     auto n = (*file)->readAt(0, sig);
     if (!n || n.value() < 8) return S_FALSE;

@@ -160,22 +160,23 @@ class PosixFile final : public File {
 
 Result<std::unique_ptr<File>> openPosixFile(const std::string& path, bool write,
                                             Disposition disposition) {
-  int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+  // O_NONBLOCK: a FIFO, a terminal or a device named like a document must
+  // not hold the open; it changes nothing for a regular file. Only regular
+  // files are taken, decided on the descriptor itself, so nothing can be
+  // swapped in between the test and the reads.
+  int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   if (disposition == Disposition::CreateNew) flags |= O_CREAT | O_EXCL;
   if (disposition == Disposition::OpenOrCreate) flags |= O_CREAT;
-  if (write && disposition != Disposition::CreateNew) {
-    // Windows refuses to open a read-only file for writing; a process with
-    // privileges here would succeed, so test the mode bits ourselves.
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0)
-      return base::makeError(STG_E_ACCESSDENIED, "%s is read-only", path.c_str());
-  }
   int fd;
   do {
     fd = ::open(path.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    HRESULT hr = errno == EEXIST ? STG_E_FILEALREADYEXISTS : hresultFromErrno(errno, write);
+    int err = errno;
+    HRESULT hr = err == EEXIST ? STG_E_FILEALREADYEXISTS : hresultFromErrno(err, write);
+    // A socket answers ENXIO, a FIFO opened for writing with no reader too:
+    // neither is a document.
+    if (err == ENXIO || err == ENODEV || err == EOPNOTSUPP) hr = STG_E_FILEALREADYEXISTS;
     if (hr == STG_E_FILENOTFOUND) {
       // A missing folder on the way is a missing path, not a missing file.
       auto slash = path.rfind('/');
@@ -184,12 +185,28 @@ Result<std::unique_ptr<File>> openPosixFile(const std::string& path, bool write,
         if (::stat(path.substr(0, slash).c_str(), &st) != 0) hr = STG_E_PATHNOTFOUND;
       }
     }
-    return base::makeError(hr, "open %s: %s", path.c_str(), std::strerror(errno));
+    return base::makeError(hr, "open %s: %s", path.c_str(), std::strerror(err));
   }
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
+    ::close(fd);
+    return base::makeError(hresultFromErrno(err, write), "fstat %s: %s", path.c_str(),
+                           std::strerror(err));
+  }
+  if (S_ISDIR(st.st_mode)) {
     ::close(fd);
     return base::makeError(STG_E_ACCESSDENIED, "%s is a directory", path.c_str());
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return base::makeError(STG_E_FILEALREADYEXISTS, "%s is not a regular file", path.c_str());
+  }
+  // Windows refuses to open a read-only file for writing; a process with
+  // privileges here would succeed, so test the mode bits ourselves.
+  if (write && disposition != Disposition::CreateNew && (st.st_mode & 0222) == 0) {
+    ::close(fd);
+    return base::makeError(STG_E_ACCESSDENIED, "%s is read-only", path.c_str());
   }
   return std::unique_ptr<File>(new PosixFile(fd));
 }
