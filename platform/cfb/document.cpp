@@ -22,6 +22,8 @@ Result<std::unique_ptr<Document>> Document::open(std::unique_ptr<File> file, boo
   doc->m_fat = std::move(fat);
   CFB_ASSIGN(dir, Directory::load(*doc->m_fat, *doc->m_pager, h));
   doc->m_dir = std::move(dir);
+  if (writable && doc->m_dir->damaged())
+    return CFB_CORRUPT("the directory holds entries or links a reader steps over");
   doc->m_mini = std::make_unique<MiniFat>(*doc->m_fat, *doc->m_pager);
   // A writer that trusted a cross-linked, cyclic or out-of-range chain would
   // spread the damage at its commit; reads stay lenient.
