@@ -116,7 +116,29 @@ class PosixFile final : public File {
   }
 
   Result<bool> tryLock(uint64_t offset, bool exclusive) override {
-    struct flock fl = lockRecord(offset, exclusive ? F_WRLCK : F_RDLCK);
+    return setLock(offset, 1, exclusive ? F_WRLCK : F_RDLCK);
+  }
+  Result<bool> tryLockRange(uint64_t first, uint64_t last) override {
+    return setLock(first, last - first + 1, F_RDLCK);
+  }
+
+  Result<bool> heldByOthers(uint64_t offset, bool exclusive) override {
+    return testLock(offset, 1, exclusive ? F_WRLCK : F_RDLCK);
+  }
+  Result<bool> heldByOthersInRange(uint64_t first, uint64_t last) override {
+    return testLock(first, last - first + 1, F_WRLCK);
+  }
+
+  void unlock(uint64_t offset) override { unlockRange(offset, offset); }
+  void unlockRange(uint64_t first, uint64_t last) override {
+    struct flock fl = lockRecord(first, last - first + 1, F_UNLCK);
+    while (::fcntl(m_fd, F_OFD_SETLK, &fl) != 0 && errno == EINTR) {
+    }
+  }
+
+ private:
+  Result<bool> setLock(uint64_t offset, uint64_t length, short type) {
+    struct flock fl = lockRecord(offset, length, type);
     while (::fcntl(m_fd, F_OFD_SETLK, &fl) != 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EACCES) return false;
@@ -126,8 +148,8 @@ class PosixFile final : public File {
     return true;
   }
 
-  Result<bool> heldByOthers(uint64_t offset, bool exclusive) override {
-    struct flock fl = lockRecord(offset, exclusive ? F_WRLCK : F_RDLCK);
+  Result<bool> testLock(uint64_t offset, uint64_t length, short type) {
+    struct flock fl = lockRecord(offset, length, type);
     while (::fcntl(m_fd, F_OFD_GETLK, &fl) != 0) {
       if (errno == EINTR) continue;
       return base::makeError(hresultFromErrno(errno, false), "lock test at %llu: %s",
@@ -136,20 +158,13 @@ class PosixFile final : public File {
     return fl.l_type != F_UNLCK;
   }
 
-  void unlock(uint64_t offset) override {
-    struct flock fl = lockRecord(offset, F_UNLCK);
-    while (::fcntl(m_fd, F_OFD_SETLK, &fl) != 0 && errno == EINTR) {
-    }
-  }
-
- private:
-  static struct flock lockRecord(uint64_t offset, short type) {
+  static struct flock lockRecord(uint64_t offset, uint64_t length, short type) {
     struct flock fl;
     std::memset(&fl, 0, sizeof fl);
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = off_t(offset);
-    fl.l_len = 1;
+    fl.l_len = off_t(length);
     fl.l_pid = 0;  // required by OFD locks
     return fl;
   }

@@ -547,7 +547,7 @@ void Shared::close() {
   if (!doc) return;
   // Direct mode: the final release writes what Commit would.
   if (doc->writable() && doc->hasChanges()) (void)doc->commit();
-  locks.release(doc->file());
+  // Closing the file below drops its locks; no call for each.
   for (auto& [sid, w] : open)
     if (auto n = w.lock()) n->reverted = true;
   open.clear();
