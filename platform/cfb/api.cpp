@@ -50,21 +50,12 @@ HRESULT checkCreateMode(DWORD mode) {
   return S_OK;
 }
 
-std::u16string fullPath(const std::string& native) {
-  char buf[PATH_MAX];
-  std::string abs = native;
-  if (::realpath(native.c_str(), buf)) abs = buf;
-  // UTF-8 back to UTF-16 for Stat's name.
-  return text::utf16FromUtf8(abs);
-}
-
 HRESULT finishRoot(std::unique_ptr<Document> doc, DWORD mode, const std::string& native,
                    bool deleteOnRelease, SharingLocks locks, IStorage** out) {
   auto shared = std::make_shared<Shared>();
   shared->doc = std::move(doc);
   shared->locks = locks;
   shared->nativePath = native;
-  if (!native.empty()) shared->path = fullPath(native);
   shared->deleteOnRelease = deleteOnRelease;
   auto node = std::make_shared<OpenNode>();
   node->sid = 0;
@@ -161,7 +152,9 @@ EXTERN_C HRESULT WINAPI StgIsStorageFile(const WCHAR* pwcsName) {
   if (!pwcsName) return STG_E_INVALIDNAME;
   return atBoundary([&]() -> HRESULT {
     auto file = openPosixFile(pathToUtf8(pwcsName), false, Disposition::OpenExisting);
-    if (!file) return file.error().code;
+    // Anything but a regular file (a pipe, a device, a socket) is no
+    // compound file, and is answered without waiting on it.
+    if (!file) return file.error().code == STG_E_FILEALREADYEXISTS ? S_FALSE : file.error().code;
     uint8_t sig[8];
     auto n = (*file)->readAt(0, sig);
     if (!n || n.value() < 8) return S_FALSE;

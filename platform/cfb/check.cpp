@@ -26,6 +26,7 @@ class Checker {
       : m_doc(doc), m_strict(depth == Depth::Strict), m_chainsOnly(depth == Depth::Chains) {}
 
   Result<void> run() {
+    if (m_doc.dir().damaged()) return CFB_CORRUPT("the directory has entries or links it cannot use");
     Fat& fat = m_doc.fat();
     CFB_TRY(fat.loadWholeDifat());
     const uint64_t nsect = fat.sectorsInUse();

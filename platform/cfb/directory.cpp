@@ -165,7 +165,12 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
     return CFB_CORRUPT("directory entry 0 has type %u, not root", entries.empty() ? 0u : entries[0].rawType);
 
   // Walk every tree with explicit stacks; a visited set catches loops and
-  // nodes shared between storages.
+  // nodes shared between storages. What a reader cannot use (a link out of
+  // range, a second way to an entry, an entry that is neither a storage nor
+  // a stream or has no name) is stepped over: a link to it counts as no link,
+  // and the rest is served, as other readers serve it. The directory is then
+  // marked damaged, and a writer refuses it (Document::open), since a commit
+  // would keep or spread the damage.
   const size_t n = entries.size();
   std::vector<bool> visited(n, false);
   dir->m_parent.assign(n, kNoStream);
@@ -181,14 +186,23 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
     while (!stack.empty()) {
       StreamId sid = stack.back();
       stack.pop_back();
-      if (sid >= n)
-        return CFB_CORRUPT("directory link to entry %u; the directory has %zu entries", sid, n);
-      if (visited[sid]) return CFB_CORRUPT("directory entry %u is reached twice", sid);
+      if (sid >= n || visited[sid]) {
+        dir->m_damaged = true;
+        continue;
+      }
       visited[sid] = true;
       const DirEntry& e = entries[sid];
-      if (e.type != EntryType::Storage && e.type != EntryType::Stream)
-        return CFB_CORRUPT("directory entry %u in the tree of %u has type %u", sid, st, e.rawType);
-      if (e.name.empty()) return CFB_CORRUPT("directory entry %u has an empty name", sid);
+      const bool usable =
+          (e.type == EntryType::Storage || e.type == EntryType::Stream) && !e.name.empty();
+      if (!usable) {
+        dir->m_damaged = true;
+        // An entry of an unknown type still holds the tree together: its
+        // siblings are sound entries of the same storage. Its child is not
+        // followed, since nothing says it has one.
+        if (e.left != kNoStream) stack.push_back(e.left);
+        if (e.right != kNoStream) stack.push_back(e.right);
+        continue;
+      }
       kids.push_back(sid);
       dir->m_parent[sid] = st;
       if (e.left != kNoStream) stack.push_back(e.left);

@@ -45,15 +45,19 @@ void encodeEntry(const DirEntry& e, std::span<uint8_t> out);
 
 class Directory {
  public:
-  // Reads the whole directory chain, checks the root and every storage's
-  // tree: ids in range, no loops, no node shared between trees,
-  // reachable entries typed as storage or stream with a name. The children
+  // Reads the whole directory chain and walks the root's and every
+  // storage's tree. Entries and links it cannot use (ids out of range, loops,
+  // a node shared between trees, an entry that is not a named storage or
+  // stream) are stepped over and mark the directory damaged. The children
   // of each storage are kept sorted in name order.
   [[nodiscard]] static Result<std::unique_ptr<Directory>> load(Fat& fat, Pager& pager,
                                                                const Header& header);
   static std::unique_ptr<Directory> createEmpty(Fat& fat, Pager& pager, const Header& header);
 
   size_t count() const { return m_entries.size(); }
+  // True when loading stepped over entries or links it could not use; such
+  // a directory is read, never written.
+  bool damaged() const { return m_damaged; }
   DirEntry& entry(StreamId sid) { return m_entries[sid]; }
   const DirEntry& entry(StreamId sid) const { return m_entries[sid]; }
   void touch(StreamId sid);  // the entry changed and must be written at commit
@@ -107,6 +111,7 @@ class Directory {
   std::vector<StreamId> m_free;
   std::vector<bool> m_dirtySectors;
   bool m_allDirty = false;
+  bool m_damaged = false;
 };
 
 }  // namespace velmora::cfb

@@ -11,17 +11,23 @@ namespace velmora::cfb {
 Result<std::unique_ptr<Document>> Document::open(std::unique_ptr<File> file, bool writable) {
   std::unique_ptr<Document> doc(new Document());
   CFB_ASSIGN(size, file->size());
-  uint8_t head[kHeaderSize] = {};
-  CFB_ASSIGN(got, file->readAt(0, head));
-  CFB_ASSIGN(h, decodeHeader(std::span<const uint8_t>(head, got), size));
-  doc->m_header = h;
   doc->m_file = std::move(file);
   doc->m_writable = writable;
-  doc->m_pager = std::make_unique<Pager>(*doc->m_file, h.sectorShift, size);
+  // The header comes through the pager's first read-ahead window, which
+  // for a small document holds the FAT and the directory as well.
+  doc->m_pager = std::make_unique<Pager>(*doc->m_file, 9, size);
+  uint8_t head[kHeaderSize];
+  CFB_TRY(doc->m_pager->readBytes(0, head));
+  const size_t got = size_t(std::min<uint64_t>(size, kHeaderSize));
+  CFB_ASSIGN(h, decodeHeader(std::span<const uint8_t>(head, got), size));
+  doc->m_header = h;
+  doc->m_pager->setSectorShift(h.sectorShift);
   CFB_ASSIGN(fat, Fat::open(*doc->m_pager, h, writable));
   doc->m_fat = std::move(fat);
   CFB_ASSIGN(dir, Directory::load(*doc->m_fat, *doc->m_pager, h));
   doc->m_dir = std::move(dir);
+  if (writable && doc->m_dir->damaged())
+    return CFB_CORRUPT("the directory holds entries or links a reader steps over");
   doc->m_mini = std::make_unique<MiniFat>(*doc->m_fat, *doc->m_pager);
   // A writer that trusted a cross-linked, cyclic or out-of-range chain would
   // spread the damage at its commit; reads stay lenient.

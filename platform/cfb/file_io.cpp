@@ -116,7 +116,29 @@ class PosixFile final : public File {
   }
 
   Result<bool> tryLock(uint64_t offset, bool exclusive) override {
-    struct flock fl = lockRecord(offset, exclusive ? F_WRLCK : F_RDLCK);
+    return setLock(offset, 1, exclusive ? F_WRLCK : F_RDLCK);
+  }
+  Result<bool> tryLockRange(uint64_t first, uint64_t last) override {
+    return setLock(first, last - first + 1, F_RDLCK);
+  }
+
+  Result<bool> heldByOthers(uint64_t offset, bool exclusive) override {
+    return testLock(offset, 1, exclusive ? F_WRLCK : F_RDLCK);
+  }
+  Result<bool> heldByOthersInRange(uint64_t first, uint64_t last) override {
+    return testLock(first, last - first + 1, F_WRLCK);
+  }
+
+  void unlock(uint64_t offset) override { unlockRange(offset, offset); }
+  void unlockRange(uint64_t first, uint64_t last) override {
+    struct flock fl = lockRecord(first, last - first + 1, F_UNLCK);
+    while (::fcntl(m_fd, F_OFD_SETLK, &fl) != 0 && errno == EINTR) {
+    }
+  }
+
+ private:
+  Result<bool> setLock(uint64_t offset, uint64_t length, short type) {
+    struct flock fl = lockRecord(offset, length, type);
     while (::fcntl(m_fd, F_OFD_SETLK, &fl) != 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EACCES) return false;
@@ -126,8 +148,8 @@ class PosixFile final : public File {
     return true;
   }
 
-  Result<bool> heldByOthers(uint64_t offset, bool exclusive) override {
-    struct flock fl = lockRecord(offset, exclusive ? F_WRLCK : F_RDLCK);
+  Result<bool> testLock(uint64_t offset, uint64_t length, short type) {
+    struct flock fl = lockRecord(offset, length, type);
     while (::fcntl(m_fd, F_OFD_GETLK, &fl) != 0) {
       if (errno == EINTR) continue;
       return base::makeError(hresultFromErrno(errno, false), "lock test at %llu: %s",
@@ -136,20 +158,13 @@ class PosixFile final : public File {
     return fl.l_type != F_UNLCK;
   }
 
-  void unlock(uint64_t offset) override {
-    struct flock fl = lockRecord(offset, F_UNLCK);
-    while (::fcntl(m_fd, F_OFD_SETLK, &fl) != 0 && errno == EINTR) {
-    }
-  }
-
- private:
-  static struct flock lockRecord(uint64_t offset, short type) {
+  static struct flock lockRecord(uint64_t offset, uint64_t length, short type) {
     struct flock fl;
     std::memset(&fl, 0, sizeof fl);
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = off_t(offset);
-    fl.l_len = 1;
+    fl.l_len = off_t(length);
     fl.l_pid = 0;  // required by OFD locks
     return fl;
   }
@@ -160,22 +175,23 @@ class PosixFile final : public File {
 
 Result<std::unique_ptr<File>> openPosixFile(const std::string& path, bool write,
                                             Disposition disposition) {
-  int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+  // O_NONBLOCK: a FIFO, a terminal or a device named like a document must
+  // not hold the open; it changes nothing for a regular file. Only regular
+  // files are taken, decided on the descriptor itself, so nothing can be
+  // swapped in between the test and the reads.
+  int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   if (disposition == Disposition::CreateNew) flags |= O_CREAT | O_EXCL;
   if (disposition == Disposition::OpenOrCreate) flags |= O_CREAT;
-  if (write && disposition != Disposition::CreateNew) {
-    // Windows refuses to open a read-only file for writing; a process with
-    // privileges here would succeed, so test the mode bits ourselves.
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0)
-      return base::makeError(STG_E_ACCESSDENIED, "%s is read-only", path.c_str());
-  }
   int fd;
   do {
     fd = ::open(path.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    HRESULT hr = errno == EEXIST ? STG_E_FILEALREADYEXISTS : hresultFromErrno(errno, write);
+    int err = errno;
+    HRESULT hr = err == EEXIST ? STG_E_FILEALREADYEXISTS : hresultFromErrno(err, write);
+    // A socket answers ENXIO, a FIFO opened for writing with no reader too:
+    // neither is a document.
+    if (err == ENXIO || err == ENODEV || err == EOPNOTSUPP) hr = STG_E_FILEALREADYEXISTS;
     if (hr == STG_E_FILENOTFOUND) {
       // A missing folder on the way is a missing path, not a missing file.
       auto slash = path.rfind('/');
@@ -184,12 +200,28 @@ Result<std::unique_ptr<File>> openPosixFile(const std::string& path, bool write,
         if (::stat(path.substr(0, slash).c_str(), &st) != 0) hr = STG_E_PATHNOTFOUND;
       }
     }
-    return base::makeError(hr, "open %s: %s", path.c_str(), std::strerror(errno));
+    return base::makeError(hr, "open %s: %s", path.c_str(), std::strerror(err));
   }
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
+    ::close(fd);
+    return base::makeError(hresultFromErrno(err, write), "fstat %s: %s", path.c_str(),
+                           std::strerror(err));
+  }
+  if (S_ISDIR(st.st_mode)) {
     ::close(fd);
     return base::makeError(STG_E_ACCESSDENIED, "%s is a directory", path.c_str());
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return base::makeError(STG_E_FILEALREADYEXISTS, "%s is not a regular file", path.c_str());
+  }
+  // Windows refuses to open a read-only file for writing; a process with
+  // privileges here would succeed, so test the mode bits ourselves.
+  if (write && disposition != Disposition::CreateNew && (st.st_mode & 0222) == 0) {
+    ::close(fd);
+    return base::makeError(STG_E_ACCESSDENIED, "%s is read-only", path.c_str());
   }
   return std::unique_ptr<File>(new PosixFile(fd));
 }

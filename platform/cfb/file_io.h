@@ -45,6 +45,29 @@ class File {
   [[nodiscard]] virtual Result<bool> tryLock(uint64_t offset, bool exclusive) = 0;
   [[nodiscard]] virtual Result<bool> heldByOthers(uint64_t offset, bool exclusive) = 0;
   virtual void unlock(uint64_t offset) = 0;
+  // The same over every byte from `first` to `last`, in one call where the
+  // file allows it (the sharing scheme makes a range out of lock bytes that
+  // lie next to each other in its order).
+  [[nodiscard]] virtual Result<bool> tryLockRange(uint64_t first, uint64_t last) {
+    for (uint64_t b = first; b <= last; ++b) {
+      CFB_ASSIGN(ok, tryLock(b, false));
+      if (!ok) {
+        for (uint64_t u = first; u < b; ++u) unlock(u);
+        return false;
+      }
+    }
+    return true;
+  }
+  [[nodiscard]] virtual Result<bool> heldByOthersInRange(uint64_t first, uint64_t last) {
+    for (uint64_t b = first; b <= last; ++b) {
+      CFB_ASSIGN(held, heldByOthers(b, true));
+      if (held) return true;
+    }
+    return false;
+  }
+  virtual void unlockRange(uint64_t first, uint64_t last) {
+    for (uint64_t b = first; b <= last; ++b) unlock(b);
+  }
 };
 
 // Opens `path` (UTF-8). Missing files give STG_E_FILENOTFOUND or

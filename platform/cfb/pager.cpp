@@ -34,65 +34,134 @@
 namespace velmora::cfb {
 
 namespace {
-constexpr size_t kCleanCacheBytes = 4u << 20;
 constexpr size_t kDirtySpillBytes = 16u << 20;
+
+// Window buffers outlive their pager: a batch opens documents one after
+// another on a thread, and reusing the buffers spares an allocation and its
+// page faults per document.
+struct WindowPool {
+  std::vector<uint8_t*> free;
+  ~WindowPool() {
+    for (uint8_t* p : free) delete[] p;
+  }
+};
+thread_local WindowPool t_windowPool;
+constexpr size_t kPoolLimit = 16;
 }  // namespace
 
 Pager::Pager(File& file, uint32_t sectorShift, uint64_t fileSize)
     : m_file(file), m_shift(sectorShift), m_fileSize(fileSize) {}
 
+Pager::~Pager() {
+  for (Window& w : m_windows) {
+    if (!w.bytes) continue;
+    if (t_windowPool.free.size() < kPoolLimit) t_windowPool.free.push_back(w.bytes);
+    else delete[] w.bytes;
+  }
+}
+
 uint64_t Pager::fileSectors() const { return sectorCount(m_fileSize, sectorSize()); }
 
-Result<void> Pager::load(SectorId id, uint8_t* out) {
-  const uint32_t S = sectorSize();
-  uint64_t off = sectorOffset(id, m_shift);
-  std::memset(out, 0, S);
-  if (off >= m_fileSize) return {};
-  CFB_ASSIGN(n, m_file.readAt(off, std::span<uint8_t>(out, S)));
-  (void)n;  // a short final sector reads as zero-filled
+const Pager::Window* Pager::loadedWindow(uint64_t index) const {
+  for (const Window& w : m_windows)
+    if (w.index == index) return &w;
+  return nullptr;
+}
+
+Result<const Pager::Window*> Pager::window(uint64_t index) {
+  Window* victim = &m_windows[0];
+  for (Window& w : m_windows) {
+    if (w.index == index) {
+      w.used = ++m_tick;
+      return &w;
+    }
+    if (w.used < victim->used) victim = &w;
+  }
+  if (!victim->bytes) {
+    if (!t_windowPool.free.empty()) {
+      victim->bytes = t_windowPool.free.back();
+      t_windowPool.free.pop_back();
+    } else {
+      victim->bytes = new uint8_t[kWindowBytes];
+    }
+  }
+  const uint64_t start = index << kWindowShift;
+  const size_t want = size_t(std::min<uint64_t>(kWindowBytes, m_fileSize - start));
+  victim->index = UINT64_MAX;
+  CFB_ASSIGN(n, m_file.readAt(start, std::span<uint8_t>(victim->bytes, want)));
+  victim->index = index;
+  victim->length = n;  // a file cut short since its size was taken reads as zeros
+  victim->used = ++m_tick;
+  return victim;
+}
+
+void Pager::dropWindows() {
+  for (Window& w : m_windows) {
+    w.index = UINT64_MAX;
+    w.length = 0;
+    w.used = 0;
+  }
+}
+
+Result<void> Pager::readBytes(uint64_t offset, std::span<uint8_t> out) {
+  size_t done = 0;
+  while (done < out.size()) {
+    const uint64_t pos = offset + done;
+    const uint64_t index = pos >> kWindowShift;
+    const size_t within = size_t(pos & (kWindowBytes - 1));
+    const size_t n = std::min<size_t>(kWindowBytes - within, out.size() - done);
+    if (pos >= m_fileSize) {
+      std::fill(out.begin() + std::ptrdiff_t(done), out.end(), uint8_t(0));
+      return {};
+    }
+    CFB_ASSIGN(w, window(index));
+    const size_t have = within < w->length ? std::min(n, w->length - within) : 0;
+    if (have) std::memcpy(out.data() + done, w->bytes + within, have);
+    if (have < n) std::memset(out.data() + done + have, 0, n - have);
+    done += n;
+  }
   return {};
 }
 
-Result<void> Pager::read(SectorId id, uint32_t offset, std::span<uint8_t> out, bool keep) {
+Result<void> Pager::load(SectorId id, uint8_t* out) {
+  return readBytes(sectorOffset(id, m_shift), std::span<uint8_t>(out, sectorSize()));
+}
+
+Result<void> Pager::read(SectorId id, uint32_t offset, std::span<uint8_t> out, bool /*keep*/) {
   const uint32_t S = sectorSize();
   if (offset > S || out.size() > S - offset) return CFB_CORRUPT("read past the end of a sector");
-  if (auto it = m_dirty.find(id); it != m_dirty.end()) {
-    std::memcpy(out.data(), it->second.get() + offset, out.size());
-    return {};
+  if (!m_dirty.empty()) {
+    if (auto it = m_dirty.find(id); it != m_dirty.end()) {
+      std::memcpy(out.data(), it->second.get() + offset, out.size());
+      return {};
+    }
   }
-  if (auto it = m_clean.find(id); it != m_clean.end()) {
-    std::memcpy(out.data(), it->second.get() + offset, out.size());
-    return {};
-  }
-  if (!keep) {
-    uint64_t off = sectorOffset(id, m_shift) + offset;
-    std::fill(out.begin(), out.end(), uint8_t(0));
-    if (off >= m_fileSize) return {};
-    size_t want = size_t(std::min<uint64_t>(out.size(), m_fileSize - off));
-    CFB_ASSIGN(n, m_file.readAt(off, out.first(want)));
-    (void)n;
-    return {};
-  }
-  if (m_clean.size() * S >= kCleanCacheBytes) m_clean.clear();
-  Buffer buf(new uint8_t[S]);
-  CFB_TRY(load(id, buf.get()));
-  std::memcpy(out.data(), buf.get() + offset, out.size());
-  m_clean.emplace(id, std::move(buf));
-  return {};
+  return readBytes(sectorOffset(id, m_shift) + offset, out);
 }
 
 Result<void> Pager::readRun(SectorId first, uint32_t count, std::span<uint8_t> out) {
   const uint32_t S = sectorSize();
   bool plain = true;
-  for (uint32_t i = 0; i < count && plain; ++i)
-    plain = !m_dirty.count(first + i) && !m_clean.count(first + i);
+  if (!m_dirty.empty())
+    for (uint32_t i = 0; i < count && plain; ++i) plain = !m_dirty.count(first + i);
   if (!plain) {
     for (uint32_t i = 0; i < count; ++i) CFB_TRY(read(first + i, 0, out.subspan(size_t(i) * S, S), false));
     return {};
   }
   uint64_t off = sectorOffset(first, m_shift);
+  if (off >= m_fileSize) {
+    std::fill(out.begin(), out.end(), uint8_t(0));
+    return {};
+  }
+  // Bytes already in windows are copied; a long run of stream data goes
+  // straight into the caller's buffer in one read, without passing through
+  // (and evicting) the windows.
+  const uint64_t last = std::min<uint64_t>(off + out.size(), m_fileSize) - 1;
+  bool cached = true;
+  for (uint64_t w = off >> kWindowShift; w <= (last >> kWindowShift) && cached; ++w)
+    cached = loadedWindow(w) != nullptr;
+  if (cached || out.size() < kWindowBytes / 4) return readBytes(off, out);
   std::fill(out.begin(), out.end(), uint8_t(0));
-  if (off >= m_fileSize) return {};
   size_t want = size_t(std::min<uint64_t>(out.size(), m_fileSize - off));
   CFB_ASSIGN(n, m_file.readAt(off, out.first(want)));
   (void)n;  // a short end reads as zeros
@@ -108,12 +177,9 @@ Result<void> Pager::write(SectorId id, uint32_t offset, std::span<const uint8_t>
     Buffer buf(new uint8_t[S]);
     if (fresh) {
       std::memset(buf.get(), 0, S);
-    } else if (auto c = m_clean.find(id); c != m_clean.end()) {
-      std::memcpy(buf.get(), c->second.get(), S);
     } else if (offset != 0 || data.size() != S) {
       CFB_TRY(load(id, buf.get()));
     }
-    m_clean.erase(id);
     it = m_dirty.emplace(id, std::move(buf)).first;
   } else if (fresh) {
     std::memset(it->second.get(), 0, S);
@@ -149,6 +215,8 @@ Result<void> Pager::writeDirty(bool dropAfter) {
     run.resize((j - i) * S);
     for (size_t k = i; k < j; ++k) std::memcpy(&run[(k - i) * S], m_dirty[ids[k]].get(), S);
     uint64_t off = sectorOffset(ids[i], m_shift);
+    // The windows hold the file as it was; whatever it now says is read anew.
+    dropWindows();
     auto r = m_file.writeAt(off, run);
     if (!r) return fail(r.error());
     m_fileSize = std::max<uint64_t>(m_fileSize, off + run.size());
@@ -185,6 +253,7 @@ Result<void> Pager::commit(const Header& header, uint64_t fileSectors) {
   std::array<uint8_t, kHeaderSize> previous{};
   auto got = m_file.readAt(0, previous);
   const bool canRestore = got && got.value() == previous.size();
+  dropWindows();
   Result<void> landed = m_file.writeAt(0, bytes);
   if (landed) landed = m_file.sync();
   if (!landed) {

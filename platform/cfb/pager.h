@@ -17,6 +17,15 @@ class Pager {
   enum class State { Clean, Dirty, Committing, Broken };
 
   Pager(File& file, uint32_t sectorShift, uint64_t fileSize);
+  ~Pager();
+  Pager(const Pager&) = delete;
+  Pager& operator=(const Pager&) = delete;
+
+  // The header's sector shift, once the header is read through readBytes.
+  void setSectorShift(uint32_t shift) { m_shift = shift; }
+  // Copies `out.size()` bytes of the committed file at `offset` through the
+  // read-ahead windows; bytes past the end read as zeros.
+  [[nodiscard]] Result<void> readBytes(uint64_t offset, std::span<uint8_t> out);
 
   uint32_t sectorShift() const { return m_shift; }
   uint32_t sectorSize() const { return 1u << m_shift; }
@@ -27,8 +36,9 @@ class Pager {
 
   // Copies `out.size()` bytes at `offset` of sector `id`. Bytes beyond the
   // end of the file read as zeros (a short final sector, or a sector
-  // allocated since the last commit). `keep` caches the sector: for tables
-  // and the directory, not for stream data.
+  // allocated since the last commit). Sectors come from the read-ahead
+  // windows; `keep` is a hint that the sector belongs to a table, the
+  // directory or the mini stream.
   [[nodiscard]] Result<void> read(SectorId id, uint32_t offset, std::span<uint8_t> out, bool keep);
 
   // Reads `count` whole sectors from `first` on into `out`, in one file read
@@ -68,6 +78,24 @@ class Pager {
 
  private:
   using Buffer = std::unique_ptr<uint8_t[]>;
+  // Read-ahead: the committed file in aligned windows of kWindowBytes, read
+  // in one call each when first touched, so the header, the FAT, the
+  // directory, the mini FAT and the mini stream of a small document come in
+  // one or two reads. A sector never straddles two windows (sector sizes
+  // divide the window). Windows hold only committed bytes: dirty sectors
+  // are looked up first, and every write to the file drops them.
+  static constexpr uint32_t kWindowShift = 16;
+  static constexpr uint32_t kWindowBytes = 1u << kWindowShift;
+  static constexpr size_t kWindowCount = 8;
+  struct Window {
+    uint64_t index = UINT64_MAX;  // file offset >> kWindowShift
+    size_t length = 0;            // bytes of the file it holds
+    uint64_t used = 0;
+    uint8_t* bytes = nullptr;
+  };
+  [[nodiscard]] Result<const Window*> window(uint64_t index);
+  const Window* loadedWindow(uint64_t index) const;
+  void dropWindows();
   [[nodiscard]] Result<void> load(SectorId id, uint8_t* out);
   [[nodiscard]] Result<void> writeDirty(bool dropAfter);
   Result<void> fail(Error e);
@@ -77,7 +105,8 @@ class Pager {
   uint64_t m_fileSize;
   State m_state = State::Clean;
   Error m_broken;
-  std::unordered_map<SectorId, Buffer> m_clean;
+  Window m_windows[kWindowCount];
+  uint64_t m_tick = 0;
   std::unordered_map<SectorId, Buffer> m_dirty;
 };
 

@@ -5,6 +5,30 @@
 
 namespace velmora::cfb {
 
+namespace {
+// The lock bytes in ascending order (see sharing.h).
+constexpr uint64_t kOrder[5] = {lockbyte::kPriority, lockbyte::kRead, lockbyte::kWrite,
+                                lockbyte::kDenyRead, lockbyte::kDenyWrite};
+
+// Calls `fn(first, last)` for each run of flagged bytes that lie next to
+// each other in kOrder.
+template <typename Fn>
+Result<bool> forRuns(const bool (&flag)[5], Fn fn) {
+  for (int i = 0; i < 5;) {
+    if (!flag[i]) {
+      ++i;
+      continue;
+    }
+    int j = i;
+    while (j + 1 < 5 && flag[j + 1]) ++j;
+    CFB_ASSIGN(stop, fn(kOrder[i], kOrder[j]));
+    if (stop) return true;
+    i = j + 1;
+  }
+  return false;
+}
+}  // namespace
+
 Result<void> SharingLocks::acquire(File& file, DWORD mode) {
   const DWORD access = mode & 3;
   const DWORD share = mode & 0x70;
@@ -18,19 +42,25 @@ Result<void> SharingLocks::acquire(File& file, DWORD mode) {
   // Take first, test second: of two racing openers that conflict, at least
   // one sees the other's locks, so both can fail but never both succeed.
   // Only shared locks are taken, which a read-only descriptor allows.
-  uint64_t take[5];
-  int n = 0;
-  if (wantsRead) take[n++] = lockbyte::kRead;
-  if (wantsWrite) take[n++] = lockbyte::kWrite;
-  if (denyRead) take[n++] = lockbyte::kDenyRead;
-  if (denyWrite) take[n++] = lockbyte::kDenyWrite;
-  if (priority) take[n++] = lockbyte::kPriority;
+  const bool take[5] = {priority, wantsRead, wantsWrite, denyRead, denyWrite};
+  // What conflicts with this open: a priority open for a writer, the
+  // denials of what it does, the uses of what it denies, writers for a
+  // priority open.
+  const bool test[5] = {wantsWrite, denyRead, denyWrite || priority, wantsRead, wantsWrite};
   auto result = [&]() -> Result<void> {
-    for (int i = 0; i < n; ++i) {
-      CFB_ASSIGN(ok, file.tryLock(take[i], false));
-      if (!ok) return base::makeError(STG_E_SHAREVIOLATION, "another open's sharing mode forbids this one");
-      m_held[m_count++] = take[i];
-    }
+    CFB_ASSIGN(refused, forRuns(take, [&](uint64_t first, uint64_t last) -> Result<bool> {
+      CFB_ASSIGN(ok, file.tryLockRange(first, last));
+      if (!ok) return true;
+      m_held[m_count++] = {first, last};
+      return false;
+    }));
+    if (refused) return base::makeError(STG_E_SHAREVIOLATION, "another open's sharing mode forbids this one");
+    CFB_ASSIGN(conflict, forRuns(test, [&](uint64_t first, uint64_t last) {
+      return file.heldByOthersInRange(first, last);
+    }));
+    if (!conflict) return {};
+    // Someone stands in the way: the single tests, in the order that
+    // decides which code the caller hears.
     auto held = [&](uint64_t b) { return file.heldByOthers(b, true); };
     if (wantsWrite) {
       CFB_ASSIGN(p, held(lockbyte::kPriority));
@@ -56,7 +86,7 @@ Result<void> SharingLocks::acquire(File& file, DWORD mode) {
 }
 
 void SharingLocks::release(File& file) {
-  for (int i = 0; i < m_count; ++i) file.unlock(m_held[i]);
+  for (int i = 0; i < m_count; ++i) file.unlockRange(m_held[i].first, m_held[i].last);
   m_count = 0;
 }
 

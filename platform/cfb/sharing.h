@@ -10,6 +10,9 @@
 
 namespace velmora::cfb {
 
+// The bytes in ascending order; bytes next to each other in this order are
+// taken and tested as one range, so that an open costs one lock call and one
+// test call in the common modes.
 namespace lockbyte {
 inline constexpr uint64_t kPriority = 0x7FFFFF58;
 inline constexpr uint64_t kRead = 0x7FFFFF93;
@@ -25,13 +28,18 @@ class SharingLocks {
   // priority open exists (or the reverse), STG_E_LOCKVIOLATION, as Windows
   // answers.
   [[nodiscard]] Result<void> acquire(File& file, DWORD mode);
+  // Drops the locks. Closing the file drops them as well, so a root that
+  // closes its file does not call this.
   void release(File& file);
   // True when another opener holds the file in priority mode; no commit may
   // happen then.
   [[nodiscard]] Result<bool> priorityHeld(File& file);
 
  private:
-  uint64_t m_held[5] = {};
+  struct Range {
+    uint64_t first, last;
+  };
+  Range m_held[5] = {};
   int m_count = 0;
 };
 

@@ -5,6 +5,8 @@
 // through it.
 #include "cfb/storage.h"
 
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cstring>
 
 #include "cfb/property_set_hook.h"
+#include "text/text.h"
 #include "cfb/modes.h"
 
 // Returns the HRESULT of a failed Result expression.
@@ -270,6 +273,10 @@ class StorageObj final : public IStorage {
           st->atime = conv(fs.st_atim);
         }
         if (!noName) {
+          // Resolved on first demand: resolving costs a call per component
+          // of the path, and only Stat's callers want the full name.
+          if (m_shared->path.empty() && !m_shared->nativePath.empty())
+            m_shared->path = fullPath(m_shared->nativePath);
           size_t bytes = (m_shared->path.size() + 1) * sizeof(OLECHAR);
           st->pwcsName = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
           if (!st->pwcsName) return STG_E_INSUFFICIENTMEMORY;
@@ -528,11 +535,19 @@ void Shared::revertUnreachable() {
   for (auto& n : gone) revert(n);
 }
 
+std::u16string fullPath(const std::string& native) {
+  char buf[PATH_MAX];
+  std::string abs = native;
+  if (::realpath(native.c_str(), buf)) abs = buf;
+  // UTF-8 back to UTF-16 for Stat's name.
+  return text::utf16FromUtf8(abs);
+}
+
 void Shared::close() {
   if (!doc) return;
   // Direct mode: the final release writes what Commit would.
   if (doc->writable() && doc->hasChanges()) (void)doc->commit();
-  locks.release(doc->file());
+  // Closing the file below drops its locks; no call for each.
   for (auto& [sid, w] : open)
     if (auto n = w.lock()) n->reverted = true;
   open.clear();

@@ -31,7 +31,7 @@ struct Shared {
   std::unique_ptr<Document> doc;
   std::unordered_map<StreamId, std::weak_ptr<OpenNode>> open;
   SharingLocks locks;
-  std::u16string path;         // full path, for Stat
+  std::u16string path;         // full path, for Stat; resolved when first asked for
   std::string nativePath;      // for delete-on-release and the file's times
   bool deleteOnRelease = false;
 
@@ -42,6 +42,9 @@ struct Shared {
   // Writes changes, drops the locks and closes the file.
   void close();
 };
+
+// The absolute path of `native` with links resolved, as Stat names a root.
+std::u16string fullPath(const std::string& native);
 
 // Turns a Result into the HRESULT of an interface method.
 template <typename T>

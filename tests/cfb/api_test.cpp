@@ -1,9 +1,16 @@
 // The interface behaviour the platform reproduces: argument and mode rules,
 // status codes, invalidation, enumeration and reference counting.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <fstream>
 
 #include "base/little_endian.h"
 #include "tests/cfb/cfb_test_util.h"
+#include "tests/support/fifo_watch.h"
 
 namespace velmora::cfb::test {
 namespace {
@@ -254,6 +261,53 @@ TEST_F(ApiTest, FileLevelFunctions) {
   EXPECT_TRUE(std::filesystem::exists(scratch));
   stg->Release();
   EXPECT_FALSE(std::filesystem::exists(scratch));
+}
+
+// A pipe, a socket or a folder named like a document is no compound file,
+// and saying so must not wait for a writer that never comes.
+TEST_F(ApiTest, OnlyRegularFilesAreOpenedAndNothingElseIsWaitedOn) {
+  auto fifo = m_dir.file("pipe.doc");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto wf = wide(fifo);
+  const WCHAR* name = reinterpret_cast<const WCHAR*>(wf.c_str());
+  IStorage* stg = nullptr;
+  void* out = nullptr;
+  HRESULT hr = E_FAIL;
+  bool quick = velmora::test::answersWithoutWaiting(fifo, [&] { hr = StgIsStorageFile(name); });
+  EXPECT_TRUE(quick) << "StgIsStorageFile waited on the pipe";
+  EXPECT_EQ(hr, S_FALSE);
+  for (DWORD mode : {DWORD(0x40000), DWORD(0x10), DWORD(0x12)}) {
+    SCOPED_TRACE(mode);
+    HRESULT hrEx = E_FAIL;
+    quick = velmora::test::answersWithoutWaiting(fifo, [&] {
+      hr = StgOpenStorage(name, nullptr, mode, nullptr, 0, &stg);
+      hrEx = StgOpenStorageEx(name, mode, STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage, &out);
+    });
+    EXPECT_TRUE(quick) << "the open waited on the pipe";
+    EXPECT_EQ(hr, STG_E_FILEALREADYEXISTS);
+    EXPECT_EQ(hrEx, STG_E_FILEALREADYEXISTS);
+  }
+  EXPECT_EQ(stg, nullptr);
+  EXPECT_EQ(out, nullptr);
+
+  auto sock = m_dir.file("sock.doc");
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(sock.native().size(), sizeof addr.sun_path);
+  std::strcpy(addr.sun_path, sock.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  auto ws = wide(sock);
+  EXPECT_EQ(StgIsStorageFile(reinterpret_cast<const WCHAR*>(ws.c_str())), S_FALSE);
+  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(ws.c_str()), nullptr, 0x40000, nullptr, 0, &stg),
+            STG_E_FILEALREADYEXISTS);
+  ::close(fd);
+
+  auto folder = wide(m_dir.file(""));
+  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(folder.c_str()), nullptr, 0x40000, nullptr, 0, &stg),
+            STG_E_ACCESSDENIED);
+  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(u"/dev/null"), nullptr, 0x40000, nullptr, 0, &stg), STG_E_FILEALREADYEXISTS);
 }
 
 TEST_F(ApiTest, CopyToMergesAndRefusesItsOwnChild) {

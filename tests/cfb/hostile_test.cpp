@@ -101,21 +101,6 @@ const Poke kPokes[] = {
     {"directory chain runs into the FAT", [](Image& m) { m.put32(m.fatSlot(m.u32(0x30)), m.u32(0x4C)); },
      STG_E_DOCFILECORRUPT},
     {"root is not a root", [](Image& m) { m.bytes[m.entry(0) + 0x42] = 1; }, STG_E_DOCFILECORRUPT},
-    {"child link past the directory", [](Image& m) { m.put32(m.entry(0) + 0x4C, 5000); }, STG_E_DOCFILECORRUPT},
-    {"sibling loop", [](Image& m) {
-       uint32_t top = m.u32(m.entry(0) + 0x4C);
-       m.put32(m.entry(top) + 0x44, top);
-     }, STG_E_DOCFILECORRUPT},
-    {"child points back at the root", [](Image& m) {
-       uint32_t sub = m.find(u"Sub");
-       m.put32(m.entry(sub) + 0x4C, 0);
-     }, STG_E_DOCFILECORRUPT},
-    {"node shared by two storages", [](Image& m) {
-       uint32_t sub = m.find(u"Sub");
-       m.put32(m.entry(sub) + 0x4C, m.find(u"Big"));
-     }, STG_E_DOCFILECORRUPT},
-    {"reachable entry of type 7", [](Image& m) { m.bytes[m.entry(m.find(u"Big")) + 0x42] = 7; },
-     STG_E_DOCFILECORRUPT},
     {"big stream chain loops", [](Image& m) {
        uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
        m.put32(m.fatSlot(m.fat(s)), s);
@@ -155,8 +140,24 @@ INSTANTIATE_TEST_SUITE_P(Fields, HostileField,
                                             ::testing::Range(size_t(0), std::size(kPokes))));
 
 // Damage a reader can live with, since it reads only what the sizes ask
-// for, but a writer would spread: a writable open refuses it.
+// for or steps over directory entries it cannot use, but a writer would
+// spread: a writable open refuses it.
 const Poke kUnsafeToWrite[] = {
+    {"child link past the directory", [](Image& m) { m.put32(m.entry(0) + 0x4C, 5000); }, STG_E_DOCFILECORRUPT},
+    {"sibling loop", [](Image& m) {
+       uint32_t top = m.u32(m.entry(0) + 0x4C);
+       m.put32(m.entry(top) + 0x44, top);
+     }, STG_E_DOCFILECORRUPT},
+    {"child points back at the root", [](Image& m) {
+       uint32_t sub = m.find(u"Sub");
+       m.put32(m.entry(sub) + 0x4C, 0);
+     }, STG_E_DOCFILECORRUPT},
+    {"node shared by two storages", [](Image& m) {
+       uint32_t sub = m.find(u"Sub");
+       m.put32(m.entry(sub) + 0x4C, m.find(u"Big"));
+     }, STG_E_DOCFILECORRUPT},
+    {"reachable entry of type 7", [](Image& m) { m.bytes[m.entry(m.find(u"Big")) + 0x42] = 7; },
+     STG_E_DOCFILECORRUPT},
     {"mini chains cross-linked", [](Image& m) {
        m.put32(m.entry(m.find(u"Inner")) + 0x74, m.u32(m.entry(m.find(u"Mini")) + 0x74));
      }, STG_E_DOCFILECORRUPT},
@@ -197,6 +198,43 @@ TEST_P(UnsafeToWrite, ReadsButRefusesAWriter) {
 INSTANTIATE_TEST_SUITE_P(Fields, UnsafeToWrite,
                          ::testing::Combine(::testing::Values(3, 4),
                                             ::testing::Range(size_t(0), std::size(kUnsafeToWrite))));
+
+// A directory entry of an unknown type in the middle of the root's tree and
+// a link to an entry that does not exist: other readers step over both and
+// serve the rest, so the engine reads what stays reachable too.
+TEST(DamagedDirectory, ReadsWhatStaysReachableAndRefusesAWriter) {
+  for (int version : {3, 4}) {
+    SCOPED_TRACE(version);
+    Image m = Image::build(version);
+    uint32_t top = m.u32(m.entry(0) + 0x4C);
+    m.bytes[m.entry(top) + 0x42] = 0xFF;
+    m.put32(m.entry(m.find(u"Inner")) + 0x48, 70000);
+    std::u16string lost;
+    for (const char16_t* name : {u"Mini", u"Big", u"Sub"})
+      if (m.find(name) == top) lost = name;
+
+    IStorage* stg = nullptr;
+    ASSERT_EQ(openStorageOnFile(std::make_unique<MemoryFile>(m.bytes), STGM_READ | STGM_SHARE_EXCLUSIVE, &stg),
+              S_OK);
+    Tree t;
+    EXPECT_EQ(readTree(stg, u"", t), S_OK);
+    stg->Release();
+    Tree want = {{u"Mini", pattern(300, 1)}, {u"Big", pattern(9000, 2)}, {u"Sub", kStorageMark},
+                 {u"Sub/Inner", pattern(50, 3)}};
+    if (lost == u"Sub") want.erase(u"Sub/Inner");
+    want.erase(lost);
+    EXPECT_EQ(t, want) << "the entry at the top of the tree, " << std::string(lost.begin(), lost.end())
+                       << ", is the only one lost";
+
+    EXPECT_EQ(openStorageOnFile(std::make_unique<MemoryFile>(m.bytes), STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                &stg),
+              STG_E_DOCFILECORRUPT);
+    MemoryFile file(m.bytes);
+    auto check = checkIntegrity(file, false);
+    ASSERT_FALSE(check);
+    EXPECT_EQ(check.error().code, STG_E_DOCFILECORRUPT);
+  }
+}
 
 TEST(HostileFile, TruncationsNeverCrash) {
   for (int version : {3, 4}) {

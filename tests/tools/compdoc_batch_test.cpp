@@ -2,6 +2,7 @@
 // one named once with its reason, the summary, the exit status, and records
 // that do not depend on the number of worker threads.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "tests/support/fifo_watch.h"
 #include "tests/support/process.h"
 #include "tests/support/property_doc.h"
 #include "tests/support/temp_dir.h"
@@ -179,6 +181,24 @@ TEST_F(CompdocBatchTest, ListsFoldersAndExtensions) {
   Outcome onlyPpt = compdoc("read -r -q --ext .PPT,txt " + shellQuote(root()) + " Summary:Title");
   EXPECT_EQ(1, onlyPpt.status) << "notes.txt is taken and is no compound document";
   EXPECT_EQ(file("sub/c.ppt") + "\tSummary\tTitle\tVT_BSTR\tC\n", onlyPpt.out);
+}
+
+// A named pipe named like a document, as a host names it: every command
+// answers at once that it is no compound document.
+TEST_F(CompdocBatchTest, APipeNamedLikeADocumentIsNeverWaitedOn) {
+  auto fifo = m_dir.file("pipe.doc");
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+  const std::string name = shellQuote(fifo);
+  for (std::string args : {"read " + name, "read --json -j 2 " + name, "refs " + name,
+                           "relink " + name + " a.doc=b.doc", "write " + name + " Summary:Title=x"}) {
+    SCOPED_TRACE(args);
+    Outcome r;
+    bool quick = answersWithoutWaiting(fifo, [&] { r = compdoc(args); }, std::chrono::seconds(10));
+    EXPECT_TRUE(quick) << "waited on the pipe";
+    EXPECT_EQ(1, r.status) << r.err;
+  }
+  Outcome r = compdoc("read " + name);
+  EXPECT_NE(std::string::npos, r.err.find("not a compound document")) << r.err;
 }
 
 }  // namespace
