@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -151,20 +152,19 @@ struct Ref {
 
 // A navigator for `path` through the registry and the class object, as a
 // host makes one.
-HRESULT navigatorFor(const fs::path& path, Ref<IVltFileNavigator>& nav) {
+HRESULT navigatorFor(const std::u16string& path, Ref<IVltFileNavigator>& nav) {
   Ref<IVltFileFormat> formats;
   HRESULT hr = CoCreateInstance(CLSID_CompDocFormats, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_IVltFileFormat, formats.out());
   if (FAILED(hr)) return hr;
-  std::u16string wpath = path.u16string();
-  return formats->CreateNavigator(wpath.c_str(), 0, &nav.p);
+  return formats->CreateNavigator(path.c_str(), 0, &nav.p);
 }
 
 // Every attribute of the document by key, read with no fault.
 std::map<std::string, std::string> readAll(const fs::path& path) {
   std::map<std::string, std::string> out;
   Ref<IVltFileNavigator> nav;
-  HRESULT hr = navigatorFor(path, nav);
+  HRESULT hr = navigatorFor(path.u16string(), nav);
   if (FAILED(hr)) return {{"!", "no navigator " + hex(hr)}};
   Records records;
   addEveryAttribute(records);
@@ -178,7 +178,7 @@ std::map<std::string, std::string> readAll(const fs::path& path) {
 // The link sources of the document, read with no fault.
 std::vector<std::u16string> sourcesOf(const fs::path& path) {
   Ref<IVltFileNavigator> nav;
-  if (FAILED(navigatorFor(path, nav))) return {u"!"};
+  if (FAILED(navigatorFor(path.u16string(), nav))) return {u"!"};
   LONG count = 0;
   VltReference* refs = nullptr;
   if (nav->GetReferences(0, &count, &refs) != S_OK) return {u"!"};
@@ -204,9 +204,12 @@ std::string integrityOf(const fs::path& path) {
 struct Operation {
   const char* name;
   std::function<void()> prepare;
-  std::function<std::vector<HRESULT>()> run;
+  // Adds the codes it met to the list, whose room is reserved beforehand.
+  std::function<void(std::vector<HRESULT>&)> run;
   std::function<std::string(const std::vector<HRESULT>&, bool struck)> judge;
 };
+
+constexpr size_t kMaxCodes = 32;
 
 long envLong(const char* name, long fallback) {
   const char* v = std::getenv(name);
@@ -275,8 +278,10 @@ class AllocFaultTest : public ::testing::Test {
   // Runs the operation clean, then with each scheduled allocation failing.
   void sweep(const Operation& op) {
     op.prepare();
+    std::vector<HRESULT> clean;
+    clean.reserve(kMaxCodes);
     alloc::arm(0);
-    std::vector<HRESULT> clean = op.run();
+    op.run(clean);
     long total = alloc::disarm();
     std::string wrong = op.judge(clean, false);
     ASSERT_EQ("", wrong) << op.name << " without a fault";
@@ -286,10 +291,11 @@ class AllocFaultTest : public ::testing::Test {
     for (long n : schedule(total)) {
       op.prepare();
       std::vector<HRESULT> codes;
+      codes.reserve(kMaxCodes);
       std::string escaped;
       alloc::arm(n);
       try {
-        codes = op.run();
+        op.run(codes);
       } catch (const std::exception& e) {
         escaped = std::string("an exception escaped: ") + e.what();
       } catch (...) {
@@ -350,40 +356,47 @@ TempDir* AllocFaultTest::s_dir = nullptr;
 TEST_F(AllocFaultTest, ReadingEverySetReportsTheFailureOrReadsItAll) {
   const auto expected = readAll(pristine("sample.doc"));
   ASSERT_FALSE(expected.count("!")) << expected.at("!");
+  const std::u16string path = pristine("sample.doc").u16string();
   sweep({"read", [] {},
-         [&] {
+         [&](std::vector<HRESULT>& codes) {
            Ref<IVltFileNavigator> nav;
-           HRESULT hr = navigatorFor(pristine("sample.doc"), nav);
-           if (FAILED(hr)) return std::vector<HRESULT>{hr};
-           Records all;
-           addEveryAttribute(all);
-           HRESULT hrRead = nav->ReadAttributes(0, 0, 0, all.size(), all.data());
-           std::map<std::string, std::string> got;
-           for (LONG i = 0; i < all.size(); ++i)
-             if (all[i].bHandled) got[keyOf(all[i])] = describe(all[i].oValue);
+           HRESULT hr = navigatorFor(path, nav);
+           codes.push_back(hr);
+           if (FAILED(hr)) return;
+           std::optional<Records> all, one;
+           {
+             alloc::Paused host;
+             all.emplace();
+             addEveryAttribute(*all);
+             one.emplace();
+             one->add(u"DocSummary", u"Company");
+             one->add(u"Summary", u"Title");
+           }
+           HRESULT hrRead = nav->ReadAttributes(0, 0, 0, all->size(), all->data());
            // A second navigator for the priority-ordered read.
            Ref<IVltFileNavigator> second;
            Ref<ICompDocFile> file;
-           HRESULT hrFirst = navigatorFor(pristine("sample.doc"), second);
-           if (SUCCEEDED(hrFirst))
-             hrFirst = second->QueryInterface(IID_ICompDocFile, file.out());
-           Records one;
-           one.add(u"DocSummary", u"Company");
-           one.add(u"Summary", u"Title");
+           HRESULT hrFirst = navigatorFor(path, second);
+           if (SUCCEEDED(hrFirst)) hrFirst = second->QueryInterface(IID_ICompDocFile, file.out());
            if (SUCCEEDED(hrFirst)) {
              BSTR prio = SysAllocString(u"Summary\nDocSummary");
-             hrFirst = prio ? file->AttribGetFirst(one.size(), one.data(), prio) : E_OUTOFMEMORY;
+             hrFirst = prio ? file->AttribGetFirst(one->size(), one->data(), prio) : E_OUTOFMEMORY;
              SysFreeString(prio);
            }
-           // S_OK with anything missing or different is a read that did
-           // not happen; it is reported as a fourth code.
+           alloc::Paused host;
+           std::map<std::string, std::string> got;
+           for (LONG i = 0; i < all->size(); ++i)
+             if ((*all)[i].bHandled) got[keyOf((*all)[i])] = describe((*all)[i].oValue);
            bool whole = got == expected;
-           bool firstRight = one[1].bHandled && !one[0].bHandled &&
-                             describe(one[1].oValue) == expected.at("Summary:Title");
-           return std::vector<HRESULT>{
-               hr, hrRead, hrFirst,
-               (hrRead == S_OK && !whole) || (hrFirst == S_OK && !firstRight) ? E_UNEXPECTED
-                                                                              : S_OK};
+           bool firstRight = (*one)[1].bHandled && !(*one)[0].bHandled &&
+                             describe((*one)[1].oValue) == expected.at("Summary:Title");
+           // S_OK with anything missing or different is a read that did not
+           // happen: reported as a last, unexpected code.
+           codes.insert(codes.end(),
+                        {hrRead, hrFirst,
+                         (hrRead == S_OK && !whole) || (hrFirst == S_OK && !firstRight)
+                             ? E_UNEXPECTED
+                             : S_OK});
          },
          [](const std::vector<HRESULT>& codes, bool) -> std::string {
            if (codes.size() == 1)
@@ -395,40 +408,46 @@ TEST_F(AllocFaultTest, ReadingEverySetReportsTheFailureOrReadsItAll) {
          }});
 }
 
+// The two records of the writes, their values allocated by the host.
+void fillWriteRecords(Records& records, bool withCustom) {
+  records.add(u"Summary", u"Title");
+  records[0].oValue.vt = VT_BSTR;
+  records[0].oValue.bstrVal = SysAllocString(u"Bracket assembly, revised");
+  if (!withCustom) return;
+  records.add(u"CustomProperty", u"Fresh");
+  records[1].oValue.vt = VT_BSTR;
+  records[1].oValue.bstrVal = SysAllocString(u"fresh value");
+}
+
 TEST_F(AllocFaultTest, WritingAnAttributeAndANewCustomPropertyNeverDamages) {
   const fs::path path = victim("sample.doc");
+  const std::u16string wpath = path.u16string();
   const auto before = readAll(pristine("sample.doc"));
   std::map<std::string, std::string> after;
   {
-    VARIANT title, fresh;
-    title.vt = fresh.vt = VT_BSTR;
-    title.bstrVal = SysAllocString(u"Bracket assembly, revised");
-    fresh.bstrVal = SysAllocString(u"fresh value");
-    after["Summary:Title"] = describe(title);
-    // A new custom text property is stored narrow and read back as text.
-    after["CustomProperty:Fresh"] = describe(fresh);
-    VariantClear(&title);
-    VariantClear(&fresh);
+    Records records;
+    fillWriteRecords(records, true);
+    after["Summary:Title"] = describe(records[0].oValue);
+    // A new custom text property is read back as the text it was given.
+    after["CustomProperty:Fresh"] = describe(records[1].oValue);
   }
   const std::vector<std::string> changed = {"Summary:Title", "CustomProperty:Fresh"};
 
   sweep({"write and close", [&] { freshCopy("sample.doc"); },
-         [&] {
+         [&](std::vector<HRESULT>& codes) {
            Ref<IVltFileNavigator> nav;
-           HRESULT hr = navigatorFor(path, nav);
-           if (FAILED(hr)) return std::vector<HRESULT>{hr};
-           Records records;
-           records.add(u"Summary", u"Title");
-           records.add(u"CustomProperty", u"Fresh");
-           records[0].oValue.vt = records[1].oValue.vt = VT_BSTR;
-           records[0].oValue.bstrVal = SysAllocString(u"Bracket assembly, revised");
-           records[1].oValue.bstrVal = SysAllocString(u"fresh value");
-           HRESULT hrWrite = !records[0].oValue.bstrVal || !records[1].oValue.bstrVal
-                                 ? E_OUTOFMEMORY
-                                 : nav->WriteAttributes(0, 0, 0, records.size(), records.data(), 0);
-           HRESULT hrClose = nav->CloseFile();
-           bool handled = records[0].bHandled && records[1].bHandled;
-           return std::vector<HRESULT>{hr, hrWrite, hrClose, handled ? S_OK : S_FALSE};
+           HRESULT hr = navigatorFor(wpath, nav);
+           codes.push_back(hr);
+           if (FAILED(hr)) return;
+           std::optional<Records> records;
+           {
+             alloc::Paused host;
+             records.emplace();
+             fillWriteRecords(*records, true);
+           }
+           codes.push_back(nav->WriteAttributes(0, 0, 0, records->size(), records->data(), 0));
+           codes.push_back(nav->CloseFile());
+           codes.push_back((*records)[0].bHandled && (*records)[1].bHandled ? S_OK : S_FALSE);
          },
          [&](const std::vector<HRESULT>& codes, bool) -> std::string {
            for (size_t i = 0; i + 1 < codes.size(); ++i)
@@ -440,23 +459,26 @@ TEST_F(AllocFaultTest, WritingAnAttributeAndANewCustomPropertyNeverDamages) {
   // The priority-ordered write, committed by the navigator's last release
   // alone, which cannot report: old or new, never damaged.
   sweep({"set first and release", [&] { freshCopy("sample.doc"); },
-         [&] {
+         [&](std::vector<HRESULT>& codes) {
            Ref<IVltFileNavigator> nav;
-           HRESULT hr = navigatorFor(path, nav);
-           if (FAILED(hr)) return std::vector<HRESULT>{hr};
-           Ref<ICompDocFile> file;
-           hr = nav->QueryInterface(IID_ICompDocFile, file.out());
-           if (FAILED(hr)) return std::vector<HRESULT>{hr};
-           Records records;
-           records.add(u"Summary", u"Title");
-           records[0].oValue.vt = VT_BSTR;
-           records[0].oValue.bstrVal = SysAllocString(u"Bracket assembly, revised");
-           BSTR prio = SysAllocString(u"DocSummary\nSummary");
-           HRESULT hrSet = !prio || !records[0].oValue.bstrVal
-                               ? E_OUTOFMEMORY
-                               : file->AttribSetFirst(records.size(), records.data(), prio);
-           SysFreeString(prio);
-           return std::vector<HRESULT>{hr, hrSet};
+           HRESULT hr = navigatorFor(wpath, nav);
+           if (SUCCEEDED(hr)) {
+             Ref<ICompDocFile> file;
+             hr = nav->QueryInterface(IID_ICompDocFile, file.out());
+             if (SUCCEEDED(hr)) {
+               std::optional<Records> records;
+               BSTR prio = nullptr;
+               {
+                 alloc::Paused host;
+                 records.emplace();
+                 fillWriteRecords(*records, false);
+                 prio = SysAllocString(u"DocSummary\nSummary");
+               }
+               hr = file->AttribSetFirst(records->size(), records->data(), prio);
+               SysFreeString(prio);
+             }
+           }
+           codes.push_back(hr);
          },
          [&](const std::vector<HRESULT>& codes, bool) -> std::string {
            for (HRESULT hr : codes)
@@ -468,35 +490,39 @@ TEST_F(AllocFaultTest, WritingAnAttributeAndANewCustomPropertyNeverDamages) {
 TEST_F(AllocFaultTest, DiscoveringAndUpdatingLinksNeverDamages) {
   for (const char* name : {"sample.doc", "sample.xls"}) {
     const fs::path path = victim(name);
+    const std::u16string wpath = path.u16string();
     const std::vector<std::u16string> before = sourcesOf(pristine(name));
     ASSERT_EQ(2u, before.size());
     const std::u16string moved = u"D:\\Moved\\bom.xls";
     std::string opName = std::string("links of ") + name;
     sweep({opName.c_str(), [&] { freshCopy(name); },
-           [&] {
+           [&](std::vector<HRESULT>& codes) {
              Ref<IVltFileNavigator> nav;
-             HRESULT hr = navigatorFor(path, nav);
-             if (FAILED(hr)) return std::vector<HRESULT>{hr};
+             HRESULT hr = navigatorFor(wpath, nav);
+             codes.push_back(hr);
+             if (FAILED(hr)) return;
              LONG count = 0;
              VltReference* refs = nullptr;
              HRESULT hrGet = nav->GetReferences(0, &count, &refs);
+             codes.push_back(hrGet);
+             codes.push_back(hrGet == S_OK && count != 2 ? E_UNEXPECTED : S_OK);
              for (LONG i = 0; hrGet == S_OK && i < count; ++i) {
                SysFreeString(refs[i].bsFullPath);
                SysFreeString(refs[i].bsFileName);
              }
              CoTaskMemFree(refs);
-             HRESULT hrCount = hrGet == S_OK && count != 2 ? E_UNEXPECTED : S_OK;
              VltReference record = {};
-             record.bsFileName = SysAllocString(u"bom.xls");
-             record.bsFullPath = SysAllocString(moved.c_str());
-             HRESULT hrUpdate = !record.bsFileName || !record.bsFullPath
-                                    ? E_OUTOFMEMORY
-                                    : nav->UpdateReferences(0, 1, &record);
+             {
+               alloc::Paused host;
+               record.bsFileName = SysAllocString(u"bom.xls");
+               record.bsFullPath = SysAllocString(moved.c_str());
+             }
+             codes.push_back(nav->UpdateReferences(0, 1, &record));
              SysFreeString(record.bsFileName);
              SysFreeString(record.bsFullPath);
-             return std::vector<HRESULT>{hr, hrGet, hrCount, hrUpdate};
            },
            [&](const std::vector<HRESULT>& codes, bool) -> std::string {
+             // A relink that stops part-way answers E_FAIL by design.
              for (HRESULT hr : codes)
                if (!isNavigatorOutcome(hr) && hr != E_FAIL)
                  return "not a memory failure: " + hex(hr);
@@ -520,14 +546,17 @@ TEST_F(AllocFaultTest, DiscoveringAndUpdatingLinksNeverDamages) {
 TEST_F(AllocFaultTest, RegisteringAndUnregisteringReportTheFailure) {
   const std::string registered = dumpRegistry();
   sweep({"register and unregister", [] {},
-         [] {
+         [](std::vector<HRESULT>& codes) {
            void* lib = dlopen(kPlugin.c_str(), RTLD_NOW | RTLD_LOCAL);
-           if (!lib) return std::vector<HRESULT>{E_OUTOFMEMORY};
+           if (!lib) {
+             codes.push_back(E_OUTOFMEMORY);
+             return;
+           }
            auto reg = reinterpret_cast<HRESULT (*)()>(dlsym(lib, "DllRegisterServer"));
            auto unreg = reinterpret_cast<HRESULT (*)()>(dlsym(lib, "DllUnregisterServer"));
-           HRESULT hrReg = reg(), hrUnreg = unreg();
+           codes.push_back(reg());
+           codes.push_back(unreg());
            dlclose(lib);
-           return std::vector<HRESULT>{hrReg, hrUnreg};
          },
          [&](const std::vector<HRESULT>& codes, bool) -> std::string {
            std::string wrong;
@@ -543,11 +572,10 @@ TEST_F(AllocFaultTest, RegisteringAndUnregisteringReportTheFailure) {
          }});
 }
 
-TEST_F(AllocFaultTest, CreatingTheClassObjectsReportsTheFailureAndUnloads) {
-  const fs::path path = pristine("sample.doc");
+TEST_F(AllocFaultTest, CreatingTheClassObjectsReportsTheFailureAndLeavesNoLock) {
+  const std::u16string path = pristine("sample.doc").u16string();
   sweep({"class objects", [] { CoFreeUnusedLibraries(); },
-         [&] {
-           std::vector<HRESULT> codes;
+         [&](std::vector<HRESULT>& codes) {
            for (const CLSID* clsid : {&CLSID_CompDocFormats, &CLSID_CompDocFile}) {
              Ref<IClassFactory> factory;
              HRESULT hr = CoGetClassObject(*clsid, CLSCTX_INPROC_SERVER, nullptr,
@@ -563,9 +591,8 @@ TEST_F(AllocFaultTest, CreatingTheClassObjectsReportsTheFailureAndUnloads) {
                BSTR company = nullptr, description = nullptr, extensions = nullptr;
                if (formats.p) {
                  codes.push_back(formats->GetFormatInfo(&company, &description, &extensions));
-                 std::u16string wpath = path.u16string();
                  Ref<IVltFileNavigator> nav;
-                 codes.push_back(formats->CreateNavigator(wpath.c_str(), 0, &nav.p));
+                 codes.push_back(formats->CreateNavigator(path.c_str(), 0, &nav.p));
                }
                SysFreeString(company);
                SysFreeString(description);
@@ -573,7 +600,6 @@ TEST_F(AllocFaultTest, CreatingTheClassObjectsReportsTheFailureAndUnloads) {
              }
              codes.push_back(factory->LockServer(FALSE));
            }
-           return codes;
          },
          [](const std::vector<HRESULT>& codes, bool) -> std::string {
            for (HRESULT hr : codes)

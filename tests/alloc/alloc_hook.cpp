@@ -82,6 +82,9 @@ long disarm() {
 
 bool struck() { return t_struck; }
 
+Paused::Paused() : m_wasArmed(t_armed) { t_armed = false; }
+Paused::~Paused() { t_armed = m_wasArmed; }
+
 }  // namespace velmora::test::alloc
 
 extern "C" {

@@ -18,4 +18,17 @@ long disarm();
 // Whether the armed failure has struck.
 bool struck();
 
+// Host-side work inside an armed run (building records, comparing what came
+// back): neither counted nor failed while one of these lives.
+class Paused {
+ public:
+  Paused();
+  ~Paused();
+  Paused(const Paused&) = delete;
+  Paused& operator=(const Paused&) = delete;
+
+ private:
+  bool m_wasArmed;
+};
+
 }  // namespace velmora::test::alloc
