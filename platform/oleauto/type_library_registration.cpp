@@ -133,6 +133,12 @@ LSTATUS forEachRegisteredInterface(ITypeLib* lib, Each&& each) {
   return ERROR_SUCCESS;
 }
 
+// The code for a registry call that failed: a memory failure stays one.
+HRESULT registryFailure(LSTATUS s) {
+  return s == ERROR_OUTOFMEMORY || s == ERROR_NOT_ENOUGH_MEMORY ? E_OUTOFMEMORY
+                                                                : TYPE_E_REGISTRYACCESS;
+}
+
 }  // namespace
 }  // namespace velmora::oleauto
 
@@ -149,7 +155,10 @@ EXTERN_C HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath,
   if (!sys) return TYPE_E_INVALIDSTATE;
   try {
     BSTR name = nullptr, doc = nullptr;
-    ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr);
+    // A description lost for want of memory would be registered as empty.
+    if (HRESULT hr = ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr);
+        hr == E_OUTOFMEMORY)
+      return hr;
     std::u16string description = doc && *doc ? doc : (name ? name : u"");
     SysFreeString(name);
     SysFreeString(doc);
@@ -175,7 +184,7 @@ EXTERN_C HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath,
         return r;
       });
     LSTATUS c = transaction.commit();
-    return s || c ? TYPE_E_REGISTRYACCESS : S_OK;
+    return s ? registryFailure(s) : c ? registryFailure(c) : S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -193,10 +202,10 @@ EXTERN_C HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wV
     std::u16string pathKey = localeKey + u"\\" + sys;
 
     velmora::registry::Transaction transaction;
-    if (transaction.status()) return TYPE_E_REGISTRYACCESS;
+    if (LSTATUS t = transaction.status()) return registryFailure(t);
     HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, pathKey.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-      return TYPE_E_REGISTRYACCESS;
+    if (LSTATUS o = RegOpenKeyExW(HKEY_CLASSES_ROOT, pathKey.c_str(), 0, KEY_READ, &hKey))
+      return registryFailure(o);
     WCHAR path[4 * MAX_PATH] = {};
     DWORD size = sizeof path - sizeof(WCHAR);
     LSTATUS s = RegQueryValueExW(hKey, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(path),
@@ -205,21 +214,26 @@ EXTERN_C HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wV
 
     // The interfaces to remove are read from the library the key names;
     // when it is gone, only its TypeLib keys can be removed.
+    if (s != ERROR_SUCCESS && registryFailure(s) == E_OUTOFMEMORY) return E_OUTOFMEMORY;
     ITypeLib* lib = nullptr;
-    if (s == ERROR_SUCCESS && SUCCEEDED(LoadTypeLib(path, &lib))) {
+    HRESULT hrLoad = s == ERROR_SUCCESS ? LoadTypeLib(path, &lib) : E_FAIL;
+    // Its interfaces could not be listed for want of memory: removing only
+    // the TypeLib keys would strand them.
+    if (hrLoad == E_OUTOFMEMORY) return hrLoad;
+    if (SUCCEEDED(hrLoad)) {
       s = forEachRegisteredInterface(lib, [&](const TYPEATTR& type, const std::u16string&) {
         LSTATUS r = RegDeleteTreeW(HKEY_CLASSES_ROOT, (u"Interface\\" + guidText(type.guid)).c_str());
         return r == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : r;
       });
       lib->Release();
-      if (s) return TYPE_E_REGISTRYACCESS;
+      if (s) return registryFailure(s);
     }
     s = RegDeleteTreeW(HKEY_CLASSES_ROOT, pathKey.c_str());
     if (!s && !hasSubKeys(localeKey)) s = RegDeleteKeyW(HKEY_CLASSES_ROOT, localeKey.c_str());
     if (!s && !hasLocaleKeys(key)) s = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
     if (!s && !hasSubKeys(libKey)) s = RegDeleteKeyW(HKEY_CLASSES_ROOT, libKey.c_str());
     LSTATUS c = transaction.commit();
-    return s || c ? TYPE_E_REGISTRYACCESS : S_OK;
+    return s ? registryFailure(s) : c ? registryFailure(c) : S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
