@@ -64,13 +64,20 @@ class Held {
   T* m_p = nullptr;
 };
 
+// Task-allocator memory the callee handed over, freed however the copy
+// made of it ends, a failed allocation included.
+struct TaskMemory {
+  LPOLESTR p;
+  ~TaskMemory() { CoTaskMemFree(p); }
+};
+
 // The link's source display name; empty when the link cannot give one.
 WideString SourceDisplayName(IOleLink* pLink) {
   LPOLESTR pwszName = nullptr;
-  ThrowIfOutOfMemory(pLink->GetSourceDisplayName(&pwszName));
-  WideString strName = pwszName ? pwszName : OLESTR("");
-  CoTaskMemFree(pwszName);
-  return strName;
+  HRESULT hr = pLink->GetSourceDisplayName(&pwszName);
+  TaskMemory held{pwszName};
+  ThrowIfOutOfMemory(hr);
+  return pwszName ? WideString(pwszName) : WideString(OLESTR(""));
 }
 
 // The container the links live in: "ObjectPool" of a word-processor
@@ -92,7 +99,7 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
   LinkMode eMode = LinkModeOf(m_strFilePath);
   if (eMode == LinkMode::None) return S_FALSE;
   try {
-    if (IsCompoundDocument(m_strFilePath.c_str()) != S_OK) return S_FALSE;
+    if (ThrowIfOutOfMemory(IsCompoundDocument(m_strFilePath.c_str())) != S_OK) return S_FALSE;
     Held<IStorage> pRoot;
     HRESULT hr = OpenCompoundDocument(m_strFilePath.c_str(), kModePriorityRead, pRoot.Out());
     if (FAILED(ThrowIfOutOfMemory(hr))) return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : S_FALSE;
@@ -113,9 +120,9 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
       hr = pEnum->Next(1, &oStat, nullptr);
       if (FAILED(hr)) return hr;
       if (hr == S_FALSE) break;
+      TaskMemory held{oStat.pwcsName};
       WideString strName = oStat.pwcsName ? oStat.pwcsName : OLESTR("");
       bool bCandidate = IsCandidate(eMode, oStat);
-      CoTaskMemFree(oStat.pwcsName);
       if (!bCandidate) continue;
 
       Held<IStorage> pObject;
@@ -174,7 +181,7 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG lCount,
   LinkMode eMode = LinkModeOf(m_strFilePath);
   if (eMode == LinkMode::None) return S_FALSE;
   try {
-    if (IsCompoundDocument(m_strFilePath.c_str()) != S_OK) return S_FALSE;
+    if (ThrowIfOutOfMemory(IsCompoundDocument(m_strFilePath.c_str())) != S_OK) return S_FALSE;
     Held<IStorage> pRoot;
     HRESULT hr =
         OpenCompoundDocument(m_strFilePath.c_str(), kModeExclusiveReadWrite, pRoot.Out());
@@ -201,9 +208,9 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG lCount,
         if (bSaved && FAILED(pRoot->Commit(STGC_DEFAULT))) return E_FAIL;
         return S_OK;
       }
+      TaskMemory held{oStat.pwcsName};
       WideString strName = oStat.pwcsName ? oStat.pwcsName : OLESTR("");
       bool bCandidate = IsCandidate(eMode, oStat);
-      CoTaskMemFree(oStat.pwcsName);
       if (!bCandidate) continue;
 
       Held<IStorage> pObject;

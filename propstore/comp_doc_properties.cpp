@@ -39,7 +39,7 @@ HRESULT CompDocProperties::OpenStorage(LPCWSTR pwszPath, bool bReadOnly) {
       CloseStorage();
     }
     m_bReadOnly = bReadOnly;
-    if (IsCompoundDocument(pwszPath) != S_OK) return S_FALSE;
+    if (ThrowIfOutOfMemory(IsCompoundDocument(pwszPath)) != S_OK) return S_FALSE;
 
     HRESULT hr = OpenCompoundDocument(
         pwszPath, bReadOnly ? kModePriorityRead : kModeExclusiveReadWrite, &m_pStorage);
