@@ -129,10 +129,15 @@ LoadedLibrary* pinLibrary(const std::string& path, HRESULT& hr) {
   if (it == s.libraries.end()) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
-      // The loader words a failed allocation in its message alone.
+      // The loader tells a failed allocation only in its message: with the
+      // errno text, or, for its path and map records, as an open or a
+      // descriptor that failed with no reason given.
       const char* why = dlerror();
-      bool memory = why && (std::strstr(why, "Cannot allocate memory") ||
-                            std::strstr(why, "out of memory"));
+      std::string_view text = why ? why : "";
+      bool memory = text.find("Cannot allocate memory") != text.npos ||
+                    text.find("out of memory") != text.npos ||
+                    text.ends_with("cannot create shared object descriptor") ||
+                    text.ends_with("cannot open shared object file");
       hr = memory ? E_OUTOFMEMORY : HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
       return nullptr;
     }
