@@ -71,35 +71,34 @@ LSTATUS setString(const std::u16string& path, const char16_t* name, const std::u
   return s;
 }
 
-bool hasSubKeys(const std::u16string& path) {
+// Whether the key at `path` has sub-keys (with `localeOnly`, sub-keys other
+// than FLAGS and HELPDIR: the locale keys under a version key). A missing key
+// has none; any other failure is returned, since answering "none" to a
+// failed look would delete keys other registrations still use.
+LSTATUS hasSubKeys(const std::u16string& path, bool localeOnly, bool& found) {
+  found = false;
   HKEY hKey = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-    return false;
-  WCHAR name[256];
-  DWORD cch = 256;
-  LSTATUS s = RegEnumKeyExW(hKey, 0, name, &cch, nullptr, nullptr, nullptr, nullptr);
-  RegCloseKey(hKey);
-  return s == ERROR_SUCCESS || s == ERROR_MORE_DATA;
-}
-
-// The locale keys under a version key (everything but FLAGS and HELPDIR).
-bool hasLocaleKeys(const std::u16string& path) {
-  HKEY hKey = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-    return false;
-  bool found = false;
+  LSTATUS s = RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &hKey);
+  if (s == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (s != ERROR_SUCCESS) return s;
   for (DWORD i = 0;; ++i) {
     WCHAR name[256];
     DWORD cch = 256;
-    if (RegEnumKeyExW(hKey, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    s = RegEnumKeyExW(hKey, i, name, &cch, nullptr, nullptr, nullptr, nullptr);
+    if (s == ERROR_NO_MORE_ITEMS) {
+      s = ERROR_SUCCESS;
       break;
-    if (lstrcmpiW(name, u"FLAGS") != 0 && lstrcmpiW(name, u"HELPDIR") != 0) {
+    }
+    if (s != ERROR_SUCCESS && s != ERROR_MORE_DATA) break;
+    if (!localeOnly || s == ERROR_MORE_DATA ||
+        (lstrcmpiW(name, u"FLAGS") != 0 && lstrcmpiW(name, u"HELPDIR") != 0)) {
       found = true;
+      s = ERROR_SUCCESS;
       break;
     }
   }
   RegCloseKey(hKey);
-  return found;
+  return s;
 }
 
 bool registersInterface(const TYPEATTR& attr) {
@@ -229,9 +228,13 @@ EXTERN_C HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wV
       if (s) return registryFailure(s);
     }
     s = RegDeleteTreeW(HKEY_CLASSES_ROOT, pathKey.c_str());
-    if (!s && !hasSubKeys(localeKey)) s = RegDeleteKeyW(HKEY_CLASSES_ROOT, localeKey.c_str());
-    if (!s && !hasLocaleKeys(key)) s = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-    if (!s && !hasSubKeys(libKey)) s = RegDeleteKeyW(HKEY_CLASSES_ROOT, libKey.c_str());
+    bool found = false;
+    if (!s && !(s = hasSubKeys(localeKey, false, found)) && !found)
+      s = RegDeleteKeyW(HKEY_CLASSES_ROOT, localeKey.c_str());
+    if (!s && !(s = hasSubKeys(key, true, found)) && !found)
+      s = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+    if (!s && !(s = hasSubKeys(libKey, false, found)) && !found)
+      s = RegDeleteKeyW(HKEY_CLASSES_ROOT, libKey.c_str());
     LSTATUS c = transaction.commit();
     return s ? registryFailure(s) : c ? registryFailure(c) : S_OK;
   } catch (const std::bad_alloc&) {
