@@ -162,7 +162,7 @@ HRESULT CVelmoraModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-HRESULT CVelmoraModule::CanUnloadNow() const { return m_lLockCount == 0 ? S_OK : S_FALSE; }
+HRESULT CVelmoraModule::CanUnloadNow() const { return LockCount() == 0 ? S_OK : S_FALSE; }
 
 CVelmoraModule& VelmoraModule() {
   static CVelmoraModule s_module;

@@ -27,7 +27,11 @@ class CVelmoraModule {
 
   LONG Lock() { return InterlockedIncrement(&m_lLockCount); }
   LONG Unlock() { return InterlockedDecrement(&m_lLockCount); }
-  LONG LockCount() const { return m_lLockCount; }
+  // Read as the other threads write it, interlocked: DllCanUnloadNow runs
+  // on whatever thread frees the libraries.
+  LONG LockCount() const {
+    return InterlockedCompareExchange(const_cast<LONG volatile*>(&m_lLockCount), 0, 0);
+  }
 
   HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
   HRESULT CanUnloadNow() const;

@@ -9,17 +9,23 @@
 
 namespace {
 
-// The library's full path; false when the platform cannot tell it.
-bool GetModulePath(HINSTANCE hInstance, WCHAR* pwszPath, DWORD cchPath) {
+// The library's full path: S_OK, the loader's reason (memory, say) as an
+// HRESULT, or E_FAIL when the path does not fit.
+HRESULT GetModulePath(HINSTANCE hInstance, WCHAR* pwszPath, DWORD cchPath) {
   DWORD cch = GetModuleFileNameW(static_cast<HMODULE>(hInstance), pwszPath, cchPath);
-  return cch > 0 && cch < cchPath;
+  if (cch == 0) {
+    DWORD dwError = GetLastError();
+    return dwError ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
+  }
+  return cch < cchPath ? S_OK : E_FAIL;
 }
 
 }  // namespace
 
 HRESULT UpdateRegistryFromResource(HINSTANCE hInstance, UINT nResId, BOOL bRegister) {
   WCHAR wszModule[MAX_PATH];
-  if (!GetModulePath(hInstance, wszModule, MAX_PATH)) return E_FAIL;
+  if (HRESULT hrPath = GetModulePath(hInstance, wszModule, MAX_PATH); FAILED(hrPath))
+    return hrPath;
   IRegistrar* pRegistrar = nullptr;
   HRESULT hr = CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
                                 reinterpret_cast<void**>(&pRegistrar));
@@ -43,7 +49,8 @@ HRESULT CVelmoraModule::RegisterServer(BOOL bRegister) {
     return UnRegisterTypeLib(*m_plibid, 1, 0, LOCALE_NEUTRAL, SYS_WIN32);
 
   WCHAR wszModule[MAX_PATH];
-  if (!GetModulePath(m_hInstance, wszModule, MAX_PATH)) return E_FAIL;
+  if (HRESULT hrPath = GetModulePath(m_hInstance, wszModule, MAX_PATH); FAILED(hrPath))
+    return hrPath;
   ITypeLib* pTypeLib = nullptr;
   HRESULT hr = LoadTypeLib(wszModule, &pTypeLib);
   if (FAILED(hr)) return hr;

@@ -2,6 +2,7 @@
 // delivers in the order of a block-priority list.
 #include "navigator/comp_doc_file.h"
 #include "navigator/priority_walk.h"
+#include "storage/storage_services.h"
 
 HRESULT STDMETHODCALLTYPE CCompDocFile::ReadAttributes(LONG, LONG lStopFlag, LONG,
                                                        LONG lArraySize,
@@ -12,7 +13,10 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::ReadAttributes(LONG, LONG lStopFlag, LON
     if (FAILED(hr)) return hr;
     for (LONG i = 0; i < lArraySize; ++i) {
       VltAttribute& oRecord = poAttribArray[i];
-      if (GetProperty(oRecord.bsBlock, oRecord.bsName, &oRecord.oValue) == S_OK) {
+      // A value that could not be delivered for want of memory is a failed
+      // read, not a missing property.
+      if (ThrowIfOutOfMemory(GetProperty(oRecord.bsBlock, oRecord.bsName, &oRecord.oValue)) ==
+          S_OK) {
         oRecord.bHandled = 1;
         if (lStopFlag) break;
       }
@@ -33,7 +37,9 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::AttribGetFirst(LONG lArraySize,
 
     WalkPriorityList(lArraySize, poAttribArray, bsPrioBlockList, [&](LONG i) {
       VltAttribute& oRecord = poAttribArray[i];
-      if (GetProperty(oRecord.bsBlock, oRecord.bsName, &oRecord.oValue) != S_OK) return false;
+      if (ThrowIfOutOfMemory(GetProperty(oRecord.bsBlock, oRecord.bsName, &oRecord.oValue)) !=
+          S_OK)
+        return false;
       oRecord.bHandled = 1;
       return true;
     });

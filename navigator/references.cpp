@@ -64,13 +64,20 @@ class Held {
   T* m_p = nullptr;
 };
 
+// Task-allocator memory the callee handed over, freed however the copy
+// made of it ends, a failed allocation included.
+struct TaskMemory {
+  LPOLESTR p;
+  ~TaskMemory() { CoTaskMemFree(p); }
+};
+
 // The link's source display name; empty when the link cannot give one.
 WideString SourceDisplayName(IOleLink* pLink) {
   LPOLESTR pwszName = nullptr;
-  pLink->GetSourceDisplayName(&pwszName);
-  WideString strName = pwszName ? pwszName : OLESTR("");
-  CoTaskMemFree(pwszName);
-  return strName;
+  HRESULT hr = pLink->GetSourceDisplayName(&pwszName);
+  TaskMemory held{pwszName};
+  ThrowIfOutOfMemory(hr);
+  return pwszName ? WideString(pwszName) : WideString(OLESTR(""));
 }
 
 // The container the links live in: "ObjectPool" of a word-processor
@@ -92,13 +99,13 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
   LinkMode eMode = LinkModeOf(m_strFilePath);
   if (eMode == LinkMode::None) return S_FALSE;
   try {
-    if (IsCompoundDocument(m_strFilePath.c_str()) != S_OK) return S_FALSE;
+    if (ThrowIfOutOfMemory(IsCompoundDocument(m_strFilePath.c_str())) != S_OK) return S_FALSE;
     Held<IStorage> pRoot;
     HRESULT hr = OpenCompoundDocument(m_strFilePath.c_str(), kModePriorityRead, pRoot.Out());
-    if (FAILED(hr)) return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : S_FALSE;
+    if (FAILED(ThrowIfOutOfMemory(hr))) return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : S_FALSE;
 
     Held<IStorage> pContainer;
-    hr = OpenContainer(eMode, pRoot.Get(), kModeChildRead, pContainer.Out());
+    hr = ThrowIfOutOfMemory(OpenContainer(eMode, pRoot.Get(), kModeChildRead, pContainer.Out()));
     if (FAILED(hr)) {
       if (hr == STG_E_FILENOTFOUND) return S_OK;  // no embedded or linked objects
       return hr == STG_E_ACCESSDENIED ? VLT_E_FILE_ACCESS : hr;
@@ -113,17 +120,19 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
       hr = pEnum->Next(1, &oStat, nullptr);
       if (FAILED(hr)) return hr;
       if (hr == S_FALSE) break;
+      TaskMemory held{oStat.pwcsName};
       WideString strName = oStat.pwcsName ? oStat.pwcsName : OLESTR("");
       bool bCandidate = IsCandidate(eMode, oStat);
-      CoTaskMemFree(oStat.pwcsName);
       if (!bCandidate) continue;
 
       Held<IStorage> pObject;
-      if (FAILED(OpenChildStorage(pContainer.Get(), strName.c_str(), kModeChildRead,
-                                  pObject.Out())))
+      // An element that is no link object is passed over; one that could
+      // not be looked at for want of memory fails the whole list.
+      if (FAILED(ThrowIfOutOfMemory(OpenChildStorage(pContainer.Get(), strName.c_str(),
+                                                     kModeChildRead, pObject.Out()))))
         continue;
       Held<IOleLink> pLink;
-      if (FAILED(LoadLinkObject(pObject.Get(), pLink.Out()))) continue;
+      if (FAILED(ThrowIfOutOfMemory(LoadLinkObject(pObject.Get(), pLink.Out())))) continue;
       oNames.push_back(SourceDisplayName(pLink.Get()));
     }
     pEnum.Reset();
@@ -132,6 +141,9 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
 
     if (oNames.empty()) return S_OK;
     const size_t cNames = oNames.size();
+    // Everything that may throw comes before the host's array exists.
+    std::deque<WideString> oFileNames;
+    for (const WideString& strFullPath : oNames) oFileNames.push_back(FileNameOf(strFullPath));
     auto* poArray = static_cast<VltReference*>(CoTaskMemAlloc(cNames * sizeof(VltReference)));
     if (!poArray) return E_OUTOFMEMORY;
     *ppoReferences = poArray;
@@ -139,12 +151,23 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
     memset(poArray, 0, cNames * sizeof(VltReference));
     for (size_t i = 0; i < cNames; ++i) {
       const WideString& strFullPath = oNames[i];
-      WideString strFileName = FileNameOf(strFullPath);
+      const WideString& strFileName = oFileNames[i];
       VltReference& oRecord = poArray[i];
       oRecord.bsFullPath = SysAllocStringLen(strFullPath.data(), UINT(strFullPath.size()));
       oRecord.bsFileName = SysAllocStringLen(strFileName.data(), UINT(strFileName.size()));
       oRecord.lHost4 = 0;
       oRecord.lHost8 = 1;
+      if (!oRecord.bsFullPath || !oRecord.bsFileName) {
+        // The host gets the whole list or none of it.
+        for (size_t k = 0; k <= i; ++k) {
+          SysFreeString(poArray[k].bsFullPath);
+          SysFreeString(poArray[k].bsFileName);
+        }
+        CoTaskMemFree(poArray);
+        *ppoReferences = nullptr;
+        *plCount = 0;
+        return E_OUTOFMEMORY;
+      }
     }
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -158,15 +181,16 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG lCount,
   LinkMode eMode = LinkModeOf(m_strFilePath);
   if (eMode == LinkMode::None) return S_FALSE;
   try {
-    if (IsCompoundDocument(m_strFilePath.c_str()) != S_OK) return S_FALSE;
+    if (ThrowIfOutOfMemory(IsCompoundDocument(m_strFilePath.c_str())) != S_OK) return S_FALSE;
     Held<IStorage> pRoot;
     HRESULT hr =
         OpenCompoundDocument(m_strFilePath.c_str(), kModeExclusiveReadWrite, pRoot.Out());
-    if (FAILED(hr)) return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : S_FALSE;
+    if (FAILED(ThrowIfOutOfMemory(hr))) return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : S_FALSE;
 
     // A missing pool is reported as such here, unlike discovery.
     Held<IStorage> pContainer;
-    hr = OpenContainer(eMode, pRoot.Get(), kModeChildReadWrite, pContainer.Out());
+    hr = ThrowIfOutOfMemory(
+        OpenContainer(eMode, pRoot.Get(), kModeChildReadWrite, pContainer.Out()));
     if (FAILED(hr)) return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : hr;
     Held<IEnumSTATSTG> pEnum;
     hr = EnumerateElements(pContainer.Get(), pEnum.Out());
@@ -184,17 +208,17 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG lCount,
         if (bSaved && FAILED(pRoot->Commit(STGC_DEFAULT))) return E_FAIL;
         return S_OK;
       }
+      TaskMemory held{oStat.pwcsName};
       WideString strName = oStat.pwcsName ? oStat.pwcsName : OLESTR("");
       bool bCandidate = IsCandidate(eMode, oStat);
-      CoTaskMemFree(oStat.pwcsName);
       if (!bCandidate) continue;
 
       Held<IStorage> pObject;
-      if (FAILED(OpenChildStorage(pContainer.Get(), strName.c_str(), kModeChildReadWrite,
-                                  pObject.Out())))
+      if (FAILED(ThrowIfOutOfMemory(OpenChildStorage(pContainer.Get(), strName.c_str(),
+                                                     kModeChildReadWrite, pObject.Out()))))
         continue;
       Held<IOleLink> pLink;
-      if (FAILED(LoadLinkObject(pObject.Get(), pLink.Out()))) continue;
+      if (FAILED(ThrowIfOutOfMemory(LoadLinkObject(pObject.Get(), pLink.Out())))) continue;
       WideString strFileName = FileNameOf(SourceDisplayName(pLink.Get()));
 
       const VltReference* poMatch = nullptr;
@@ -210,12 +234,14 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG lCount,
       if (!poMatch || SysStringLen(poMatch->bsFullPath) == 0) continue;
 
       Held<IPersistStorage> pPersist;
-      if (FAILED(pLink->QueryInterface(IID_IPersistStorage,
-                                       reinterpret_cast<void**>(pPersist.Out()))))
+      if (FAILED(ThrowIfOutOfMemory(pLink->QueryInterface(
+              IID_IPersistStorage, reinterpret_cast<void**>(pPersist.Out())))))
         continue;
       Held<IMoniker> pMoniker;
-      if (FAILED(CreatePathMoniker(poMatch->bsFullPath, pMoniker.Out()))) continue;
-      if (FAILED(pLink->SetSourceMoniker(pMoniker.Get(), CLSID_NULL))) continue;
+      if (FAILED(ThrowIfOutOfMemory(CreatePathMoniker(poMatch->bsFullPath, pMoniker.Out()))))
+        continue;
+      if (FAILED(ThrowIfOutOfMemory(pLink->SetSourceMoniker(pMoniker.Get(), CLSID_NULL))))
+        continue;
       if (FAILED(SaveLinkObject(pPersist.Get(), pObject.Get()))) return E_FAIL;
       bSaved = true;
     }

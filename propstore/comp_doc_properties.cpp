@@ -36,12 +36,13 @@ HRESULT CompDocProperties::OpenStorage(LPCWSTR pwszPath, bool bReadOnly) {
       CloseStorage();
     }
     m_bReadOnly = bReadOnly;
-    if (IsCompoundDocument(pwszPath) != S_OK) return S_FALSE;
+    if (ThrowIfOutOfMemory(IsCompoundDocument(pwszPath)) != S_OK) return S_FALSE;
 
     HRESULT hr = OpenCompoundDocument(
         pwszPath, bReadOnly ? kModePriorityRead : kModeExclusiveReadWrite, &m_pStorage);
     if (FAILED(hr)) {
       m_pStorage = nullptr;
+      ThrowIfOutOfMemory(hr);
       return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : S_FALSE;
     }
     hr = m_pStorage->QueryInterface(IID_IPropertySetStorage,
@@ -50,6 +51,7 @@ HRESULT CompDocProperties::OpenStorage(LPCWSTR pwszPath, bool bReadOnly) {
       m_pPropSetStorage = nullptr;
       m_pStorage->Release();
       m_pStorage = nullptr;
+      ThrowIfOutOfMemory(hr);
       return S_FALSE;
     }
     if (!bReadOnly) m_bWritable = true;
@@ -86,13 +88,15 @@ HRESULT CompDocProperties::LoadAllSets() {
   if (!m_pPropSetStorage) return S_FALSE;
   try {
     // A set that is missing or unreadable is no failure of the load; only
-    // the first three decide whether anything usable was found.
-    bool bSummary = LoadSummary() == S_OK;
-    bool bDocSummary = LoadDocSummary() == S_OK;
-    bool bCustom = LoadCustomProps() == S_OK;
-    (void)LoadDTProperties();
-    (void)LoadDTControl();
-    (void)LoadPhysical();
+    // the first three decide whether anything usable was found. Running
+    // out of memory is a failure: what was loaded would pass for the
+    // document's whole content.
+    bool bSummary = ThrowIfOutOfMemory(LoadSummary()) == S_OK;
+    bool bDocSummary = ThrowIfOutOfMemory(LoadDocSummary()) == S_OK;
+    bool bCustom = ThrowIfOutOfMemory(LoadCustomProps()) == S_OK;
+    (void)ThrowIfOutOfMemory(LoadDTProperties());
+    (void)ThrowIfOutOfMemory(LoadDTControl());
+    (void)ThrowIfOutOfMemory(LoadPhysical());
     return bSummary || bDocSummary || bCustom ? S_OK : S_FALSE;
   } catch (...) {
     FreeValues();
@@ -141,13 +145,15 @@ HRESULT CompDocProperties::LoadSet(int iSet) {
   codePage.propid = PID_CODEPAGE;
   PROPVARIANT value;
   PropVariantInit(&value);
-  m_uSetCodePage[iSet] = NarrowCodePageOf(
-      pPropStg->ReadMultiple(1, &codePage, &value) == S_OK ? &value : nullptr);
+  HRESULT hrCodePage = pPropStg->ReadMultiple(1, &codePage, &value);
+  m_uSetCodePage[iSet] = NarrowCodePageOf(hrCodePage == S_OK ? &value : nullptr);
   PropVariantClear(&value);
 
   delete[] pSpecs;
   pPropStg->Release();
-  return FAILED(hr) ? hr : S_OK;
+  if (FAILED(hr)) return hr;
+  // Without its code page the set's narrow strings would be misread.
+  return IsMemoryFailure(hrCodePage) ? hrCodePage : S_OK;
 }
 
 HRESULT CompDocProperties::CloseStorage() {

@@ -11,10 +11,9 @@ HRESULT CompDocProperties::LoadCustomProps() {
   HRESULT hrResult = S_OK;
   IPropertyStorage* pPropStg = nullptr;
   // No custom set, or one that cannot be opened: nothing to list, and that
-  // is no failure of the load.
-  if (FAILED(m_pPropSetStorage->Open(FMTID_UserDefinedProperties, kModeSetRead, &pPropStg)) ||
-      !pPropStg)
-    return S_OK;
+  // is no failure of the load, unless memory ran out.
+  HRESULT hrOpen = m_pPropSetStorage->Open(FMTID_UserDefinedProperties, kModeSetRead, &pPropStg);
+  if (FAILED(hrOpen) || !pPropStg) return IsMemoryFailure(hrOpen) ? hrOpen : S_OK;
 
   IEnumSTATPROPSTG* pEnum = nullptr;
   HRESULT hrEnum = pPropStg->Enum(&pEnum);
@@ -24,7 +23,8 @@ HRESULT CompDocProperties::LoadCustomProps() {
   }
 
   STATPROPSTG stat = {};
-  while (pEnum->Next(1, &stat, nullptr) == S_OK) {
+  HRESULT hrNext;
+  while ((hrNext = pEnum->Next(1, &stat, nullptr)) == S_OK) {
     PROPSPEC spec = {};
     spec.ulKind = PRSPEC_PROPID;
     spec.propid = stat.propid;
@@ -33,7 +33,9 @@ HRESULT CompDocProperties::LoadCustomProps() {
     HRESULT hr = pPropStg->ReadMultiple(1, &spec, &value);
     if (FAILED(hr)) {
       CoTaskMemFree(stat.lpwstrName);
-      continue;
+      if (!IsMemoryFailure(hr)) continue;
+      hrResult = hr;
+      break;
     }
     CustomProps* pRecord = nullptr;
     try {
@@ -49,13 +51,15 @@ HRESULT CompDocProperties::LoadCustomProps() {
     }
     CoTaskMemFree(stat.lpwstrName);
   }
+  if (hrResult == S_OK && IsMemoryFailure(hrNext)) hrResult = hrNext;
 
   PROPSPEC codePage = {};
   codePage.ulKind = PRSPEC_PROPID;
   codePage.propid = PID_CODEPAGE;
   PROPVARIANT value;
   PropVariantInit(&value);
-  if (pPropStg->ReadMultiple(1, &codePage, &value) == S_OK) {
+  HRESULT hrCodePage = pPropStg->ReadMultiple(1, &codePage, &value);
+  if (hrCodePage == S_OK) {
     CustomProps* pRecord = nullptr;
     try {
       pRecord = new CustomProps(WideString(kCodePageRecordName), PID_CODEPAGE, value);
@@ -63,13 +67,21 @@ HRESULT CompDocProperties::LoadCustomProps() {
     } catch (...) {
       if (pRecord) delete pRecord;
       else PropVariantClear(&value);
+      hrResult = E_OUTOFMEMORY;
     }
   } else {
     PropVariantClear(&value);
+    // Without the record the list's narrow strings would be misread.
+    if (IsMemoryFailure(hrCodePage)) hrResult = hrCodePage;
   }
 
   pEnum->Release();
   pPropStg->Release();
+  if (FAILED(hrResult)) {
+    // A partial list would decide later writes' types as if it were whole.
+    for (CustomProps* pRecord : m_CustomList) delete pRecord;
+    m_CustomList.clear();
+  }
   return hrResult;
 }
 

@@ -22,7 +22,11 @@ HRESULT CompDocProperties::SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARI
   if (!pwszName) return S_FALSE;
   // The types of the existing custom properties decide how a value is stored;
   // a list that cannot be loaded leaves the incoming type.
-  if (m_CustomList.empty()) (void)LoadCustomProps();
+  if (m_CustomList.empty()) {
+    // Without the list the value could be stored under the wrong type.
+    HRESULT hr = LoadCustomProps();
+    if (IsMemoryFailure(hr)) return hr;
+  }
   VARTYPE vt = poValue->vt;
   if (vt == VT_BSTR) vt = VT_LPSTR;
   if (vt == VT_DATE) vt = VT_FILETIME;

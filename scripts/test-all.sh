@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine and runs every test: the unit, fault, lock,
-# corpus and peer tests under ASan and UBSan; the compile check against the
-# Windows SDK; the 32-bit record layouts; a short run of each fuzz target;
+# corpus and peer tests under ASan and UBSan; the concurrency tests under
+# TSan; the compile check against the Windows SDK; the 32-bit record
+# layouts; a short run of each fuzz target;
 # the installed tree and Debian package used from their installed paths; and
 # Velmora.dll built for Windows, registered and run under Wine.
 set -euo pipefail
@@ -12,6 +13,7 @@ velmora_install "${VELMORA_BUILD_PACKAGES[@]}" "${VELMORA_CHECK_PACKAGES[@]}" \
 
 export TZ=${TZ:-UTC}
 cmake --workflow --preset asan
+bash scripts/tsan-check.sh
 bash scripts/mingw-check.sh
 bash scripts/layout-check.sh
 bash scripts/fuzz.sh short

@@ -3,6 +3,7 @@
 // navigator and the property store reach the platform's storage entry points
 // only through here.
 #pragma once
+#include <new>
 #include <windows.h>
 #include <ole2.h>
 
@@ -25,6 +26,20 @@ HRESULT OpenCompoundDocument(LPCWSTR pwszPath, DWORD grfMode, IStorage** ppStora
 // about as "file access" rather than "not a document of ours".
 inline bool IsAccessFailure(HRESULT hr) {
   return hr == STG_E_ACCESSDENIED || hr == STG_E_SHAREVIOLATION || hr == STG_E_LOCKVIOLATION;
+}
+
+// The process ran out of memory, in the words of the storage or the
+// automation services.
+inline bool IsMemoryFailure(HRESULT hr) {
+  return hr == E_OUTOFMEMORY || hr == STG_E_INSUFFICIENTMEMORY;
+}
+
+// Raises a memory failure as std::bad_alloc, for the operation's edge to
+// report, where the caller would otherwise take it for a missing or
+// unreadable element and carry on; returns any other code.
+inline HRESULT ThrowIfOutOfMemory(HRESULT hr) {
+  if (IsMemoryFailure(hr)) throw std::bad_alloc();
+  return hr;
 }
 
 // A sub-storage for the length of one look at it, and for one link save.

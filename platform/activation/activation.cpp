@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -20,6 +21,11 @@ using DllCanUnloadNowFn = HRESULT (*)();
 struct LoadedLibrary {
   void* handle;
   DllCanUnloadNowFn canUnloadNow;
+  DllGetClassObjectFn getClassObject;
+  // Calls into DllGetClassObject under way: the library is not unloaded
+  // while any runs, whatever DllCanUnloadNow answers meanwhile (the class
+  // object it is making takes its module lock only at the end).
+  int pins = 0;
 };
 
 struct State {
@@ -50,16 +56,22 @@ HRESULT inprocServerPath(REFCLSID clsid, std::u16string& path) {
   HKEY hKey = nullptr;
   LSTATUS s = RegOpenKeyExW(HKEY_CLASSES_ROOT, sub.c_str(), 0, KEY_READ, &hKey);
   if (s == ERROR_FILE_NOT_FOUND) return REGDB_E_CLASSNOTREG;
+  if (s == ERROR_OUTOFMEMORY || s == ERROR_NOT_ENOUGH_MEMORY) return E_OUTOFMEMORY;
   if (s != ERROR_SUCCESS) return REGDB_E_READREGDB;
+  // Closed on every way out, a failed allocation of the value included.
+  struct KeyCloser {
+    HKEY h;
+    ~KeyCloser() { RegCloseKey(h); }
+  } closer{hKey};
   DWORD type = 0, size = 0;
   s = RegQueryValueExW(hKey, nullptr, nullptr, &type, nullptr, &size);
   std::u16string value(size / sizeof(WCHAR), u'\0');
   if (s == ERROR_SUCCESS && size)
     s = RegQueryValueExW(hKey, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()),
                          &size);
-  RegCloseKey(hKey);
   if (s == ERROR_FILE_NOT_FOUND || (s == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ))
     return REGDB_E_CLASSNOTREG;
+  if (s == ERROR_OUTOFMEMORY || s == ERROR_NOT_ENOUGH_MEMORY) return E_OUTOFMEMORY;
   if (s != ERROR_SUCCESS) return REGDB_E_READREGDB;
   value.resize(text::lengthOf(value.c_str()));
   if (value.empty()) return REGDB_E_CLASSNOTREG;
@@ -106,39 +118,91 @@ base::Result<std::vector<uint8_t>> loadResource(const std::u16string& modulePath
 
 using namespace velmora::activation;
 
-EXTERN_C HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*,
-                                         REFIID riid, LPVOID* ppv) {
-  if (!ppv) return E_INVALIDARG;
-  *ppv = nullptr;
+namespace {
+
+// The library of an in-process server, loaded if need be and pinned for one
+// call of its DllGetClassObject; null with the reason in `hr`.
+LoadedLibrary* pinLibrary(const std::string& path, HRESULT& hr) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  auto it = s.libraries.find(path);
+  if (it == s.libraries.end()) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+      // The loader tells a failed allocation only in its message: with the
+      // errno text, or, for its path and map records, as an open or a
+      // descriptor that failed with no reason given.
+      const char* why = dlerror();
+      std::string_view text = why ? why : "";
+      bool memory = text.find("Cannot allocate memory") != text.npos ||
+                    text.find("out of memory") != text.npos ||
+                    text.ends_with("cannot create shared object descriptor") ||
+                    text.ends_with("cannot open shared object file");
+      hr = memory ? E_OUTOFMEMORY : HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+      return nullptr;
+    }
+    LoadedLibrary loaded{handle,
+                         reinterpret_cast<DllCanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow")),
+                         reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, "DllGetClassObject"))};
+    try {
+      it = s.libraries.emplace(path, loaded).first;
+    } catch (...) {
+      dlclose(handle);
+      throw;
+    }
+  }
+  if (!it->second.getClassObject) {
+    hr = CO_E_ERRORINDLL;
+    return nullptr;
+  }
+  ++it->second.pins;
+  return &it->second;  // map nodes stay put while others come and go
+}
+
+void unpinLibrary(LoadedLibrary* library) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  --library->pins;
+}
+
+HRESULT getClassObject(REFCLSID rclsid, DWORD dwClsContext, REFIID riid, LPVOID* ppv) {
   // Only in-process servers exist here; a context without them finds nothing.
   if (!(dwClsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
   std::u16string widePath;
   if (HRESULT hr = inprocServerPath(rclsid, widePath); FAILED(hr)) return hr;
   std::string path = velmora::text::utf8FromUtf16(widePath);
+  HRESULT hr = S_OK;
+  LoadedLibrary* library = pinLibrary(path, hr);
+  if (!library) return hr;
+  // Outside the table's lock, as a server may activate other classes from
+  // its DllGetClassObject; the pin keeps its code mapped meanwhile.
+  hr = library->getClassObject(rclsid, riid, ppv);
+  unpinLibrary(library);
+  return hr;
+}
 
-  State& s = state();
-  DllGetClassObjectFn getClassObject = nullptr;
-  {
-    std::lock_guard lock(s.mutex);
-    auto it = s.libraries.find(path);
-    void* handle = it != s.libraries.end() ? it->second.handle : nullptr;
-    if (!handle) {
-      handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-      if (!handle) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
-      auto canUnload = reinterpret_cast<DllCanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
-      s.libraries[path] = LoadedLibrary{handle, canUnload};
-    }
-    getClassObject = reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
-  }
-  if (!getClassObject) return CO_E_ERRORINDLL;
-  return getClassObject(rclsid, riid, ppv);
+}  // namespace
+
+EXTERN_C HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*,
+                                         REFIID riid, LPVOID* ppv) {
+  if (!ppv) return E_INVALIDARG;
+  *ppv = nullptr;
+  return velmora::base::atBoundary<E_OUTOFMEMORY>(
+      [&] { return getClassObject(rclsid, dwClsContext, riid, ppv); });
 }
 
 EXTERN_C HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext,
                                          REFIID riid, LPVOID* ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  if (BuiltinClassFactory builtin = findBuiltin(rclsid)) {
+  BuiltinClassFactory builtin = nullptr;
+  if (HRESULT hr = velmora::base::atBoundary<E_OUTOFMEMORY>([&] {
+        builtin = findBuiltin(rclsid);
+        return S_OK;
+      });
+      FAILED(hr))
+    return hr;
+  if (builtin) {
     if (pUnkOuter) return CLASS_E_NOAGGREGATION;
     return builtin(riid, ppv);
   }
@@ -156,7 +220,7 @@ EXTERN_C void WINAPI CoFreeUnusedLibraries(void) {
   std::lock_guard lock(s.mutex);
   for (auto it = s.libraries.begin(); it != s.libraries.end();) {
     // A library without DllCanUnloadNow stays loaded, as on Windows.
-    if (it->second.canUnloadNow && it->second.canUnloadNow() == S_OK) {
+    if (it->second.pins == 0 && it->second.canUnloadNow && it->second.canUnloadNow() == S_OK) {
       dlclose(it->second.handle);
       it = s.libraries.erase(it);
     } else {
@@ -165,13 +229,14 @@ EXTERN_C void WINAPI CoFreeUnusedLibraries(void) {
   }
 }
 
-EXTERN_C HRESULT WINAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
-  if (!lpszProgID || !lpclsid) return E_INVALIDARG;
-  *lpclsid = CLSID_NULL;
+namespace {
+
+HRESULT clsidFromProgId(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
   std::u16string sub = std::u16string(lpszProgID) + u"\\CLSID";
   HKEY hKey = nullptr;
   LSTATUS s = RegOpenKeyExW(HKEY_CLASSES_ROOT, sub.c_str(), 0, KEY_READ, &hKey);
   if (s == ERROR_FILE_NOT_FOUND) return CO_E_CLASSSTRING;
+  if (s == ERROR_OUTOFMEMORY || s == ERROR_NOT_ENOUGH_MEMORY) return E_OUTOFMEMORY;
   if (s != ERROR_SUCCESS) return REGDB_E_READREGDB;
   WCHAR text[40] = {};
   DWORD type = 0, size = sizeof text - sizeof(WCHAR);
@@ -179,6 +244,15 @@ EXTERN_C HRESULT WINAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
   RegCloseKey(hKey);
   if (s != ERROR_SUCCESS || type != REG_SZ) return CO_E_CLASSSTRING;
   return CLSIDFromString(text, lpclsid);
+}
+
+}  // namespace
+
+EXTERN_C HRESULT WINAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
+  if (!lpszProgID || !lpclsid) return E_INVALIDARG;
+  *lpclsid = CLSID_NULL;
+  return velmora::base::atBoundary<E_OUTOFMEMORY>(
+      [&] { return clsidFromProgId(lpszProgID, lpclsid); });
 }
 
 EXTERN_C BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule) {
@@ -205,7 +279,9 @@ EXTERN_C BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMO
   return TRUE;
 }
 
-EXTERN_C DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+namespace {
+
+DWORD moduleFileName(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
   std::error_code ec;
   std::filesystem::path file;
   Dl_info info{};
@@ -231,4 +307,15 @@ EXTERN_C DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWO
   }
   std::memcpy(lpFilename, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
   return static_cast<DWORD>(wide.size());
+}
+
+}  // namespace
+
+EXTERN_C DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+  try {
+    return moduleFileName(hModule, lpFilename, nSize);
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+  }
 }

@@ -53,6 +53,18 @@ Result<std::unique_ptr<Document>> Document::create(std::unique_ptr<File> file, i
   return doc;
 }
 
+template <typename Step>
+Result<void> Document::changing(Step&& step) {
+  try {
+    Result<void> r = step();
+    if (!r) return m_pager->markBroken(r.error());
+    return r;
+  } catch (const std::bad_alloc&) {
+    // No message: building one could fail the same way.
+    return m_pager->markBroken(Error{STG_E_INSUFFICIENTMEMORY, {}});
+  }
+}
+
 Result<void> Document::checkWritable() const {
   if (!m_writable) return base::makeError(STG_E_ACCESSDENIED, "the storage is read-only");
   return m_pager->checkWritable();
@@ -155,11 +167,16 @@ Result<void> Document::resizeMini(StreamState& st, uint64_t oldSize, uint64_t ne
 
 Result<void> Document::setStreamSize(StreamId sid, uint64_t newSize) {
   CFB_TRY(checkWritable());
-  DirEntry& e = m_dir->entry(sid);
-  const uint64_t oldSize = e.size;
+  const uint64_t oldSize = m_dir->entry(sid).size;
   if (newSize == oldSize) return {};
   if (v3() && newSize > kV3MaxStreamSize)
     return base::makeError(STG_E_MEDIUMFULL, "a version 3 stream cannot pass 2 GB");
+  return changing([&] { return setStreamSizeImpl(sid, newSize); });
+}
+
+Result<void> Document::setStreamSizeImpl(StreamId sid, uint64_t newSize) {
+  DirEntry& e = m_dir->entry(sid);
+  const uint64_t oldSize = e.size;
   CFB_ASSIGN(st, state(sid));
   const uint32_t S = m_pager->sectorSize();
   const bool newMini = newSize < kMiniStreamCutoff;
@@ -207,7 +224,13 @@ Result<void> Document::writeStream(StreamId sid, uint64_t offset, std::span<cons
   uint64_t end = offset + data.size();
   if (end < offset || (v3() && end > kV3MaxStreamSize))
     return base::makeError(STG_E_MEDIUMFULL, "write past the largest stream size");
-  if (end > m_dir->entry(sid).size) CFB_TRY(setStreamSize(sid, end));
+  return changing([&] { return writeStreamImpl(sid, offset, data); });
+}
+
+Result<void> Document::writeStreamImpl(StreamId sid, uint64_t offset,
+                                       std::span<const uint8_t> data) {
+  uint64_t end = offset + data.size();
+  if (end > m_dir->entry(sid).size) CFB_TRY(setStreamSizeImpl(sid, end));
   CFB_ASSIGN(st, state(sid));
   if (st->mini) {
     CFB_TRY(writeMini(*st, offset, data));
@@ -236,6 +259,11 @@ Result<void> Document::freeStream(StreamId sid) {
 }
 
 Result<void> Document::destroy(StreamId sid) {
+  CFB_TRY(checkWritable());
+  return changing([&] { return destroyImpl(sid); });
+}
+
+Result<void> Document::destroyImpl(StreamId sid) {
   // Depth-first with an explicit stack: children go before their storage.
   std::vector<std::pair<StreamId, bool>> stack{{sid, false}};
   while (!stack.empty()) {
@@ -255,9 +283,10 @@ Result<void> Document::destroy(StreamId sid) {
 Result<void> Document::commit() {
   if (!m_writable || !hasChanges()) return {};
   CFB_TRY(m_pager->checkWritable());
-  auto r = commitImpl();
-  if (!r) return m_pager->markBroken(r.error());
-  return {};
+  // A commit that stops part-way, on an error or a failed allocation alike,
+  // has moved tables and entries to new sectors the header does not yet
+  // reach: nothing may write them later.
+  return changing([&] { return commitImpl(); });
 }
 
 Result<void> Document::commitImpl() {

@@ -73,6 +73,16 @@ class Document {
   [[nodiscard]] Result<void> writeMini(StreamState& st, uint64_t offset, std::span<const uint8_t> data);
   [[nodiscard]] Result<void> readMini(StreamState& st, uint64_t offset, std::span<uint8_t> out);
   [[nodiscard]] Result<void> commitImpl();
+  [[nodiscard]] Result<void> setStreamSizeImpl(StreamId sid, uint64_t newSize);
+  [[nodiscard]] Result<void> writeStreamImpl(StreamId sid, uint64_t offset,
+                                             std::span<const uint8_t> data);
+  [[nodiscard]] Result<void> destroyImpl(StreamId sid);
+  // Runs a step that changes the in-memory image. One that fails part-way
+  // (memory, I/O, a damaged chain met late) may leave the tables, the
+  // directory and the stream states disagreeing, and no commit or release
+  // may write that: the document turns Broken with the step's error.
+  template <typename Step>
+  [[nodiscard]] Result<void> changing(Step&& step);
 
   std::unique_ptr<File> m_file;
   std::unique_ptr<Pager> m_pager;

@@ -510,29 +510,34 @@ IStorage* makeStorage(std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> 
   return new StorageObj(std::move(shared), std::move(node), mode, root);
 }
 
+// Both run in Release, which cannot report, so neither allocates: the walk
+// recurses (open elements nest no deeper than storages do) instead of
+// keeping a stack.
 void Shared::revert(const std::shared_ptr<OpenNode>& node) {
-  std::vector<std::shared_ptr<OpenNode>> stack{node};
-  while (!stack.empty()) {
-    auto cur = stack.back();
-    stack.pop_back();
-    if (!cur->reverted) {
-      cur->reverted = true;
-      auto it = open.find(cur->sid);
-      if (it != open.end() && it->second.lock() == cur) open.erase(it);
-    }
-    for (auto& w : cur->children)
-      if (auto c = w.lock()) stack.push_back(c);
-    cur->children.clear();
+  if (!node->reverted) {
+    node->reverted = true;
+    auto it = open.find(node->sid);
+    if (it != open.end() && it->second.lock() == node) open.erase(it);
   }
+  for (auto& w : node->children)
+    if (auto c = w.lock()) revert(c);
+  node->children.clear();
 }
 
 void Shared::revertUnreachable() {
-  std::vector<std::shared_ptr<OpenNode>> gone;
-  for (auto& [sid, w] : open) {
-    auto node = w.lock();
-    if (node && !doc->dir().reachable(sid)) gone.push_back(node);
+  // Each pass reverts one element, which may drop entries from `open`, so
+  // the scan starts again; few elements are ever open at once.
+  for (bool again = true; again;) {
+    again = false;
+    for (auto& [sid, w] : open) {
+      auto node = w.lock();
+      if (node && !node->reverted && !doc->dir().reachable(sid)) {
+        revert(node);
+        again = true;
+        break;
+      }
+    }
   }
-  for (auto& n : gone) revert(n);
 }
 
 std::u16string fullPath(const std::string& native) {

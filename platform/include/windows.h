@@ -80,8 +80,8 @@ EXTERN_C LONG WINAPI InterlockedExchange(LONG volatile* Target, LONG Value);
 EXTERN_C LONG WINAPI InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange,
                                                 LONG Comparand);
 
-// Opaque to callers; the layer keeps a recursive mutex behind it, as Windows'
-// critical sections are re-entrant on their owning thread.
+// Opaque to callers; the layer keeps its lock in the record itself (no
+// allocation), re-entrant on its owning thread as Windows' critical sections are.
 typedef struct _RTL_CRITICAL_SECTION {
   void* DebugInfo;
   LONG LockCount;

@@ -147,8 +147,15 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
       HRESULT hr = pStg->OpenStream(kOleStreamName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
                                     &stream);
       if (FAILED(hr)) return hr;
-      auto bytes = readRest(stream, kMaxOleStream);
-      stream->Release();
+      // Released however the read ends, a failed allocation included.
+      struct Releaser {
+        IStream* p;
+        ~Releaser() { p->Release(); }
+      };
+      auto bytes = [&] {
+        Releaser held{stream};
+        return readRest(stream, kMaxOleStream);
+      }();
       if (!bytes) return bytes.error().code;
       auto parsed = parseOleStream(*bytes);
       if (!parsed) return parsed.error().code;

@@ -71,35 +71,34 @@ LSTATUS setString(const std::u16string& path, const char16_t* name, const std::u
   return s;
 }
 
-bool hasSubKeys(const std::u16string& path) {
+// Whether the key at `path` has sub-keys (with `localeOnly`, sub-keys other
+// than FLAGS and HELPDIR: the locale keys under a version key). A missing key
+// has none; any other failure is returned, since answering "none" to a
+// failed look would delete keys other registrations still use.
+LSTATUS hasSubKeys(const std::u16string& path, bool localeOnly, bool& found) {
+  found = false;
   HKEY hKey = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-    return false;
-  WCHAR name[256];
-  DWORD cch = 256;
-  LSTATUS s = RegEnumKeyExW(hKey, 0, name, &cch, nullptr, nullptr, nullptr, nullptr);
-  RegCloseKey(hKey);
-  return s == ERROR_SUCCESS || s == ERROR_MORE_DATA;
-}
-
-// The locale keys under a version key (everything but FLAGS and HELPDIR).
-bool hasLocaleKeys(const std::u16string& path) {
-  HKEY hKey = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-    return false;
-  bool found = false;
+  LSTATUS s = RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &hKey);
+  if (s == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (s != ERROR_SUCCESS) return s;
   for (DWORD i = 0;; ++i) {
     WCHAR name[256];
     DWORD cch = 256;
-    if (RegEnumKeyExW(hKey, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    s = RegEnumKeyExW(hKey, i, name, &cch, nullptr, nullptr, nullptr, nullptr);
+    if (s == ERROR_NO_MORE_ITEMS) {
+      s = ERROR_SUCCESS;
       break;
-    if (lstrcmpiW(name, u"FLAGS") != 0 && lstrcmpiW(name, u"HELPDIR") != 0) {
+    }
+    if (s != ERROR_SUCCESS && s != ERROR_MORE_DATA) break;
+    if (!localeOnly || s == ERROR_MORE_DATA ||
+        (lstrcmpiW(name, u"FLAGS") != 0 && lstrcmpiW(name, u"HELPDIR") != 0)) {
       found = true;
+      s = ERROR_SUCCESS;
       break;
     }
   }
   RegCloseKey(hKey);
-  return found;
+  return s;
 }
 
 bool registersInterface(const TYPEATTR& attr) {
@@ -133,6 +132,12 @@ LSTATUS forEachRegisteredInterface(ITypeLib* lib, Each&& each) {
   return ERROR_SUCCESS;
 }
 
+// The code for a registry call that failed: a memory failure stays one.
+HRESULT registryFailure(LSTATUS s) {
+  return s == ERROR_OUTOFMEMORY || s == ERROR_NOT_ENOUGH_MEMORY ? E_OUTOFMEMORY
+                                                                : TYPE_E_REGISTRYACCESS;
+}
+
 }  // namespace
 }  // namespace velmora::oleauto
 
@@ -149,7 +154,10 @@ EXTERN_C HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath,
   if (!sys) return TYPE_E_INVALIDSTATE;
   try {
     BSTR name = nullptr, doc = nullptr;
-    ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr);
+    // A description lost for want of memory would be registered as empty.
+    if (HRESULT hr = ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr);
+        hr == E_OUTOFMEMORY)
+      return hr;
     std::u16string description = doc && *doc ? doc : (name ? name : u"");
     SysFreeString(name);
     SysFreeString(doc);
@@ -175,7 +183,7 @@ EXTERN_C HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath,
         return r;
       });
     LSTATUS c = transaction.commit();
-    return s || c ? TYPE_E_REGISTRYACCESS : S_OK;
+    return s ? registryFailure(s) : c ? registryFailure(c) : S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -193,10 +201,10 @@ EXTERN_C HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wV
     std::u16string pathKey = localeKey + u"\\" + sys;
 
     velmora::registry::Transaction transaction;
-    if (transaction.status()) return TYPE_E_REGISTRYACCESS;
+    if (LSTATUS t = transaction.status()) return registryFailure(t);
     HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, pathKey.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-      return TYPE_E_REGISTRYACCESS;
+    if (LSTATUS o = RegOpenKeyExW(HKEY_CLASSES_ROOT, pathKey.c_str(), 0, KEY_READ, &hKey))
+      return registryFailure(o);
     WCHAR path[4 * MAX_PATH] = {};
     DWORD size = sizeof path - sizeof(WCHAR);
     LSTATUS s = RegQueryValueExW(hKey, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(path),
@@ -205,21 +213,30 @@ EXTERN_C HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wV
 
     // The interfaces to remove are read from the library the key names;
     // when it is gone, only its TypeLib keys can be removed.
+    if (s != ERROR_SUCCESS && registryFailure(s) == E_OUTOFMEMORY) return E_OUTOFMEMORY;
     ITypeLib* lib = nullptr;
-    if (s == ERROR_SUCCESS && SUCCEEDED(LoadTypeLib(path, &lib))) {
+    HRESULT hrLoad = s == ERROR_SUCCESS ? LoadTypeLib(path, &lib) : E_FAIL;
+    // Its interfaces could not be listed for want of memory: removing only
+    // the TypeLib keys would strand them.
+    if (hrLoad == E_OUTOFMEMORY) return hrLoad;
+    if (SUCCEEDED(hrLoad)) {
       s = forEachRegisteredInterface(lib, [&](const TYPEATTR& type, const std::u16string&) {
         LSTATUS r = RegDeleteTreeW(HKEY_CLASSES_ROOT, (u"Interface\\" + guidText(type.guid)).c_str());
         return r == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : r;
       });
       lib->Release();
-      if (s) return TYPE_E_REGISTRYACCESS;
+      if (s) return registryFailure(s);
     }
     s = RegDeleteTreeW(HKEY_CLASSES_ROOT, pathKey.c_str());
-    if (!s && !hasSubKeys(localeKey)) s = RegDeleteKeyW(HKEY_CLASSES_ROOT, localeKey.c_str());
-    if (!s && !hasLocaleKeys(key)) s = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-    if (!s && !hasSubKeys(libKey)) s = RegDeleteKeyW(HKEY_CLASSES_ROOT, libKey.c_str());
+    bool found = false;
+    if (!s && !(s = hasSubKeys(localeKey, false, found)) && !found)
+      s = RegDeleteKeyW(HKEY_CLASSES_ROOT, localeKey.c_str());
+    if (!s && !(s = hasSubKeys(key, true, found)) && !found)
+      s = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+    if (!s && !(s = hasSubKeys(libKey, false, found)) && !found)
+      s = RegDeleteKeyW(HKEY_CLASSES_ROOT, libKey.c_str());
     LSTATUS c = transaction.commit();
-    return s || c ? TYPE_E_REGISTRYACCESS : S_OK;
+    return s ? registryFailure(s) : c ? registryFailure(c) : S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }

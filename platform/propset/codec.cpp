@@ -776,9 +776,23 @@ void encodeSection(const Section& section, std::vector<uint8_t>& out) {
   w.u32(uint32_t(props.size()));
   size_t table = w.position();
   w.zeros(props.size() * 8);
+  // Unreadable values that were found sharing bytes are written once, at one
+  // offset, as they were found. Written one each, every copy would be
+  // measured again when read back, each failing only after walking on
+  // towards the stream's end, and the reader's work limit refuses that.
+  std::vector<std::pair<const Property*, uint32_t>> unreadableAt;
   for (size_t i = 0; i < props.size(); ++i) {
     const Property& p = *props[i];
     w.patch32(table + 8 * i, p.id);
+    if (!p.readable && p.id != PID_DICTIONARY) {
+      auto same = std::find_if(unreadableAt.begin(), unreadableAt.end(),
+                               [&](const auto& u) { return u.first->bytes == p.bytes; });
+      if (same != unreadableAt.end()) {
+        w.patch32(table + 8 * i + 4, same->second);
+        continue;
+      }
+      unreadableAt.emplace_back(&p, uint32_t(w.position() - start));
+    }
     w.patch32(table + 8 * i + 4, uint32_t(w.position() - start));
     if (p.id == PID_DICTIONARY && section.dictionaryReadable)
       w.bytes(encodeDictionary(section.dictionary, cp));

@@ -357,17 +357,36 @@ void setWriteFaultHook(std::function<LONG(int)> hook) {
 
 using namespace velmora::registry;
 
+namespace {
+
+// A key opened inside a transaction that then fails to commit is not handed
+// out: the caller hears of the failure and would never close it.
+LSTATUS handOut(LSTATUS s, PHKEY phkResult) {
+  if (s != ERROR_SUCCESS && *phkResult) {
+    RegCloseKey(*phkResult);
+    *phkResult = nullptr;
+  }
+  return s;
+}
+
+}  // namespace
+
 EXTERN_C LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR,
                                         DWORD, REGSAM, const LPSECURITY_ATTRIBUTES,
                                         PHKEY phkResult, LPDWORD lpdwDisposition) {
   if (!phkResult || Reserved) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
   bool valid;
-  auto parts = splitPath(lpSubKey, valid);
+  decltype(splitPath(lpSubKey, valid)) parts;
+  try {
+    parts = splitPath(lpSubKey, valid);
+  } catch (const std::bad_alloc&) {
+    return ERROR_OUTOFMEMORY;
+  }
   if (!valid) return ERROR_BAD_PATHNAME;
   for (auto part : parts)
     if (part.size() > 255) return ERROR_INVALID_PARAMETER;
-  return run(true, [&](Database& d) -> LSTATUS {
+  return handOut(run(true, [&](Database& d) -> LSTATUS {
     sqlite3_int64 id;
     if (LSTATUS s = liveKey(d, hKey, id)) return s;
     DWORD disposition = REG_OPENED_EXISTING_KEY;
@@ -388,19 +407,19 @@ EXTERN_C LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reser
     if (LSTATUS s = newHandle(id, phkResult)) return s;
     if (lpdwDisposition) *lpdwDisposition = disposition;
     return ERROR_SUCCESS;
-  });
+  }), phkResult);
 }
 
 EXTERN_C LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM,
                                       PHKEY phkResult) {
   if (!phkResult) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
-  return run(false, [&](Database& d) -> LSTATUS {
+  return handOut(run(false, [&](Database& d) -> LSTATUS {
     sqlite3_int64 id;
     if (LSTATUS s = liveKey(d, hKey, id)) return s;
     if (LSTATUS s = findPath(d, id, lpSubKey, id)) return s;
     return newHandle(id, phkResult);
-  });
+  }), phkResult);
 }
 
 EXTERN_C LSTATUS WINAPI RegCloseKey(HKEY hKey) {

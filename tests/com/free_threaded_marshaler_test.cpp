@@ -2,6 +2,9 @@
 #include <objbase.h>
 #include <windows.h>
 
+#include <thread>
+#include <vector>
+
 namespace {
 
 // A minimal controlling object that aggregates the marshaler the way an agile
@@ -68,6 +71,34 @@ TEST(ComCoreTest, CriticalSectionIsReentrantOnItsThread) {
   EnterCriticalSection(&cs);
   LeaveCriticalSection(&cs);
   LeaveCriticalSection(&cs);
+  DeleteCriticalSection(&cs);
+}
+
+// Threads that enter again while holding it, contending all the time: no
+// increment is lost and no thread is let in beside another.
+TEST(ComCoreTest, CriticalSectionExcludesOtherThreads) {
+  CRITICAL_SECTION cs;
+  InitializeCriticalSection(&cs);
+  long counter = 0;  // plain on purpose: only the section guards it
+  int inside = 0, overlaps = 0;
+  constexpr int kThreads = 6, kRounds = 20000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kRounds; ++i) {
+        EnterCriticalSection(&cs);
+        EnterCriticalSection(&cs);
+        if (++inside != 1) ++overlaps;
+        ++counter;
+        --inside;
+        LeaveCriticalSection(&cs);
+        LeaveCriticalSection(&cs);
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(long(kThreads) * kRounds, counter);
+  EXPECT_EQ(0, overlaps);
   DeleteCriticalSection(&cs);
 }
 

@@ -1,5 +1,6 @@
-// A set the reader admits but whose rewrite it would refuse is never stored:
-// the commit fails and the stream keeps its old bytes.
+// A hostile set the reader admits (unreadable values sharing bytes in two
+// sections at one offset) takes a write: the rewrite is stored, reads back
+// with the new value, and keeps every other property.
 #include <objbase.h>
 
 #include <gtest/gtest.h>
@@ -26,9 +27,10 @@ std::vector<uint8_t> streamBytes(IStorage* root) {
   return out;
 }
 
-TEST(WriteReadbackTest, ASetWhoseRewriteWouldNotReadBackIsNotWritten) {
-  std::ifstream in(VELMORA_SOURCE_DIR "/fuzz/findings/propset_codec_fuzz/rewrite-does-not-read-back",
-                   std::ios::binary);
+TEST(WriteReadbackTest, ASetWithUnreadableValuesSharingBytesIsRewrittenAndReadsBack) {
+  std::ifstream in(
+      VELMORA_SOURCE_DIR "/fuzz/regressions/propset_codec_fuzz/unreadable-values-sharing-bytes",
+      std::ios::binary);
   std::vector<uint8_t> set((std::istreambuf_iterator<char>(in)), {});
   ASSERT_FALSE(set.empty());
   velmora::test::TempDir dir;
@@ -52,10 +54,31 @@ TEST(WriteReadbackTest, ASetWhoseRewriteWouldNotReadBackIsNotWritten) {
   value.vt = VT_LPSTR;
   value.pszVal = const_cast<char*>("Velmora");
   EXPECT_EQ(props->WriteMultiple(1, &spec, &value, PID_FIRST_USABLE), S_OK);
-  EXPECT_TRUE(FAILED(props->Commit(STGC_DEFAULT)));
+  EXPECT_EQ(props->Commit(STGC_DEFAULT), S_OK);
+  props->Release();
+  EXPECT_NE(streamBytes(root), set);
+
+  ASSERT_EQ(sets->Open(FMTID_DocSummaryInformation, STGM_READ | STGM_SHARE_EXCLUSIVE, &props),
+            S_OK);
+  PROPVARIANT back;
+  PropVariantInit(&back);
+  ASSERT_EQ(props->ReadMultiple(1, &spec, &back), S_OK);
+  ASSERT_EQ(back.vt, VT_LPSTR);
+  EXPECT_STREQ(back.pszVal, "Velmora");
+  PropVariantClear(&back);
+  // The unreadable values are still there, under every id that had one.
+  IEnumSTATPROPSTG* all = nullptr;
+  ASSERT_EQ(props->Enum(&all), S_OK);
+  STATPROPSTG stat;
+  int count = 0;
+  while (all->Next(1, &stat, nullptr) == S_OK) {
+    CoTaskMemFree(stat.lpwstrName);
+    ++count;
+  }
+  all->Release();
+  EXPECT_EQ(count, 8) << "seven found properties and the company";
   props->Release();
   sets->Release();
-  EXPECT_EQ(streamBytes(root), set);
   root->Release();
 }
 
