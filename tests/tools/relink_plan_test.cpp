@@ -23,7 +23,7 @@ PrefixMap mapOf(std::initializer_list<const char*> texts) {
 TEST(RelinkPrefixTest, TheLongestPrefixWinsUnderWindowsPathRules) {
   PrefixMap map = mapOf({"\\\\old-srv\\projects=\\\\nas2\\eng\\projects",
                          "\\\\old-srv\\projects\\archive\\=\\\\tape\\archive", "C:\\Daten=D:\\",
-                         "c:/daten/alt=E:\\Alt"});
+                         "c:/daten/alt=E:\\Alt", "F:\\Data=F:\\Data\\2024"});
   struct Case {
     std::u16string path;
     std::optional<std::u16string> mapped;
@@ -41,6 +41,9 @@ TEST(RelinkPrefixTest, TheLongestPrefixWinsUnderWindowsPathRules) {
       {u"\\\\other\\projects\\x.doc", std::nullopt},
       {u"Daten\\x.doc", std::nullopt},
       {u"", std::nullopt},
+      // Moved under a new prefix inside the old one already.
+      {u"F:\\Data\\x.doc", u"F:\\Data\\2024\\x.doc"},
+      {u"f:\\data\\2024\\x.doc", std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
@@ -89,6 +92,7 @@ TEST(RelinkPlanTest, OneRecordAFileNameAndNothingTheMapDoesNotSendThere) {
                                 LinkAction::kRewrite, LinkAction::kUnchanged};
   for (size_t i = 0; i < plan.links.size(); ++i) EXPECT_EQ(actions[i], plan.links[i].action) << i;
   EXPECT_TRUE(plan.links[1].target == u"E:\\keep\\b.doc");
+  EXPECT_TRUE(plan.links[2].target == u"D:\\new\\a.doc") << "where its record sends it";
 }
 
 TEST(RelinkPlanTest, LinksOfOneNameGoingToTwoPlacesLeaveTheDocumentAlone) {

@@ -55,13 +55,25 @@ bool PrefixMap::add(PrefixMapping mapping, std::string& error) {
   return true;
 }
 
+namespace {
+
+// Whether `key` (with '\' only) is `prefix` or lies under it.
+bool under(const WideString& key, const WideString& prefix) {
+  const size_t n = prefix.size();
+  if (key.size() < n || (key.size() > n && key[n] != u'\\')) return false;
+  return sameText(key.substr(0, n), prefix);
+}
+
+}  // namespace
+
 std::optional<WideString> PrefixMap::map(const WideString& path) const {
   const WideString key = withBackslashes(path);
   for (const Entry& e : m_entries) {
-    const size_t n = e.key.size();
-    if (key.size() < n || (key.size() > n && key[n] != u'\\')) continue;
-    if (!sameText(key.substr(0, n), e.key)) continue;
-    return e.to + path.substr(n);
+    if (!under(key, e.key)) continue;
+    // A new prefix under the old one ("C:\Data=C:\Data\2024"): what lies
+    // under it has moved already, so a second run moves nothing.
+    if (under(key, withBackslashes(e.to))) return std::nullopt;
+    return e.to + path.substr(e.key.size());
   }
   return std::nullopt;
 }
@@ -103,7 +115,14 @@ DocumentPlan planDocument(const PrefixMap& map,
       if (!plan.ambiguousName) plan.ambiguousName = plan.links[i].fileName;
       continue;
     }
-    plan.records.emplace_back(plan.links[i].fileName, target);
+    // Every link of the name ends at the record's path, spelled as it is.
+    const WideString recorded = target;
+    for (size_t k : group) {
+      LinkPlan& link = plan.links[k];
+      link.target = recorded;
+      link.action = link.source == recorded ? LinkAction::kUnchanged : LinkAction::kRewrite;
+    }
+    plan.records.emplace_back(plan.links[i].fileName, recorded);
   }
   if (plan.ambiguousName) {
     plan.records.clear();

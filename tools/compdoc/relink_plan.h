@@ -36,6 +36,8 @@ class PrefixMap {
   // it, compared without regard to case and with '/' and '\' alike, and
   // ends there or goes on with a separator: "C:\data" maps "c:/DATA/a.doc"
   // but not "C:\database\a.doc". What follows the prefix is kept as it is.
+  // A path already under the new prefix, where that lies under the old one,
+  // is not mapped again.
   std::optional<WideString> map(const WideString& path) const;
 
   bool empty() const { return m_entries.empty(); }
