@@ -16,7 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (bytes != std::vector<uint8_t>(data, data + size)) std::abort();
   if (s->hasAbsolute) {
     auto m = parseMonikerBytes(s->absolute);
-    if (m) (void)displayName(*m.value());
+    if (m) {
+      auto name = displayName(*m.value());
+      if (name && name->size() > kMaxDisplayName) std::abort();
+    }
   }
   if (s->hasRelative) (void)parseMonikerBytes(s->relative);
   return 0;

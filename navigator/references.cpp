@@ -71,13 +71,31 @@ struct TaskMemory {
   ~TaskMemory() { CoTaskMemFree(p); }
 };
 
-// The link's source display name; empty when the link cannot give one.
-WideString SourceDisplayName(IOleLink* pLink) {
+// The longest path a new file moniker takes (Windows' own limit) and the
+// longest source display name taken from a link, in characters. A link whose
+// name is longer is treated as unreadable: neither listed nor rewritten.
+constexpr size_t kMaxPathChars = 32767;
+constexpr size_t kMaxDisplayNameChars = 65536;
+
+// The length of `pwsz` up to its first NUL, or `cchMax` + 1 when it is
+// longer: a hostile text is never read past the bound.
+size_t BoundedLength(const OLECHAR* pwsz, size_t cchMax) {
+  size_t cch = 0;
+  while (cch <= cchMax && pwsz[cch] != 0) ++cch;
+  return cch;
+}
+
+// The link's source display name; empty when the link cannot give one, and
+// false when the name is longer than kMaxDisplayNameChars.
+bool SourceDisplayName(IOleLink* pLink, WideString& strName) {
   LPOLESTR pwszName = nullptr;
   HRESULT hr = pLink->GetSourceDisplayName(&pwszName);
   TaskMemory held{pwszName};
   ThrowIfOutOfMemory(hr);
-  return pwszName ? WideString(pwszName) : WideString(OLESTR(""));
+  size_t cch = pwszName ? BoundedLength(pwszName, kMaxDisplayNameChars) : 0;
+  bool bWithin = cch <= kMaxDisplayNameChars;
+  strName.assign(bWithin && pwszName ? pwszName : OLESTR(""), bWithin ? cch : 0);
+  return bWithin;
 }
 
 // The container the links live in: "ObjectPool" of a word-processor
@@ -133,7 +151,9 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
         continue;
       Held<IOleLink> pLink;
       if (FAILED(ThrowIfOutOfMemory(LoadLinkObject(pObject.Get(), pLink.Out())))) continue;
-      oNames.push_back(SourceDisplayName(pLink.Get()));
+      WideString strDisplayName;
+      if (!SourceDisplayName(pLink.Get(), strDisplayName)) continue;
+      oNames.push_back(std::move(strDisplayName));
     }
     pEnum.Reset();
     pContainer.Reset();
@@ -141,20 +161,22 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
 
     if (oNames.empty()) return S_OK;
     const size_t cNames = oNames.size();
-    // Everything that may throw comes before the host's array exists.
-    std::deque<WideString> oFileNames;
-    for (const WideString& strFullPath : oNames) oFileNames.push_back(FileNameOf(strFullPath));
+    // Nothing below throws once the host's array exists.
     auto* poArray = static_cast<VltReference*>(CoTaskMemAlloc(cNames * sizeof(VltReference)));
     if (!poArray) return E_OUTOFMEMORY;
     *ppoReferences = poArray;
     *plCount = static_cast<LONG>(cNames);
     memset(poArray, 0, cNames * sizeof(VltReference));
     for (size_t i = 0; i < cNames; ++i) {
-      const WideString& strFullPath = oNames[i];
-      const WideString& strFileName = oFileNames[i];
+      WideString& strFullPath = oNames[i];
+      // The file name is copied straight from the full path, and each name
+      // is let go once copied: a long name is held at most three times.
+      size_t pos = strFullPath.rfind(u'\\');
+      size_t start = pos == WideString::npos ? 0 : pos + 1;
       VltReference& oRecord = poArray[i];
       oRecord.bsFullPath = SysAllocStringLen(strFullPath.data(), UINT(strFullPath.size()));
-      oRecord.bsFileName = SysAllocStringLen(strFileName.data(), UINT(strFileName.size()));
+      oRecord.bsFileName =
+          SysAllocStringLen(strFullPath.data() + start, UINT(strFullPath.size() - start));
       oRecord.lHost4 = 0;
       oRecord.lHost8 = 1;
       if (!oRecord.bsFullPath || !oRecord.bsFileName) {
@@ -168,6 +190,7 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
         *plCount = 0;
         return E_OUTOFMEMORY;
       }
+      WideString().swap(strFullPath);
     }
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -219,7 +242,9 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG lCount,
         continue;
       Held<IOleLink> pLink;
       if (FAILED(ThrowIfOutOfMemory(LoadLinkObject(pObject.Get(), pLink.Out())))) continue;
-      WideString strFileName = FileNameOf(SourceDisplayName(pLink.Get()));
+      WideString strDisplayName;
+      if (!SourceDisplayName(pLink.Get(), strDisplayName)) continue;
+      WideString strFileName = FileNameOf(strDisplayName);
 
       const VltReference* poMatch = nullptr;
       for (LONG i = 0; i < lCount; ++i) {
@@ -230,15 +255,20 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG lCount,
           break;
         }
       }
-      // An absent or empty new path names no file: that link stays as it is.
-      if (!poMatch || SysStringLen(poMatch->bsFullPath) == 0) continue;
+      if (!poMatch) continue;
+      // The new path is what precedes its first NUL, as far as a file moniker
+      // reads it; an empty one names no file and one longer than a path can
+      // be names none Windows could open: either way the link stays as it is.
+      const OLECHAR* pwszNewPath = poMatch->bsFullPath ? poMatch->bsFullPath : OLESTR("");
+      size_t cchNewPath = BoundedLength(pwszNewPath, kMaxPathChars);
+      if (cchNewPath == 0 || cchNewPath > kMaxPathChars) continue;
 
       Held<IPersistStorage> pPersist;
       if (FAILED(ThrowIfOutOfMemory(pLink->QueryInterface(
               IID_IPersistStorage, reinterpret_cast<void**>(pPersist.Out())))))
         continue;
       Held<IMoniker> pMoniker;
-      if (FAILED(ThrowIfOutOfMemory(CreatePathMoniker(poMatch->bsFullPath, pMoniker.Out()))))
+      if (FAILED(ThrowIfOutOfMemory(CreatePathMoniker(pwszNewPath, pMoniker.Out()))))
         continue;
       if (FAILED(ThrowIfOutOfMemory(pLink->SetSourceMoniker(pMoniker.Get(), CLSID_NULL))))
         continue;

@@ -143,18 +143,13 @@ bool AttributeToStored(const VARIANT* poIn, VARTYPE vtTarget, UINT uCodePage,
         pv.pszVal = oStored.strNarrow.data();
         break;
       }
-      if (uCodePage != CP_ACP) {
-        // The set's own code page: text it cannot hold exactly is refused,
-        // never stored as look-alikes or default characters.
-        if (!EncodeExactly(oStored.strText.c_str(), uCodePage, oStored.strNarrow)) return false;
-        pv.pszVal = oStored.strNarrow.data();
-        break;
-      }
-      int cbBuffer = static_cast<int>(oStored.strText.size() * 2 + 1);
-      oStored.strNarrow.assign(static_cast<size_t>(cbBuffer), '\0');
-      int cb = WideCharToMultiByte(CP_THREAD_ACP, 0, oStored.strText.c_str(), -1,
-                                   oStored.strNarrow.data(), cbBuffer, nullptr, nullptr);
-      pv.pszVal = cb > 0 ? oStored.strNarrow.data() : nullptr;
+      // The set's own code page, or the thread's ANSI code page for a set in
+      // it, in UTF-16 (its narrow strings pass through the ANSI code page) or
+      // without a code page: text it cannot hold exactly is refused, never
+      // stored as look-alikes or default characters.
+      const UINT uTarget = uCodePage == CP_ACP ? UINT(CP_THREAD_ACP) : uCodePage;
+      if (!EncodeExactly(oStored.strText.c_str(), uTarget, oStored.strNarrow)) return false;
+      pv.pszVal = oStored.strNarrow.data();
       break;
     }
     case VT_LPWSTR: {

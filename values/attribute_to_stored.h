@@ -29,13 +29,12 @@ struct StoredValue {
 // 0); dates through the automation date, file times from local time to UTC.
 // An empty value for VT_FILETIME marks the property for deletion. Narrow
 // strings are encoded into `uCodePage`, the narrow code page of the set
-// (NarrowCodePageOf): CP_UTF8 as EncodeUtf8Text does, CP_ACP with the
-// thread's ANSI code page (characters it lacks become its default
-// character), any other code page exactly. Returns false, touching nothing,
-// for a target type it does not convert, for a file time whose date cannot
-// be taken and for text that `uCodePage` (other than CP_ACP) cannot hold
-// exactly. Raises ValueError when the value has no text form or memory runs
-// out.
+// (NarrowCodePageOf): CP_UTF8 as EncodeUtf8Text does, CP_ACP in the
+// thread's ANSI code page, any other code page as it is; all but UTF-8
+// exactly, without best fit. Returns false, touching nothing, for a target
+// type it does not convert, for a file time whose date cannot be taken and
+// for text that the narrow code page cannot hold exactly. Raises ValueError
+// when the value has no text form or memory runs out.
 bool AttributeToStored(const VARIANT* poIn, VARTYPE vtTarget, UINT uCodePage,
                        StoredValue& oStored);
 

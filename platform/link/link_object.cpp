@@ -7,7 +7,9 @@
 // for IOleLink hears E_NOINTERFACE. The link object is never bound: it keeps
 // the monikers it loaded and reports the absolute one, since without a
 // client site there is no document moniker to resolve the relative one
-// against. Its save rewrites "\1Ole" and nothing else of the storage.
+// against. Its save rewrites "\1Ole" and nothing else of the storage. A
+// source whose display name would pass kMaxDisplayName characters is refused
+// at load and by SetSourceMoniker, so a link never holds one.
 #include <objbase.h>
 #include <ole2.h>
 
@@ -67,6 +69,10 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
       if (pmk) {
         auto m = monikerOf(pmk);
         if (!m) return m.error().code;
+        // A source whose name could not be read back is not taken: the
+        // link keeps the one it has.
+        auto length = displayNameLength(*m.value());
+        if (!length) return length.error().code;
         absolute = m.value();
       }
       m_absolute = absolute;
@@ -102,11 +108,12 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
     // E_FAIL for it.
     if (!m_absolute) return E_FAIL;
     return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
-      std::u16string name = displayName(*m_absolute);
-      auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((name.size() + 1) * sizeof(OLECHAR)));
+      auto name = displayName(*m_absolute);
+      if (!name) return name.error().code;
+      auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((name->size() + 1) * sizeof(OLECHAR)));
       if (!out) return E_OUTOFMEMORY;
-      std::memcpy(out, name.data(), name.size() * sizeof(OLECHAR));
-      out[name.size()] = 0;
+      std::memcpy(out, name->data(), name->size() * sizeof(OLECHAR));
+      out[name->size()] = 0;
       *ppszDisplayName = out;
       return S_OK;
     });
@@ -166,6 +173,10 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
       if (parsed->hasAbsolute) {
         auto m = parseMonikerBytes(parsed->absolute);
         if (!m) return m.error().code;
+        // A source whose name is past the bound is refused like any other
+        // unreadable one, before its name is ever built.
+        auto length = displayNameLength(*m.value());
+        if (!length) return length.error().code;
         absolute = m.value();
       }
       if (parsed->hasRelative) {

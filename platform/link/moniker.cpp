@@ -72,6 +72,18 @@ std::u16string utf16(std::span<const uint8_t> bytes, bool stopAtNul) {
   return out;
 }
 
+// The UTF-16 units of `bytes` before the first NUL (or all of them).
+size_t utf16Length(std::span<const uint8_t> bytes) {
+  size_t units = 0;
+  while (units * 2 + 1 < bytes.size() && base::loadLE16(&bytes[units * 2]) != 0) ++units;
+  return units;
+}
+
+Error pathTooLong(size_t length) {
+  return base::makeError(E_FAIL, "file moniker path of %zu characters exceeds %zu", length,
+                         kMaxPath);
+}
+
 // An item moniker's counted block: ANSI text to the first NUL, then an
 // optional UTF-16 form that wins when present ([MS-OSHARED] 2.3.7.5).
 std::u16string itemText(std::span<const uint8_t> block) {
@@ -97,6 +109,9 @@ Result<void> parseFile(base::ByteReader& r, MonikerNode& m) {
   if (!r.ok()) return truncated("file moniker fields");
   if (version != 0xDEAD)
     return base::makeError(E_FAIL, "file moniker version 0x%04X is not 0xDEAD", version);
+  // Bytes bound the characters they decode to, so the path is measured
+  // before it is decoded.
+  if (nul > kMaxPath) return pathTooLong(nul);
   m.path = fromAnsi(ansi.first(nul));
   if (cbUnicode == 0) return {};
   if (cbUnicode > r.remaining()) return truncated("file moniker extents");
@@ -109,7 +124,9 @@ Result<void> parseFile(base::ByteReader& r, MonikerNode& m) {
     if (!extents.ok() || cb > extents.remaining()) return truncated("file moniker extent");
     auto body = extents.bytes(cb);
     // A display name ends at its first NUL, so the path does too.
-    if (key == 3) m.path = utf16(body, true);
+    if (key != 3) continue;
+    if (size_t units = utf16Length(body); units > kMaxPath) return pathTooLong(units);
+    m.path = utf16(body, true);
   }
   return {};
 }
@@ -225,33 +242,77 @@ std::vector<uint8_t> monikerStreamBytes(const MonikerNode& m) {
   return out;
 }
 
-std::u16string displayName(const MonikerNode& m) {
+namespace {
+
+// Adds `m`'s display name length to `total`; false once it passes the bound.
+bool addNameLength(const MonikerNode& m, size_t& total) {
+  auto add = [&](uint64_t n) {
+    if (n > kMaxDisplayName - total) return false;
+    total += size_t(n);
+    return true;
+  };
   switch (m.kind) {
     case MonikerKind::File: {
+      uint64_t steps = m.cAnti ? 3 * uint64_t(m.cAnti) - 1 : 0;
+      if (m.cAnti && !m.path.empty() && m.path[0] != u'\\') ++steps;
+      return add(steps) && add(m.path.size());
+    }
+    case MonikerKind::Item: return add(m.delimiter.size()) && add(m.item.size());
+    case MonikerKind::Anti: return add(3 * uint64_t(m.antiCount));
+    case MonikerKind::Composite:
+      for (const auto& p : m.parts)
+        if (!addNameLength(*p, total)) return false;
+      return true;
+    case MonikerKind::Url: return add(m.url.size());
+  }
+  return true;
+}
+
+void appendName(const MonikerNode& m, std::u16string& out) {
+  switch (m.kind) {
+    case MonikerKind::File:
       // Anti steps as "..\" each, with exactly one backslash before the path.
-      std::u16string out;
       for (uint16_t i = 0; i < m.cAnti; ++i) out += i ? u"\\.." : u"..";
       if (m.cAnti && !m.path.empty() && m.path[0] != u'\\') out += u'\\';
-      return out + m.path;
-    }
-    case MonikerKind::Item: return m.delimiter + m.item;
-    case MonikerKind::Anti: {
-      std::u16string out;
-      out.reserve(size_t(m.antiCount) * 3);
+      out += m.path;
+      return;
+    case MonikerKind::Item:
+      out += m.delimiter;
+      out += m.item;
+      return;
+    case MonikerKind::Anti:
       for (uint32_t i = 0; i < m.antiCount; ++i) out += u"\\..";
-      return out;
-    }
-    case MonikerKind::Composite: {
-      std::u16string out;
-      for (const auto& p : m.parts) out += displayName(*p);
-      return out;
-    }
-    case MonikerKind::Url: return m.url;
+      return;
+    case MonikerKind::Composite:
+      for (const auto& p : m.parts) appendName(*p, out);
+      return;
+    case MonikerKind::Url: out += m.url; return;
   }
-  return {};
+}
+
+}  // namespace
+
+Result<size_t> displayNameLength(const MonikerNode& m) {
+  size_t total = 0;
+  if (!addNameLength(m, total))
+    return base::makeError(kNameTooLong, "a display name past %zu characters", kMaxDisplayName);
+  return total;
+}
+
+Result<std::u16string> displayName(const MonikerNode& m) {
+  auto length = displayNameLength(m);
+  if (!length) return length.error();
+  std::u16string out;
+  out.reserve(*length);
+  appendName(m, out);
+  return out;
 }
 
 Result<MonikerPtr> makeFileMoniker(std::u16string_view path) {
+  // Measured first, so the anti steps counted below fit their 16 bits too.
+  if (path.size() > kMaxPath)
+    return base::makeError(MK_E_SYNTAX, "a path of %zu characters does not fit a file moniker",
+                           path.size());
   MonikerNode m;
   m.kind = MonikerKind::File;
   while (path.substr(0, 3) == u"..\\" || path == u"..") {

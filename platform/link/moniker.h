@@ -16,7 +16,6 @@
 
 #include "base/byte_reader.h"
 #include "base/result.h"
-#include "base/result.h"
 
 namespace velmora::link {
 
@@ -28,6 +27,13 @@ enum class MonikerKind { File, Item, Anti, Composite, Url };
 inline constexpr int kMaxNesting = 32;
 inline constexpr uint32_t kMaxAntiCount = 1048576;  // [MS-OSHARED] 2.3.7.4
 inline constexpr uint32_t kMaxAnsiPath = 32767;     // [MS-OSHARED] 2.3.7.8
+// The longest file path in characters (Windows' own limit), and the longest
+// display name: monikers whose name would be longer are refused as they are
+// read or made, so no name past these is ever built.
+inline constexpr size_t kMaxPath = 32767;
+inline constexpr size_t kMaxDisplayName = 65536;
+// What a name past kMaxDisplayName gives.
+inline const HRESULT kNameTooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
 
 // The system moniker classes ([MS-OLEDS] 2.3.3.1, [MS-OSHARED] 2.3.7.2).
 inline constexpr CLSID kFileMonikerClass = {0x303, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -62,8 +68,8 @@ const CLSID& classOf(MonikerKind kind);
 
 // A MONIKERSTREAM: class id, then that class's data. STG_E_READFAULT for a
 // length past the end, REGDB_E_CLASSNOTREG for a class that is not a system
-// moniker, E_FAIL for a bound that is exceeded (nesting, anti count) or a
-// field that must hold a fixed value.
+// moniker, E_FAIL for a bound that is exceeded (nesting, anti count, a path
+// past kMaxPath) or a field that must hold a fixed value.
 [[nodiscard]] Result<MonikerPtr> parseMonikerStream(base::ByteReader& r, int depth = 0);
 // Parses the whole of `bytes` as one MONIKERSTREAM; trailing bytes are allowed.
 [[nodiscard]] Result<MonikerPtr> parseMonikerBytes(std::span<const uint8_t> bytes);
@@ -71,8 +77,12 @@ const CLSID& classOf(MonikerKind kind);
 std::vector<uint8_t> monikerStreamBytes(const MonikerNode& m);
 
 // IMoniker::GetDisplayName for each system moniker (with no moniker to
-// the left).
-std::u16string displayName(const MonikerNode& m);
+// the left). A name past kMaxDisplayName is kNameTooLong, found by its
+// length before any of it is built.
+[[nodiscard]] Result<std::u16string> displayName(const MonikerNode& m);
+// The display name's length, or kNameTooLong as soon as it passes
+// kMaxDisplayName.
+[[nodiscard]] Result<size_t> displayNameLength(const MonikerNode& m);
 
 // Builders with the layouts Windows was seen to write. A file moniker
 // always carries its key-3 UTF-16 path; cAnti counts leading "..\" steps.

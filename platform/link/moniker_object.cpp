@@ -168,7 +168,9 @@ class MonikerObject final : public IMoniker {
     *ppszDisplayName = nullptr;
     if (!m_moniker) return E_UNEXPECTED;
     return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
-      *ppszDisplayName = taskCopy(displayName(*m_moniker));
+      auto name = displayName(*m_moniker);
+      if (!name) return name.error().code;
+      *ppszDisplayName = taskCopy(*name);
       return *ppszDisplayName ? S_OK : E_OUTOFMEMORY;
     });
   }

@@ -5,7 +5,12 @@ MultiByteToWideChar and WideCharToMultiByte know besides 1252 and UTF-8.
     python3 platform/text/make_code_page_tables.py > platform/text/code_page_tables.cpp
 
 The mappings come from Python's codecs (cp874, cp125x, cp437 ..., mac_*,
-cp932, gbk, cp949, cp950), which follow the published vendor tables. Where
+cp932, gbk, cp949, cp950), which follow the published vendor tables. Python
+has no codec for the Mac East Asian pages (10001 Japanese, 10002 Traditional
+Chinese, 10003 Korean, 10008 Simplified Chinese); for those the published
+Apple tables (JAPANESE.TXT, CHINTRAD.TXT, KOREAN.TXT, CHINSIMP.TXT) are read
+through Perl's Encode (MacJapanese, MacChineseTrad, MacKorean,
+MacChineseSimp), which is built from them and ships with Debian's perl. Where
 Windows' own tables (Unicode's WindowsBestFit/bestfit*.txt MBTABLE) differ,
 Windows wins:
 - the bytes a Windows page leaves undefined decode to something all the same:
@@ -18,6 +23,13 @@ same character, the first in byte order is what encodes it, unless the codec
 or Windows encodes the character to another one (an override below; for 932
 Windows prefers the IBM extensions to the NEC-selected copies of them). Characters the
 codec encodes but that do not decode back are one-way (best-fit) mappings.
+
+The Apple tables map some codes to a character followed by one of Apple's
+private-use variant tags, or to several characters (843 codes of 10003, most
+of them composed Hangul symbols; 55 of 10001, 23 of 10002, 10 of 10008);
+a Windows table holds one UTF-16 unit a code, so those codes decode to
+nothing here. 10001's byte 5C stays the ASCII backslash (Apple's table gives
+the yen sign): every page here keeps bytes 00-7F as ASCII.
 
 Not reproduced: the rest of Windows' best-fit tables (the ANSI pages get
 only their fullwidth-ASCII best fits, computed by the encoder; the OEM and
@@ -50,12 +62,54 @@ DBCS = [
     (936, 'gbk', [(0x81, 0xFE)], 0x40, 0xFE, 0x003F, {0x80: 0x20AC}),
     (949, 'cp949', [(0x81, 0xFE)], 0x41, 0xFE, 0x003F, {}),
     (950, 'cp950', [(0x81, 0xFE)], 0x40, 0xFE, 0x003F, {}),
+    (10001, 'perl:MacJapanese', [(0x81, 0x9F), (0xE0, 0xED)], 0x40, 0xFC, 0x003F, {}),
+    (10002, 'perl:MacChineseTrad', [(0xA1, 0xC6), (0xC9, 0xF9)], 0x40, 0xFE, 0x003F, {}),
+    (10003, 'perl:MacKorean', [(0xA1, 0xAD), (0xB0, 0xC8), (0xCA, 0xFD)], 0x41, 0xFE, 0x003F, {}),
+    (10008, 'perl:MacChineseSimp', [(0xA1, 0xA9), (0xB0, 0xF7)], 0xA1, 0xFE, 0x003F, {}),
 ]
+
+# What Perl's Encode decodes each code of a page to: byte or byte pair ->
+# a single BMP unit; codes that give nothing, a partial character or more
+# than one character are left out.
+PERL_DUMP = r"""
+use Encode;
+my $name = shift;
+my $enc = Encode::find_encoding($name) or die "no encoding $name\n";
+sub put {
+  my ($bytes) = @_;
+  my $text = eval { $enc->decode(my $copy = $bytes, Encode::FB_CROAK) };
+  return 0 unless defined $text;
+  return 1 if $text eq '';
+  printf "%s %04X\n", unpack('H*', $bytes), ord $text
+    if length($text) == 1 && ord($text) < 0x10000;
+  return 0;
+}
+for my $b (0x80 .. 0xFF) {
+  next unless put(chr $b);
+  put(chr($b) . chr($_)) for 0x40 .. 0xFE;
+}
+"""
+_perl_tables = {}
+
+
+def perl_table(name):
+    if name not in _perl_tables:
+        import subprocess
+        out = subprocess.run(['perl', '-e', PERL_DUMP, name], check=True, capture_output=True,
+                             text=True).stdout
+        table = {}
+        for line in out.splitlines():
+            code, unit = line.split()
+            table[bytes.fromhex(code)] = int(unit, 16)
+        _perl_tables[name] = table
+    return _perl_tables[name]
 
 NONE = 0xFFFF  # a noncharacter: marks bytes and pairs that decode to nothing
 
 
 def decode(codec, data):
+    if codec.startswith('perl:'):
+        return perl_table(codec[5:]).get(bytes(data))
     try:
         s = data.decode(codec)
     except UnicodeDecodeError:
@@ -64,6 +118,9 @@ def decode(codec, data):
 
 
 def encode(codec, unit):
+    # A table read through Perl is encoded as its inverse alone.
+    if codec.startswith('perl:'):
+        return None
     try:
         return int.from_bytes(chr(unit).encode(codec), 'big')
     except UnicodeEncodeError:

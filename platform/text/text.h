@@ -46,8 +46,9 @@ char16_t compose1252(char16_t base, char16_t mark);
 // ---- Table code pages ----
 // The other single- and double-byte pages (874, 1250-1258 less 1252, the OEM
 // pages 437, 850, 852 and 866, the Mac pages 10000, 10006, 10007, 10029,
-// 10079 and 10081, and 932, 936, 949 and 950), decoded from the tables of
-// make_code_page_tables.py.
+// 10079 and 10081, the double-byte pages 932, 936, 949 and 950 and the Mac
+// East Asian pages 10001, 10002, 10003 and 10008), decoded from the tables
+// of make_code_page_tables.py.
 
 using CodePageFit = Fit1252;
 

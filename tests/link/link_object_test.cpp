@@ -5,6 +5,8 @@
 
 #include <ole2.h>
 
+#include <cstring>
+
 #include "base/byte_writer.h"
 #include "link/moniker.h"
 #include "link/ole_stream.h"
@@ -250,6 +252,54 @@ TEST_F(LinkObjectTest, SaveRewritesTheStreamAndTheClassAndKeepsEverythingElse) {
   EXPECT_EQ(u"D:\\новое\\b.xls", std::u16string(name));
   CoTaskMemFree(name);
   reloaded->Release();
+}
+
+// A file moniker of `cAnti` steps before `path`: its display name is
+// 3 * cAnti + the path's length.
+Bytes steppedFileMoniker(uint16_t cAnti, const char* path) {
+  Bytes out = {0x03, 0x03, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  base::ByteWriter w(out);
+  w.u16(cAnti);
+  w.u32(uint32_t(std::strlen(path) + 1));
+  w.bytes({reinterpret_cast<const uint8_t*>(path), std::strlen(path) + 1});
+  w.u16(0xFFFF);
+  w.u16(0xDEAD);
+  w.zeros(16);
+  w.u32(0);
+  w.u32(0);
+  return out;
+}
+
+// A link whose source's name would pass the bound is unreadable: OleLoad
+// refuses it, and SetSourceMoniker will not take such a source.
+TEST_F(LinkObjectTest, SourcesPastTheNameBoundAreRefused) {
+  Bytes atBound = linkStream({}, steppedFileMoniker(21845, "a"));
+  makeObject(kStdOleLinkClass, &atBound);
+  IOleLink* link = nullptr;
+  ASSERT_EQ(S_OK, load(&link));
+  LPOLESTR name = nullptr;
+  EXPECT_EQ(S_OK, link->GetSourceDisplayName(&name));
+  EXPECT_EQ(kMaxDisplayName, std::u16string(name).size());
+  CoTaskMemFree(name);
+
+  auto past = parseMonikerBytes(steppedFileMoniker(21845, "ab"));
+  ASSERT_TRUE(past);
+  IMoniker* moniker = makeMonikerObject(past.value());
+  EXPECT_EQ(kNameTooLong, link->SetSourceMoniker(moniker, CLSID_NULL));
+  moniker->Release();
+  IPersistStorage* persist = nullptr;
+  ASSERT_EQ(S_OK, link->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(&persist)));
+  EXPECT_EQ(S_FALSE, persist->IsDirty()) << "the link keeps its source";
+  persist->Release();
+  link->Release();
+  m_root->Release();
+  m_root = nullptr;
+
+  Bytes pastBound = linkStream({}, steppedFileMoniker(21845, "ab"));
+  makeObject(kStdOleLinkClass, &pastBound);
+  link = reinterpret_cast<IOleLink*>(1);
+  EXPECT_EQ(kNameTooLong, load(&link));
+  EXPECT_EQ(nullptr, link);
 }
 
 }  // namespace

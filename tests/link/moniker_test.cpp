@@ -211,7 +211,9 @@ TEST(FileMonikerFormTest, ReadsTheFormsRealFilesCarry) {
     SCOPED_TRACE(c.label);
     auto m = parseMonikerBytes(c.bytes);
     ASSERT_TRUE(m) << m.error().message;
-    EXPECT_EQ(c.display, displayName(*m.value()));
+    auto name = displayName(*m.value());
+    ASSERT_TRUE(name) << name.error().message;
+    EXPECT_EQ(c.display, *name);
     EXPECT_EQ(c.bytes, monikerStreamBytes(*m.value()));
   }
 }
@@ -279,6 +281,71 @@ TEST(MonikerBoundsTest, RefusesHostileStreamsWhole) {
     Bytes cut(whole.begin(), whole.begin() + n);
     EXPECT_FALSE(parseMonikerBytes(cut)) << "cut at " << n;
   }
+}
+
+Bytes antiData(uint32_t count) {
+  Bytes out = {0x05, 0x03, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  base::ByteWriter(out).u32(count);
+  return out;
+}
+
+// Each moniker is bounded, and so is the name built from them: a path of at
+// most kMaxPath characters, a display name of at most kMaxDisplayName, the
+// latter refused before any of it is built.
+TEST(MonikerBoundsTest, DisplayNamesAndPathsHaveABound) {
+  // cAnti 21845 gives "..\" 21845 times less one backslash, then "\a":
+  // 65536 characters, exactly the bound.
+  auto atBound = parseMonikerBytes(fileData(21845, "a", {}));
+  ASSERT_TRUE(atBound);
+  auto name = displayName(*atBound.value());
+  ASSERT_TRUE(name) << name.error().message;
+  EXPECT_EQ(kMaxDisplayName, name->size());
+  EXPECT_EQ(u"..\\..\\", name->substr(0, 6));
+  EXPECT_EQ(u"..\\a", name->substr(name->size() - 4));
+
+  Bytes composite = compositeHeader(101);  // a file moniker and 100 anti monikers of 2^20
+  Bytes file = fileData(0, "C:\\a.doc", {});
+  composite.insert(composite.end(), file.begin(), file.end());
+  for (int i = 0; i < 100; ++i) {
+    Bytes anti = antiData(kMaxAntiCount);
+    composite.insert(composite.end(), anti.begin(), anti.end());
+  }
+  const Bytes pastBound[] = {
+      fileData(21845, "ab", {}),      // one character past
+      fileData(65535, "a", {}),       // the largest anti count of a file moniker
+      composite,                      // 314 million characters unbounded
+      antiData(21846),                // 65538
+  };
+  for (const Bytes& bytes : pastBound) {
+    auto m = parseMonikerBytes(bytes);
+    ASSERT_TRUE(m) << "each moniker is within its own bounds";
+    auto refused = displayName(*m.value());
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(kNameTooLong, refused.error().code);
+    EXPECT_EQ(kNameTooLong, displayNameLength(*m.value()).code());
+    MonikerHandle object(makeMonikerObject(m.value()));
+    LPOLESTR shown = reinterpret_cast<LPOLESTR>(1);
+    EXPECT_EQ(kNameTooLong, object->GetDisplayName(nullptr, nullptr, &shown));
+    EXPECT_EQ(nullptr, shown);
+  }
+
+  // Paths: 32,767 characters are read, one more is refused, in either form.
+  const std::u16string longest(kMaxPath, u'p');
+  auto wide = parseMonikerBytes(fileData(0, "x", {{3, utf16le(longest)}}));
+  ASSERT_TRUE(wide);
+  EXPECT_EQ(longest, wide.value()->path);
+  EXPECT_TRUE(parseMonikerBytes(fileData(0, std::string(kMaxPath, 'p'), {})));
+  // A NUL ends the path, so what follows it does not count.
+  EXPECT_TRUE(parseMonikerBytes(fileData(0, "x", {{3, utf16le(longest + u'\0' + longest)}})));
+  for (const Bytes& bytes : {fileData(0, "x", {{3, utf16le(longest + u'p')}}),
+                             fileData(0, std::string(kMaxPath + 1, 'p'), {})}) {
+    auto m = parseMonikerBytes(bytes);
+    ASSERT_FALSE(m);
+    EXPECT_EQ(E_FAIL, m.error().code) << m.error().message;
+  }
+  IMoniker* made = reinterpret_cast<IMoniker*>(1);
+  EXPECT_EQ(MK_E_SYNTAX, CreateFileMoniker((longest + u"pp").c_str(), &made));
+  EXPECT_EQ(nullptr, made);
 }
 
 TEST(MonikerApiTest, ArgumentsAreCheckedAsWindowsChecksThem) {

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 
@@ -281,6 +282,87 @@ TEST_F(ReferencesTest, UpdateStatusesAndEmptyRecordLists) {
   EXPECT_EQ(VLT_E_FILE_ACCESS, relink(readOnly, records));
   EXPECT_EQ(roBytes, readFileBytes(readOnly));
   EXPECT_EQ((std::vector<Ref>{{u"C:\\a\\a.doc", u"a.doc"}}), refsOf(readOnly));
+}
+
+// Gives the file moniker in the "\1Ole" of pool object `name` `cAnti` anti
+// steps: its display name grows by three characters a step.
+void setAntiSteps(const std::filesystem::path& path, const std::u16string& name, uint16_t cAnti) {
+  const std::vector<std::u16string> element = {u"ObjectPool", name, u"\1Ole"};
+  std::vector<uint8_t> ole = readElement(path, element);
+  const uint8_t fileClass[16] = {0x03, 0x03, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  auto at = std::search(ole.begin(), ole.end(), fileClass, fileClass + 16);
+  ASSERT_NE(ole.end(), at);
+  at[16] = uint8_t(cAnti);
+  at[17] = uint8_t(cAnti >> 8);
+  writeElement(path, element, ole);
+}
+
+// A link's display name may be 65,536 characters long; a longer one is
+// unreadable: not listed, and left as it is by an update.
+TEST_F(ReferencesTest, LinksWhoseNamePassesTheBoundAreSkipped) {
+  auto path = m_dir.file("long.doc");
+  std::vector<PoolObject> objects;
+  objects.push_back(linkTo(u"_1", fileMoniker(u"a")));
+  objects.push_back(linkTo(u"_2", fileMoniker(u"ab")));
+  objects.push_back(linkTo(u"_3", fileMoniker(u"C:\\x\\ok.doc")));
+  objects.push_back(linkTo(u"_4", fileMoniker(u"C:\\x\\steps.doc")));
+  writeLinkDocument(path, std::move(objects));
+  setAntiSteps(path, u"_1", 21845);  // "..\\" x 21845 less one, "\\a": 65,536
+  setAntiSteps(path, u"_2", 21845);  // 65,537
+  setAntiSteps(path, u"_4", 65535);  // 196,620
+
+  std::u16string atBound = u"..";
+  for (int i = 1; i < 21845; ++i) atBound += u"\\..";
+  atBound += u"\\a";
+  ASSERT_EQ(65536u, atBound.size());
+  EXPECT_EQ((std::vector<Ref>{{atBound, u"a"}, {u"C:\\x\\ok.doc", u"ok.doc"}}), refsOf(path));
+
+  Snapshot before = snapshot(path);
+  ReferenceRecords records = {{u"ab", u"C:\\new\\ab.doc"},
+                              {u"steps.doc", u"C:\\new\\steps.doc"},
+                              {u"ok.doc", u"C:\\new\\ok.doc"}};
+  ASSERT_EQ(S_OK, relink(path, records));
+  Snapshot after = snapshot(path);
+  EXPECT_EQ(before.streams[u"ObjectPool/_2/\1Ole"], after.streams[u"ObjectPool/_2/\1Ole"]);
+  EXPECT_EQ(before.streams[u"ObjectPool/_4/\1Ole"], after.streams[u"ObjectPool/_4/\1Ole"]);
+  EXPECT_EQ((std::vector<Ref>{{atBound, u"a"}, {u"C:\\new\\ok.doc", u"ok.doc"}}), refsOf(path));
+}
+
+// A new path is what precedes its first NUL; when nothing does, or when it
+// is longer than a path can be, the link is left as it is.
+TEST_F(ReferencesTest, UpdateTakesTheNewPathUpToItsFirstNul) {
+  auto path = m_dir.file("nul.doc");
+  std::vector<PoolObject> objects;
+  objects.push_back(linkTo(u"_1", fileMoniker(u"C:\\old\\lead.doc")));
+  objects.push_back(linkTo(u"_2", fileMoniker(u"C:\\old\\tail.doc")));
+  objects.push_back(linkTo(u"_3", fileMoniker(u"C:\\old\\huge.doc")));
+  writeLinkDocument(path, std::move(objects));
+  Snapshot before = snapshot(path);
+
+  using namespace std::string_literals;
+  auto bstr = [](const std::u16string& text) {
+    return SysAllocStringLen(text.data(), UINT(text.size()));
+  };
+  const std::u16string huge = u"C:\\" + std::u16string(32767, u'h');
+  VltReference records[3] = {};
+  records[0].bsFileName = SysAllocString(u"lead.doc");
+  records[0].bsFullPath = bstr(u"\0C:\\new\\lead.doc"s);
+  records[1].bsFileName = SysAllocString(u"tail.doc");
+  records[1].bsFullPath = bstr(u"C:\\new\\tail.doc\0x"s);
+  records[2].bsFileName = SysAllocString(u"huge.doc");
+  records[2].bsFullPath = bstr(huge);
+  EXPECT_EQ(S_OK, open(path)->UpdateReferences(0, 3, records));
+  for (VltReference& r : records) {
+    SysFreeString(r.bsFileName);
+    SysFreeString(r.bsFullPath);
+  }
+  EXPECT_EQ((std::vector<Ref>{{u"C:\\old\\lead.doc", u"lead.doc"},
+                              {u"C:\\new\\tail.doc", u"tail.doc"},
+                              {u"C:\\old\\huge.doc", u"huge.doc"}}),
+            refsOf(path));
+  Snapshot after = snapshot(path);
+  EXPECT_EQ(before.streams[u"ObjectPool/_1/\1Ole"], after.streams[u"ObjectPool/_1/\1Ole"]);
+  EXPECT_EQ(before.streams[u"ObjectPool/_3/\1Ole"], after.streams[u"ObjectPool/_3/\1Ole"]);
 }
 
 TEST_F(ReferencesTest, ADocumentHeldByAnotherProcessIsAFileAccessFailure) {

@@ -29,7 +29,10 @@ std::string narrow(UINT cp, const std::u16string& text, DWORD flags = 0, BOOL* u
   return out;
 }
 
-bool isDoubleBytePage(UINT cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950; }
+bool isDoubleBytePage(UINT cp) {
+  return cp == 932 || cp == 936 || cp == 949 || cp == 950 || cp == 10001 || cp == 10002 ||
+         cp == 10003 || cp == 10008;
+}
 
 struct Repertoire {
   std::vector<std::string> codes;  // every byte or pair that decodes
@@ -100,7 +103,8 @@ TEST_P(TableCodePageTest, UnmappableTextGivesTheDefaultCharacter) {
 INSTANTIATE_TEST_SUITE_P(CodePages, TableCodePageTest,
                          ::testing::Values(874u, 1250u, 1251u, 1253u, 1254u, 1255u, 1256u, 1257u,
                                            1258u, 437u, 850u, 852u, 866u, 10000u, 10006u, 10007u,
-                                           10029u, 10079u, 10081u, 932u, 936u, 949u, 950u),
+                                           10029u, 10079u, 10081u, 932u, 936u, 949u, 950u,
+                                           10001u, 10002u, 10003u, 10008u),
                          [](const auto& info) { return "cp" + std::to_string(info.param); });
 
 struct Known {
@@ -129,6 +133,12 @@ TEST(TableCodePageValuesTest, DecodeAndEncodeAsThePublishedTables) {
       {936, "\xD6\xD0\x80\x81\x40", u"\u4E2D\u20AC\u4E02"},
       {949, "\xB0\xA1\xA2\xE6", u"\uAC00\u20AC"},     {950, "\xA4\xA4\xA3\xE1", u"\u4E2D\u20AC"},
       {CP_OEMCP, "\x81", u"\u00FC"},                  {CP_MACCP, "\x86", u"\u00DC"},
+      // The Mac East Asian pages: Shift-JIS, Big5, KS X 1001 and GB 2312
+      // with Apple's single bytes.
+      {10001, "\x82\xA0\x88\x9F\xB1\xFD", u"\u3042\u4E9C\uFF71\u00A9"},
+      {10002, "\xA4\xA4\xC5\x40\xFE", u"\u4E2D\u8B77\u2122"},
+      {10003, "\xB0\xA1\x81\x83", u"\uAC00\u20A9\u00A9"},
+      {10008, "Microsoft Office \xD3\xC3\xBB\xA7\xFF", u"Microsoft Office \u7528\u6237\u2026"},
   };
   for (const Known& c : cases) {
     EXPECT_EQ(widen(c.cp, c.bytes, MB_ERR_INVALID_CHARS), c.text) << c.cp << " " << c.bytes;
@@ -179,12 +189,16 @@ TEST(TableCodePageValuesTest, ComposesWithCompositeCheck) {
 
 class DoubleByteTest : public ::testing::TestWithParam<UINT> {};
 
+// A lead byte of each page, and a character of it that takes two bytes.
+char leadOf(UINT cp) { return cp == 10002 || cp == 10003 || cp == 10008 ? '\xB0' : '\x82'; }
+std::u16string wideOf(UINT cp) { return cp == 949 || cp == 10003 ? u"\uAC00" : u"\u4E2D"; }
+
 TEST_P(DoubleByteTest, RefusesTruncatedLeadBytes) {
   const UINT cp = GetParam();
   const std::u16string fallback(1, cp == 932 ? char16_t(0x30FB) : u'?');
+  const std::string lead(1, leadOf(cp));
   WCHAR buf[8];
-  for (const std::string& bad :
-       {std::string("ab\x82"), std::string("\x82\x21"), std::string("\x82\0", 2)}) {
+  for (const std::string& bad : {"ab" + lead, lead + "\x21", lead + std::string(1, '\0')}) {
     SetLastError(0);
     EXPECT_EQ(MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bad.data(), int(bad.size()), nullptr, 0),
               0);
@@ -195,10 +209,11 @@ TEST_P(DoubleByteTest, RefusesTruncatedLeadBytes) {
   }
   // Without the flag the lone lead byte becomes the default character, and
   // a byte that cannot trail it is read on its own.
-  EXPECT_EQ(widen(cp, "ab\x82"), u"ab" + fallback);
-  EXPECT_EQ(widen(cp, "\x82!"), fallback + u"!");
+  EXPECT_EQ(widen(cp, "ab" + lead), u"ab" + fallback);
+  EXPECT_EQ(widen(cp, lead + "!"), fallback + u"!");
   // A count that cuts a pair in half leaves a lone lead byte too.
-  const std::string pair = cp == 932 ? "\x82\xA0" : cp == 949 ? "\xB0\xA1" : "\xA4\xA4";
+  const std::string pair = narrow(cp, wideOf(cp));
+  ASSERT_EQ(2u, pair.size());
   SetLastError(0);
   EXPECT_EQ(MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, pair.data(), 1, buf, 8), 0);
   EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
@@ -206,7 +221,7 @@ TEST_P(DoubleByteTest, RefusesTruncatedLeadBytes) {
 
 TEST_P(DoubleByteTest, NeverWritesHalfACharacter) {
   const UINT cp = GetParam();
-  const std::u16string text = cp == 949 ? u"a\uAC00" : u"a\u4E2D";
+  const std::u16string text = u"a" + wideOf(cp);
   const std::string bytes = narrow(cp, text);
   ASSERT_EQ(bytes.size(), 3u);
   char buf[4] = {0x55, 0x55, 0x55, 0x55};
@@ -220,7 +235,9 @@ TEST_P(DoubleByteTest, NeverWritesHalfACharacter) {
   EXPECT_TRUE(used);
 }
 
-INSTANTIATE_TEST_SUITE_P(CodePages, DoubleByteTest, ::testing::Values(932u, 936u, 949u, 950u),
+INSTANTIATE_TEST_SUITE_P(CodePages, DoubleByteTest,
+                         ::testing::Values(932u, 936u, 949u, 950u, 10001u, 10002u, 10003u,
+                                           10008u),
                          [](const auto& info) { return "cp" + std::to_string(info.param); });
 
 TEST(UnknownCodePageTest, FailsWithInvalidParameter) {

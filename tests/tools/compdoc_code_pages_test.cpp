@@ -115,6 +115,10 @@ const CodePageCase kCases[] = {
     {936, "中文文本", "简体字"},
     {949, "한국어 텍스트", "가나다"},
     {950, "中文繁體", "臺灣 €"},
+    {10001, "日本語のテキスト", "ｶﾀｶﾅ 漢字"},
+    {10002, "中文繁體", "臺灣 書"},
+    {10003, "한국어 텍스트", "가나다 라마"},
+    {10008, "Microsoft Office 用户", "简体字 中文"},
 };
 
 class CodePageDocumentTest : public ::testing::TestWithParam<CodePageCase> {
@@ -173,7 +177,8 @@ TEST_P(CodePageDocumentTest, WritesNarrowTextInTheSetsCodePage) {
   if (exif.is_null()) GTEST_SKIP() << "exiftool is not installed";
   // exiftool names the OEM and double-byte code pages but decodes only the
   // single-byte Windows and Mac ones.
-  if (c.cp == 437 || c.cp == 850 || c.cp == 932 || c.cp == 936 || c.cp == 949 || c.cp == 950)
+  if (c.cp == 437 || c.cp == 850 || c.cp == 932 || c.cp == 936 || c.cp == 949 || c.cp == 950 ||
+      c.cp == 10001 || c.cp == 10002 || c.cp == 10003 || c.cp == 10008)
     return;
   EXPECT_EQ(c.note, exif.value("Company", "")) << exif.dump();
   EXPECT_EQ(c.title, exif.value("Manager", "")) << exif.dump();
@@ -191,6 +196,54 @@ TEST_P(CodePageDocumentTest, RefusesTextTheCodePageCannotHold) {
 
 INSTANTIATE_TEST_SUITE_P(CodePages, CodePageDocumentTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return "cp" + std::to_string(info.param.cp); });
+
+// Sets in the ANSI code page (1252) and in UTF-16 (1200, whose narrow
+// strings pass through the ANSI code page) hold narrow text exactly or not at
+// all: no best fit ("Lodz"), no default characters ("??").
+TEST(AnsiCodePageDocumentTest, RefusesTextTheAnsiCodePageCannotHold) {
+  for (const auto& [flags, cp] : {std::pair{DWORD(PROPSETFLAG_ANSI), 1252},
+                                  std::pair{DWORD(PROPSETFLAG_DEFAULT), 1200}}) {
+    SCOPED_TRACE(cp);
+    TempDir tmp;
+    const fs::path doc = tmp.file("r.doc");
+    writeDocument(doc, {
+        {FMTID_SummaryInformation, flags, {byId(PIDSI_TITLE, pvNarrow("Title"))}},
+        {FMTID_DocSummaryInformation, flags, {byId(15, pvNarrow("Acme"))}},
+        {FMTID_UserDefinedProperties, flags, {byName(u"Note", pvNarrow("note"))}},
+    });
+    const auto before = readFileBytes(doc);
+    EXPECT_EQ((std::vector<std::string>(5, "not written")),
+              write(doc, {"DocSummary:Company=Łódź Żuraw", "DocSummary:Manager=Ωmega",
+                          "CustomProperty:Städte=東京 Ωmega", "CustomProperty:Note=東京",
+                          "DocSummary:Category=ＡＢ"}));  // best fit "AB"
+    EXPECT_EQ(before, readFileBytes(doc)) << "the document is byte for byte as it was";
+
+    // What the ANSI code page holds is written as before.
+    ASSERT_EQ((std::vector<std::string>(3, "written")),
+              write(doc, {"DocSummary:Company=Ünïcode", "CustomProperty:Note=€ 5",
+                          "CustomProperty:Städte=Köln"}));
+    auto records = readAttributes(doc);
+    EXPECT_EQ("Ünïcode", records["DocSummary:Company"]["value"]);
+    EXPECT_EQ("€ 5", records["CustomProperty:Note"]["value"]);
+    EXPECT_EQ("Köln", records["CustomProperty:Städte"]["value"]);
+    json peer = olefilePeer(doc);
+    ASSERT_FALSE(peer.is_null()) << "olefile cannot read the written document";
+    EXPECT_EQ(cp, peer["docsummary"]["codepage"]);
+    EXPECT_EQ("Ünïcode", peer["docsummary"]["values"]["15"]);
+    EXPECT_EQ("€ 5", peer["custom"]["values"]["Note"]);
+  }
+}
+
+// A spreadsheet made on a Mac in Simplified Chinese declares 10008 in its
+// Summary set; its author's name is GB 2312 there.
+TEST(MacEastAsianDocumentTest, ReadsTheAuthorInMacSimplifiedChinese) {
+  TempDir tmp;
+  const fs::path book = tmp.file("mac.xls");
+  writeDocument(book, {{FMTID_SummaryInformation, PROPSETFLAG_ANSI,
+                        {byId(PIDSI_AUTHOR, pvNarrow("Microsoft Office \xD3\xC3\xBB\xA7"))},
+                        10008}});
+  EXPECT_EQ("Microsoft Office 用户", readAttributes(book)["Summary:Author"]["value"]);
+}
 
 // The corpus presentation declares code page 10000 (Mac Roman) in its sets.
 TEST(CorpusPresentationTest, CompanyIsWrittenInMacRoman) {

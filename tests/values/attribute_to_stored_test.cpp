@@ -103,8 +103,8 @@ TEST(AttributeToStoredTest, NarrowTextIsUtf8OnlyWhenAsked) {
   ASSERT_TRUE(AttributeToStored(&in.v, VT_LPSTR, true, utf8));
   EXPECT_STREQ("\xC3\xA9\xE4\xB8\x80", utf8.oValue.pszVal);
   StoredValue ansi;
-  ASSERT_TRUE(AttributeToStored(&in.v, VT_LPSTR, false, ansi));
-  EXPECT_STREQ("\xE9?", ansi.oValue.pszVal) << "what 1252 cannot hold is lost";
+  EXPECT_FALSE(AttributeToStored(&in.v, VT_LPSTR, false, ansi)) << "1252 has no U+4E00";
+  EXPECT_EQ(VT_EMPTY, ansi.oValue.vt);
 }
 
 TEST(AttributeToStoredTest, NarrowTextGoesInTheSetsCodePageExactlyOrNotAtAll) {
@@ -119,6 +119,13 @@ TEST(AttributeToStoredTest, NarrowTextGoesInTheSetsCodePageExactlyOrNotAtAll) {
       {1251, u"\u0416\u00E9", nullptr},   // no e acute in Cyrillic
       {1250, u"\uFF21", nullptr},          // only a best fit ("A")
       {10000, u"\u0141ukasz", nullptr},    // no L with stroke in Mac Roman
+      // CP_ACP: a set in 1252, in UTF-16 or without a code page.
+      {CP_ACP, u"\u00DCn\u00EFcode \u20AC", "\xDCn\xEF" "code \x80"},
+      {CP_ACP, u"", ""},
+      {CP_ACP, u"\u0141\u00F3d\u017A \u017Buraw", nullptr},  // best fit "Lodz Zuraw"
+      {CP_ACP, u"\u03A9mega", nullptr},                         // best fit "Omega"
+      {CP_ACP, u"\u6771\u4EAC", nullptr},                       // only "??"
+      {CP_ACP, u"U\u0308", nullptr},  // decomposed: no 1252 form without composing
   };
   for (const Case& c : cases) {
     In in(c.text);

@@ -33,6 +33,8 @@ inline constexpr const char* kDamaged = "damaged";
 inline constexpr const char* kFailed = "failed";
 inline constexpr const char* kNotDelivered = "not delivered";
 inline constexpr const char* kNotWritten = "not written";
+// Links of one file name that a relink would send to different places.
+inline constexpr const char* kAmbiguous = "ambiguous";
 }  // namespace reason
 
 struct Problem {

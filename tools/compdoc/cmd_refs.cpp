@@ -1,16 +1,23 @@
 // compdoc refs [--json] FILE|DIR...: the link sources a host discovers, one
 // record a line, as a batch like read. compdoc relink FILE OLDNAME=NEWPATH...: each pair one
 // reference record (bsFileName OLDNAME, bsFullPath NEWPATH) handed to
-// UpdateReferences. Both go through the plug-in as the vault host does.
+// UpdateReferences. compdoc relink --map OLD=NEW... [--dry-run] FILE|DIR...:
+// the links of whole trees moved by path prefix (relink_plan.h), one record
+// a link. All go through the plug-in as the vault host does.
 #include <nlohmann/json.hpp>
 
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "batch.h"
 #include "command.h"
 #include "plugin_host.h"
+#include "relink_plan.h"
 
 namespace compdoc {
 namespace {
@@ -27,22 +34,17 @@ IVltFileNavigator* openNavigator(PluginHost& host, const std::string& file) {
   return navigator;
 }
 
-// One document's link sources, as a batch job.
-DocumentResult referencesOf(IVltFileFormat* formats, const std::string& file) {
-  DocumentResult result;
-  Problem probe = probeDocument(file, nullptr);
-  // A busy document goes on to the plug-in, whose status is the one a host
-  // sees; anything else that keeps the platform out is final.
-  if (!probe.reason.empty() && probe.reason != reason::kBusy) {
-    result.problems.push_back(probe);
-    return result;
-  }
-  WideString path = fromUtf8(file);
+using Link = std::pair<WideString, WideString>;  // full path, file name
+
+// The link sources of `path` through the plug-in; false, with the problem
+// in `problems`, when they cannot be listed.
+bool listReferences(IVltFileFormat* formats, const WideString& path, std::vector<Link>& links,
+                    std::vector<Problem>& problems) {
   IVltFileNavigator* navigator = nullptr;
   HRESULT hr = formats->CreateNavigator(path.c_str(), 0, &navigator);
   if (FAILED(hr)) {
-    result.problems.push_back({reason::kFailed, "CreateNavigator failed: " + describeHresult(hr)});
-    return result;
+    problems.push_back({reason::kFailed, "CreateNavigator failed: " + describeHresult(hr)});
+    return false;
   }
   LONG count = 0;
   VltReference* records = nullptr;
@@ -50,17 +52,168 @@ DocumentResult referencesOf(IVltFileFormat* formats, const std::string& file) {
   navigator->Release();
   // S_FALSE: not a document whose links the plug-in reads.
   if (hr != S_OK)
-    result.problems.push_back({hr == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed,
-                               "GetReferences failed: " + describeHresult(hr)});
+    problems.push_back({hr == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed,
+                        "GetReferences failed: " + describeHresult(hr)});
   for (LONG i = 0; i < count && records; ++i) {
-    nlohmann::ordered_json line;
-    line["fullPath"] = bstrToUtf8(records[i].bsFullPath);
-    line["fileName"] = bstrToUtf8(records[i].bsFileName);
-    result.records.push_back(std::move(line));
+    links.emplace_back(WideString(records[i].bsFullPath, SysStringLen(records[i].bsFullPath)),
+                       WideString(records[i].bsFileName, SysStringLen(records[i].bsFileName)));
     SysFreeString(records[i].bsFullPath);
     SysFreeString(records[i].bsFileName);
   }
   CoTaskMemFree(records);
+  return hr == S_OK;
+}
+
+// The probe of a batch job: a busy document goes on to the plug-in, whose
+// status is the one a host sees; anything else that keeps the platform out
+// is final.
+bool probeForPlugin(const std::string& file, DocumentResult& result) {
+  Problem probe = probeDocument(file, nullptr);
+  if (!probe.reason.empty() && probe.reason != reason::kBusy) {
+    result.problems.push_back(probe);
+    return false;
+  }
+  return true;
+}
+
+// One document's link sources, as a batch job.
+DocumentResult referencesOf(IVltFileFormat* formats, const std::string& file) {
+  DocumentResult result;
+  if (!probeForPlugin(file, result)) return result;
+  std::vector<Link> links;
+  listReferences(formats, fromUtf8(file), links, result.problems);
+  for (const auto& [fullPath, fileName] : links) {
+    nlohmann::ordered_json line;
+    line["fullPath"] = toUtf8(fullPath.data(), fullPath.size());
+    line["fileName"] = toUtf8(fileName.data(), fileName.size());
+    result.records.push_back(std::move(line));
+  }
+  return result;
+}
+
+// ---- Relinking trees by prefix ----
+
+namespace fs = std::filesystem;
+
+// A relink writes a copy beside the document and renames it over the
+// document once its links read back as planned, so a document is rewritten
+// whole or not at all. The copy keeps the document's name at its end: the
+// plug-in tells word-processor documents from spreadsheets by it.
+constexpr const char kCopyPrefix[] = ".relink-";
+
+std::string copyNameFor(const fs::path& document) {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  char tag[17];
+  std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(random()));
+  return kCopyPrefix + std::string(tag) + "-" + document.filename().string();
+}
+
+// A copy that a run cut short left behind: the prefix, 16 hexadecimal
+// digits, '-', and the name of a document beside it.
+bool isLeftCopy(const fs::path& file) {
+  const std::string name = file.filename().string();
+  const size_t prefix = sizeof kCopyPrefix - 1;
+  if (name.size() < prefix + 18 || name.compare(0, prefix, kCopyPrefix) != 0 ||
+      name[prefix + 16] != '-')
+    return false;
+  for (size_t i = prefix; i < prefix + 16; ++i)
+    if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
+  std::error_code ec;
+  return fs::is_regular_file(file.parent_path() / name.substr(prefix + 17), ec);
+}
+
+// Runs the plan's records on a copy of `file`, checks that every link of
+// the copy reads back as planned, and puts the copy in the document's place.
+// False, with the reason in `problems`, when the document is left as it was.
+bool rewriteWhole(IVltFileFormat* formats, const std::string& file, const DocumentPlan& plan,
+                  std::vector<Problem>& problems) {
+  const fs::path document(file);
+  const fs::path copy = document.parent_path() / copyNameFor(document);
+  std::error_code ec;
+  // The copy keeps the document's permissions: a read-only document stays
+  // unwritable, as the plug-in would find it.
+  if (!fs::copy_file(document, copy, ec)) {
+    problems.push_back({reason::kFailed, "cannot copy the document: " + ec.message()});
+    return false;
+  }
+  auto fail = [&](const char* why, const std::string& detail) {
+    fs::remove(copy, ec);
+    problems.push_back({why, detail});
+    return false;
+  };
+  std::vector<VltReference> records;
+  for (const auto& [fileName, target] : plan.records) {
+    VltReference r = {};
+    r.bsFileName = SysAllocStringLen(fileName.data(), static_cast<UINT>(fileName.size()));
+    r.bsFullPath = SysAllocStringLen(target.data(), static_cast<UINT>(target.size()));
+    records.push_back(r);
+  }
+  const WideString copyPath = fromUtf8(copy.string());
+  IVltFileNavigator* navigator = nullptr;
+  HRESULT hr = formats->CreateNavigator(copyPath.c_str(), 0, &navigator);
+  if (SUCCEEDED(hr)) {
+    hr = navigator->UpdateReferences(0, static_cast<LONG>(records.size()), records.data());
+    navigator->Release();
+  }
+  for (auto& r : records) {
+    SysFreeString(r.bsFileName);
+    SysFreeString(r.bsFullPath);
+  }
+  if (hr != S_OK)
+    return fail(hr == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed,
+                "UpdateReferences failed: " + describeHresult(hr));
+  std::vector<Link> after;
+  std::vector<Problem> unread;
+  if (!listReferences(formats, copyPath, after, unread))
+    return fail(reason::kFailed, "the rewritten links cannot be read back");
+  bool asPlanned = after.size() == plan.links.size();
+  for (size_t i = 0; asPlanned && i < after.size(); ++i)
+    asPlanned = after[i].first == plan.links[i].target;
+  if (!asPlanned) return fail(reason::kFailed, "the rewritten links do not read back as planned");
+  fs::rename(copy, document, ec);
+  if (ec) return fail(reason::kFailed, "cannot replace the document: " + ec.message());
+  return true;
+}
+
+const char* statusText(LinkAction action, bool dryRun) {
+  switch (action) {
+    case LinkAction::kRewrite: return dryRun ? "would rewrite" : "rewritten";
+    case LinkAction::kAmbiguous: return "ambiguous";
+    case LinkAction::kUnchanged: break;
+  }
+  return "unchanged";
+}
+
+// One document relinked by `map`, as a batch job: a record a link.
+DocumentResult relinkDocument(IVltFileFormat* formats, const std::string& file,
+                              const PrefixMap& map, bool dryRun) {
+  DocumentResult result;
+  std::error_code ec;
+  if (isLeftCopy(file)) {
+    // What an interrupted run left: the document beside it is whole.
+    if (!dryRun) fs::remove(file, ec);
+    return result;
+  }
+  if (!probeForPlugin(file, result)) return result;
+  std::vector<Link> links;
+  if (!listReferences(formats, fromUtf8(file), links, result.problems)) return result;
+  DocumentPlan plan = planDocument(map, links);
+  bool rewritten = true;
+  if (plan.ambiguousName) {
+    result.problems.push_back({reason::kAmbiguous,
+                               toUtf8(plan.ambiguousName->data(), plan.ambiguousName->size())});
+  } else if (!dryRun && !plan.records.empty()) {
+    rewritten = rewriteWhole(formats, file, plan, result.problems);
+  }
+  for (const LinkPlan& link : plan.links) {
+    nlohmann::ordered_json line;
+    line["source"] = toUtf8(link.source.data(), link.source.size());
+    line["target"] = toUtf8(link.target.data(), link.target.size());
+    line["status"] = !rewritten && link.action == LinkAction::kRewrite
+                         ? "failed"
+                         : statusText(link.action, dryRun);
+    result.records.push_back(std::move(line));
+  }
   return result;
 }
 
@@ -123,19 +276,59 @@ const CommandRegistration kRefs("refs", [](CLI::App& app) {
   };
 });
 
+int runRelinkBatch(const BatchOptions& options, const std::vector<std::string>& maps,
+                   bool dryRun) {
+  auto map = std::make_shared<PrefixMap>();
+  for (const std::string& text : maps) {
+    PrefixMapping mapping;
+    std::string error;
+    if (!parseMapping(text, mapping, error) || !map->add(std::move(mapping), error)) {
+      std::cerr << "compdoc relink: " << error << "\n";
+      return kExitUsage;
+    }
+  }
+  BatchOptions o = options;
+  // A link's record means nothing without its document.
+  o.withFile = true;
+  return runBatch("relink", o, {"source", "target", "status"}, "links",
+                  [map, dryRun](IVltFileFormat* formats, const std::string& file) {
+                    return relinkDocument(formats, file, *map, dryRun);
+                  });
+}
+
 const CommandRegistration kRelink("relink", [](CLI::App& app) {
-  auto* sub = app.add_subcommand("relink", "point a document's links at new paths through the plug-in");
+  auto* sub = app.add_subcommand(
+      "relink",
+      "point a document's links at new paths through the plug-in; with --map, move the links "
+      "of whole trees by path prefix");
   struct Options {
-    std::string file;
-    std::vector<std::string> pairs;
-    std::string plugin;
+    BatchOptions batch;
+    std::vector<std::string> maps;
+    bool dryRun = false;
   };
   auto options = std::make_shared<Options>();
-  sub->add_option("--plugin", options->plugin, "the plug-in library (default: beside compdoc)");
-  sub->add_option("FILE", options->file, "the document")->required();
-  sub->add_option("PAIRS", options->pairs, "OLDNAME=NEWPATH: links whose file name is OLDNAME")
-      ->required();
-  return [options] { return runRelink(options->file, options->pairs, options->plugin); };
+  addBatchOptions(*sub, options->batch);
+  sub->add_option("--map", options->maps,
+                  "OLDPREFIX=NEWPREFIX: links whose source starts with OLDPREFIX (without regard "
+                  "to case, '/' and '\\' alike) move under NEWPREFIX; the longest prefix wins")
+      // One value a --map, so that the documents after it stay operands.
+      ->allow_extra_args(false);
+  sub->add_flag("-n,--dry-run", options->dryRun,
+                "with --map: report what would be rewritten, writing nothing");
+  // Without --map the operands are one document and its OLDNAME=NEWPATH
+  // pairs, as before.
+  return [options]() -> int {
+    if (!options->maps.empty())
+      return runRelinkBatch(options->batch, options->maps, options->dryRun);
+    const BatchOptions& b = options->batch;
+    if (options->dryRun || b.recursive || b.json || b.csv || !b.filesFrom.empty() ||
+        b.operands.size() < 2) {
+      std::cerr << "compdoc relink: FILE OLDNAME=NEWPATH..., or --map OLD=NEW FILE|DIR...\n";
+      return kExitUsage;
+    }
+    std::vector<std::string> pairs(b.operands.begin() + 1, b.operands.end());
+    return runRelink(b.operands.front(), pairs, b.plugin);
+  };
 });
 
 }  // namespace

@@ -15,7 +15,7 @@ add_executable(compdoc
   ${compdoc_dir}/main.cpp ${compdoc_dir}/hresult_names.cpp ${compdoc_dir}/plugin_host.cpp
   ${compdoc_dir}/cmd_read.cpp ${compdoc_dir}/cmd_write.cpp ${compdoc_dir}/cmd_info.cpp
   ${compdoc_dir}/cmd_ls.cpp ${compdoc_dir}/cmd_cat.cpp ${compdoc_dir}/batch.cpp
-  ${compdoc_dir}/cmd_refs.cpp)
+  ${compdoc_dir}/cmd_refs.cpp ${compdoc_dir}/relink_plan.cpp)
 target_include_directories(compdoc SYSTEM PRIVATE ${compdoc_headers})
 target_link_libraries(compdoc PRIVATE host ${VELMORA_SYSTEM_LIBS})
 # wmain: the arguments in UTF-16.
