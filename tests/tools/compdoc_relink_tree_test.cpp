@@ -59,6 +59,10 @@ class CompdocRelinkTreeTest : public ::testing::Test {
     std::vector<PoolObject> none;
     none.push_back(embedding(u"_1"));
     writeLinkDocument(m_tree / "none.doc", std::move(none));
+    // A presentation's links are none the plug-in serves.
+    std::vector<PoolObject> slides;
+    slides.push_back(linkTo(u"_1", fileMoniker(u"C:\\Daten\\slide.xls")));
+    writeLinkDocument(m_tree / "slides.ppt", std::move(slides));
   }
 
   // The rows of `compdoc relink --json`, sorted, and its exit status.
@@ -138,7 +142,11 @@ TEST_F(CompdocRelinkTreeTest, DryRunThenRunThenNothingLeftToDo) {
   auto after = files();
   EXPECT_EQ(original.at(m_tree / "amb.doc"), after.at(m_tree / "amb.doc"));
   EXPECT_EQ(original.at(m_tree / "none.doc"), after.at(m_tree / "none.doc"));
-  EXPECT_EQ(4u, after.size()) << "no copy is left behind";
+  EXPECT_EQ(original.at(m_tree / "slides.ppt"), after.at(m_tree / "slides.ppt"));
+  EXPECT_EQ(std::string::npos, err.find("slides.ppt")) << "no failure: " << err;
+  // Five documents and the copy an interrupted run left.
+  EXPECT_NE(std::string::npos, err.find("6 documents (5 served, 1 failed), 9 links")) << err;
+  EXPECT_EQ(5u, after.size()) << "no copy is left behind";
 
   // Every other stream of a relinked document is as it was.
   const Snapshot aAfter = snapshot(m_tree / "a.doc");
