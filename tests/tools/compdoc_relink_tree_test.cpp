@@ -59,6 +59,10 @@ class CompdocRelinkTreeTest : public ::testing::Test {
     std::vector<PoolObject> none;
     none.push_back(embedding(u"_1"));
     writeLinkDocument(m_tree / "none.doc", std::move(none));
+    // A presentation's links are none the plug-in serves.
+    std::vector<PoolObject> slides;
+    slides.push_back(linkTo(u"_1", fileMoniker(u"C:\\Daten\\slide.xls")));
+    writeLinkDocument(m_tree / "slides.ppt", std::move(slides));
   }
 
   // The rows of `compdoc relink --json`, sorted, and its exit status.
@@ -138,7 +142,11 @@ TEST_F(CompdocRelinkTreeTest, DryRunThenRunThenNothingLeftToDo) {
   auto after = files();
   EXPECT_EQ(original.at(m_tree / "amb.doc"), after.at(m_tree / "amb.doc"));
   EXPECT_EQ(original.at(m_tree / "none.doc"), after.at(m_tree / "none.doc"));
-  EXPECT_EQ(4u, after.size()) << "no copy is left behind";
+  EXPECT_EQ(original.at(m_tree / "slides.ppt"), after.at(m_tree / "slides.ppt"));
+  EXPECT_EQ(std::string::npos, err.find("slides.ppt")) << "no failure: " << err;
+  // Five documents and the copy an interrupted run left.
+  EXPECT_NE(std::string::npos, err.find("6 documents (5 served, 1 failed), 9 links")) << err;
+  EXPECT_EQ(5u, after.size()) << "no copy is left behind";
 
   // Every other stream of a relinked document is as it was.
   const Snapshot aAfter = snapshot(m_tree / "a.doc");
@@ -168,6 +176,46 @@ TEST_F(CompdocRelinkTreeTest, DryRunThenRunThenNothingLeftToDo) {
   for (const Row& r : again)
     EXPECT_TRUE(r.status == "unchanged" || r.file == "amb.doc") << r;
   EXPECT_EQ(after, files());
+}
+
+// A run killed wherever it is, then run again, ends where one whole run
+// ends: every document either relinked or as it was, never half of it.
+TEST_F(CompdocRelinkTreeTest, AKilledRunRunAgainEndsAsOneRun) {
+  auto makeTree = [](const fs::path& root) {
+    for (int i = 0; i < 40; ++i) {
+      std::vector<PoolObject> objects;
+      objects.push_back(linkTo(u"_1", fileMoniker(u"C:\\Daten\\a.xls")));
+      objects.push_back(linkTo(u"_2", fileMoniker(u"C:\\Daten\\b.doc")));
+      writeLinkDocument(root / ("d" + std::to_string(100 + i) + ".doc"), std::move(objects));
+    }
+  };
+  const fs::path once = m_tmp.file("once"), killed = m_tmp.file("killed");
+  fs::create_directories(once);
+  makeTree(once);
+  fs::copy(once, killed, fs::copy_options::recursive);
+  auto run = [&](const fs::path& tree, const std::string& prefix) {
+    int status = -1;
+    std::string err = runCommand(prefix + shellQuote(compdocPath()) +
+                                     " relink -q -j 1 --map 'C:\\Daten=D:\\x' " +
+                                     shellQuote(tree) + " 2>&1 >/dev/null",
+                                 status);
+    if (!prefix.empty()) return 0;  // killed wherever it was
+    EXPECT_EQ(0, status) << err;
+    return status;
+  };
+  EXPECT_EQ(0, run(once, ""));
+  run(killed, "timeout -s KILL 0.5 ");
+  EXPECT_EQ(0, run(killed, ""));
+  for (const auto& e : fs::directory_iterator(once)) {
+    const fs::path twin = killed / e.path().filename();
+    ASSERT_TRUE(fs::exists(twin));
+    // Stream for stream: the directory's times tell when a document was
+    // written, not what it holds.
+    EXPECT_TRUE(snapshot(e.path()).streams == snapshot(twin).streams) << twin;
+  }
+  size_t count = 0;
+  for (const auto& e : fs::directory_iterator(killed)) count += e.is_regular_file();
+  EXPECT_EQ(40u, count) << "no copy is left behind";
 }
 
 TEST_F(CompdocRelinkTreeTest, MapsThatNameNoPrefixAreUsageErrors) {

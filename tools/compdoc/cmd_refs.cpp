@@ -194,6 +194,12 @@ DocumentResult relinkDocument(IVltFileFormat* formats, const std::string& file,
     if (!dryRun) fs::remove(file, ec);
     return result;
   }
+  // Only word-processor documents and spreadsheets hold links the plug-in
+  // serves (it tells them by the last three characters of the path); the
+  // other documents of a tree are counted, not failed.
+  std::string ending = file.substr(file.size() < 3 ? 0 : file.size() - 3);
+  for (char& c : ending) c = char(std::tolower(static_cast<unsigned char>(c)));
+  if (ending != "doc" && ending != "xls") return result;
   if (!probeForPlugin(file, result)) return result;
   std::vector<Link> links;
   if (!listReferences(formats, fromUtf8(file), links, result.problems)) return result;
