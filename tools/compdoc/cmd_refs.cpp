@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "batch.h"
@@ -93,54 +92,15 @@ DocumentResult referencesOf(IVltFileFormat* formats, const std::string& file) {
 
 // ---- Relinking trees by prefix ----
 
-namespace fs = std::filesystem;
 
-// A relink writes a copy beside the document and renames it over the
-// document once its links read back as planned, so a document is rewritten
-// whole or not at all. The copy keeps the document's name at its end: the
-// plug-in tells word-processor documents from spreadsheets by it.
-constexpr const char kCopyPrefix[] = ".relink-";
-
-std::string copyNameFor(const fs::path& document) {
-  static thread_local std::mt19937_64 random{std::random_device{}()};
-  char tag[17];
-  std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(random()));
-  return kCopyPrefix + std::string(tag) + "-" + document.filename().string();
-}
-
-// A copy that a run cut short left behind: the prefix, 16 hexadecimal
-// digits, '-', and the name of a document beside it.
-bool isLeftCopy(const fs::path& file) {
-  const std::string name = file.filename().string();
-  const size_t prefix = sizeof kCopyPrefix - 1;
-  if (name.size() < prefix + 18 || name.compare(0, prefix, kCopyPrefix) != 0 ||
-      name[prefix + 16] != '-')
-    return false;
-  for (size_t i = prefix; i < prefix + 16; ++i)
-    if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
-  std::error_code ec;
-  return fs::is_regular_file(file.parent_path() / name.substr(prefix + 17), ec);
-}
-
-// Runs the plan's records on a copy of `file`, checks that every link of
-// the copy reads back as planned, and puts the copy in the document's place.
-// False, with the reason in `problems`, when the document is left as it was.
+// Runs the plan's records on the document in place: the plug-in commits a
+// document's links in one step, which the engine makes whole or not at all,
+// so an interrupted run leaves each document old or new, and the file keeps
+// its owner, links and identity on the server. The links are then read back;
+// false, with the reason in `problems`, when the rewrite failed or does not
+// read back as planned.
 bool rewriteWhole(IVltFileFormat* formats, const std::string& file, const DocumentPlan& plan,
                   std::vector<Problem>& problems) {
-  const fs::path document(file);
-  const fs::path copy = document.parent_path() / copyNameFor(document);
-  std::error_code ec;
-  // The copy keeps the document's permissions: a read-only document stays
-  // unwritable, as the plug-in would find it.
-  if (!fs::copy_file(document, copy, ec)) {
-    problems.push_back({reason::kFailed, "cannot copy the document: " + ec.message()});
-    return false;
-  }
-  auto fail = [&](const char* why, const std::string& detail) {
-    fs::remove(copy, ec);
-    problems.push_back({why, detail});
-    return false;
-  };
   std::vector<VltReference> records;
   for (const auto& [fileName, target] : plan.records) {
     VltReference r = {};
@@ -148,9 +108,9 @@ bool rewriteWhole(IVltFileFormat* formats, const std::string& file, const Docume
     r.bsFullPath = SysAllocStringLen(target.data(), static_cast<UINT>(target.size()));
     records.push_back(r);
   }
-  const WideString copyPath = fromUtf8(copy.string());
+  const WideString path = fromUtf8(file);
   IVltFileNavigator* navigator = nullptr;
-  HRESULT hr = formats->CreateNavigator(copyPath.c_str(), 0, &navigator);
+  HRESULT hr = formats->CreateNavigator(path.c_str(), 0, &navigator);
   if (SUCCEEDED(hr)) {
     hr = navigator->UpdateReferences(0, static_cast<LONG>(records.size()), records.data());
     navigator->Release();
@@ -159,19 +119,24 @@ bool rewriteWhole(IVltFileFormat* formats, const std::string& file, const Docume
     SysFreeString(r.bsFileName);
     SysFreeString(r.bsFullPath);
   }
-  if (hr != S_OK)
-    return fail(hr == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed,
-                "UpdateReferences failed: " + describeHresult(hr));
+  if (hr != S_OK) {
+    problems.push_back({hr == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed,
+                        "UpdateReferences failed: " + describeHresult(hr)});
+    return false;
+  }
   std::vector<Link> after;
   std::vector<Problem> unread;
-  if (!listReferences(formats, copyPath, after, unread))
-    return fail(reason::kFailed, "the rewritten links cannot be read back");
+  if (!listReferences(formats, path, after, unread)) {
+    problems.push_back({reason::kFailed, "the rewritten links cannot be read back"});
+    return false;
+  }
   bool asPlanned = after.size() == plan.links.size();
   for (size_t i = 0; asPlanned && i < after.size(); ++i)
     asPlanned = after[i].first == plan.links[i].target;
-  if (!asPlanned) return fail(reason::kFailed, "the rewritten links do not read back as planned");
-  fs::rename(copy, document, ec);
-  if (ec) return fail(reason::kFailed, "cannot replace the document: " + ec.message());
+  if (!asPlanned) {
+    problems.push_back({reason::kFailed, "the rewritten links do not read back as planned"});
+    return false;
+  }
   return true;
 }
 
@@ -188,12 +153,6 @@ const char* statusText(LinkAction action, bool dryRun) {
 DocumentResult relinkDocument(IVltFileFormat* formats, const std::string& file,
                               const PrefixMap& map, bool dryRun) {
   DocumentResult result;
-  std::error_code ec;
-  if (isLeftCopy(file)) {
-    // What an interrupted run left: the document beside it is whole.
-    if (!dryRun) fs::remove(file, ec);
-    return result;
-  }
   // Only word-processor documents and spreadsheets hold links the plug-in
   // serves (it tells them by the last three characters of the path); the
   // other documents of a tree are counted, not failed.
