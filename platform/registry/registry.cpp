@@ -185,7 +185,12 @@ template <typename Body>
 LSTATUS run(bool write, Body&& body) {
   Database& d = database();
   std::lock_guard lock(d.mutex);
-  if (LSTATUS s = ensureOpen(d)) return s;
+  try {
+    // Finding the database's path allocates too.
+    if (LSTATUS s = ensureOpen(d)) return s;
+  } catch (const std::bad_alloc&) {
+    return ERROR_OUTOFMEMORY;
+  }
   auto guarded = [&]() -> LSTATUS {
     try {
       return body(d);
@@ -318,7 +323,12 @@ void closeDatabase() {
 Transaction::Transaction() {
   Database& d = database();
   d.mutex.lock();
-  m_status = ensureOpen(d);
+  // A throw here would leave the lock held with no destructor to free it.
+  try {
+    m_status = ensureOpen(d);
+  } catch (const std::bad_alloc&) {
+    m_status = ERROR_OUTOFMEMORY;
+  }
   if (m_status == ERROR_SUCCESS && d.depth == 0) m_status = statusOf(exec(d.db, "BEGIN IMMEDIATE"));
   if (m_status == ERROR_SUCCESS)
     ++d.depth;
