@@ -106,14 +106,19 @@ class Statement {
     return m_rc;
   }
   sqlite3_int64 integer(int col) { return sqlite3_column_int64(m_stmt, col); }
+  // A column that holds something yet comes back as a null pointer could
+  // not be converted for want of memory: that is raised (and reported by
+  // run()), never read as an empty name or value.
   std::u16string text(int col) {
     auto* p = static_cast<const char16_t*>(sqlite3_column_text16(m_stmt, col));
     int bytes = sqlite3_column_bytes16(m_stmt, col);
+    if (!p && sqlite3_column_type(m_stmt, col) != SQLITE_NULL) throw std::bad_alloc();
     return p ? std::u16string(p, static_cast<size_t>(bytes) / 2) : std::u16string();
   }
   std::vector<BYTE> blob(int col) {
     auto* p = static_cast<const BYTE*>(sqlite3_column_blob(m_stmt, col));
     int bytes = sqlite3_column_bytes(m_stmt, col);
+    if (!p && bytes > 0) throw std::bad_alloc();
     return p ? std::vector<BYTE>(p, p + bytes) : std::vector<BYTE>();
   }
 
