@@ -215,16 +215,24 @@ class EnumObj final : public IEnumSTATSTG {
       std::lock_guard lock(m_shared->mutex);
       if (m_node->reverted || !m_shared->doc) return STG_E_REVERTED;
       ULONG got = 0;
-      while (got < celt) {
-        auto sid = nextChild();
-        if (!sid) break;
-        HRESULT hr = fillStat(*m_shared->doc, *sid, &rgelt[got], false);
-        if (FAILED(hr)) {
-          for (ULONG i = 0; i < got; ++i) CoTaskMemFree(rgelt[i].pwcsName);
-          return hr;
+      try {
+        while (got < celt) {
+          auto sid = nextChild();
+          if (!sid) break;
+          // The cursor's copy is made before the caller's name exists, so a
+          // failed allocation strands neither.
+          std::u16string name = m_shared->doc->dir().entry(*sid).name;
+          HRESULT hr = fillStat(*m_shared->doc, *sid, &rgelt[got], false);
+          if (FAILED(hr)) {
+            for (ULONG i = 0; i < got; ++i) CoTaskMemFree(rgelt[i].pwcsName);
+            return hr;
+          }
+          m_last = std::move(name);
+          ++got;
         }
-        m_last = m_shared->doc->dir().entry(*sid).name;
-        ++got;
+      } catch (...) {
+        for (ULONG i = 0; i < got; ++i) CoTaskMemFree(rgelt[i].pwcsName);
+        throw;
       }
       if (fetched) *fetched = got;
       if (got < celt) {

@@ -16,6 +16,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "oleauto/conversions.h"
 #include "oleauto/variant_types.h"
@@ -470,7 +471,13 @@ EXTERN_C HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANT
   HRESULT hr = VariantCopyInd(&source, pvarSrc);
   if (FAILED(hr)) return hr;
   VARIANT result;
-  hr = convert(result, source, lcid, wFlags, vt, 0);
+  VariantInit(&result);
+  try {
+    hr = convert(result, source, lcid, wFlags, vt, 0);
+  } catch (const std::bad_alloc&) {
+    // Text conversions build their strings before the result holds any.
+    hr = E_OUTOFMEMORY;
+  }
   VariantClear(&source);
   if (FAILED(hr)) {
     VariantClear(&result);

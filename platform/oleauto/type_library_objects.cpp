@@ -266,11 +266,22 @@ class TypeLib final : public ITypeLib {
       return TYPE_E_ELEMENTNOTFOUND;
     const std::u16string& name = index < 0 ? m_data.name : m_data.types[index].name;
     const std::u16string& doc = index < 0 ? m_data.helpString : m_data.types[index].helpString;
-    if (pBstrName) *pBstrName = allocString(name);
-    if (pBstrDocString) *pBstrDocString = doc.empty() ? nullptr : allocString(doc);
+    BSTR bsName = pBstrName ? allocString(name) : nullptr;
+    BSTR bsDoc = pBstrDocString && !doc.empty() ? allocString(doc) : nullptr;
+    BSTR bsHelp = pBstrHelpFile && !m_data.helpFile.empty() ? allocString(m_data.helpFile) : nullptr;
+    // All or nothing: a string missing for want of memory would pass for
+    // one the library does not have.
+    if ((pBstrName && !bsName) || (pBstrDocString && !doc.empty() && !bsDoc) ||
+        (pBstrHelpFile && !m_data.helpFile.empty() && !bsHelp)) {
+      SysFreeString(bsName);
+      SysFreeString(bsDoc);
+      SysFreeString(bsHelp);
+      return E_OUTOFMEMORY;
+    }
+    if (pBstrName) *pBstrName = bsName;
+    if (pBstrDocString) *pBstrDocString = bsDoc;
     if (pdwHelpContext) *pdwHelpContext = 0;
-    if (pBstrHelpFile)
-      *pBstrHelpFile = m_data.helpFile.empty() ? nullptr : allocString(m_data.helpFile);
+    if (pBstrHelpFile) *pBstrHelpFile = bsHelp;
     return S_OK;
   }
 
@@ -313,8 +324,15 @@ HRESULT STDMETHODCALLTYPE TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstr
     name = &found->name;
     doc = &found->helpString;
   }
-  if (pBstrName) *pBstrName = allocString(*name);
-  if (pBstrDocString) *pBstrDocString = doc->empty() ? nullptr : allocString(*doc);
+  BSTR bsName = pBstrName ? allocString(*name) : nullptr;
+  BSTR bsDoc = pBstrDocString && !doc->empty() ? allocString(*doc) : nullptr;
+  if ((pBstrName && !bsName) || (pBstrDocString && !doc->empty() && !bsDoc)) {
+    SysFreeString(bsName);
+    SysFreeString(bsDoc);
+    return E_OUTOFMEMORY;
+  }
+  if (pBstrName) *pBstrName = bsName;
+  if (pBstrDocString) *pBstrDocString = bsDoc;
   if (pdwHelpContext) *pdwHelpContext = 0;
   if (pBstrHelpFile) *pBstrHelpFile = nullptr;
   return S_OK;

@@ -154,13 +154,19 @@ EXTERN_C HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath,
   if (!sys) return TYPE_E_INVALIDSTATE;
   try {
     BSTR name = nullptr, doc = nullptr;
+    HRESULT hrDoc = ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr);
+    // Freed however the description's copy ends.
+    struct Strings {
+      BSTR& a;
+      BSTR& b;
+      ~Strings() {
+        SysFreeString(a);
+        SysFreeString(b);
+      }
+    } held{name, doc};
     // A description lost for want of memory would be registered as empty.
-    if (HRESULT hr = ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr);
-        hr == E_OUTOFMEMORY)
-      return hr;
+    if (hrDoc == E_OUTOFMEMORY) return hrDoc;
     std::u16string description = doc && *doc ? doc : (name ? name : u"");
-    SysFreeString(name);
-    SysFreeString(doc);
 
     std::u16string libid = guidText(lib.guid);
     std::u16string version = versionText(lib.wMajorVerNum, lib.wMinorVerNum);

@@ -106,14 +106,19 @@ class Statement {
     return m_rc;
   }
   sqlite3_int64 integer(int col) { return sqlite3_column_int64(m_stmt, col); }
+  // A column that holds something yet comes back as a null pointer could
+  // not be converted for want of memory: that is raised (and reported by
+  // run()), never read as an empty name or value.
   std::u16string text(int col) {
     auto* p = static_cast<const char16_t*>(sqlite3_column_text16(m_stmt, col));
     int bytes = sqlite3_column_bytes16(m_stmt, col);
+    if (!p && sqlite3_column_type(m_stmt, col) != SQLITE_NULL) throw std::bad_alloc();
     return p ? std::u16string(p, static_cast<size_t>(bytes) / 2) : std::u16string();
   }
   std::vector<BYTE> blob(int col) {
     auto* p = static_cast<const BYTE*>(sqlite3_column_blob(m_stmt, col));
     int bytes = sqlite3_column_bytes(m_stmt, col);
+    if (!p && bytes > 0) throw std::bad_alloc();
     return p ? std::vector<BYTE>(p, p + bytes) : std::vector<BYTE>();
   }
 
@@ -185,7 +190,12 @@ template <typename Body>
 LSTATUS run(bool write, Body&& body) {
   Database& d = database();
   std::lock_guard lock(d.mutex);
-  if (LSTATUS s = ensureOpen(d)) return s;
+  try {
+    // Finding the database's path allocates too.
+    if (LSTATUS s = ensureOpen(d)) return s;
+  } catch (const std::bad_alloc&) {
+    return ERROR_OUTOFMEMORY;
+  }
   auto guarded = [&]() -> LSTATUS {
     try {
       return body(d);
@@ -318,7 +328,12 @@ void closeDatabase() {
 Transaction::Transaction() {
   Database& d = database();
   d.mutex.lock();
-  m_status = ensureOpen(d);
+  // A throw here would leave the lock held with no destructor to free it.
+  try {
+    m_status = ensureOpen(d);
+  } catch (const std::bad_alloc&) {
+    m_status = ERROR_OUTOFMEMORY;
+  }
   if (m_status == ERROR_SUCCESS && d.depth == 0) m_status = statusOf(exec(d.db, "BEGIN IMMEDIATE"));
   if (m_status == ERROR_SUCCESS)
     ++d.depth;
