@@ -800,6 +800,10 @@ void encodeSection(const Section& section, std::vector<uint8_t>& out) {
       w.bytes(p.bytes);
     while ((w.position() - start) % 4) w.u8(0);
   }
+  // Readers hold every entry to a value of at least 4 bytes (a table that
+  // claims more entries than its bytes can hold is forged); values written
+  // once for several entries leave that room as zeros.
+  while (w.position() - start < 8 + 12 * props.size()) w.u32(0);
   w.patch32(start, uint32_t(w.position() - start));
 }
 
