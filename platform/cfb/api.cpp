@@ -63,16 +63,47 @@ HRESULT finishRoot(std::unique_ptr<Document> doc, DWORD mode, const std::string&
   return S_OK;
 }
 
+// StgIsStorageFile's file, checked and open, for the open that usually
+// follows on the same thread (a host asks first, then opens): that open
+// spares opening, checking and closing the file again. Any later engine call
+// on the thread takes or drops it, so a thread keeps at most one.
+struct ProbedFile {
+  std::string path;
+  std::unique_ptr<File> file;
+};
+thread_local ProbedFile t_probed;
+
+std::unique_ptr<File> takeProbed(const std::string& native) {
+  std::unique_ptr<File> file = std::move(t_probed.file);
+  bool same = file && t_probed.path == native;
+  t_probed.path.clear();
+  return same ? std::move(file) : nullptr;
+}
+
 // Opens the root; a failed open closes the file, which drops its locks.
 HRESULT openRoot(const WCHAR* name, DWORD mode, IStorage** out) {
   if (HRESULT hr = checkOpenMode(mode); FAILED(hr)) return hr;
   std::string native = pathToUtf8(name);
   const bool write = (mode & 3) != STGM_READ;
-  auto file = openPosixFile(native, write, Disposition::OpenExisting);
-  if (!file) return file.error().code;
+  std::unique_ptr<File> file = takeProbed(native);
+  const bool checked = file && !write;
+  if (!checked) {
+    auto opened = openPosixFileUnchecked(native, write, Disposition::OpenExisting);
+    if (!opened) return opened.error().code;
+    file = std::move(opened.value());
+  }
+  // Locks first, then the file's kind and size in one look under them.
   SharingLocks locks;
-  if (auto r = locks.acquire(**file, mode); !r) return r.error().code;
-  auto doc = Document::open(std::move(file.value()), write);
+  if (auto r = locks.acquire(*file, mode); !r) {
+    if (!checked) {
+      if (auto kind = file->requireRegular(false); !kind) return kind.error().code;
+    }
+    return r.error().code;
+  }
+  if (!checked) {
+    if (auto kind = file->requireRegular(true); !kind) return kind.error().code;
+  }
+  auto doc = Document::open(std::move(file), write);
   if (!doc) return doc.error().code;
   return finishRoot(std::move(doc.value()), mode, native, false, locks, out);
 }
@@ -94,6 +125,7 @@ HRESULT createRoot(const WCHAR* name, DWORD mode, int version, IStorage** out) {
     temp = true;
     mode |= STGM_CREATE;
   }
+  (void)takeProbed("");
   auto file = openPosixFile(native, true,
                             (mode & STGM_CREATE) ? Disposition::OpenOrCreate : Disposition::CreateNew);
   if (!file) return file.error().code;
@@ -151,14 +183,18 @@ using namespace velmora::cfb;
 EXTERN_C HRESULT WINAPI StgIsStorageFile(const WCHAR* pwcsName) {
   if (!pwcsName) return STG_E_INVALIDNAME;
   return atBoundary([&]() -> HRESULT {
-    auto file = openPosixFile(pathToUtf8(pwcsName), false, Disposition::OpenExisting);
+    std::string native = pathToUtf8(pwcsName);
+    (void)takeProbed("");
+    auto file = openPosixFile(native, false, Disposition::OpenExisting);
     // Anything but a regular file (a pipe, a device, a socket) is no
     // compound file, and is answered without waiting on it.
     if (!file) return file.error().code == STG_E_FILEALREADYEXISTS ? S_FALSE : file.error().code;
     uint8_t sig[8];
     auto n = (*file)->readAt(0, sig);
-    if (!n || n.value() < 8) return S_FALSE;
-    return hasSignature(sig) ? S_OK : S_FALSE;
+    if (!n || n.value() < 8 || !hasSignature(sig)) return S_FALSE;
+    t_probed.path = std::move(native);
+    t_probed.file = std::move(file.value());
+    return S_OK;
   });
 }
 
