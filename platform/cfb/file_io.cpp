@@ -137,7 +137,16 @@ class PosixFile final : public File {
       return base::makeError(STG_E_ACCESSDENIED, "%s is read-only", m_path.c_str());
     m_size = uint64_t(st.st_size);
     m_sizeKnown = keepSize;
+    m_device = uint64_t(st.st_dev);
+    m_inode = uint64_t(st.st_ino);
+    m_identified = true;
     return {};
+  }
+
+  bool identity(uint64_t* device, uint64_t* inode) const override {
+    *device = m_device;
+    *inode = m_inode;
+    return m_identified;
   }
 
   Result<bool> tryLock(uint64_t offset, bool exclusive) override {
@@ -199,6 +208,8 @@ class PosixFile final : public File {
   Disposition m_disposition;
   uint64_t m_size = 0;
   bool m_sizeKnown = false;
+  uint64_t m_device = 0, m_inode = 0;
+  bool m_identified = false;
 };
 
 }  // namespace

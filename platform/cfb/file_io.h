@@ -48,6 +48,13 @@ class File {
     return {};
   }
 
+  // The device and inode that requireRegular saw; false when unknown.
+  virtual bool identity(uint64_t* device, uint64_t* inode) const {
+    (void)device;
+    (void)inode;
+    return false;
+  }
+
   // Sharing locks on single bytes of the lock range. tryLock returns false
   // when another opener holds a conflicting lock; heldByOthers tests without
   // taking anything.

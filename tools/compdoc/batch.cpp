@@ -81,7 +81,8 @@ void readCustomNames(IPropertySetStorage* setStorage, std::vector<WideString>& o
 
 }  // namespace
 
-Problem probeDocument(const std::string& file, std::vector<WideString>* customNames) {
+Problem probeDocument(const std::string& file, std::vector<WideString>* customNames,
+                      IUnknown** keepOpen) {
   // The platform opens regular files only and says at once what else it
   // met; the file's kind is looked at here only to name a refusal.
   WideString path = fromUtf8(file);
@@ -97,7 +98,13 @@ Problem probeDocument(const std::string& file, std::vector<WideString>* customNa
     return {reasonForOpenFailure(hr), describeHresult(hr)};
   }
   if (customNames) readCustomNames(setStorage, *customNames);
-  setStorage->Release();
+  // Held open, the probe's read-only open is the one the plug-in's read
+  // shares (the platform serves a second priority read of a file from the
+  // first), so a document is opened and read once.
+  if (keepOpen)
+    *keepOpen = setStorage;
+  else
+    setStorage->Release();
   return {};
 }
 

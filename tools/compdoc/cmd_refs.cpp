@@ -30,7 +30,14 @@ IVltFileNavigator* openNavigator(PluginHost& host, const std::string& file) {
 // One document's link sources, as a batch job.
 DocumentResult referencesOf(IVltFileFormat* formats, const std::string& file) {
   DocumentResult result;
-  Problem probe = probeDocument(file, nullptr);
+  IUnknown* held = nullptr;
+  Problem probe = probeDocument(file, nullptr, &held);
+  struct Release {
+    IUnknown*& p;
+    ~Release() {
+      if (p) p->Release();
+    }
+  } releaseHeld{held};
   // A busy document goes on to the plug-in, whose status is the one a host
   // sees; anything else that keeps the platform out is final.
   if (!probe.reason.empty() && probe.reason != reason::kBusy) {
