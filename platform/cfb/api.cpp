@@ -2,9 +2,12 @@
 // locks, then the Document.
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "text/text.h"
 #include "cfb/header.h"
@@ -50,10 +53,56 @@ HRESULT checkCreateMode(DWORD mode) {
   return S_OK;
 }
 
+// Priority read roots open in this process, by their file's identity. A
+// priority read of the same file while one is open shares its document
+// rather than opening, locking and reading the file again: both deny
+// nothing, and the file cannot change under them (a priority open keeps
+// writers out), so the second sees what an open of its own would. The file
+// is found by its identity, not its name, so a file renamed over the path
+// in the meantime is opened afresh.
+struct LiveRoots {
+  std::mutex mutex;
+  std::vector<std::weak_ptr<Shared>> roots;
+};
+LiveRoots& liveRoots() {
+  static LiveRoots* live = new LiveRoots;  // never destroyed: roots may outlive static teardown
+  return *live;
+}
+
+bool isPriorityRead(DWORD mode) { return (mode & STGM_PRIORITY) && (mode & 3) == STGM_READ; }
+
+void addLive(const std::shared_ptr<Shared>& shared) {
+  LiveRoots& live = liveRoots();
+  std::lock_guard lock(live.mutex);
+  std::erase_if(live.roots, [](const std::weak_ptr<Shared>& w) { return w.expired(); });
+  live.roots.push_back(shared);
+}
+
+// The document of a live priority read root of the file at `native`, with
+// the mutex that guards it; null when there is none (and then without a
+// call when no such root is open at all).
+std::shared_ptr<Shared> findLive(const std::string& native) {
+  LiveRoots& live = liveRoots();
+  std::lock_guard lock(live.mutex);
+  std::erase_if(live.roots, [](const std::weak_ptr<Shared>& w) { return w.expired(); });
+  if (live.roots.empty()) return nullptr;
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  for (auto& w : live.roots) {
+    auto shared = w.lock();
+    if (!shared || shared->device != uint64_t(st.st_dev) || shared->inode != uint64_t(st.st_ino)) continue;
+    std::lock_guard docLock(shared->mutex);
+    if (shared->doc) return shared;
+  }
+  return nullptr;
+}
+
 HRESULT finishRoot(std::unique_ptr<Document> doc, DWORD mode, const std::string& native,
                    bool deleteOnRelease, SharingLocks locks, IStorage** out) {
   auto shared = std::make_shared<Shared>();
   shared->doc = std::move(doc);
+  if (isPriorityRead(mode) && shared->doc->file().identity(&shared->device, &shared->inode))
+    addLive(shared);
   shared->locks = locks;
   shared->nativePath = native;
   shared->deleteOnRelease = deleteOnRelease;
@@ -63,16 +112,65 @@ HRESULT finishRoot(std::unique_ptr<Document> doc, DWORD mode, const std::string&
   return S_OK;
 }
 
+// StgIsStorageFile's file, checked and open, for the open that usually
+// follows on the same thread (a host asks first, then opens): that open
+// spares opening, checking and closing the file again. Any later engine call
+// on the thread takes or drops it, so a thread keeps at most one.
+struct ProbedFile {
+  std::string path;
+  std::unique_ptr<File> file;
+};
+thread_local ProbedFile t_probed;
+
+std::unique_ptr<File> takeProbed(const std::string& native) {
+  std::unique_ptr<File> file = std::move(t_probed.file);
+  bool same = file && t_probed.path == native;
+  t_probed.path.clear();
+  return same ? std::move(file) : nullptr;
+}
+
 // Opens the root; a failed open closes the file, which drops its locks.
 HRESULT openRoot(const WCHAR* name, DWORD mode, IStorage** out) {
   if (HRESULT hr = checkOpenMode(mode); FAILED(hr)) return hr;
   std::string native = pathToUtf8(name);
   const bool write = (mode & 3) != STGM_READ;
-  auto file = openPosixFile(native, write, Disposition::OpenExisting);
-  if (!file) return file.error().code;
+  if (isPriorityRead(mode)) {
+    if (auto live = findLive(native)) {
+      auto shared = std::make_shared<Shared>(live->mutexHolder);
+      {
+        std::lock_guard lock(live->mutex);
+        shared->doc = live->doc;
+      }
+      // (Closed since it was found: the file is opened as usual.)
+      if (shared->doc) {
+        (void)takeProbed("");
+        shared->nativePath = native;
+        auto node = std::make_shared<OpenNode>();
+        node->sid = 0;
+        *out = makeStorage(shared, node, mode, true);
+        return S_OK;
+      }
+    }
+  }
+  std::unique_ptr<File> file = takeProbed(native);
+  const bool checked = file && !write;
+  if (!checked) {
+    auto opened = openPosixFileUnchecked(native, write, Disposition::OpenExisting);
+    if (!opened) return opened.error().code;
+    file = std::move(opened.value());
+  }
+  // Locks first, then the file's kind and size in one look under them.
   SharingLocks locks;
-  if (auto r = locks.acquire(**file, mode); !r) return r.error().code;
-  auto doc = Document::open(std::move(file.value()), write);
+  if (auto r = locks.acquire(*file, mode); !r) {
+    if (!checked) {
+      if (auto kind = file->requireRegular(false); !kind) return kind.error().code;
+    }
+    return r.error().code;
+  }
+  if (!checked) {
+    if (auto kind = file->requireRegular(true); !kind) return kind.error().code;
+  }
+  auto doc = Document::open(std::move(file), write);
   if (!doc) return doc.error().code;
   return finishRoot(std::move(doc.value()), mode, native, false, locks, out);
 }
@@ -94,6 +192,7 @@ HRESULT createRoot(const WCHAR* name, DWORD mode, int version, IStorage** out) {
     temp = true;
     mode |= STGM_CREATE;
   }
+  (void)takeProbed("");
   auto file = openPosixFile(native, true,
                             (mode & STGM_CREATE) ? Disposition::OpenOrCreate : Disposition::CreateNew);
   if (!file) return file.error().code;
@@ -151,14 +250,20 @@ using namespace velmora::cfb;
 EXTERN_C HRESULT WINAPI StgIsStorageFile(const WCHAR* pwcsName) {
   if (!pwcsName) return STG_E_INVALIDNAME;
   return atBoundary([&]() -> HRESULT {
-    auto file = openPosixFile(pathToUtf8(pwcsName), false, Disposition::OpenExisting);
+    std::string native = pathToUtf8(pwcsName);
+    // A file a priority read holds open here is a compound file.
+    if (findLive(native)) return S_OK;
+    (void)takeProbed("");
+    auto file = openPosixFile(native, false, Disposition::OpenExisting);
     // Anything but a regular file (a pipe, a device, a socket) is no
     // compound file, and is answered without waiting on it.
     if (!file) return file.error().code == STG_E_FILEALREADYEXISTS ? S_FALSE : file.error().code;
     uint8_t sig[8];
     auto n = (*file)->readAt(0, sig);
-    if (!n || n.value() < 8) return S_FALSE;
-    return hasSignature(sig) ? S_OK : S_FALSE;
+    if (!n || n.value() < 8 || !hasSignature(sig)) return S_FALSE;
+    t_probed.path = std::move(native);
+    t_probed.file = std::move(file.value());
+    return S_OK;
   });
 }
 

@@ -104,7 +104,8 @@ class Checker {
   }
 
   Result<uint64_t> claimChain(SectorId start, uint64_t limit, const char* what) {
-    CFB_ASSIGN(chain, m_doc.fat().walk(start, m_owner.size() + 1, what));
+    std::vector<SectorId>& chain = m_chain;
+    CFB_TRY(m_doc.fat().walkInto(start, m_owner.size() + 1, what, chain));
     if (limit != UINT64_MAX && chain.size() > limit && m_strict)
       return CFB_CORRUPT("%s chain of %zu sectors is longer than its %llu", what, chain.size(),
                          (unsigned long long)limit);
@@ -171,7 +172,8 @@ class Checker {
   Document& m_doc;
   bool m_strict;
   bool m_chainsOnly;
-  std::vector<uint8_t> m_owner;
+  std::vector<uint8_t> m_owner;  // one byte a sector: claimed by a chain or table
+  std::vector<SectorId> m_chain;  // claimChain's walk, its room kept
   std::vector<bool> m_miniOwner;
 };
 

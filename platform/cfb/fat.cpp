@@ -159,19 +159,27 @@ Result<std::vector<uint32_t>*> Fat::committedSector(uint32_t k) {
   std::vector<uint32_t> entries(m_E, kFreeSect);
   if (k >= m_fatLocations.size() && k < m_targetFat) CFB_TRY(loadDifat(k));
   if (k < m_fatLocations.size()) {
-    std::vector<uint8_t> buf(size_t(m_E) * 4);
+    m_readBuffer.resize(size_t(m_E) * 4);
+    std::span<uint8_t> buf(m_readBuffer);
     CFB_TRY(m_pager.read(m_fatLocations[k], 0, buf, false));
+    const uint64_t first = uint64_t(k) * m_E;
     for (uint32_t i = 0; i < m_E; ++i) {
-      uint64_t id = uint64_t(k) * m_E + i;
       uint32_t v = base::loadLE32(&buf[4 * i]);
-      if (id >= m_committedSectors) v = kFreeSect;  // truncated to the file
-      if (const uint32_t* m = m_marks.find(SectorId(id))) v = *m;
+      if (first + i >= m_committedSectors) v = kFreeSect;  // truncated to the file
       entries[i] = v;
-      // Free entries of a sector seen for the first time are free in both
-      // views, since no change can precede the load.
-      if (v == kFreeSect && id < m_committedSectors && !m_working.count(k) &&
-          SectorId(id) != rangeLockSector() && m_reusableSet.insert(SectorId(id)).second)
-        m_reusable.push_back(SectorId(id));
+    }
+    if (first < kMaxRegSect)
+      m_marks.forEachIn(SectorId(first), SectorId(std::min<uint64_t>(first + m_E, kMaxRegSect)),
+                        [&](SectorId s, uint32_t mark) { entries[s - first] = mark; });
+    // Free entries of a sector seen for the first time are free in both
+    // views, since no change can precede the load.
+    if (!m_working.count(k)) {
+      for (uint32_t i = 0; i < m_E; ++i) {
+        uint64_t id = first + i;
+        if (entries[i] == kFreeSect && id < m_committedSectors && SectorId(id) != rangeLockSector() &&
+            m_reusableSet.insert(SectorId(id)).second)
+          m_reusable.push_back(SectorId(id));
+      }
     }
   }
   return &m_committed.emplace(k, std::move(entries)).first->second;
@@ -180,6 +188,7 @@ Result<std::vector<uint32_t>*> Fat::committedSector(uint32_t k) {
 Result<std::vector<uint32_t>*> Fat::workingSector(uint32_t k) {
   if (auto it = m_working.find(k); it != m_working.end()) return &it->second;
   CFB_ASSIGN(c, committedSector(k));
+  m_lastSector = nullptr;  // the working copy now shadows the committed one
   return &m_working.emplace(k, *c).first->second;
 }
 
@@ -188,8 +197,16 @@ Result<uint32_t> Fat::entry(SectorId id) {
     return CFB_CORRUPT("sector %u lies outside the file's %llu sectors", id,
                        (unsigned long long)m_highWater);
   uint32_t k = id / m_E;
-  if (auto it = m_working.find(k); it != m_working.end()) return it->second[id % m_E];
+  // Chains mostly stay within one FAT sector for a while: remember the last.
+  if (m_lastSector && m_lastIndex == k) return (*m_lastSector)[id % m_E];
+  if (auto it = m_working.find(k); it != m_working.end()) {
+    m_lastIndex = k;
+    m_lastSector = &it->second;
+    return it->second[id % m_E];
+  }
   CFB_ASSIGN(c, committedSector(k));
+  m_lastIndex = k;
+  m_lastSector = c;
   return (*c)[id % m_E];
 }
 
@@ -209,21 +226,36 @@ Result<bool> Fat::committedInUse(SectorId id) {
 
 Result<std::vector<SectorId>> Fat::walk(SectorId start, uint64_t maxSectors, const char* what) {
   std::vector<SectorId> out;
-  if (start == kEndOfChain || start == kFreeSect) return out;
-  std::unordered_set<SectorId> seen;
-  SectorId cur = start;
-  while (cur != kEndOfChain && out.size() < maxSectors) {
-    if (cur >= m_highWater)
-      return CFB_CORRUPT("%s chain reaches sector %u; the file has %llu sectors", what, cur,
-                         (unsigned long long)m_highWater);
-    if (!seen.insert(cur).second) return CFB_CORRUPT("%s chain loops at sector %u", what, cur);
-    out.push_back(cur);
-    CFB_ASSIGN(next, entry(cur));
-    if (!isRegularSector(next) && next != kEndOfChain)
-      return CFB_CORRUPT("%s chain: sector %u has FAT value 0x%08X", what, cur, next);
-    cur = next;
-  }
+  CFB_TRY(walkInto(start, maxSectors, what, out));
   return out;
+}
+
+Result<void> Fat::walkInto(SectorId start, uint64_t maxSectors, const char* what,
+                           std::vector<SectorId>& out) {
+  out.clear();
+  if (start == kEndOfChain || start == kFreeSect) return {};
+  const size_t words = size_t((m_highWater + 63) / 64);
+  if (m_seen.size() < words) m_seen.resize(words, 0);
+  auto walked = [&]() -> Result<void> {
+    SectorId cur = start;
+    while (cur != kEndOfChain && out.size() < maxSectors) {
+      if (cur >= m_highWater)
+        return CFB_CORRUPT("%s chain reaches sector %u; the file has %llu sectors", what, cur,
+                           (unsigned long long)m_highWater);
+      uint64_t& word = m_seen[cur >> 6];
+      const uint64_t bit = uint64_t(1) << (cur & 63);
+      if (word & bit) return CFB_CORRUPT("%s chain loops at sector %u", what, cur);
+      word |= bit;
+      out.push_back(cur);
+      CFB_ASSIGN(next, entry(cur));
+      if (!isRegularSector(next) && next != kEndOfChain)
+        return CFB_CORRUPT("%s chain: sector %u has FAT value 0x%08X", what, cur, next);
+      cur = next;
+    }
+    return {};
+  }();
+  for (SectorId s : out) m_seen[s >> 6] &= ~(uint64_t(1) << (s & 63));
+  return walked;
 }
 
 Result<SectorId> Fat::allocate() {
@@ -370,6 +402,7 @@ Result<void> Fat::prepareCommit(Header& h) {
 void Fat::commitDone() {
   for (auto& [k, entries] : m_working) m_committed[k] = std::move(entries);
   m_working.clear();
+  m_lastSector = nullptr;
   m_fatLocations = std::move(m_newFatLocations);
   m_difatLocations = std::move(m_newDifatLocations);
   m_targetFat = uint32_t(m_fatLocations.size());

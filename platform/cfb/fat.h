@@ -3,6 +3,7 @@
 // that respects the commit invariants, and the copy-on-write placement of
 // the tables themselves at commit.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
@@ -30,6 +31,16 @@ class SectorMarks {
   [[nodiscard]] bool flush(SectorId* duplicate);
   // The mark of `s`, or null.
   const uint32_t* find(SectorId s) const;
+  // Calls `fn(sector, mark)` for every marked sector in [lo, hi): one search
+  // for a whole FAT sector's worth of entries instead of one per entry.
+  template <typename Fn>
+  void forEachIn(SectorId lo, SectorId hi, Fn fn) const {
+    auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), lo,
+                               [](const std::pair<SectorId, uint32_t>& e, SectorId v) { return e.first < v; });
+    for (; it != m_sorted.end() && it->first < hi; ++it) fn(it->first, it->second);
+    for (const auto& e : m_tail)
+      if (e.first >= lo && e.first < hi) fn(e.first, e.second);
+  }
   void clear() {
     m_sorted.clear();
     m_tail.clear();
@@ -68,6 +79,9 @@ class Fat {
   // loop, or a special value inside the chain.
   [[nodiscard]] Result<std::vector<SectorId>> walk(SectorId start, uint64_t maxSectors,
                                                    const char* what);
+  // The same into `out`, whose room is kept between walks.
+  [[nodiscard]] Result<void> walkInto(SectorId start, uint64_t maxSectors, const char* what,
+                                      std::vector<SectorId>& out);
 
   // A sector free in both the working and the committed image, marked
   // ENDOFCHAIN. STG_E_MEDIUMFULL when a version 3 file would pass 2 GB.
@@ -120,6 +134,14 @@ class Fat {
   std::vector<SectorId> m_reusable;
   std::unordered_set<SectorId> m_reusableSet;
   std::vector<SectorId> m_pendingFree;
+  // walk()'s loop check: one bit a sector, cleared again after each walk,
+  // so a walk costs its chain's length whatever the size of the file.
+  std::vector<uint64_t> m_seen;
+  // entry()'s last FAT sector (working copy if any, else committed); node
+  // addresses in the maps are stable, and a new working copy resets it.
+  std::vector<uint8_t> m_readBuffer;  // one FAT sector as read
+  uint32_t m_lastIndex = 0;
+  std::vector<uint32_t>* m_lastSector = nullptr;
 };
 
 }  // namespace velmora::cfb

@@ -39,7 +39,8 @@ namespace {
 
 class PosixFile final : public File {
  public:
-  explicit PosixFile(int fd) : m_fd(fd) {}
+  PosixFile(int fd, std::string path, bool write, Disposition disposition)
+      : m_fd(fd), m_path(std::move(path)), m_write(write), m_disposition(disposition) {}
   ~PosixFile() override { ::close(m_fd); }  // not retried: the descriptor is gone either way
 
   Result<size_t> readAt(uint64_t offset, std::span<uint8_t> out) override {
@@ -60,6 +61,7 @@ class PosixFile final : public File {
   }
 
   Result<void> writeAt(uint64_t offset, std::span<const uint8_t> data) override {
+    m_sizeKnown = false;
     size_t done = 0;
     while (done < data.size()) {
       ssize_t n = ::pwrite(m_fd, data.data() + done, data.size() - done, off_t(offset + done));
@@ -90,6 +92,10 @@ class PosixFile final : public File {
   }
 
   Result<uint64_t> size() override {
+    if (m_sizeKnown) {
+      m_sizeKnown = false;
+      return m_size;
+    }
     struct stat st;
     if (::fstat(m_fd, &st) != 0)
       return base::makeError(hresultFromErrno(errno, false), "fstat: %s", std::strerror(errno));
@@ -108,11 +114,39 @@ class PosixFile final : public File {
   }
 
   Result<void> discard() override {
+    m_sizeKnown = false;
     while (::ftruncate(m_fd, 0) != 0) {
       if (errno == EINTR) continue;
       return base::makeError(hresultFromErrno(errno, true), "ftruncate: %s", std::strerror(errno));
     }
     return {};
+  }
+
+  Result<void> requireRegular(bool keepSize) override {
+    struct stat st;
+    if (::fstat(m_fd, &st) != 0)
+      return base::makeError(hresultFromErrno(errno, m_write), "fstat %s: %s", m_path.c_str(),
+                             std::strerror(errno));
+    if (S_ISDIR(st.st_mode))
+      return base::makeError(STG_E_ACCESSDENIED, "%s is a directory", m_path.c_str());
+    if (!S_ISREG(st.st_mode))
+      return base::makeError(STG_E_FILEALREADYEXISTS, "%s is not a regular file", m_path.c_str());
+    // Windows refuses to open a read-only file for writing; a process with
+    // privileges here would succeed, so test the mode bits ourselves.
+    if (m_write && m_disposition != Disposition::CreateNew && (st.st_mode & 0222) == 0)
+      return base::makeError(STG_E_ACCESSDENIED, "%s is read-only", m_path.c_str());
+    m_size = uint64_t(st.st_size);
+    m_sizeKnown = keepSize;
+    m_device = uint64_t(st.st_dev);
+    m_inode = uint64_t(st.st_ino);
+    m_identified = true;
+    return {};
+  }
+
+  bool identity(uint64_t* device, uint64_t* inode) const override {
+    *device = m_device;
+    *inode = m_inode;
+    return m_identified;
   }
 
   Result<bool> tryLock(uint64_t offset, bool exclusive) override {
@@ -169,16 +203,23 @@ class PosixFile final : public File {
     return fl;
   }
   int m_fd;
+  std::string m_path;
+  bool m_write;
+  Disposition m_disposition;
+  uint64_t m_size = 0;
+  bool m_sizeKnown = false;
+  uint64_t m_device = 0, m_inode = 0;
+  bool m_identified = false;
 };
 
 }  // namespace
 
-Result<std::unique_ptr<File>> openPosixFile(const std::string& path, bool write,
-                                            Disposition disposition) {
+Result<std::unique_ptr<File>> openPosixFileUnchecked(const std::string& path, bool write,
+                                                     Disposition disposition) {
   // O_NONBLOCK: a FIFO, a terminal or a device named like a document must
   // not hold the open; it changes nothing for a regular file. Only regular
-  // files are taken, decided on the descriptor itself, so nothing can be
-  // swapped in between the test and the reads.
+  // files are taken (requireRegular), decided on the descriptor itself, so
+  // nothing can be swapped in between the test and the reads.
   int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   if (disposition == Disposition::CreateNew) flags |= O_CREAT | O_EXCL;
   if (disposition == Disposition::OpenOrCreate) flags |= O_CREAT;
@@ -202,28 +243,14 @@ Result<std::unique_ptr<File>> openPosixFile(const std::string& path, bool write,
     }
     return base::makeError(hr, "open %s: %s", path.c_str(), std::strerror(err));
   }
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    int err = errno;
-    ::close(fd);
-    return base::makeError(hresultFromErrno(err, write), "fstat %s: %s", path.c_str(),
-                           std::strerror(err));
-  }
-  if (S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return base::makeError(STG_E_ACCESSDENIED, "%s is a directory", path.c_str());
-  }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return base::makeError(STG_E_FILEALREADYEXISTS, "%s is not a regular file", path.c_str());
-  }
-  // Windows refuses to open a read-only file for writing; a process with
-  // privileges here would succeed, so test the mode bits ourselves.
-  if (write && disposition != Disposition::CreateNew && (st.st_mode & 0222) == 0) {
-    ::close(fd);
-    return base::makeError(STG_E_ACCESSDENIED, "%s is read-only", path.c_str());
-  }
-  return std::unique_ptr<File>(new PosixFile(fd));
+  return std::unique_ptr<File>(new PosixFile(fd, path, write, disposition));
+}
+
+Result<std::unique_ptr<File>> openPosixFile(const std::string& path, bool write,
+                                            Disposition disposition) {
+  CFB_ASSIGN(file, openPosixFileUnchecked(path, write, disposition));
+  CFB_TRY(file->requireRegular(false));
+  return file;
 }
 
 Result<size_t> MemoryFile::readAt(uint64_t offset, std::span<uint8_t> out) {

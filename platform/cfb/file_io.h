@@ -39,6 +39,22 @@ class File {
   // the sharing locks, before anything is written.
   [[nodiscard]] virtual Result<void> discard() = 0;
 
+  // For a file opened without its check (openPosixFileUnchecked): refuses
+  // anything but a regular file as openPosixFile does. With `keepSize` the
+  // size seen answers the next size() call, so a check made under the
+  // sharing locks answers both questions with one call.
+  [[nodiscard]] virtual Result<void> requireRegular(bool keepSize) {
+    (void)keepSize;
+    return {};
+  }
+
+  // The device and inode that requireRegular saw; false when unknown.
+  virtual bool identity(uint64_t* device, uint64_t* inode) const {
+    (void)device;
+    (void)inode;
+    return false;
+  }
+
   // Sharing locks on single bytes of the lock range. tryLock returns false
   // when another opener holds a conflicting lock; heldByOthers tests without
   // taking anything.
@@ -77,6 +93,11 @@ class File {
 enum class Disposition { OpenExisting, CreateNew, OpenOrCreate };
 [[nodiscard]] Result<std::unique_ptr<File>> openPosixFile(const std::string& path, bool write,
                                                           Disposition disposition);
+// The open alone; the caller calls requireRegular() before using the file
+// (after taking its locks), and only then trusts what it reads.
+[[nodiscard]] Result<std::unique_ptr<File>> openPosixFileUnchecked(const std::string& path,
+                                                                   bool write,
+                                                                   Disposition disposition);
 
 // An in-memory file with no locks, for tests and the fuzz target.
 class MemoryFile : public File {

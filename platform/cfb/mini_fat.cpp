@@ -5,7 +5,6 @@
 #include "cfb/mini_fat.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "base/little_endian.h"
 
@@ -41,18 +40,28 @@ Result<void> MiniFat::load(const Header& h, SectorId rootStart, uint64_t rootSiz
 Result<std::vector<uint32_t>> MiniFat::walk(uint32_t start, uint64_t maxSectors) {
   std::vector<uint32_t> out;
   if (start == kEndOfChain || start == kFreeSect) return out;
-  std::unordered_set<uint32_t> seen;
-  uint32_t cur = start;
-  while (cur != kEndOfChain && out.size() < maxSectors) {
-    if (cur >= m_limit)
-      return CFB_CORRUPT("mini chain reaches mini sector %u; the mini stream has %u", cur, m_limit);
-    if (!seen.insert(cur).second) return CFB_CORRUPT("mini chain loops at mini sector %u", cur);
-    out.push_back(cur);
-    uint32_t next = m_entries[cur];
-    if (!isRegularSector(next) && next != kEndOfChain)
-      return CFB_CORRUPT("mini chain: mini sector %u has value 0x%08X", cur, next);
-    cur = next;
-  }
+  // One bit a mini sector, cleared after the walk (as Fat::walk does).
+  const size_t words = (size_t(m_limit) + 63) / 64;
+  if (m_seen.size() < words) m_seen.resize(words, 0);
+  auto walked = [&]() -> Result<void> {
+    uint32_t cur = start;
+    while (cur != kEndOfChain && out.size() < maxSectors) {
+      if (cur >= m_limit)
+        return CFB_CORRUPT("mini chain reaches mini sector %u; the mini stream has %u", cur, m_limit);
+      uint64_t& word = m_seen[cur >> 6];
+      const uint64_t bit = uint64_t(1) << (cur & 63);
+      if (word & bit) return CFB_CORRUPT("mini chain loops at mini sector %u", cur);
+      word |= bit;
+      out.push_back(cur);
+      uint32_t next = m_entries[cur];
+      if (!isRegularSector(next) && next != kEndOfChain)
+        return CFB_CORRUPT("mini chain: mini sector %u has value 0x%08X", cur, next);
+      cur = next;
+    }
+    return {};
+  }();
+  for (uint32_t m : out) m_seen[m >> 6] &= ~(uint64_t(1) << (m & 63));
+  if (!walked) return walked.error();
   return out;
 }
 

@@ -60,6 +60,7 @@ class MiniFat {
   bool m_loaded = false;
   bool m_dirty = false;
   std::vector<bool> m_dirtySectors;
+  std::vector<uint64_t> m_seen;
 };
 
 }  // namespace velmora::cfb

@@ -27,13 +27,21 @@ struct OpenNode {
 
 // State shared by a root storage and everything opened through it.
 struct Shared {
-  std::recursive_mutex mutex;
-  std::unique_ptr<Document> doc;
+  Shared() : Shared(std::make_shared<std::recursive_mutex>()) {}
+  explicit Shared(std::shared_ptr<std::recursive_mutex> m)
+      : mutexHolder(std::move(m)), mutex(*mutexHolder) {}
+  // Roots that share one document (see api.cpp) share its mutex too.
+  std::shared_ptr<std::recursive_mutex> mutexHolder;
+  std::recursive_mutex& mutex;
+  std::shared_ptr<Document> doc;
   std::unordered_map<StreamId, std::weak_ptr<OpenNode>> open;
   SharingLocks locks;
   std::u16string path;         // full path, for Stat; resolved when first asked for
   std::string nativePath;      // for delete-on-release and the file's times
   bool deleteOnRelease = false;
+  // The file's identity (device, inode), for a priority read root that
+  // other priority reads of the same file may share.
+  uint64_t device = 0, inode = 0;
 
   // Reverts `node` and everything opened below it.
   void revert(const std::shared_ptr<OpenNode>& node);

@@ -310,6 +310,47 @@ TEST_F(ApiTest, OnlyRegularFilesAreOpenedAndNothingElseIsWaitedOn) {
   EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(u"/dev/null"), nullptr, 0x40000, nullptr, 0, &stg), STG_E_FILEALREADYEXISTS);
 }
 
+// A priority read of a file that another priority read holds open in this
+// process shares that open's document; the file is known by its identity,
+// so one renamed over the path is opened afresh, and writers stay out.
+TEST_F(ApiTest, APriorityReadOfAFileHeldOpenHereSharesItsDocument) {
+  ASSERT_EQ(putStream(m_root, u"S", "one"), S_OK);
+  m_root->Release();
+  m_root = nullptr;
+  auto contents = [](IStorage* stg) {
+    Tree t;
+    EXPECT_EQ(readTree(stg, u"", t), S_OK);
+    return t[u"S"];
+  };
+  IStorage* first = nullptr;
+  IStorage* second = nullptr;
+  ASSERT_EQ(StgOpenStorage(path(), nullptr, STGM_READ | STGM_PRIORITY, nullptr, 0, &first), S_OK);
+  const uint64_t reads = ioCounters().reads;
+  EXPECT_EQ(StgIsStorageFile(path()), S_OK);
+  ASSERT_EQ(StgOpenStorage(path(), nullptr, STGM_READ | STGM_PRIORITY, nullptr, 0, &second), S_OK);
+  EXPECT_EQ(ioCounters().reads, reads) << "neither the test nor the second open reads the file";
+  first->Release();
+  EXPECT_EQ(contents(second), "one") << "the shared document outlives the open it came from";
+  IStorage* writer = nullptr;
+  EXPECT_EQ(StgOpenStorage(path(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0, &writer),
+            STG_E_LOCKVIOLATION);
+  EXPECT_EQ(writer, nullptr);
+
+  auto other = m_dir.file("other.doc");
+  auto wo = wide(other);
+  IStorage* made = nullptr;
+  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wo.c_str()), 0x1012, 0, &made), S_OK);
+  ASSERT_EQ(putStream(made, u"S", "two"), S_OK);
+  made->Release();
+  std::filesystem::rename(other, m_file);
+  IStorage* third = nullptr;
+  ASSERT_EQ(StgOpenStorage(path(), nullptr, STGM_READ | STGM_PRIORITY, nullptr, 0, &third), S_OK);
+  EXPECT_EQ(contents(third), "two");
+  EXPECT_EQ(contents(second), "one");
+  third->Release();
+  second->Release();
+}
+
 TEST_F(ApiTest, CopyToMergesAndRefusesItsOwnChild) {
   ASSERT_EQ(putStream(m_root, u"Top", "top"), S_OK);
   IStorage* sub = nullptr;

@@ -236,6 +236,50 @@ TEST(DamagedDirectory, ReadsWhatStaysReachableAndRefusesAWriter) {
   }
 }
 
+// A chain walk that fails on a loop must leave nothing behind that the
+// next walk of the same open would take for a loop of its own: here the
+// stream's chain loops through the mini stream's only sector, whose own
+// walk (one sector long) is sound.
+TEST(HostileFile, AFailedChainWalkLeavesTheOtherStreamsReadable) {
+  for (int version : {3, 4}) {
+    SCOPED_TRACE(version);
+    Image m = Image::build(version);
+    uint32_t b0 = m.u32(m.entry(m.find(u"Big")) + 0x74);
+    uint32_t m0 = m.u32(m.entry(0) + 0x74);
+    ASSERT_EQ(m.fat(m0), kEndOfChain);
+    m.put32(m.fatSlot(b0), m0);
+    m.put32(m.fatSlot(m0), b0);
+    IStorage* stg = nullptr;
+    ASSERT_EQ(openStorageOnFile(std::make_unique<MemoryFile>(m.bytes), STGM_READ | STGM_SHARE_EXCLUSIVE, &stg),
+              S_OK);
+    for (int round = 0; round < 2; ++round) {
+      IStream* big = nullptr;
+      HRESULT hr = stg->OpenStream(u"Big", nullptr, 0x10, 0, &big);
+      if (SUCCEEDED(hr)) {
+        char buf[512];
+        ULONG n = 0;
+        hr = big->Read(buf, sizeof buf, &n);
+        big->Release();
+      }
+      EXPECT_EQ(hr, STG_E_DOCFILECORRUPT);
+    }
+    IStorage* sub = nullptr;
+    ASSERT_EQ(stg->OpenStorage(u"Sub", nullptr, 0x10, nullptr, 0, &sub), S_OK);
+    Tree t;
+    EXPECT_EQ(readTree(sub, u"Sub", t), S_OK);
+    EXPECT_EQ(t[u"Sub/Inner"], pattern(50, 3));
+    sub->Release();
+    IStream* mini = nullptr;
+    ASSERT_EQ(stg->OpenStream(u"Mini", nullptr, 0x10, 0, &mini), S_OK);
+    std::string data(300, '\0');
+    ULONG n = 0;
+    EXPECT_EQ(mini->Read(data.data(), 300, &n), S_OK);
+    EXPECT_EQ(data, pattern(300, 1));
+    mini->Release();
+    stg->Release();
+  }
+}
+
 TEST(HostileFile, TruncationsNeverCrash) {
   for (int version : {3, 4}) {
     Image m = Image::build(version);

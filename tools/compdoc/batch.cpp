@@ -81,18 +81,30 @@ void readCustomNames(IPropertySetStorage* setStorage, std::vector<WideString>& o
 
 }  // namespace
 
-Problem probeDocument(const std::string& file, std::vector<WideString>* customNames) {
-  struct stat st;
-  if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-    return {reason::kNotCompound, S_ISDIR(st.st_mode) ? "a folder" : "not a regular file"};
+Problem probeDocument(const std::string& file, std::vector<WideString>* customNames,
+                      IUnknown** keepOpen) {
+  // The platform opens regular files only and says at once what else it
+  // met; the file's kind is looked at here only to name a refusal.
   WideString path = fromUtf8(file);
   IPropertySetStorage* setStorage = nullptr;
   HRESULT hr = StgOpenStorageEx(path.c_str(), STGM_PRIORITY | STGM_READ, STGFMT_ANY, 0, nullptr,
                                 nullptr, IID_IPropertySetStorage,
                                 reinterpret_cast<void**>(&setStorage));
-  if (FAILED(hr)) return {reasonForOpenFailure(hr), describeHresult(hr)};
+  if (FAILED(hr)) {
+    struct stat st;
+    if ((hr == STG_E_ACCESSDENIED || hr == STG_E_FILEALREADYEXISTS) && ::stat(file.c_str(), &st) == 0 &&
+        !S_ISREG(st.st_mode))
+      return {reason::kNotCompound, S_ISDIR(st.st_mode) ? "a folder" : "not a regular file"};
+    return {reasonForOpenFailure(hr), describeHresult(hr)};
+  }
   if (customNames) readCustomNames(setStorage, *customNames);
-  setStorage->Release();
+  // Held open, the probe's read-only open is the one the plug-in's read
+  // shares (the platform serves a second priority read of a file from the
+  // first), so a document is opened and read once.
+  if (keepOpen)
+    *keepOpen = setStorage;
+  else
+    setStorage->Release();
   return {};
 }
 
@@ -176,12 +188,13 @@ class InputList {
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
     for (const auto& entry : entries) {
+      // The listing gives each entry's type, so only links cost a call.
       std::error_code e1, e2;
-      auto linkStatus = entry.symlink_status(e1);
-      auto status = entry.status(e2);
-      if (fs::is_directory(linkStatus)) {
+      const bool link = entry.is_symlink(e1);
+      if (!link && entry.is_directory(e1)) {
         if (m_recursive) addFolder(entry.path());
-      } else if (fs::is_regular_file(status) || (fs::is_symlink(linkStatus) && !fs::exists(status))) {
+      } else if (!link ? entry.is_regular_file(e1)
+                       : (fs::is_regular_file(entry.status(e2)) || !fs::exists(entry.status(e2)))) {
         if (wanted(entry.path())) m_inputs.push_back({entry.path().string(), std::nullopt});
       }
       // Pipes, devices and sockets in a tree are no documents; opening one

@@ -52,8 +52,11 @@ struct DocumentResult {
 // when the platform opens it as a compound document; the reason and status
 // otherwise. `customNames`, when given, receives the names of the custom
 // list as the platform enumerates them (code-page record first, then set
-// order, repeats without regard to case dropped).
-Problem probeDocument(const std::string& file, std::vector<WideString>* customNames);
+// order, repeats without regard to case dropped). `keepOpen`, when given,
+// receives the open storage for the caller to release after the plug-in has
+// read the document: a read-only open, so never around a write.
+Problem probeDocument(const std::string& file, std::vector<WideString>* customNames,
+                      IUnknown** keepOpen = nullptr);
 
 // The reason for a failed open of the platform's storage.
 const char* reasonForOpenFailure(HRESULT hr);

@@ -66,8 +66,9 @@ bool listReferences(IVltFileFormat* formats, const WideString& path, std::vector
 // The probe of a batch job: a busy document goes on to the plug-in, whose
 // status is the one a host sees; anything else that keeps the platform out
 // is final.
-bool probeForPlugin(const std::string& file, DocumentResult& result) {
-  Problem probe = probeDocument(file, nullptr);
+bool probeForPlugin(const std::string& file, DocumentResult& result,
+                    IUnknown** ppHeld = nullptr) {
+  Problem probe = probeDocument(file, nullptr, ppHeld);
   if (!probe.reason.empty() && probe.reason != reason::kBusy) {
     result.problems.push_back(probe);
     return false;
@@ -78,7 +79,16 @@ bool probeForPlugin(const std::string& file, DocumentResult& result) {
 // One document's link sources, as a batch job.
 DocumentResult referencesOf(IVltFileFormat* formats, const std::string& file) {
   DocumentResult result;
-  if (!probeForPlugin(file, result)) return result;
+  // The probe's open is held while the plug-in reads, which then shares it
+  // instead of opening the file again.
+  IUnknown* held = nullptr;
+  struct Release {
+    IUnknown*& p;
+    ~Release() {
+      if (p) p->Release();
+    }
+  } releaseHeld{held};
+  if (!probeForPlugin(file, result, &held)) return result;
   std::vector<Link> links;
   listReferences(formats, fromUtf8(file), links, result.problems);
   for (const auto& [fullPath, fileName] : links) {

@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -60,6 +61,12 @@ int wmain(int argc, wchar_t** wargv) {
 int run(int argc, char** argv) {
 #else
 int main(int argc, char** argv) {
+#endif
+  // The platform's time conversions ask the C library for the zone on every
+  // call; without TZ it looks at /etc/localtime again each time. Naming that
+  // same file once spares a call per converted time.
+#ifndef _WIN32
+  if (!std::getenv("TZ")) setenv("TZ", ":/etc/localtime", 0);
 #endif
   Apartment apartment;
   CLI::App app{"compdoc: look inside compound documents and read or write their attributes"};
