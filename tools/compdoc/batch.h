@@ -58,6 +58,17 @@ struct DocumentResult {
 Problem probeDocument(const std::string& file, std::vector<WideString>* customNames,
                       IUnknown** keepOpen = nullptr);
 
+// The open a probe kept, released when the job's document is done.
+struct HeldOpen {
+  IUnknown* p = nullptr;
+  HeldOpen() = default;
+  HeldOpen(const HeldOpen&) = delete;
+  HeldOpen& operator=(const HeldOpen&) = delete;
+  ~HeldOpen() {
+    if (p) p->Release();
+  }
+};
+
 // The reason for a failed open of the platform's storage.
 const char* reasonForOpenFailure(HRESULT hr);
 

@@ -100,16 +100,10 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
   DocumentResult result;
   std::vector<Request> requests = named;
   Problem busy;
-  IUnknown* held = nullptr;
-  struct Release {
-    IUnknown*& p;
-    ~Release() {
-      if (p) p->Release();
-    }
-  } releaseHeld{held};
+  HeldOpen held;
   if (named.empty()) {
     std::vector<WideString> custom;
-    Problem probe = probeDocument(file, &custom, &held);
+    Problem probe = probeDocument(file, &custom, &held.p);
     // A busy document goes on to the plug-in, whose status is the one a host
     // sees; anything else that keeps the platform out is final.
     if (!probe.reason.empty() && probe.reason != reason::kBusy) {

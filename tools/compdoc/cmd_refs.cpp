@@ -81,14 +81,8 @@ DocumentResult referencesOf(IVltFileFormat* formats, const std::string& file) {
   DocumentResult result;
   // The probe's open is held while the plug-in reads, which then shares it
   // instead of opening the file again.
-  IUnknown* held = nullptr;
-  struct Release {
-    IUnknown*& p;
-    ~Release() {
-      if (p) p->Release();
-    }
-  } releaseHeld{held};
-  if (!probeForPlugin(file, result, &held)) return result;
+  HeldOpen held;
+  if (!probeForPlugin(file, result, &held.p)) return result;
   std::vector<Link> links;
   listReferences(formats, fromUtf8(file), links, result.problems);
   for (const auto& [fullPath, fileName] : links) {
