@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <type_traits>
 #include <string>
 #include <utility>
@@ -69,7 +70,8 @@ class [[nodiscard]] Result<void> {
 // Runs the body of an API entry point: its HRESULT, or that of the Result it
 // gives, and `OutOfMemory` (the storage code unless the interface has its
 // own) when memory runs out inside it, since no exception may cross the
-// component boundary.
+// component boundary. A request past what a container can hold is memory
+// running out too; anything else thrown is a fault of ours, E_UNEXPECTED.
 template <HRESULT OutOfMemory = STG_E_INSUFFICIENTMEMORY, typename F>
 HRESULT atBoundary(F&& body) {
   try {
@@ -79,6 +81,10 @@ HRESULT atBoundary(F&& body) {
       return body().code();
   } catch (const std::bad_alloc&) {
     return OutOfMemory;
+  } catch (const std::length_error&) {
+    return OutOfMemory;
+  } catch (...) {
+    return E_UNEXPECTED;
   }
 }
 

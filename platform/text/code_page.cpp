@@ -7,6 +7,8 @@
 // dlls/kernel32/tests/codepage.c, which runs against Windows).
 #include "text/text.h"
 
+#include <new>
+
 namespace velmora::text {
 namespace {
 
@@ -134,9 +136,10 @@ EXTERN_C UINT WINAPI GetACP(void) { return kAnsiCodePage; }
 
 EXTERN_C UINT WINAPI GetOEMCP(void) { return kOemCodePage; }
 
-EXTERN_C int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr,
-                                        int cbMultiByte, LPWSTR lpWideCharStr,
-                                        int cchWideChar) {
+namespace {
+
+int widen(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+          LPWSTR lpWideCharStr, int cchWideChar) {
   if (!lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 ||
       (!lpWideCharStr && cchWideChar != 0)) {
     return fail(ERROR_INVALID_PARAMETER);
@@ -180,9 +183,8 @@ EXTERN_C int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMu
   return int(units);
 }
 
-EXTERN_C int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr,
-                                        int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
-                                        LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
+int narrow(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
+           LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
   if (!lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
       (!lpMultiByteStr && cbMultiByte != 0) ||
       (lpMultiByteStr && static_cast<const void*>(lpWideCharStr) == lpMultiByteStr)) {
@@ -228,4 +230,29 @@ EXTERN_C int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpW
   if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
   if (out && overflow) return fail(ERROR_INSUFFICIENT_BUFFER);
   return int(bytes);
+}
+
+}  // namespace
+
+// A table page's inverse is built on its first use; when memory for it runs
+// out the call fails as Windows' do, and the next call tries again.
+EXTERN_C int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr,
+                                        int cbMultiByte, LPWSTR lpWideCharStr,
+                                        int cchWideChar) {
+  try {
+    return widen(CodePage, dwFlags, lpMultiByteStr, cbMultiByte, lpWideCharStr, cchWideChar);
+  } catch (const std::bad_alloc&) {
+    return fail(ERROR_NOT_ENOUGH_MEMORY);
+  }
+}
+
+EXTERN_C int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr,
+                                        int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                                        LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
+  try {
+    return narrow(CodePage, dwFlags, lpWideCharStr, cchWideChar, lpMultiByteStr, cbMultiByte,
+                  lpDefaultChar, lpUsedDefaultChar);
+  } catch (const std::bad_alloc&) {
+    return fail(ERROR_NOT_ENOUGH_MEMORY);
+  }
 }

@@ -1,6 +1,7 @@
 // The table-driven code pages: decoding straight from the generated tables,
 // encoding through an inverse built once per page on first use.
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -13,8 +14,11 @@ namespace velmora::text {
 struct TableCodePage {
   const tables::SingleByteTable* sbcs = nullptr;
   const tables::DoubleByteTable* dbcs = nullptr;
-  mutable std::once_flag built;
-  mutable std::unique_ptr<uint16_t[]> encoding;  // unit -> code; 0 for none
+  // unit -> code, 0 for none; built on first use. Not call_once: running
+  // out of memory there would unwind through the C library's once frame.
+  mutable std::mutex building;
+  mutable std::atomic<const uint16_t*> built{nullptr};
+  mutable std::unique_ptr<uint16_t[]> encoding;
 
   bool isLead(uint8_t b) const { return dbcs && b >= 0x80 && dbcs->leadRows[b - 0x80] != 0; }
 
@@ -31,25 +35,27 @@ struct TableCodePage {
   }
 
   const uint16_t* inverse() const {
-    std::call_once(built, [this] {
-      encoding.reset(new uint16_t[0x10000]());
-      auto add = [&](uint16_t code) {
-        const char16_t unit = decode(code);
-        if (unit >= 0x80 && unit != tables::kNoMapping && !encoding[unit]) encoding[unit] = code;
-      };
-      // Byte order, singles first: where two codes decode to one character
-      // the first encodes it, as the tables' overrides assume.
-      for (uint16_t b = 0x80; b <= 0xFF; ++b) add(b);
-      if (dbcs) {
-        for (uint16_t lead = 0x80; lead <= 0xFF; ++lead) {
-          if (!isLead(uint8_t(lead))) continue;
-          for (uint16_t t = dbcs->trailFirst; t <= dbcs->trailLast; ++t) add(uint16_t(lead << 8 | t));
-        }
+    if (const uint16_t* table = built.load(std::memory_order_acquire)) return table;
+    std::lock_guard<std::mutex> lock(building);
+    if (const uint16_t* table = built.load(std::memory_order_relaxed)) return table;
+    encoding.reset(new uint16_t[0x10000]());
+    auto add = [&](uint16_t code) {
+      const char16_t unit = decode(code);
+      if (unit >= 0x80 && unit != tables::kNoMapping && !encoding[unit]) encoding[unit] = code;
+    };
+    // Byte order, singles first: where two codes decode to one character
+    // the first encodes it, as the tables' overrides assume.
+    for (uint16_t b = 0x80; b <= 0xFF; ++b) add(b);
+    if (dbcs) {
+      for (uint16_t lead = 0x80; lead <= 0xFF; ++lead) {
+        if (!isLead(uint8_t(lead))) continue;
+        for (uint16_t t = dbcs->trailFirst; t <= dbcs->trailLast; ++t) add(uint16_t(lead << 8 | t));
       }
-      const auto* o = sbcs ? sbcs->overrides : dbcs->overrides;
-      const size_t n = sbcs ? sbcs->overrideCount : dbcs->overrideCount;
-      for (size_t i = 0; i < n; ++i) encoding[o[i].unit] = o[i].code;
-    });
+    }
+    const auto* o = sbcs ? sbcs->overrides : dbcs->overrides;
+    const size_t n = sbcs ? sbcs->overrideCount : dbcs->overrideCount;
+    for (size_t i = 0; i < n; ++i) encoding[o[i].unit] = o[i].code;
+    built.store(encoding.get(), std::memory_order_release);
     return encoding.get();
   }
 

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <locale.h>
+#include <new>
 #include <string>
 
 namespace velmora::text {
@@ -151,4 +152,13 @@ EXTERN_C int _wtoi(const WCHAR* str) { return velmora::text::parseLong(str); }
 
 EXTERN_C LONG _wtol(const WCHAR* str) { return velmora::text::parseLong(str); }
 
-EXTERN_C double _wtof(const WCHAR* str) { return velmora::text::parseDouble(str); }
+// The CRT's parsers cannot fail on memory; ours copies the number's text,
+// so running out reads as no number, with errno saying why.
+EXTERN_C double _wtof(const WCHAR* str) {
+  try {
+    return velmora::text::parseDouble(str);
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return 0.0;
+  }
+}
