@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -26,6 +27,10 @@ struct LoadedLibrary {
   // while any runs, whatever DllCanUnloadNow answers meanwhile (the class
   // object it is making takes its module lock only at the end).
   int pins = 0;
+  // Since when DllCanUnloadNow has said yes with no activation in between:
+  // the library goes on a later pass, once the unload delay has passed.
+  bool idle = false;
+  std::chrono::steady_clock::time_point idleSince{};
 };
 
 struct State {
@@ -156,6 +161,7 @@ LoadedLibrary* pinLibrary(const std::string& path, HRESULT& hr) {
     return nullptr;
   }
   ++it->second.pins;
+  it->second.idle = false;
   return &it->second;  // map nodes stay put while others come and go
 }
 
@@ -215,18 +221,58 @@ EXTERN_C HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, D
   return hr;
 }
 
-EXTERN_C void WINAPI CoFreeUnusedLibraries(void) {
+namespace {
+
+// Windows' default unload delay for a caller outside a single-threaded
+// apartment.
+constexpr std::chrono::minutes kDefaultUnloadDelay{10};
+
+void freeUnusedLibraries(std::chrono::steady_clock::duration delay) {
   State& s = state();
   std::lock_guard lock(s.mutex);
+  const auto now = std::chrono::steady_clock::now();
   for (auto it = s.libraries.begin(); it != s.libraries.end();) {
+    LoadedLibrary& library = it->second;
     // A library without DllCanUnloadNow stays loaded, as on Windows.
-    if (it->second.pins == 0 && it->second.canUnloadNow && it->second.canUnloadNow() == S_OK) {
-      dlclose(it->second.handle);
-      it = s.libraries.erase(it);
-    } else {
+    if (library.pins != 0 || !library.canUnloadNow || library.canUnloadNow() != S_OK) {
+      library.idle = false;
       ++it;
+      continue;
     }
+    if (delay.count() == 0 || (library.idle && now - library.idleSince >= delay)) {
+      dlclose(library.handle);
+      it = s.libraries.erase(it);
+      continue;
+    }
+    if (!library.idle) {
+      library.idle = true;
+      library.idleSince = now;
+    }
+    ++it;
   }
+}
+
+}  // namespace
+
+// A server's last object may still be returning through the library's code
+// when its module count reaches zero; a library that must have said it can
+// unload on two passes, the delay apart, is no longer running any of it.
+// Only a single-threaded apartment, whose objects are called and released
+// on the thread that frees, goes at once.
+EXTERN_C void WINAPI CoFreeUnusedLibraries(void) {
+  APTTYPE type = APTTYPE_CURRENT;
+  APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+  const bool singleThreaded = CoGetApartmentType(&type, &qualifier) == S_OK &&
+                              (type == APTTYPE_STA || type == APTTYPE_MAINSTA);
+  freeUnusedLibraries(singleThreaded ? std::chrono::steady_clock::duration::zero()
+                                     : std::chrono::steady_clock::duration(kDefaultUnloadDelay));
+}
+
+// INFINITE asks for the default delay; 0 unloads at once, as the caller
+// vouches that no thread is still inside the library.
+EXTERN_C void WINAPI CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD) {
+  if (dwUnloadDelay == INFINITE) return CoFreeUnusedLibraries();
+  freeUnusedLibraries(std::chrono::milliseconds(dwUnloadDelay));
 }
 
 namespace {

@@ -41,3 +41,15 @@ EXTERN_C void WINAPI CoUninitialize(void) {
   // An unbalanced call is ignored, as on Windows.
   if (t_apartment.entries > 0) --t_apartment.entries;
 }
+
+// A thread that never entered an apartment is in none; Windows would call it
+// part of the implicit MTA once some thread had entered the MTA, which this
+// record does not track, so such a thread is told CO_E_NOTINITIALIZED.
+EXTERN_C HRESULT WINAPI CoGetApartmentType(APTTYPE* pAptType, APTTYPEQUALIFIER* pAptQualifier) {
+  if (!pAptType || !pAptQualifier) return E_INVALIDARG;
+  *pAptType = APTTYPE_CURRENT;
+  *pAptQualifier = APTTYPEQUALIFIER_NONE;
+  if (t_apartment.entries == 0) return CO_E_NOTINITIALIZED;
+  *pAptType = t_apartment.singleThreaded ? APTTYPE_STA : APTTYPE_MTA;
+  return S_OK;
+}

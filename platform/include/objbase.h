@@ -57,6 +57,21 @@ typedef enum tagCOINIT {
 } COINIT;
 
 EXTERN_C HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
+
+typedef enum _APTTYPE {
+  APTTYPE_CURRENT = -1,
+  APTTYPE_STA = 0,
+  APTTYPE_MTA = 1,
+  APTTYPE_NA = 2,
+  APTTYPE_MAINSTA = 3
+} APTTYPE;
+
+typedef enum _APTTYPEQUALIFIER {
+  APTTYPEQUALIFIER_NONE = 0,
+  APTTYPEQUALIFIER_IMPLICIT_MTA = 1
+} APTTYPEQUALIFIER;
+
+EXTERN_C HRESULT WINAPI CoGetApartmentType(APTTYPE* pAptType, APTTYPEQUALIFIER* pAptQualifier);
 EXTERN_C HRESULT WINAPI CoInitialize(LPVOID pvReserved);
 EXTERN_C void WINAPI CoUninitialize(void);
 
@@ -104,6 +119,7 @@ EXTERN_C HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext,
 EXTERN_C HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext,
                                          REFIID riid, LPVOID* ppv);
 EXTERN_C void WINAPI CoFreeUnusedLibraries(void);
+EXTERN_C void WINAPI CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD dwReserved);
 EXTERN_C HRESULT WINAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid);
 EXTERN_C HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 EXTERN_C int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);

@@ -1,12 +1,13 @@
 // Activation against unloading: threads create and release format
 // descriptors through the registry while others call CoFreeUnusedLibraries
-// without pause, so the library is unloaded and loaded again all the time.
+// without pause, so the library is unloaded and loaded again round by round.
 // Every activation must succeed, and no thread may run into a library that
 // was unloaded under it. VELMORA_RACE_SECONDS sets how long (2 by default).
 #include <gtest/gtest.h>
 #include <dlfcn.h>
 
 #include <atomic>
+#include <barrier>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -34,47 +35,134 @@ TEST(ActivationRaceTest, UnloadingNeverPullsTheLibraryFromUnderActivation) {
   const unsigned cores = std::max(2u, std::thread::hardware_concurrency());
   const unsigned makers = std::max(8u, cores), freers = 2;
 
+  // Makers work in rounds with a pause between, long enough for the unload
+  // delay the freers ask for, so the library goes and comes back many times;
+  // each round's last Release races the freers' passes.
+  const std::string path = std::string(VELMORA_BINARY_DIR) + "/Velmora.so";
   std::atomic<bool> stop{false};
-  std::atomic<long> created{0}, failed{0}, frees{0};
+  bool finished = false;  // decided between rounds, so every maker sees the same
+  std::atomic<long> created{0}, failed{0}, frees{0}, rounds{0}, reloads{0};
   std::atomic<HRESULT> firstFailure{S_OK};
+  std::barrier roundEnd(makers, [&]() noexcept {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    void* still = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_LOCAL);
+    if (still) {
+      dlclose(still);
+    } else {
+      ++reloads;
+    }
+    ++rounds;
+    finished = stop.load();
+  });
   std::vector<std::thread> threads;
   for (unsigned t = 0; t < makers; ++t) {
     threads.emplace_back([&] {
-      while (!stop.load(std::memory_order_relaxed)) {
-        IVltFileFormat* formats = nullptr;
-        HRESULT hr = CoCreateInstance(CLSID_CompDocFormats, nullptr, CLSCTX_INPROC_SERVER,
-                                      IID_IVltFileFormat, reinterpret_cast<void**>(&formats));
-        if (FAILED(hr)) {
-          HRESULT none = S_OK;
-          firstFailure.compare_exchange_strong(none, hr);
-          ++failed;
-          continue;
+      while (!finished) {
+        for (int i = 0; i < 4; ++i) {
+          IVltFileFormat* formats = nullptr;
+          HRESULT hr = CoCreateInstance(CLSID_CompDocFormats, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_IVltFileFormat, reinterpret_cast<void**>(&formats));
+          if (FAILED(hr)) {
+            HRESULT none = S_OK;
+            firstFailure.compare_exchange_strong(none, hr);
+            ++failed;
+            continue;
+          }
+          LONG flags = 0;
+          if (formats->GetExtensionFlags(u"doc", &flags) != S_OK) ++failed;
+          formats->Release();
+          ++created;
         }
-        LONG flags = 0;
-        if (formats->GetExtensionFlags(u"doc", &flags) != S_OK) ++failed;
-        formats->Release();
-        ++created;
+        roundEnd.arrive_and_wait();
       }
     });
   }
   for (unsigned t = 0; t < freers; ++t) {
-    threads.emplace_back([&] {
+    threads.emplace_back([&, t] {
       while (!stop.load(std::memory_order_relaxed)) {
-        CoFreeUnusedLibraries();
+        // A short delay unloads between rounds; the default one never does
+        // here, but its passes race activation all the same.
+        if (t == 0) {
+          CoFreeUnusedLibrariesEx(1, 0);
+        } else {
+          CoFreeUnusedLibraries();
+        }
         ++frees;
+        // Often enough to meet every round's end, rarely enough to leave
+        // the makers the table's lock.
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
       }
     });
   }
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   stop = true;
   for (auto& t : threads) t.join();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
 
   EXPECT_EQ(0, failed.load()) << "first failure " << std::hex << firstFailure.load();
   EXPECT_GT(created.load(), 0);
-  std::printf("[ race     ] %u threads activating, %u unloading, %.1f s: %ld activations, "
-              "%ld unload passes\n",
-              makers, freers, seconds, created.load(), frees.load());
+  if (rounds.load() >= 10) {
+    EXPECT_GT(reloads.load(), 0) << "the library never went: nothing raced";
+  }
+  std::printf("[ race     ] %u threads activating, %u unloading, %.1f s: %ld activations in %ld "
+              "rounds, the library unloaded before %ld of them, %ld unload passes\n",
+              makers, freers, seconds, created.load(), rounds.load(), reloads.load(),
+              frees.load());
+}
+
+// Windows' rule for a library whose server says it can unload: outside a
+// single-threaded apartment it goes only on a pass the delay after the pass
+// that first found it idle, with no activation between; in one, at once.
+TEST(ActivationRaceTest, AnIdleLibraryGoesOnlyOnALaterPassAfterTheDelay) {
+  ScratchRegistry registry;
+  const std::string path = std::string(VELMORA_BINARY_DIR) + "/Velmora.so";
+  {
+    void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_TRUE(lib) << dlerror();
+    auto reg = reinterpret_cast<HRESULT (*)()>(dlsym(lib, "DllRegisterServer"));
+    ASSERT_EQ(S_OK, reg());
+    dlclose(lib);
+  }
+  auto loaded = [&] {
+    void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_LOCAL);
+    if (lib) dlclose(lib);
+    return lib != nullptr;
+  };
+  auto useOnce = [] {
+    IVltFileFormat* formats = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_CompDocFormats, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IVltFileFormat, reinterpret_cast<void**>(&formats));
+    if (SUCCEEDED(hr)) formats->Release();
+    return hr;
+  };
+  const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(5)); };
+
+  ASSERT_EQ(S_OK, useOnce());
+  CoFreeUnusedLibraries();
+  EXPECT_TRUE(loaded()) << "the default delay let the library go on the first idle pass";
+  CoFreeUnusedLibrariesEx(60000, 0);
+  EXPECT_TRUE(loaded()) << "gone before its delay";
+  ASSERT_EQ(S_OK, useOnce());  // activation starts the idle time afresh
+  pause();
+  CoFreeUnusedLibrariesEx(1, 0);
+  EXPECT_TRUE(loaded()) << "idle time counted across an activation";
+  pause();
+  CoFreeUnusedLibrariesEx(1, 0);
+  EXPECT_FALSE(loaded()) << "still loaded a pass after its delay";
+
+  ASSERT_EQ(S_OK, useOnce());
+  EXPECT_TRUE(loaded());
+  CoFreeUnusedLibrariesEx(0, 0);
+  EXPECT_FALSE(loaded()) << "a delay of 0 is an unload at once";
+
+  std::thread sta([&] {
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    ASSERT_EQ(S_OK, useOnce());
+    CoFreeUnusedLibraries();
+    EXPECT_FALSE(loaded()) << "a single-threaded apartment's pass waits";
+    CoUninitialize();
+  });
+  sta.join();
 }
 
 // The class-object cache under a crowd: threads released at once ask a

@@ -123,12 +123,12 @@ TEST_F(SelfRegistrationTest, RegisteringFromANewPathRewritesInprocServer32) {
   ICompDocFile* file = nullptr;
   ASSERT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ICompDocFile,
                                    reinterpret_cast<void**>(&file)));
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   void* still = dlopen(copy.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_LOCAL);
   EXPECT_NE(nullptr, still) << "kept while a navigator lives";
   if (still) dlclose(still);
   file->Release();
-  CoFreeUnusedLibraries();
+  CoFreeUnusedLibrariesEx(0, 0);
   EXPECT_EQ(nullptr, dlopen(copy.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_LOCAL));
 }
 

@@ -255,7 +255,7 @@ class AllocFaultTest : public ::testing::Test {
     registerPlugin();
   }
   static void TearDownTestSuite() {
-    CoFreeUnusedLibraries();
+    CoFreeUnusedLibrariesEx(0, 0);
     delete s_dir;
     delete s_registry;
   }
@@ -574,7 +574,7 @@ TEST_F(AllocFaultTest, RegisteringAndUnregisteringReportTheFailure) {
 
 TEST_F(AllocFaultTest, CreatingTheClassObjectsReportsTheFailureAndLeavesNoLock) {
   const std::u16string path = pristine("sample.doc").u16string();
-  sweep({"class objects", [] { CoFreeUnusedLibraries(); },
+  sweep({"class objects", [] { CoFreeUnusedLibrariesEx(0, 0); },
          [&](std::vector<HRESULT>& codes) {
            for (const CLSID* clsid : {&CLSID_CompDocFormats, &CLSID_CompDocFile}) {
              Ref<IClassFactory> factory;
