@@ -42,10 +42,11 @@ if [[ $mode == soak ]]; then
     mkdir -p "$work/$name"
     mapfile -t from < <(inputs "$name")
     # Low priority: a soak takes what the machine leaves, and its CPU time
-    # (not its wall time) is what it reports.
+    # (not its wall time) is what it reports. The timeout is wall time, so
+    # it is long enough that waiting for a core is not taken for a hang.
     ( cd "$work" && /usr/bin/time -f "$name: %U s user, %S s system, %e s wall" \
         nice -n 19 "$OLDPWD/build/fuzz/fuzz/$name" -max_total_time="$seconds" \
-        -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+        -rss_limit_mb=2048 -timeout=120 -print_final_stats=1 \
         -artifact_prefix="$name-" "$name" "${from[@]}" \
         >"$name.log" 2>&1 ) &
   done
