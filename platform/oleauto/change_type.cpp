@@ -332,52 +332,31 @@ HRESULT valueOf(const VARIANT& in, LCID lcid, USHORT flags, VARIANT& value) {
   return S_OK;
 }
 
-HRESULT convert(VARIANT& out, const VARIANT& in, LCID lcid, USHORT flags, VARTYPE vt, int depth) {
-  VariantInit(&out);
-  if (in.vt == vt) return VariantCopy(&out, &in);
-  if ((in.vt == VT_I4 && vt == VT_INT) || (in.vt == VT_INT && vt == VT_I4) ||
-      (in.vt == VT_UI4 && vt == VT_UINT) || (in.vt == VT_UINT && vt == VT_UI4)) {
-    out = in;
+// Arrays: bytes and text only, copied verbatim.
+HRESULT convertArray(VARIANT& out, const VARIANT& in, VARTYPE vt) {
+  if (in.vt == (VT_ARRAY | VT_UI1) && vt == VT_BSTR) {
+    SAFEARRAY* a = in.parray;
+    if (!a || a->cDims != 1) return DISP_E_TYPEMISMATCH;
+    out.bstrVal = SysAllocStringByteLen(static_cast<LPCSTR>(a->pvData), a->rgsabound[0].cElements);
+    if (!out.bstrVal) return E_OUTOFMEMORY;
+    out.vt = VT_BSTR;
+    return S_OK;
+  }
+  if (in.vt == VT_BSTR && vt == (VT_ARRAY | VT_UI1)) {
+    const UINT bytes = SysStringByteLen(in.bstrVal);
+    SAFEARRAY* a = SafeArrayCreateVector(VT_UI1, 0, bytes);
+    if (!a) return E_OUTOFMEMORY;
+    if (bytes) std::memcpy(a->pvData, in.bstrVal, bytes);
+    out.parray = a;
     out.vt = vt;
     return S_OK;
   }
-  if (vt & VT_BYREF) return DISP_E_TYPEMISMATCH;
+  return DISP_E_TYPEMISMATCH;
+}
 
-  // Arrays: bytes and text only, copied verbatim.
-  if ((in.vt & VT_ARRAY) || (vt & VT_ARRAY)) {
-    if (in.vt == (VT_ARRAY | VT_UI1) && vt == VT_BSTR) {
-      SAFEARRAY* a = in.parray;
-      if (!a || a->cDims != 1) return DISP_E_TYPEMISMATCH;
-      out.bstrVal = SysAllocStringByteLen(static_cast<LPCSTR>(a->pvData), a->rgsabound[0].cElements);
-      if (!out.bstrVal) return E_OUTOFMEMORY;
-      out.vt = VT_BSTR;
-      return S_OK;
-    }
-    if (in.vt == VT_BSTR && vt == (VT_ARRAY | VT_UI1)) {
-      const UINT bytes = SysStringByteLen(in.bstrVal);
-      SAFEARRAY* a = SafeArrayCreateVector(VT_UI1, 0, bytes);
-      if (!a) return E_OUTOFMEMORY;
-      if (bytes) std::memcpy(a->pvData, in.bstrVal, bytes);
-      out.parray = a;
-      out.vt = vt;
-      return S_OK;
-    }
-    return DISP_E_TYPEMISMATCH;
-  }
-
-  // VT_NULL and VT_ERROR convert only to themselves (handled above).
-  if (in.vt == VT_NULL || in.vt == VT_ERROR) return DISP_E_TYPEMISMATCH;
-
-  if (in.vt == VT_DISPATCH && vt != VT_UNKNOWN) {
-    if (depth > 8) return DISP_E_TYPEMISMATCH;
-    VARIANT value;
-    HRESULT hr = valueOf(in, lcid, flags, value);
-    if (FAILED(hr)) return hr;
-    hr = convert(out, value, lcid, flags, vt, depth + 1);
-    VariantClear(&value);
-    return hr;
-  }
-
+// The targets that are not numbers; `handled` stays false for a number.
+HRESULT convertToOther(VARIANT& out, const VARIANT& in, USHORT flags, VARTYPE vt, bool& handled) {
+  handled = true;
   HRESULT hr = S_OK;
   switch (vt) {
     case VT_EMPTY:
@@ -419,11 +398,14 @@ HRESULT convert(VARIANT& out, const VARIANT& in, LCID lcid, USHORT flags, VARTYP
       if (SUCCEEDED(hr)) out.vt = VT_BOOL;
       return hr;
     default:
-      break;
+      handled = false;
+      return S_OK;
   }
+}
 
+HRESULT convertToNumber(VARIANT& out, const VARIANT& in, VARTYPE vt) {
   Numeric n;
-  hr = readNumber(in, n);
+  HRESULT hr = readNumber(in, n);
   if (FAILED(hr)) return hr;
   switch (vt) {
     case VT_R8:
@@ -452,6 +434,38 @@ HRESULT convert(VARIANT& out, const VARIANT& in, LCID lcid, USHORT flags, VARTYP
     default:
       return toIntegerVariant(n, vt, out);
   }
+}
+
+bool sameFourBytes(VARTYPE a, VARTYPE b) {
+  return (a == VT_I4 && b == VT_INT) || (a == VT_INT && b == VT_I4) ||
+         (a == VT_UI4 && b == VT_UINT) || (a == VT_UINT && b == VT_UI4);
+}
+
+HRESULT convert(VARIANT& out, const VARIANT& in, LCID lcid, USHORT flags, VARTYPE vt, int depth) {
+  VariantInit(&out);
+  if (in.vt == vt) return VariantCopy(&out, &in);
+  if (sameFourBytes(in.vt, vt)) {
+    out = in;
+    out.vt = vt;
+    return S_OK;
+  }
+  if (vt & VT_BYREF) return DISP_E_TYPEMISMATCH;
+  if ((in.vt & VT_ARRAY) || (vt & VT_ARRAY)) return convertArray(out, in, vt);
+  // VT_NULL and VT_ERROR convert only to themselves (handled above).
+  if (in.vt == VT_NULL || in.vt == VT_ERROR) return DISP_E_TYPEMISMATCH;
+
+  if (in.vt == VT_DISPATCH && vt != VT_UNKNOWN) {
+    if (depth > 8) return DISP_E_TYPEMISMATCH;
+    VARIANT value;
+    HRESULT hr = valueOf(in, lcid, flags, value);
+    if (FAILED(hr)) return hr;
+    hr = convert(out, value, lcid, flags, vt, depth + 1);
+    VariantClear(&value);
+    return hr;
+  }
+  bool handled = false;
+  const HRESULT hr = convertToOther(out, in, flags, vt, handled);
+  return handled ? hr : convertToNumber(out, in, vt);
 }
 
 }  // namespace

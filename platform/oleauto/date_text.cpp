@@ -119,124 +119,155 @@ bool buildTime(const Field* t, size_t count, AmPm ampm, int64_t& h, int64_t& m, 
   return true;
 }
 
-}  // namespace
-
-HRESULT parseDate(const OLECHAR* s, size_t n, DATE& out) {
-  if (!s) return DISP_E_TYPEMISMATCH;
+// What the text holds: up to six number or month-name fields, each marked
+// with the separator after it, and the AM/PM word if any.
+struct Tokens {
   Field fields[6];
   size_t count = 0;
   AmPm ampm = AmPm::None;
+};
+
+// A word at `s`: a month's name (its number in `month`), a weekday's (read
+// and dropped), or AM/PM (in `word`); its length, or 0 for none of these.
+size_t readWord(const OLECHAR* s, size_t n, int& month, AmPm& word) {
+  size_t len = 0;
+  for (int k = 0; k < 12 && !len; ++k) {
+    if ((len = matchWord(s, n, kMonths[k]))) month = k + 1;
+  }
+  for (int k = 0; k < 12 && !len; ++k) {
+    if ((len = matchWord(s, n, kMonthsShort[k]))) month = k + 1;
+  }
+  for (int k = 0; k < 7 && !len; ++k) len = matchWord(s, n, kDays[k]);
+  for (int k = 0; k < 7 && !len; ++k) len = matchWord(s, n, kDaysShort[k]);
+  if (len) return len;
+  if ((len = matchWord(s, n, "am"))) word = AmPm::Am;
+  if (!len && (len = matchWord(s, n, "pm"))) word = AmPm::Pm;
+  if (!len && (s[0] == u'a' || s[0] == u'A' || s[0] == u'p' || s[0] == u'P')) {
+    // A lone a or p after a field means AM or PM.
+    len = 1;
+    word = (s[0] == u'a' || s[0] == u'A') ? AmPm::Am : AmPm::Pm;
+  }
+  return len;
+}
+
+// The digits at `s` as a new field; their length.
+size_t readNumber(const OLECHAR* s, size_t n, Field& f) {
+  size_t i = 0;
+  for (; i < n && s[i] >= u'0' && s[i] <= u'9'; ++i) {
+    if (f.value < 100000000) f.value = f.value * 10 + uint32_t(s[i] - u'0');
+    ++f.digits;
+  }
+  return i;
+}
+
+// A separator or space at `s[0]`, marking the field before it; false for a
+// character no date holds or a separator out of place.
+bool readSeparator(OLECHAR c, bool last, Tokens& t, int& dateSeparators) {
+  if (c == u':' || c == u'.') {
+    // en-US's date separator is "/", so "." separates times only.
+    if (!t.count || last) return false;
+    t.fields[t.count - 1].timeSeparator = true;
+    t.fields[t.count - 1].dotSeparator = c == u'.';
+    return true;
+  }
+  if (c == u'-' || c == u'/') return t.count && !last && ++dateSeparators <= 2;
+  if (c == u',') return !last;
+  return isDateSpace(c);
+}
+
+bool tokenize(const OLECHAR* s, size_t n, Tokens& t) {
   int dateSeparators = 0;
   for (size_t i = 0; i < n;) {
     const OLECHAR c = s[i];
     if (c >= u'0' && c <= u'9') {
-      if (count == 6) return DISP_E_TYPEMISMATCH;
-      Field& f = fields[count++];
-      while (i < n && s[i] >= u'0' && s[i] <= u'9') {
-        if (f.value < 100000000) f.value = f.value * 10 + uint32_t(s[i] - u'0');
-        ++f.digits;
-        ++i;
-      }
+      if (t.count == 6) return false;
+      i += readNumber(s + i, n - i, t.fields[t.count++]);
       continue;
     }
     if (isLetter(c)) {
-      size_t len = 0;
       int month = 0;
-      for (int k = 0; k < 12 && !len; ++k) {
-        if ((len = matchWord(s + i, n - i, kMonths[k]))) month = k + 1;
-      }
-      for (int k = 0; k < 12 && !len; ++k) {
-        if ((len = matchWord(s + i, n - i, kMonthsShort[k]))) month = k + 1;
-      }
-      for (int k = 0; k < 7 && !len; ++k) len = matchWord(s + i, n - i, kDays[k]);
-      for (int k = 0; k < 7 && !len; ++k) len = matchWord(s + i, n - i, kDaysShort[k]);
       AmPm word = AmPm::None;
-      if (!len && (len = matchWord(s + i, n - i, "am"))) word = AmPm::Am;
-      if (!len && (len = matchWord(s + i, n - i, "pm"))) word = AmPm::Pm;
-      if (!len && (c == u'a' || c == u'A' || c == u'p' || c == u'P')) {
-        // A lone a or p after a field means AM or PM.
-        len = 1;
-        word = (c == u'a' || c == u'A') ? AmPm::Am : AmPm::Pm;
-      }
-      if (!len) return DISP_E_TYPEMISMATCH;
+      const size_t len = readWord(s + i, n - i, month, word);
+      if (!len) return false;
       if (month) {
-        if (count == 6) return DISP_E_TYPEMISMATCH;
-        Field& f = fields[count++];
+        if (t.count == 6) return false;
+        Field& f = t.fields[t.count++];
         f.value = uint32_t(month);
         f.isMonth = true;
       } else if (word != AmPm::None) {
-        if (!count || ampm != AmPm::None) return DISP_E_TYPEMISMATCH;
-        fields[count - 1].ampm = word;
-        ampm = word;
+        if (!t.count || t.ampm != AmPm::None) return false;
+        t.fields[t.count - 1].ampm = word;
+        t.ampm = word;
       }
       i += len;
       continue;
     }
-    const bool last = i + 1 == n;
-    if (c == u':' || c == u'.') {
-      // en-US's date separator is "/", so "." separates times only.
-      if (!count || last) return DISP_E_TYPEMISMATCH;
-      fields[count - 1].timeSeparator = true;
-      fields[count - 1].dotSeparator = c == u'.';
-    } else if (c == u'-' || c == u'/') {
-      if (!count || last || ++dateSeparators > 2) return DISP_E_TYPEMISMATCH;
-    } else if (c == u',') {
-      if (last) return DISP_E_TYPEMISMATCH;
-    } else if (!isDateSpace(c)) {
-      return DISP_E_TYPEMISMATCH;
-    }
+    if (!readSeparator(c, i + 1 == n, t, dateSeparators)) return false;
     ++i;
   }
-  if (!count || (count == 1 && ampm == AmPm::None)) return DISP_E_TYPEMISMATCH;
+  return t.count && !(t.count == 1 && t.ampm == AmPm::None);
+}
 
-  // The time group: two or three fields joined by time separators; every
-  // other field is a date field. Without one, an hour with AM/PM can stand at
-  // either end of the date fields.
-  size_t timeStart = 0, timeCount = 0;
-  for (size_t i = 0; i < count;) {
+// Which fields are the time and which the date.
+struct Layout {
+  size_t timeStart = 0, timeCount = 0, dateCount = 0;
+};
+
+// The time group: two or three fields joined by time separators; every other
+// field is a date field. Without one, an hour with AM/PM can stand at either
+// end of the date fields. The group stands before or after the date fields,
+// not among them, and holds no month name; no AM/PM stands outside it.
+bool findLayout(const Tokens& t, Layout& l) {
+  const Field* f = t.fields;
+  for (size_t i = 0; i < t.count;) {
     size_t j = i;
-    while (j + 1 < count && fields[j].timeSeparator) ++j;
+    while (j + 1 < t.count && f[j].timeSeparator) ++j;
     const size_t run = j - i + 1;
     if (run > 1) {
-      if (timeCount || run > 3) return DISP_E_TYPEMISMATCH;
-      timeStart = i;
-      timeCount = run;
+      if (l.timeCount || run > 3) return false;
+      l.timeStart = i;
+      l.timeCount = run;
     }
     i = j + 1;
   }
-  if (!timeCount && ampm != AmPm::None) {
-    timeStart = fields[0].ampm != AmPm::None ? 0 : count - 1;
-    if (fields[timeStart].ampm == AmPm::None) return DISP_E_TYPEMISMATCH;
-    timeCount = 1;
+  if (!l.timeCount && t.ampm != AmPm::None) {
+    l.timeStart = f[0].ampm != AmPm::None ? 0 : t.count - 1;
+    if (f[l.timeStart].ampm == AmPm::None) return false;
+    l.timeCount = 1;
   }
-  const size_t dateCount = count - timeCount;
-  if (dateCount == 1 || dateCount > 3) return DISP_E_TYPEMISMATCH;
-  // The time group stands before or after the date fields, not among them.
-  if (timeCount && timeStart != 0 && timeStart + timeCount != count) return DISP_E_TYPEMISMATCH;
-  for (size_t i = 0; i < count; ++i) {
-    const bool inTime = i >= timeStart && i < timeStart + timeCount;
-    if (!inTime && fields[i].ampm != AmPm::None) return DISP_E_TYPEMISMATCH;
-    if (inTime && fields[i].isMonth) return DISP_E_TYPEMISMATCH;
+  l.dateCount = t.count - l.timeCount;
+  if (l.dateCount == 1 || l.dateCount > 3) return false;
+  if (l.timeCount && l.timeStart != 0 && l.timeStart + l.timeCount != t.count) return false;
+  for (size_t i = 0; i < t.count; ++i) {
+    const bool inTime = i >= l.timeStart && i < l.timeStart + l.timeCount;
+    if (!inTime && f[i].ampm != AmPm::None) return false;
+    if (inTime && f[i].isMonth) return false;
   }
   // Windows refuses "0.0" (which very old versions read as midnight) although
   // it reads "0.1" and "2.5" as times; we refuse a dotted time of zero alone.
-  if (!dateCount && timeCount == 2 && fields[0].dotSeparator && fields[0].value == 0 &&
-      fields[1].value == 0 && ampm == AmPm::None) {
-    return DISP_E_TYPEMISMATCH;
-  }
+  return l.dateCount || l.timeCount != 2 || !f[0].dotSeparator || f[0].value != 0 ||
+         f[1].value != 0 || t.ampm != AmPm::None;
+}
 
-  SYSTEMTIME st{};
+}  // namespace
+
+HRESULT parseDate(const OLECHAR* s, size_t n, DATE& out) {
+  if (!s) return DISP_E_TYPEMISMATCH;
+  Tokens t;
+  Layout l;
+  if (!tokenize(s, n, t) || !findLayout(t, l)) return DISP_E_TYPEMISMATCH;
   Ymd date{1899, 12, 30};
-  if (dateCount) {
-    const Field* d = fields + (timeStart == 0 ? timeCount : 0);
+  if (l.dateCount) {
+    const Field* d = t.fields + (l.timeStart == 0 ? l.timeCount : 0);
     SYSTEMTIME now{};
     GetSystemTime(&now);
-    if (!buildDate(d, dateCount, now.wYear, date)) return DISP_E_TYPEMISMATCH;
+    if (!buildDate(d, l.dateCount, now.wYear, date)) return DISP_E_TYPEMISMATCH;
   }
   int64_t h = 0, m = 0, sec = 0;
-  if (timeCount && !buildTime(fields + timeStart, timeCount, ampm, h, m, sec)) {
+  if (l.timeCount && !buildTime(t.fields + l.timeStart, l.timeCount, t.ampm, h, m, sec)) {
     return DISP_E_TYPEMISMATCH;
   }
+  SYSTEMTIME st{};
   st.wYear = WORD(date.year);
   st.wMonth = WORD(date.month);
   st.wDay = WORD(date.day);

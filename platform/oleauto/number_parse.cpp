@@ -47,96 +47,114 @@ std::string digitsOrEmpty(unsigned __int128 v) {
 
 constexpr unsigned __int128 kMax96 = ((unsigned __int128)1 << 96) - 1;
 
+// The text being read and how far.
+struct Cursor {
+  const OLECHAR* s;
+  size_t n;
+  size_t i = 0;
+
+  bool more() const { return i < n; }
+  bool at(OLECHAR c) const { return i < n && s[i] == c; }
+  bool atSign() const { return at(u'+') || at(u'-'); }
+  bool atDigit() const { return i < n && isDigit(s[i]); }
+  void skipSpaces() {
+    while (i < n && isSpace(s[i])) ++i;
+  }
+};
+
+// "&h1F" or "&o17" to the end of the text: a whole number of at most 96 bits.
+bool readRadixNumber(Cursor& c, DecimalNumber& out) {
+  const OLECHAR kind = c.s[c.i + 1];
+  const int base = (kind == u'h' || kind == u'H') ? 16 : (kind == u'o' || kind == u'O') ? 8 : 0;
+  if (!base) return false;
+  c.i += 2;
+  unsigned __int128 value = 0;
+  size_t count = 0;
+  for (int d; c.more() && (d = digitOf(c.s[c.i], base)) >= 0; ++c.i, ++count) {
+    value = value * unsigned(base) + unsigned(d);
+    if (value > kMax96) return false;
+  }
+  c.skipSpaces();
+  if (!count || c.more()) return false;
+  out.digits = digitsOrEmpty(value);
+  normalize(out);
+  return true;
+}
+
+// The digits, with grouping commas between them and a decimal point; how
+// many stand after the point, or -1 when there are no digits.
+int64_t readMantissa(Cursor& c, DecimalNumber& out) {
+  size_t digits = 0;
+  for (; c.more(); ++c.i) {
+    if (c.atDigit()) {
+      out.digits.push_back(char(c.s[c.i]));
+      ++digits;
+    } else if (!(c.at(u',') && digits && c.i + 1 < c.n && isDigit(c.s[c.i + 1]))) {
+      break;  // a comma counts only between digits, as grouping
+    }
+  }
+  int64_t fraction = 0;
+  if (c.at(u'.')) {
+    for (++c.i; c.atDigit(); ++c.i, ++fraction, ++digits) out.digits.push_back(char(c.s[c.i]));
+  }
+  return digits ? fraction : -1;
+}
+
+// "e", "E", "d" or "D", a sign and digits; 0 without them. False for a
+// marker without digits.
+bool readExponent(Cursor& c, int64_t& exponent) {
+  exponent = 0;
+  if (!(c.at(u'e') || c.at(u'E') || c.at(u'd') || c.at(u'D'))) return true;
+  ++c.i;
+  bool negative = false;
+  if (c.atSign()) negative = c.s[c.i++] == u'-';
+  if (!c.atDigit()) return false;
+  for (; c.atDigit(); ++c.i) {
+    if (exponent < 100000) exponent = exponent * 10 + (c.s[c.i] - u'0');
+  }
+  if (negative) exponent = -exponent;
+  return true;
+}
+
 }  // namespace
 
 bool parseNumber(const OLECHAR* s, size_t n, DecimalNumber& out) {
   out = DecimalNumber{};
-  size_t i = 0;
-  while (i < n && isSpace(s[i])) ++i;
-  if (i + 1 < n && s[i] == u'&') {
-    const OLECHAR kind = s[i + 1];
-    const int base = (kind == u'h' || kind == u'H') ? 16 : (kind == u'o' || kind == u'O') ? 8 : 0;
-    if (!base) return false;
-    i += 2;
-    unsigned __int128 value = 0;
-    size_t count = 0;
-    for (int d; i < n && (d = digitOf(s[i], base)) >= 0; ++i, ++count) {
-      value = value * unsigned(base) + unsigned(d);
-      if (value > kMax96) return false;
-    }
-    while (i < n && isSpace(s[i])) ++i;
-    if (!count || i != n) return false;
-    out.digits = digitsOrEmpty(value);
-    normalize(out);
-    return true;
-  }
-  bool parens = false;
-  if (i < n && s[i] == u'(') {
-    parens = true;
-    ++i;
-  }
+  Cursor c{s, n};
+  c.skipSpaces();
+  if (c.i + 1 < n && c.at(u'&')) return readRadixNumber(c, out);
+  // Leading: "(" for a negative amount, "$", a sign, "$" again.
+  const bool parens = c.at(u'(');
+  if (parens) ++c.i;
   bool currency = false;
   auto takeCurrency = [&] {
-    if (!currency && i < n && s[i] == u'$') {
+    if (!currency && c.at(u'$')) {
       currency = true;
-      ++i;
+      ++c.i;
     }
   };
   takeCurrency();
-  bool signSeen = false;
-  if (i < n && (s[i] == u'+' || s[i] == u'-')) {
-    out.negative = s[i] == u'-';
-    signSeen = true;
-    ++i;
-  }
+  const bool signSeen = c.atSign();
+  if (signSeen) out.negative = c.s[c.i++] == u'-';
   takeCurrency();
-  size_t mantissaDigits = 0;
-  int64_t fractionDigits = 0;
-  while (i < n) {
-    if (isDigit(s[i])) {
-      out.digits.push_back(char(s[i]));
-      ++mantissaDigits;
-    } else if (s[i] == u',' && mantissaDigits && i + 1 < n && isDigit(s[i + 1])) {
-      // grouping separator between digits
-    } else {
-      break;
-    }
-    ++i;
-  }
-  if (i < n && s[i] == u'.') {
-    ++i;
-    while (i < n && isDigit(s[i])) {
-      out.digits.push_back(char(s[i++]));
-      ++mantissaDigits;
-      ++fractionDigits;
-    }
-  }
-  if (!mantissaDigits) return false;
+
+  const int64_t fractionDigits = readMantissa(c, out);
   int64_t exponent = 0;
-  if (i < n && (s[i] == u'e' || s[i] == u'E' || s[i] == u'd' || s[i] == u'D')) {
-    ++i;
-    bool negativeExponent = false;
-    if (i < n && (s[i] == u'+' || s[i] == u'-')) negativeExponent = s[i++] == u'-';
-    if (i >= n || !isDigit(s[i])) return false;
-    while (i < n && isDigit(s[i])) {
-      if (exponent < 100000) exponent = exponent * 10 + (s[i] - u'0');
-      ++i;
-    }
-    if (negativeExponent) exponent = -exponent;
-  }
-  while (i < n && isSpace(s[i])) ++i;
-  if (!signSeen && !parens && i < n && (s[i] == u'+' || s[i] == u'-')) {
-    out.negative = s[i] == u'-';
-    ++i;
-    while (i < n && isSpace(s[i])) ++i;
+  if (fractionDigits < 0 || !readExponent(c, exponent)) return false;
+
+  // Trailing: a sign when none led, or the ")" that closes a "(".
+  c.skipSpaces();
+  if (!signSeen && !parens && c.atSign()) {
+    out.negative = c.s[c.i++] == u'-';
+    c.skipSpaces();
   }
   if (parens) {
-    if (signSeen || i >= n || s[i] != u')') return false;
+    if (signSeen || !c.at(u')')) return false;
     out.negative = true;
-    ++i;
-    while (i < n && isSpace(s[i])) ++i;
+    ++c.i;
+    c.skipSpaces();
   }
-  if (i != n) return false;
+  if (c.more()) return false;
   out.exponent = exponent - fractionDigits;
   normalize(out);
   return true;
