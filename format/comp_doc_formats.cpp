@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "module/module.h"
+#include "module/lock_count.h"
 #include "navigator/comp_doc_file.h"
 
 namespace {
@@ -29,13 +29,13 @@ BSTR WidenAnsi(const char* pszText) {
 
 CCompDocFormats::CCompDocFormats() {
   InitializeCriticalSection(&m_cs);
-  VelmoraModule().Lock();
+  velmora::module::lockModule();
 }
 
 CCompDocFormats::~CCompDocFormats() {
   if (m_pUnkMarshaler) m_pUnkMarshaler->Release();
   DeleteCriticalSection(&m_cs);
-  VelmoraModule().Unlock();
+  velmora::module::unlockModule();
 }
 
 HRESULT CCompDocFormats::FinalConstruct() {

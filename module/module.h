@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include "module/lock_count.h"
+
 using CreateInstanceFn = HRESULT (*)(IUnknown* pUnkOuter, REFIID riid, void** ppv);
 using UpdateRegistryFn = HRESULT (*)(BOOL bRegister);
 
@@ -25,13 +27,9 @@ class CVelmoraModule {
   void Init(ClassEntry* pClassTable, HINSTANCE hInstance, const GUID* plibid);
   void Term();
 
-  LONG Lock() { return InterlockedIncrement(&m_lLockCount); }
-  LONG Unlock() { return InterlockedDecrement(&m_lLockCount); }
-  // Read as the other threads write it, interlocked: DllCanUnloadNow runs
-  // on whatever thread frees the libraries.
-  LONG LockCount() const {
-    return InterlockedCompareExchange(const_cast<LONG volatile*>(&m_lLockCount), 0, 0);
-  }
+  LONG Lock() { return velmora::module::lockModule(); }
+  LONG Unlock() { return velmora::module::unlockModule(); }
+  LONG LockCount() const { return velmora::module::moduleLockCount(); }
 
   HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
   HRESULT CanUnloadNow() const;
@@ -46,7 +44,6 @@ class CVelmoraModule {
   ClassEntry* m_pClassTable = nullptr;
   HINSTANCE m_hInstance = nullptr;
   const GUID* m_plibid = nullptr;
-  LONG volatile m_lLockCount = 0;
   CRITICAL_SECTION m_csClassObjects;
 };
 

@@ -1,9 +1,9 @@
 // The navigator's identity, lifetime and operation table.
 #include "navigator/comp_doc_file.h"
 
-#include "module/module.h"
+#include "module/lock_count.h"
 
-CCompDocFile::CCompDocFile() { VelmoraModule().Lock(); }
+CCompDocFile::CCompDocFile() { velmora::module::lockModule(); }
 
 CCompDocFile::~CCompDocFile() {
   // The store's own destructor runs after this one and closes the document;
@@ -37,7 +37,7 @@ ULONG STDMETHODCALLTYPE CCompDocFile::Release() {
     // Through the store's virtual destructor; the module counts the object
     // until its memory is freed.
     delete static_cast<CompDocProperties*>(this);
-    VelmoraModule().Unlock();
+    velmora::module::unlockModule();
   }
   return static_cast<ULONG>(lCount);
 }

@@ -1,6 +1,103 @@
 #!/usr/bin/env bash
-# The host records' 32-bit layouts, asserted at compile time with -m32.
+# The shape of the tree: which rooms may include which, and the host
+# records' 32-bit layouts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# Rooms and the rooms each may include. A room is a top folder of the
+# plug-in or a folder of platform/; module/lock_count and module/velmora_lib
+# are the module's leaf, which the rooms whose objects count the library's
+# locks use. The platform's rooms point downwards as platform/CMakeLists.txt
+# declares them; the plug-in reaches the platform only through its public
+# headers (platform/include). Any edge not listed, and any cycle, fails.
+python3 - <<'PY'
+import os, re, sys
+
+ALLOWED = {
+    "module": {"module-leaf", "format", "navigator", "host"},
+    "format": {"navigator", "module-leaf", "host"},
+    "navigator": {"propstore", "storage", "values", "module-leaf", "host"},
+    "propstore": {"storage", "values", "host"},
+    "values": {"host"},
+    "storage": set(),
+    "module-leaf": {"host"},
+    "host": set(),
+    "platform/base": set(),
+    "platform/registry": {"platform/base"},
+    "platform/com": {"platform/base"},
+    "platform/text": {"platform/base", "platform/com"},
+    "platform/time": {"platform/base", "platform/com"},
+    "platform/activation": {"platform/base", "platform/registry", "platform/text"},
+    "platform/registrar": {"platform/base", "platform/activation", "platform/registry", "platform/text"},
+    "platform/oleauto": {"platform/base", "platform/text", "platform/time"},
+    "platform/typelib": {"platform/base", "platform/oleauto", "platform/activation",
+                         "platform/registry", "platform/text"},
+    "platform/cfb": {"platform/base", "platform/text", "platform/time"},
+    "platform/propset": {"platform/base", "platform/cfb", "platform/oleauto", "platform/text",
+                         "platform/time"},
+    "platform/link": {"platform/base", "platform/cfb", "platform/text", "platform/propset"},
+}
+PLUGIN = {"module", "format", "navigator", "propstore", "values", "storage", "module-leaf"}
+
+def room(path):
+    parts = path.split("/")
+    if parts[0] == "platform":
+        return "platform/" + parts[1] if len(parts) > 2 else None
+    if parts[0] == "module" and os.path.splitext(parts[-1])[0] in ("lock_count", "velmora_lib"):
+        return "module-leaf"
+    return parts[0] if parts[0] in ALLOWED else None
+
+def resolve(name, source):
+    for base in ("", "platform/", os.path.dirname(source) + "/"):
+        if os.path.isfile(base + name):
+            return os.path.normpath(base + name)
+    return None
+
+include = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+edges, bad = {}, []
+for top in list(ALLOWED) + ["platform"]:
+    if "/" in top or not os.path.isdir(top):
+        continue
+    for dirpath, _, files in os.walk(top):
+        for f in files:
+            if not f.endswith((".h", ".cpp", ".c")):
+                continue
+            path = os.path.join(dirpath, f)
+            src = room(path)
+            if src is None:
+                continue
+            for name in include.findall(open(path, encoding="utf-8", errors="replace").read()):
+                target = resolve(name, path)
+                dst = room(target) if target else None
+                if dst is None or dst == src:
+                    continue
+                edges.setdefault(src, set()).add(dst)
+                if dst not in ALLOWED.get(src, set()):
+                    bad.append(f"{path}: {src} may not include {dst} ({name})")
+
+# No cycle between rooms, whatever the table says.
+state, cycle = {}, []
+def visit(node, trail):
+    state[node] = 1
+    for nxt in sorted(edges.get(node, ())):
+        if state.get(nxt) == 1:
+            cycle.append(" -> ".join(trail[trail.index(nxt):] + [nxt]) if nxt in trail else nxt)
+        elif not state.get(nxt):
+            visit(nxt, trail + [nxt])
+    state[node] = 2
+for node in sorted(edges):
+    if not state.get(node):
+        visit(node, [node])
+
+for line in bad:
+    print("layout-check:", line)
+for c in cycle:
+    print("layout-check: include cycle", c)
+if bad or cycle:
+    sys.exit(1)
+print(f"layout-check: {sum(len(v) for v in edges.values())} edges between "
+      f"{len(set(edges) | {d for v in edges.values() for d in v})} rooms, as allowed, no cycle")
+PY
+
 g++ -m32 -std=c++20 -fsyntax-only -Werror -Iplatform/include -I. tests/host/record_layout_check.cpp
 echo "layout-check: 32-bit host record layouts hold"

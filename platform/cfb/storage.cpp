@@ -15,6 +15,7 @@
 
 #include "cfb/property_set_hook.h"
 #include "text/text.h"
+#include "time/calendar.h"
 #include "cfb/modes.h"
 
 // Returns the HRESULT of a failed Result expression.
@@ -43,9 +44,9 @@ HRESULT checkChildMode(DWORD mode, bool create, bool storage) {
 }
 
 uint64_t nowFiletime() {
-  struct timespec ts;
+  timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
-  return uint64_t(ts.tv_sec) * 10000000ull + uint64_t(ts.tv_nsec) / 100 + 116444736000000000ull;
+  return time::ticksOfUnix(ts);
 }
 
 class StorageObj final : public IStorage {
@@ -264,10 +265,7 @@ class StorageObj final : public IStorage {
         st->mtime = st->ctime = st->atime = FILETIME{};
         struct stat fs;
         if (!m_shared->nativePath.empty() && ::stat(m_shared->nativePath.c_str(), &fs) == 0) {
-          auto conv = [](const struct timespec& t) {
-            uint64_t v = uint64_t(t.tv_sec) * 10000000ull + uint64_t(t.tv_nsec) / 100 + 116444736000000000ull;
-            return FILETIME{DWORD(v), DWORD(v >> 32)};
-          };
+          auto conv = [](const struct timespec& t) { return time::fileTimeOf(time::ticksOfUnix(t)); };
           st->mtime = conv(fs.st_mtim);
           st->ctime = conv(fs.st_ctim);
           st->atime = conv(fs.st_atim);

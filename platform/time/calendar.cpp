@@ -95,6 +95,10 @@ uint64_t nowTicks() {
   if (g_pinned.load()) return g_pinnedTicks.load();
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
+  return ticksOfUnix(ts);
+}
+
+uint64_t ticksOfUnix(const timespec& ts) {
   return uint64_t(int64_t(ts.tv_sec) + kUnixEpochSeconds) * kTicksPerSecond +
          uint64_t(ts.tv_nsec / 100);
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 
 namespace velmora::time {
@@ -56,6 +57,9 @@ SYSTEMTIME systemTimeOf(int64_t seconds, unsigned milliseconds);
 // The present instant as ticks from 1601. Reads the system's real-time clock
 // unless a test has pinned it.
 uint64_t nowTicks();
+
+// The FILETIME ticks of a POSIX time (a file's mtime, the real-time clock).
+uint64_t ticksOfUnix(const timespec& ts);
 
 // Pins (or, with nullopt, releases) the clock behind nowTicks(), so tests of
 // FileTimeToLocalFileTime and of two-digit years can choose "now". Not

@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "module/velmora_lib.h"
-#include "platform/oleauto/type_library.h"
+#include "platform/typelib/type_library.h"
 #include "platform/registry/registry.h"
 #include "tests/support/registry_dump.h"
 

@@ -3,7 +3,7 @@
 // of fifteen segments (type infos, imported types, import files, references,
 // GUID hash, GUIDs, name hash, names, strings, type descriptions, ...). Every
 // offset read from the file is checked against its segment or the file.
-#include "oleauto/type_library.h"
+#include "typelib/type_library.h"
 
 #include "base/byte_reader.h"
 #include "text/text.h"

@@ -10,7 +10,7 @@
 #include <new>
 
 #include "activation/activation.h"
-#include "oleauto/type_library.h"
+#include "typelib/type_library.h"
 #include "text/text.h"
 
 namespace velmora::oleauto {
