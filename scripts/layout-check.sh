@@ -28,14 +28,16 @@ ALLOWED = {
     "platform/text": {"platform/base", "platform/com"},
     "platform/time": {"platform/base", "platform/com"},
     "platform/activation": {"platform/base", "platform/registry", "platform/text"},
-    "platform/registrar": {"platform/base", "platform/activation", "platform/registry", "platform/text"},
+    "platform/registrar": {"platform/base", "platform/com", "platform/activation", "platform/registry",
+                           "platform/text"},
     "platform/oleauto": {"platform/base", "platform/text", "platform/time"},
-    "platform/typelib": {"platform/base", "platform/oleauto", "platform/activation",
+    "platform/typelib": {"platform/base", "platform/com", "platform/oleauto", "platform/activation",
                          "platform/registry", "platform/text"},
     "platform/cfb": {"platform/base", "platform/text", "platform/time"},
-    "platform/propset": {"platform/base", "platform/cfb", "platform/oleauto", "platform/text",
-                         "platform/time"},
-    "platform/link": {"platform/base", "platform/cfb", "platform/text", "platform/propset"},
+    "platform/propset": {"platform/base", "platform/com", "platform/cfb", "platform/oleauto",
+                         "platform/text", "platform/time"},
+    "platform/link": {"platform/base", "platform/com", "platform/cfb", "platform/text",
+                      "platform/propset"},
 }
 PLUGIN = {"module", "format", "navigator", "propstore", "values", "storage", "module-leaf"}
 

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <new>
 
+#include "com/object.h"
 #include "link/moniker.h"
 #include "link/ole_stream.h"
 
@@ -227,23 +228,11 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
 // The default handler as far as this layer needs it: an object of the
 // storage's class that loads and saves without touching the storage, and
 // answers no IOleLink.
-class DefaultHandler final : public IPersistStorage {
+class DefaultHandler final : public com::Object<IPersistStorage> {
  public:
   explicit DefaultHandler(const CLSID& clsid) : m_clsid(clsid) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IPersist && riid != IID_IPersistStorage)
-      return E_NOINTERFACE;
-    *ppv = static_cast<IPersistStorage*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return ULONG(refs);
+  bool answersTo(REFIID riid) const override {
+    return riid == IID_IPersist || riid == IID_IPersistStorage;
   }
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* pClassID) override {
     if (!pClassID) return E_POINTER;
@@ -258,7 +247,6 @@ class DefaultHandler final : public IPersistStorage {
   HRESULT STDMETHODCALLTYPE HandsOffStorage() override { return S_OK; }
 
  private:
-  LONG m_refs = 1;
   CLSID m_clsid;
 };
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "com/object.h"
 #include "link/moniker.h"
 
 namespace velmora::link {
@@ -35,27 +36,13 @@ LPOLESTR taskCopy(const std::u16string& text) {
   return out;
 }
 
-class MonikerObject final : public IMoniker {
+class MonikerObject final : public com::Object<IMoniker> {
  public:
   explicit MonikerObject(MonikerPtr m) : m_moniker(std::move(m)) {}
   const MonikerPtr& moniker() const { return m_moniker; }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IPersistStream ||
-        riid == IID_IMoniker) {
-      *ppv = static_cast<IMoniker*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return ULONG(refs);
+  bool answersTo(REFIID riid) const override {
+    return riid == IID_IPersist || riid == IID_IPersistStream || riid == IID_IMoniker;
   }
 
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* pClassID) override {
@@ -193,27 +180,13 @@ class MonikerObject final : public IMoniker {
   }
 
  private:
-  LONG m_refs = 1;
   MonikerPtr m_moniker;
 };
 
-class MemoryStream final : public IStream {
+class MemoryStream final : public com::Object<IStream> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream) {
-      *ppv = static_cast<IStream*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return ULONG(refs);
+  bool answersTo(REFIID riid) const override {
+    return riid == IID_ISequentialStream || riid == IID_IStream;
   }
   HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* pcbRead) override {
     if (!pv) return STG_E_INVALIDPOINTER;
@@ -276,7 +249,6 @@ class MemoryStream final : public IStream {
   std::vector<uint8_t> m_bytes;
 
  private:
-  LONG m_refs = 1;
   size_t m_pos = 0;
 };
 

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "cfb/property_set_hook.h"
+#include "com/object.h"
 #include "propset/property_storage.h"
 #include "propset/snapshot_enumerator.h"
 #include "propset/stream_name.h"
@@ -80,26 +81,13 @@ struct Opened {
   }
 };
 
-class PropertySetStorage final : public IPropertySetStorage {
+class PropertySetStorage final : public com::Object<IPropertySetStorage> {
  public:
   explicit PropertySetStorage(IStorage* root) : m_root(root) { m_root->AddRef(); }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertySetStorage)) {
-      *ppv = static_cast<IPropertySetStorage*>(this);
-      AddRef();
-      return S_OK;
-    }
-    // On Windows this is a face of the storage object itself.
-    return m_root->QueryInterface(riid, ppv);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = --m_refs;
-    if (n == 0) delete this;
-    return n;
-  }
+  bool answersTo(REFIID riid) const override { return IsEqualIID(riid, IID_IPropertySetStorage); }
+  // On Windows this is a face of the storage object itself.
+  HRESULT queryOther(REFIID riid, void** ppv) override { return m_root->QueryInterface(riid, ppv); }
 
   HRESULT STDMETHODCALLTYPE Create(REFFMTID rfmtid, const CLSID* pclsid, DWORD grfFlags,
                                    DWORD grfMode, IPropertyStorage** ppprstg) override {
@@ -314,7 +302,6 @@ class PropertySetStorage final : public IPropertySetStorage {
     return {};
   }
 
-  std::atomic<ULONG> m_refs{1};
   IStorage* m_root;
 };
 

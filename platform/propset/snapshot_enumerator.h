@@ -6,14 +6,15 @@
 #include <objbase.h>
 
 #include <algorithm>
-#include <atomic>
 #include <new>
 #include <vector>
+
+#include "com/object.h"
 
 namespace velmora::propset {
 
 template <typename Traits>
-class SnapshotEnumerator final : public Traits::Interface {
+class SnapshotEnumerator final : public com::Object<typename Traits::Interface> {
  public:
   using Interface = typename Traits::Interface;
   using Entry = typename Traits::Entry;
@@ -22,22 +23,7 @@ class SnapshotEnumerator final : public Traits::Interface {
   SnapshotEnumerator(std::vector<Entry> entries, size_t pos)
       : m_entries(std::move(entries)), m_pos(pos) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, Traits::iid())) {
-      *ppv = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = --m_refs;
-    if (n == 0) delete this;
-    return n;
-  }
+  bool answersTo(REFIID riid) const override { return IsEqualIID(riid, Traits::iid()); }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG celt, Stat* rgelt, ULONG* pceltFetched) override {
     if (pceltFetched) *pceltFetched = 0;
@@ -70,7 +56,6 @@ class SnapshotEnumerator final : public Traits::Interface {
   }
 
  private:
-  std::atomic<ULONG> m_refs{1};
   std::vector<Entry> m_entries;
   size_t m_pos;
 };

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "activation/activation.h"
+#include "com/object.h"
 #include "registrar/script.h"
 
 EXTERN_C const CLSID CLSID_Registrar = {
@@ -18,24 +19,9 @@ EXTERN_C const IID IID_IRegistrar = {
 namespace velmora::registrar {
 namespace {
 
-class Registrar final : public IRegistrar {
+class Registrar final : public com::Object<IRegistrar> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IRegistrar)) {
-      *ppv = static_cast<IRegistrar*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_refs); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
-  }
+  bool answersTo(REFIID riid) const override { return IsEqualIID(riid, IID_IRegistrar); }
 
   HRESULT STDMETHODCALLTYPE AddReplacement(LPCOLESTR key, LPCOLESTR item) override {
     if (!key || !item) return E_INVALIDARG;
@@ -129,7 +115,6 @@ class Registrar final : public IRegistrar {
     });
   }
 
-  LONG volatile m_refs = 1;
   Replacements m_replacements;
 };
 

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "activation/activation.h"
+#include "com/object.h"
 #include "typelib/type_library.h"
 #include "text/text.h"
 
@@ -22,27 +23,12 @@ BSTR allocString(const std::u16string& s) {
 
 class TypeLib;
 
-class TypeInfo final : public ITypeInfo {
+class TypeInfo final : public com::Object<ITypeInfo> {
  public:
   TypeInfo(TypeLib& lib, const TlbTypeInfo& info, UINT index);
   ~TypeInfo();
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ITypeInfo)) {
-      *ppv = static_cast<ITypeInfo*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_refs); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
-  }
+  bool answersTo(REFIID riid) const override { return IsEqualIID(riid, IID_ITypeInfo); }
 
   HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** ppTypeAttr) override {
     if (!ppTypeAttr) return E_INVALIDARG;
@@ -189,34 +175,18 @@ class TypeInfo final : public ITypeInfo {
     }
   };
 
-  LONG volatile m_refs = 1;
   TypeLib& m_lib;
   const TlbTypeInfo& m_info;
   UINT m_index;
 };
 
-class TypeLib final : public ITypeLib {
+class TypeLib final : public com::Object<ITypeLib> {
  public:
   explicit TypeLib(TypeLibraryData data) : m_data(std::move(data)) {}
 
   const TypeLibraryData& data() const { return m_data; }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ITypeLib)) {
-      *ppv = static_cast<ITypeLib*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_refs); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
-  }
+  bool answersTo(REFIID riid) const override { return IsEqualIID(riid, IID_ITypeLib); }
 
   UINT STDMETHODCALLTYPE GetTypeInfoCount() override {
     return static_cast<UINT>(m_data.types.size());
@@ -300,7 +270,6 @@ class TypeLib final : public ITypeLib {
   }
 
  private:
-  LONG volatile m_refs = 1;
   TypeLibraryData m_data;
 };
 
