@@ -19,6 +19,10 @@ using base::makeError;
 
 namespace {
 
+// The bytes a section's values may keep beyond twice the section's own: the
+// reader's bound on shared values, which the writer leaves room for.
+constexpr size_t kKeptSlack = 4096;
+
 base::Error corrupt(const char* what, size_t at) {
   return makeError(STG_E_INVALIDHEADER, "%s at byte %zu", what, at);
 }
@@ -647,7 +651,7 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
   // that fails in its room is read on to the stream's end), and bytes kept
   // (overlapping values may share some).
   const size_t workLimit = 8 * hardEnd + 4096;
-  const size_t keptLimit = 2 * hardEnd + 4096;
+  const size_t keptLimit = 2 * hardEnd + kKeptSlack;
   size_t work = 0;
   size_t kept = 0;
   // The length found for the first entry at each offset, by table index.
@@ -767,44 +771,61 @@ void encodeSection(const Section& section, std::vector<uint8_t>& out) {
     while ((out.size() - start) % 4) out.push_back(0);
     return;
   }
-  ByteWriter w(out);
   const uint16_t cp = section.effectiveCodePage();
   std::vector<const Property*> props;
   for (const auto& p : section.properties)
     if (!p.bytes.empty()) props.push_back(&p);
-  w.u32(0);
-  w.u32(uint32_t(props.size()));
-  size_t table = w.position();
-  w.zeros(props.size() * 8);
+  // The values first, each padded to 4, and each entry's place among them.
   // Unreadable values that were found sharing bytes are written once, at one
   // offset, as they were found. Written one each, every copy would be
   // measured again when read back, each failing only after walking on
   // towards the stream's end, and the reader's work limit refuses that.
+  std::vector<uint8_t> values;
+  ByteWriter v(values);
+  std::vector<uint32_t> at(props.size());
   std::vector<std::pair<const Property*, uint32_t>> unreadableAt;
+  size_t kept = 0;  // what a reader keeps: every entry's value, a shared one each time
   for (size_t i = 0; i < props.size(); ++i) {
     const Property& p = *props[i];
-    w.patch32(table + 8 * i, p.id);
-    if (!p.readable && p.id != PID_DICTIONARY) {
+    const bool unreadable = !p.readable && p.id != PID_DICTIONARY;
+    if (unreadable) {
       auto same = std::find_if(unreadableAt.begin(), unreadableAt.end(),
                                [&](const auto& u) { return u.first->bytes == p.bytes; });
       if (same != unreadableAt.end()) {
-        w.patch32(table + 8 * i + 4, same->second);
+        at[i] = same->second;
+        kept += (p.bytes.size() + 3) & ~size_t(3);  // its room runs to the next value
         continue;
       }
-      unreadableAt.emplace_back(&p, uint32_t(w.position() - start));
+      unreadableAt.emplace_back(&p, uint32_t(values.size()));
     }
-    w.patch32(table + 8 * i + 4, uint32_t(w.position() - start));
+    at[i] = uint32_t(values.size());
     if (p.id == PID_DICTIONARY && section.dictionaryReadable)
-      w.bytes(encodeDictionary(section.dictionary, cp));
+      v.bytes(encodeDictionary(section.dictionary, cp));
     else
-      w.bytes(p.bytes);
-    while ((w.position() - start) % 4) w.u8(0);
+      v.bytes(p.bytes);
+    const size_t written = values.size() - at[i];
+    while (values.size() % 4) v.u8(0);
+    kept += unreadable ? values.size() - at[i] : written;
   }
   // Readers hold every entry to a value of at least 4 bytes (a table that
-  // claims more entries than its bytes can hold is forged); values written
-  // once for several entries leave that room as zeros.
-  while (w.position() - start < 8 + 12 * props.size()) w.u32(0);
-  w.patch32(start, uint32_t(w.position() - start));
+  // claims more entries than its bytes can hold is forged), and what they
+  // keep to twice the section's bytes and 4 KiB more (shared values amplify
+  // memory). Values written once for several entries leave that room as
+  // zeros between the table and the values, where no value's room takes it
+  // in.
+  const size_t tableEnd = 8 + 8 * props.size();
+  size_t size = std::max(tableEnd + values.size(), 8 + 12 * props.size());
+  if (kept > 2 * size + kKeptSlack) size += ((kept - kKeptSlack - 2 * size + 1) / 2 + 3) & ~size_t(3);
+  const size_t gap = size - tableEnd - values.size();
+  ByteWriter w(out);
+  w.u32(uint32_t(size));
+  w.u32(uint32_t(props.size()));
+  for (size_t i = 0; i < props.size(); ++i) {
+    w.u32(props[i]->id);
+    w.u32(uint32_t(tableEnd + gap + at[i]));
+  }
+  w.zeros(gap);
+  w.bytes(values);
 }
 
 }  // namespace
