@@ -11,6 +11,7 @@
 #include "base/little_endian.h"
 #include "tests/cfb/cfb_test_util.h"
 #include "tests/support/fifo_watch.h"
+#include "tests/support/modes.h"
 
 namespace velmora::cfb::test {
 namespace {
@@ -27,7 +28,7 @@ class ApiTest : public ::testing::Test {
   const WCHAR* path() { return reinterpret_cast<const WCHAR*>((m_wide = wide(m_file)).c_str()); }
   IStream* create(const char16_t* name) {
     IStream* s = nullptr;
-    EXPECT_EQ(m_root->CreateStream(name, 0x12, 0, 0, &s), S_OK);
+    EXPECT_EQ(m_root->CreateStream(name, kModeReadWrite, 0, 0, &s), S_OK);
     return s;
   }
   velmora::test::TempDir m_dir;
@@ -89,34 +90,34 @@ TEST_F(ApiTest, StreamCallsFollowTheCompoundFileRules) {
 TEST_F(ApiTest, ChildOpensNeedExclusiveSharingAndOpenOnce) {
   IStream* s = create(u"One");
   IStream* again = nullptr;
-  EXPECT_EQ(m_root->OpenStream(u"One", nullptr, 0x12, 0, &again), STG_E_ACCESSDENIED);
+  EXPECT_EQ(m_root->OpenStream(u"One", nullptr, kModeReadWrite, 0, &again), STG_E_ACCESSDENIED);
   EXPECT_EQ(m_root->RenameElement(u"One", u"Two"), STG_E_ACCESSDENIED);
   s->Release();
   EXPECT_EQ(m_root->OpenStream(u"One", nullptr, STGM_READ, 0, &again), STG_E_INVALIDFLAG);
-  EXPECT_EQ(m_root->OpenStream(u"One", nullptr, 0x12 | STGM_TRANSACTED, 0, &again), STG_E_INVALIDFUNCTION);
-  EXPECT_EQ(m_root->OpenStream(u"One", reinterpret_cast<void*>(1), 0x12, 0, &again), STG_E_INVALIDPARAMETER);
-  EXPECT_EQ(m_root->OpenStream(u"ONE", nullptr, 0x12, 0, &again), S_OK);  // names ignore case
+  EXPECT_EQ(m_root->OpenStream(u"One", nullptr, kModeReadWrite | STGM_TRANSACTED, 0, &again), STG_E_INVALIDFUNCTION);
+  EXPECT_EQ(m_root->OpenStream(u"One", reinterpret_cast<void*>(1), kModeReadWrite, 0, &again), STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(m_root->OpenStream(u"ONE", nullptr, kModeReadWrite, 0, &again), S_OK);  // names ignore case
   again->Release();
-  EXPECT_EQ(m_root->CreateStream(u"one", 0x12, 0, 0, &again), STG_E_FILEALREADYEXISTS);
-  EXPECT_EQ(m_root->CreateStream(nullptr, 0x12, 0, 0, &again), STG_E_INVALIDNAME);
-  EXPECT_EQ(m_root->CreateStream(u"a/b", 0x12, 0, 0, &again), STG_E_INVALIDNAME);
-  EXPECT_EQ(m_root->CreateStream(u"12345678901234567890123456789012", 0x12, 0, 0, &again), STG_E_INVALIDNAME);
-  EXPECT_EQ(m_root->CreateStream(u"x", 0x12, 1, 0, &again), STG_E_INVALIDPARAMETER);
-  EXPECT_EQ(m_root->CreateStream(u"x", 0x42, 0, 0, &again), STG_E_INVALIDFLAG);
+  EXPECT_EQ(m_root->CreateStream(u"one", kModeReadWrite, 0, 0, &again), STG_E_FILEALREADYEXISTS);
+  EXPECT_EQ(m_root->CreateStream(nullptr, kModeReadWrite, 0, 0, &again), STG_E_INVALIDNAME);
+  EXPECT_EQ(m_root->CreateStream(u"a/b", kModeReadWrite, 0, 0, &again), STG_E_INVALIDNAME);
+  EXPECT_EQ(m_root->CreateStream(u"12345678901234567890123456789012", kModeReadWrite, 0, 0, &again), STG_E_INVALIDNAME);
+  EXPECT_EQ(m_root->CreateStream(u"x", kModeReadWrite, 1, 0, &again), STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(m_root->CreateStream(u"x", STGM_READWRITE | STGM_SHARE_DENY_NONE, 0, 0, &again), STG_E_INVALIDFLAG);
   IStorage* sub = nullptr;
-  EXPECT_EQ(m_root->OpenStorage(u"One", nullptr, 0x10, nullptr, 0, &sub), STG_E_FILENOTFOUND);
-  EXPECT_EQ(m_root->OpenStorage(u"Missing", nullptr, 0x10, nullptr, 0, &sub), STG_E_FILENOTFOUND);
-  EXPECT_EQ(m_root->CreateStorage(u"Sub", 0x12 | STGM_PRIORITY, 0, 0, &sub), STG_E_INVALIDFLAG);
-  ASSERT_EQ(m_root->CreateStorage(u"Sub", 0x12, 0, 0, &sub), S_OK);
-  EXPECT_EQ(m_root->OpenStream(u"Sub", nullptr, 0x12, 0, &again), STG_E_FILENOTFOUND);
+  EXPECT_EQ(m_root->OpenStorage(u"One", nullptr, kModeRead, nullptr, 0, &sub), STG_E_FILENOTFOUND);
+  EXPECT_EQ(m_root->OpenStorage(u"Missing", nullptr, kModeRead, nullptr, 0, &sub), STG_E_FILENOTFOUND);
+  EXPECT_EQ(m_root->CreateStorage(u"Sub", kModeReadWrite | STGM_PRIORITY, 0, 0, &sub), STG_E_INVALIDFLAG);
+  ASSERT_EQ(m_root->CreateStorage(u"Sub", kModeReadWrite, 0, 0, &sub), S_OK);
+  EXPECT_EQ(m_root->OpenStream(u"Sub", nullptr, kModeReadWrite, 0, &again), STG_E_FILENOTFOUND);
   sub->Release();
 }
 
 TEST_F(ApiTest, ReleasedOrDestroyedParentsRevertTheirChildren) {
   IStorage* sub = nullptr;
-  ASSERT_EQ(m_root->CreateStorage(u"Sub", 0x12, 0, 0, &sub), S_OK);
+  ASSERT_EQ(m_root->CreateStorage(u"Sub", kModeReadWrite, 0, 0, &sub), S_OK);
   IStream* s = nullptr;
-  ASSERT_EQ(sub->CreateStream(u"In", 0x12, 0, 0, &s), S_OK);
+  ASSERT_EQ(sub->CreateStream(u"In", kModeReadWrite, 0, 0, &s), S_OK);
   sub->Release();
   EXPECT_EQ(s->Write("x", 1, nullptr), STG_E_REVERTED);
   STATSTG st;
@@ -131,7 +132,7 @@ TEST_F(ApiTest, ReleasedOrDestroyedParentsRevertTheirChildren) {
   // STGM_CREATE over an open stream reverts the old instance.
   IStream* a = create(u"Twice");
   IStream* b = nullptr;
-  ASSERT_EQ(m_root->CreateStream(u"Twice", 0x1012, 0, 0, &b), S_OK);
+  ASSERT_EQ(m_root->CreateStream(u"Twice", kModeCreate, 0, 0, &b), S_OK);
   EXPECT_EQ(a->Write("x", 1, nullptr), STG_E_REVERTED);
   a->Release();
   b->Release();
@@ -182,8 +183,8 @@ TEST_F(ApiTest, ReadOnlyRootRefusesEveryChange) {
   ASSERT_EQ(StgOpenStorage(path(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &ro), S_OK);
   IStream* s = nullptr;
   IStorage* sub = nullptr;
-  EXPECT_EQ(ro->CreateStream(u"x", 0x12, 0, 0, &s), STG_E_ACCESSDENIED);
-  EXPECT_EQ(ro->CreateStorage(u"x", 0x12, 0, 0, &sub), STG_E_ACCESSDENIED);
+  EXPECT_EQ(ro->CreateStream(u"x", kModeReadWrite, 0, 0, &s), STG_E_ACCESSDENIED);
+  EXPECT_EQ(ro->CreateStorage(u"x", kModeReadWrite, 0, 0, &sub), STG_E_ACCESSDENIED);
   EXPECT_EQ(ro->DestroyElement(u"missing"), STG_E_ACCESSDENIED);
   EXPECT_EQ(ro->RenameElement(u"a", u"b"), STG_E_ACCESSDENIED);
   EXPECT_EQ(ro->SetClass(CLSID_NULL), STG_E_ACCESSDENIED);
@@ -234,26 +235,26 @@ TEST_F(ApiTest, FileLevelFunctions) {
   EXPECT_EQ(std::filesystem::file_size(empty), 0u);
   auto missing = wide(m_dir.file("missing.doc"));
   EXPECT_EQ(StgIsStorageFile(reinterpret_cast<const WCHAR*>(missing.c_str())), STG_E_FILENOTFOUND);
-  EXPECT_EQ(StgCreateDocfile(path(), 0x12, 0, &stg), STG_E_FILEALREADYEXISTS);
+  EXPECT_EQ(StgCreateDocfile(path(), kModeReadWrite, 0, &stg), STG_E_FILEALREADYEXISTS);
   EXPECT_EQ(StgCreateDocfile(path(), 0x1002, 0, &stg), STG_E_INVALIDFLAG);
-  EXPECT_EQ(StgOpenStorage(path(), nullptr, 0x12 | STGM_CREATE, nullptr, 0, &stg), STG_E_INVALIDFLAG);
+  EXPECT_EQ(StgOpenStorage(path(), nullptr, kModeReadWrite | STGM_CREATE, nullptr, 0, &stg), STG_E_INVALIDFLAG);
   void* ps = nullptr;
   EXPECT_EQ(StgOpenStorageEx(path(), 0x40000, STGFMT_FILE, 0, nullptr, nullptr, IID_IStorage, &ps),
             STG_E_INVALIDPARAMETER);
   // Version 4 through STGOPTIONS.
   auto v4 = wide(m_dir.file("v4.doc"));
   STGOPTIONS opt{1, 0, 4096, nullptr};
-  ASSERT_EQ(StgCreateStorageEx(reinterpret_cast<const WCHAR*>(v4.c_str()), 0x1012, STGFMT_DOCFILE, 0, &opt,
+  ASSERT_EQ(StgCreateStorageEx(reinterpret_cast<const WCHAR*>(v4.c_str()), kModeCreate, STGFMT_DOCFILE, 0, &opt,
                                nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)),
             S_OK);
   stg->Release();
   std::ifstream in(m_dir.file("v4.doc"), std::ios::binary);
-  uint8_t head[0x20];
+  uint8_t head[32];
   in.read(reinterpret_cast<char*>(head), sizeof head);
   EXPECT_EQ(base::loadLE16(head + 0x1A), 4);
   EXPECT_EQ(base::loadLE16(head + 0x1E), 12);
   // No name: a scratch file that goes with the storage.
-  ASSERT_EQ(StgCreateDocfile(nullptr, 0x12, 0, &stg), S_OK);
+  ASSERT_EQ(StgCreateDocfile(nullptr, kModeReadWrite, 0, &stg), S_OK);
   STATSTG st;
   ASSERT_EQ(stg->Stat(&st, STATFLAG_DEFAULT), S_OK);
   std::filesystem::path scratch(std::u16string(st.pwcsName));
@@ -276,7 +277,7 @@ TEST_F(ApiTest, OnlyRegularFilesAreOpenedAndNothingElseIsWaitedOn) {
   bool quick = velmora::test::answersWithoutWaiting(fifo, [&] { hr = StgIsStorageFile(name); });
   EXPECT_TRUE(quick) << "StgIsStorageFile waited on the pipe";
   EXPECT_EQ(hr, S_FALSE);
-  for (DWORD mode : {DWORD(0x40000), DWORD(0x10), DWORD(0x12)}) {
+  for (DWORD mode : {DWORD(STGM_PRIORITY), kModeRead, kModeReadWrite}) {
     SCOPED_TRACE(mode);
     HRESULT hrEx = E_FAIL;
     quick = velmora::test::answersWithoutWaiting(fifo, [&] {
@@ -339,7 +340,7 @@ TEST_F(ApiTest, APriorityReadOfAFileHeldOpenHereSharesItsDocument) {
   auto other = m_dir.file("other.doc");
   auto wo = wide(other);
   IStorage* made = nullptr;
-  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wo.c_str()), 0x1012, 0, &made), S_OK);
+  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wo.c_str()), kModeCreate, 0, &made), S_OK);
   ASSERT_EQ(putStream(made, u"S", "two"), S_OK);
   made->Release();
   std::filesystem::rename(other, m_file);
@@ -354,13 +355,13 @@ TEST_F(ApiTest, APriorityReadOfAFileHeldOpenHereSharesItsDocument) {
 TEST_F(ApiTest, CopyToMergesAndRefusesItsOwnChild) {
   ASSERT_EQ(putStream(m_root, u"Top", "top"), S_OK);
   IStorage* sub = nullptr;
-  ASSERT_EQ(m_root->CreateStorage(u"Sub", 0x12, 0, 0, &sub), S_OK);
+  ASSERT_EQ(m_root->CreateStorage(u"Sub", kModeReadWrite, 0, 0, &sub), S_OK);
   ASSERT_EQ(putStream(sub, u"Inner", "inner"), S_OK);
   EXPECT_EQ(m_root->CopyTo(0, nullptr, nullptr, sub), STG_E_ACCESSDENIED);
   sub->Release();
   auto other = wide(m_dir.file("copy.doc"));
   IStorage* dest = nullptr;
-  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(other.c_str()), 0x1012, 0, &dest), S_OK);
+  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(other.c_str()), kModeCreate, 0, &dest), S_OK);
   ASSERT_EQ(putStream(dest, u"Kept", "kept"), S_OK);
   ASSERT_EQ(putStream(dest, u"Top", "old"), S_OK);
   EXPECT_EQ(m_root->CopyTo(0, nullptr, nullptr, dest), S_OK);
@@ -379,7 +380,7 @@ namespace {
 TEST_F(ApiTest, MoveElementToAndElementTimes) {
   ASSERT_EQ(putStream(m_root, u"Src", "source"), S_OK);
   IStorage* dest = nullptr;
-  ASSERT_EQ(m_root->CreateStorage(u"Dest", 0x12, 0, 0, &dest), S_OK);
+  ASSERT_EQ(m_root->CreateStorage(u"Dest", kModeReadWrite, 0, 0, &dest), S_OK);
   EXPECT_EQ(m_root->MoveElementTo(u"Src", dest, u"Copied", STGMOVE_COPY), S_OK);
   EXPECT_EQ(m_root->MoveElementTo(u"Src", dest, u"Moved", STGMOVE_MOVE), S_OK);
   EXPECT_EQ(m_root->MoveElementTo(u"Src", dest, u"Again", STGMOVE_MOVE), STG_E_FILENOTFOUND);

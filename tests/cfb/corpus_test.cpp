@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "tests/cfb/cfb_test_util.h"
+#include "tests/support/modes.h"
 
 namespace velmora::cfb::test {
 namespace {
@@ -54,14 +55,14 @@ TEST_P(CorpusFile, EditedCopyReadsBackAsEdited) {
   ASSERT_EQ(readFileTree(copy, model), S_OK);
 
   IStorage* stg = nullptr;
-  ASSERT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(copy).c_str()), 0x12, STGFMT_DOCFILE, 0,
+  ASSERT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(copy).c_str()), kModeReadWrite, STGFMT_DOCFILE, 0,
                              nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)),
             S_OK);
   // Add a stream over the cutoff and a storage with a small stream.
   ASSERT_EQ(putStream(stg, u"VelmoraAdded", pattern(5000, 1)), S_OK);
   model[u"VelmoraAdded"] = pattern(5000, 1);
   IStorage* sub = nullptr;
-  ASSERT_EQ(stg->CreateStorage(u"VelmoraDir", 0x12, 0, 0, &sub), S_OK);
+  ASSERT_EQ(stg->CreateStorage(u"VelmoraDir", kModeReadWrite, 0, 0, &sub), S_OK);
   ASSERT_EQ(putStream(sub, u"\x05Inner", pattern(100, 2)), S_OK);
   sub->Release();
   model[u"VelmoraDir"] = kStorageMark;
@@ -77,7 +78,7 @@ TEST_P(CorpusFile, EditedCopyReadsBackAsEdited) {
   }
   IStream* stm = nullptr;
   if (!grown.empty()) {
-    ASSERT_EQ(stg->OpenStream(grown.c_str(), nullptr, 0x12, 0, &stm), S_OK);
+    ASSERT_EQ(stg->OpenStream(grown.c_str(), nullptr, kModeReadWrite, 0, &stm), S_OK);
     LARGE_INTEGER zero{};
     ASSERT_EQ(stm->Seek(zero, STREAM_SEEK_END, nullptr), S_OK);
     std::string more = pattern(4500, 3);
@@ -86,7 +87,7 @@ TEST_P(CorpusFile, EditedCopyReadsBackAsEdited) {
     model[grown] += more;
   }
   if (!shrunk.empty()) {
-    ASSERT_EQ(stg->OpenStream(shrunk.c_str(), nullptr, 0x12, 0, &stm), S_OK);
+    ASSERT_EQ(stg->OpenStream(shrunk.c_str(), nullptr, kModeReadWrite, 0, &stm), S_OK);
     ULARGE_INTEGER size;
     size.QuadPart = 100;
     ASSERT_EQ(stm->SetSize(size), S_OK);

@@ -7,6 +7,7 @@
 
 #include "tests/cfb/cfb_test_util.h"
 #include "tests/cfb/fault_files.h"
+#include "tests/support/modes.h"
 
 namespace velmora::cfb::test {
 namespace {
@@ -16,7 +17,7 @@ std::vector<uint8_t> makeSeed(int version, int streams, size_t size) {
   IStorage* stg = nullptr;
   EXPECT_EQ(createStorageOnFile(std::make_unique<CrashFile>(disk), version, &stg), S_OK);
   IStorage* sub = nullptr;
-  EXPECT_EQ(stg->CreateStorage(u"ObjectPool", 0x12, 0, 0, &sub), S_OK);
+  EXPECT_EQ(stg->CreateStorage(u"ObjectPool", kModeReadWrite, 0, 0, &sub), S_OK);
   for (int i = 0; i < streams; ++i) {
     std::u16string name = u"\x05S" + std::u16string(1, char16_t(u'a' + i % 26)) + char16_t(u'0' + i / 26);
     EXPECT_EQ(putStream(i % 2 ? stg : sub, name, pattern(size * (i + 1), unsigned(i))), S_OK);

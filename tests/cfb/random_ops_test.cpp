@@ -5,6 +5,7 @@
 #include <random>
 
 #include "tests/cfb/cfb_test_util.h"
+#include "tests/support/modes.h"
 
 namespace velmora::cfb::test {
 namespace {
@@ -19,7 +20,7 @@ TEST_P(RandomEdits, MatchTheModelAfterEveryCommit) {
   auto w = wide(file);
   STGOPTIONS opt{1, 0, version == 4 ? 4096u : 512u, nullptr};
   IStorage* root = nullptr;
-  ASSERT_EQ(StgCreateStorageEx(reinterpret_cast<const WCHAR*>(w.c_str()), 0x1012, STGFMT_DOCFILE, 0, &opt, nullptr,
+  ASSERT_EQ(StgCreateStorageEx(reinterpret_cast<const WCHAR*>(w.c_str()), kModeCreate, STGFMT_DOCFILE, 0, &opt, nullptr,
                                IID_IStorage, reinterpret_cast<void**>(&root)),
             S_OK);
   Tree model;
@@ -45,7 +46,7 @@ TEST_P(RandomEdits, MatchTheModelAfterEveryCommit) {
     } else if (op <= 5) {
       auto& name = existing[pick(existing.size())];
       IStream* s = nullptr;
-      ASSERT_EQ(root->OpenStream(name.c_str(), nullptr, 0x12, 0, &s), S_OK);
+      ASSERT_EQ(root->OpenStream(name.c_str(), nullptr, kModeReadWrite, 0, &s), S_OK);
       std::string& m = model[name];
       size_t at = pick(m.size() + 100);
       std::string data = pattern(pick(6000), unsigned(step) + 77);
@@ -63,7 +64,7 @@ TEST_P(RandomEdits, MatchTheModelAfterEveryCommit) {
     } else if (op == 6) {
       auto& name = existing[pick(existing.size())];
       IStream* s = nullptr;
-      ASSERT_EQ(root->OpenStream(name.c_str(), nullptr, 0x12, 0, &s), S_OK);
+      ASSERT_EQ(root->OpenStream(name.c_str(), nullptr, kModeReadWrite, 0, &s), S_OK);
       ULARGE_INTEGER n;
       n.QuadPart = sizes[pick(sizes.size())];
       ASSERT_EQ(s->SetSize(n), S_OK);
@@ -91,7 +92,7 @@ TEST_P(RandomEdits, MatchTheModelAfterEveryCommit) {
         Tree back;
         ASSERT_EQ(readFileTree(file, back), S_OK);
         ASSERT_TRUE(back == model) << "step " << step;
-        ASSERT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(w.c_str()), 0x12, STGFMT_DOCFILE, 0, nullptr,
+        ASSERT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(w.c_str()), kModeReadWrite, STGFMT_DOCFILE, 0, nullptr,
                                    nullptr, IID_IStorage, reinterpret_cast<void**>(&root)),
                   S_OK);
       }

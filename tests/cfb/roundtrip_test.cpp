@@ -4,6 +4,7 @@
 #include <random>
 
 #include "tests/cfb/cfb_test_util.h"
+#include "tests/support/modes.h"
 
 namespace velmora::cfb::test {
 namespace {
@@ -22,7 +23,7 @@ IStorage* create(const std::filesystem::path& p, int version) {
 
 IStorage* openWrite(const std::filesystem::path& p) {
   IStorage* stg = nullptr;
-  EXPECT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(p).c_str()), 0x12, STGFMT_DOCFILE, 0, nullptr,
+  EXPECT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(p).c_str()), kModeReadWrite, STGFMT_DOCFILE, 0, nullptr,
                              nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)),
             S_OK);
   return stg;
@@ -59,7 +60,7 @@ TEST_P(SizeRoundTrip, ReadsBackWhatWasWrittenAndChangesSizeAcrossTheCutoff) {
   stg = openWrite(file);
   ASSERT_TRUE(stg);
   IStream* stm = nullptr;
-  ASSERT_EQ(stg->OpenStream(u"first", nullptr, 0x12, 0, &stm), S_OK);
+  ASSERT_EQ(stg->OpenStream(u"first", nullptr, kModeReadWrite, 0, &stm), S_OK);
   ULARGE_INTEGER big;
   big.QuadPart = size + 5000;
   ASSERT_EQ(stm->SetSize(big), S_OK);
@@ -71,7 +72,7 @@ TEST_P(SizeRoundTrip, ReadsBackWhatWasWrittenAndChangesSizeAcrossTheCutoff) {
   EXPECT_EQ(t[u"first"], expect);
 
   stg = openWrite(file);
-  ASSERT_EQ(stg->OpenStream(u"first", nullptr, 0x12, 0, &stm), S_OK);
+  ASSERT_EQ(stg->OpenStream(u"first", nullptr, kModeReadWrite, 0, &stm), S_OK);
   ULARGE_INTEGER small;
   small.QuadPart = size / 3;
   ASSERT_EQ(stm->SetSize(small), S_OK);
@@ -98,7 +99,7 @@ TEST_P(TreeRoundTrip, KeepsRedBlackTreesValidThroughInsertsRenamesAndDeletes) {
   std::mt19937 rng(7);
   Tree model;
   IStorage* sub = nullptr;
-  ASSERT_EQ(stg->CreateStorage(u"Sub", 0x12, 0, 0, &sub), S_OK);
+  ASSERT_EQ(stg->CreateStorage(u"Sub", kModeReadWrite, 0, 0, &sub), S_OK);
   model[u"Sub"] = kStorageMark;
   for (int i = 0; i < 150; ++i) {
     std::u16string name = u"s" + std::u16string(1, char16_t(u'a' + rng() % 26)) +
@@ -158,7 +159,7 @@ TEST(LargeRoundTrip, MovesFatSectorsPastTheHeadersDifatAndBack) {
   // Rewrite a little in the middle, then drop the big stream.
   stg = openWrite(file);
   IStream* stm = nullptr;
-  ASSERT_EQ(stg->OpenStream(u"Big", nullptr, 0x12, 0, &stm), S_OK);
+  ASSERT_EQ(stg->OpenStream(u"Big", nullptr, kModeReadWrite, 0, &stm), S_OK);
   LARGE_INTEGER at;
   at.QuadPart = 5 << 20;
   ASSERT_EQ(stm->Seek(at, STREAM_SEEK_SET, nullptr), S_OK);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/modes.h"
 
 namespace {
 
@@ -229,11 +230,11 @@ std::u16string wide(const fs::path& p) { return p.u16string(); }
 // add a stream and a storage, rewrite the summary stream with its own bytes.
 void editCopy(const fs::path& file, bool structural) {
   IStorage* stg = nullptr;
-  ASSERT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(file).c_str()), 0x12, STGFMT_DOCFILE, 0, nullptr,
+  ASSERT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(file).c_str()), kModeReadWrite, STGFMT_DOCFILE, 0, nullptr,
                              nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)),
             S_OK);
   IStream* stm = nullptr;
-  if (stg->OpenStream(u"\x05SummaryInformation", nullptr, 0x12, 0, &stm) == S_OK) {
+  if (stg->OpenStream(u"\x05SummaryInformation", nullptr, kModeReadWrite, 0, &stm) == S_OK) {
     std::string data(1 << 16, '\0');
     ULONG n = 0;
     stm->Read(data.data(), ULONG(data.size()), &n);
@@ -243,13 +244,13 @@ void editCopy(const fs::path& file, bool structural) {
     stm->Release();
   }
   if (structural) {
-    ASSERT_EQ(stg->CreateStream(u"VelmoraExtra", 0x12, 0, 0, &stm), S_OK);
+    ASSERT_EQ(stg->CreateStream(u"VelmoraExtra", kModeReadWrite, 0, 0, &stm), S_OK);
     std::string big(6000, 'v');
     stm->Write(big.data(), ULONG(big.size()), nullptr);
     stm->Release();
     IStorage* sub = nullptr;
-    ASSERT_EQ(stg->CreateStorage(u"VelmoraDir", 0x12, 0, 0, &sub), S_OK);
-    ASSERT_EQ(sub->CreateStream(u"\x01Small", 0x12, 0, 0, &stm), S_OK);
+    ASSERT_EQ(stg->CreateStorage(u"VelmoraDir", kModeReadWrite, 0, 0, &sub), S_OK);
+    ASSERT_EQ(sub->CreateStream(u"\x01Small", kModeReadWrite, 0, 0, &stm), S_OK);
     stm->Write("small", 5, nullptr);
     stm->Release();
     sub->Release();
@@ -305,19 +306,19 @@ TEST(CompdocNewFile, EngineWrittenDocumentReadsInPeers) {
     auto file = dir.file("new.cfb");
     STGOPTIONS opt{1, 0, sector, nullptr};
     IStorage* stg = nullptr;
-    ASSERT_EQ(StgCreateStorageEx(reinterpret_cast<const WCHAR*>(wide(file).c_str()), 0x1012, STGFMT_DOCFILE, 0,
+    ASSERT_EQ(StgCreateStorageEx(reinterpret_cast<const WCHAR*>(wide(file).c_str()), kModeCreate, STGFMT_DOCFILE, 0,
                                  &opt, nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)),
               S_OK);
     for (int i = 0; i < 40; ++i) {
       IStream* stm = nullptr;
       std::u16string name = u"Stream" + std::u16string(1, char16_t(u'A' + i % 26)) + char16_t(u'0' + i / 26);
-      ASSERT_EQ(stg->CreateStream(name.c_str(), 0x12, 0, 0, &stm), S_OK);
+      ASSERT_EQ(stg->CreateStream(name.c_str(), kModeReadWrite, 0, 0, &stm), S_OK);
       std::string data(size_t(i) * 257, char('a' + i % 26));
       if (!data.empty()) stm->Write(data.data(), ULONG(data.size()), nullptr);
       stm->Release();
     }
     IStorage* sub = nullptr;
-    ASSERT_EQ(stg->CreateStorage(u"Inner", 0x12, 0, 0, &sub), S_OK);
+    ASSERT_EQ(stg->CreateStorage(u"Inner", kModeReadWrite, 0, 0, &sub), S_OK);
     sub->Release();
     stg->Release();
     compareWithOlefile(file);

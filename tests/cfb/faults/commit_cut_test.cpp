@@ -5,6 +5,7 @@
 // new document.
 #include "tests/cfb/cfb_test_util.h"
 #include "tests/cfb/fault_files.h"
+#include "tests/support/modes.h"
 
 namespace velmora::cfb::test {
 namespace {
@@ -27,7 +28,7 @@ std::vector<uint8_t> buildOld(int version, size_t bulk) {
   EXPECT_EQ(putStream(stg, u"Bulk", pattern(bulk, 2)), S_OK);
   EXPECT_EQ(putStream(stg, u"Doomed", pattern(5000, 3)), S_OK);
   IStorage* sub = nullptr;
-  EXPECT_EQ(stg->CreateStorage(u"ObjectPool", 0x12, 0, 0, &sub), S_OK);
+  EXPECT_EQ(stg->CreateStorage(u"ObjectPool", kModeReadWrite, 0, 0, &sub), S_OK);
   EXPECT_EQ(putStream(sub, u"\x01Ole", pattern(20, 4)), S_OK);
   sub->Release();
   stg->Release();
@@ -42,12 +43,12 @@ HRESULT edit(IStorage* stg) {
   if (FAILED(hr = putStream(stg, u"Added", pattern(7000, 6)))) return hr;
   if (FAILED(hr = stg->DestroyElement(u"Doomed"))) return hr;
   IStorage* sub = nullptr;
-  if (FAILED(hr = stg->OpenStorage(u"ObjectPool", nullptr, 0x12, nullptr, 0, &sub))) return hr;
+  if (FAILED(hr = stg->OpenStorage(u"ObjectPool", nullptr, kModeReadWrite, nullptr, 0, &sub))) return hr;
   hr = putStream(sub, u"\x01Ole", pattern(4200, 7));
   sub->Release();
   if (FAILED(hr)) return hr;
   IStream* stm = nullptr;
-  if (FAILED(hr = stg->OpenStream(u"Bulk", nullptr, 0x12, 0, &stm))) return hr;
+  if (FAILED(hr = stg->OpenStream(u"Bulk", nullptr, kModeReadWrite, 0, &stm))) return hr;
   LARGE_INTEGER at;
   at.QuadPart = 1000;
   stm->Seek(at, STREAM_SEEK_SET, nullptr);
@@ -70,7 +71,7 @@ TEST_P(CommitCut, EveryCutLeavesTheOldOrTheNewDocument) {
   clean->durable = clean->current = old;
   {
     IStorage* stg = nullptr;
-    ASSERT_EQ(openStorageOnFile(std::make_unique<CrashFile>(clean), 0x12, &stg), S_OK);
+    ASSERT_EQ(openStorageOnFile(std::make_unique<CrashFile>(clean), kModeReadWrite, &stg), S_OK);
     ASSERT_EQ(edit(stg), S_OK);
     stg->Release();
   }
@@ -88,7 +89,7 @@ TEST_P(CommitCut, EveryCutLeavesTheOldOrTheNewDocument) {
       disk->keepPending = model == 1;
       disk->failOnce = model == 2;
       IStorage* stg = nullptr;
-      ASSERT_EQ(openStorageOnFile(std::make_unique<CrashFile>(disk), 0x12, &stg), S_OK);
+      ASSERT_EQ(openStorageOnFile(std::make_unique<CrashFile>(disk), kModeReadWrite, &stg), S_OK);
       HRESULT hr = edit(stg);
       if (model == 2 && FAILED(hr)) {
         // Broken: the storage refuses further changes with the stored error.

@@ -5,11 +5,12 @@
 #include <unistd.h>
 
 #include "tests/cfb/cfb_test_util.h"
+#include "tests/support/modes.h"
 
 namespace velmora::cfb::test {
 namespace {
 
-constexpr DWORD kPriority = 0x40000, kWrite = 0x12, kRead = 0x10;
+constexpr DWORD kPriority = STGM_PRIORITY, kWrite = kModeReadWrite, kRead = kModeRead;
 
 HRESULT openRoot(const std::filesystem::path& p, DWORD mode, IStorage** out) {
   return StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(p).c_str()), mode, STGFMT_DOCFILE, 0, nullptr,
@@ -49,7 +50,7 @@ class SharingPair : public ::testing::TestWithParam<std::tuple<Case, bool>> {
   void SetUp() override {
     m_file = m_dir.file("shared.doc");
     IStorage* stg = nullptr;
-    ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(m_file).c_str()), 0x1012, 0, &stg), S_OK);
+    ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(m_file).c_str()), kModeCreate, 0, &stg), S_OK);
     ASSERT_EQ(putStream(stg, u"Data", "payload"), S_OK);
     stg->Release();
   }
@@ -82,8 +83,8 @@ const Case kCases[] = {
     {kRead, kPriority, STG_E_SHAREVIOLATION},
     {kRead, kWrite, STG_E_SHAREVIOLATION},
     {kRead, kRead, STG_E_SHAREVIOLATION},
-    {0x20, 0x20, S_OK},  // two readers that deny only writers
-    {0x20, kWrite, STG_E_SHAREVIOLATION},
+    {kModeReadDenyWrite, kModeReadDenyWrite, S_OK},  // two readers that deny only writers
+    {kModeReadDenyWrite, kWrite, STG_E_SHAREVIOLATION},
 };
 
 INSTANTIATE_TEST_SUITE_P(PluginModes, SharingPair,
@@ -93,7 +94,7 @@ TEST(SharingRules, ReadOnlyFileAndInvalidModes) {
   velmora::test::TempDir dir;
   auto file = dir.file("ro.doc");
   IStorage* stg = nullptr;
-  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(file).c_str()), 0x1012, 0, &stg), S_OK);
+  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(file).c_str()), kModeCreate, 0, &stg), S_OK);
   stg->Release();
   std::filesystem::permissions(file, std::filesystem::perms::owner_read);
   EXPECT_EQ(openRoot(file, kWrite, &stg), STG_E_ACCESSDENIED);
@@ -110,7 +111,7 @@ TEST(SharingRules, EnumeratorKeepsTheFileOpen) {
   velmora::test::TempDir dir;
   auto file = dir.file("e.doc");
   IStorage* stg = nullptr;
-  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(file).c_str()), 0x1012, 0, &stg), S_OK);
+  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(file).c_str()), kModeCreate, 0, &stg), S_OK);
   stg->Release();
   ASSERT_EQ(openRoot(file, kRead, &stg), S_OK);
   IEnumSTATSTG* en = nullptr;
