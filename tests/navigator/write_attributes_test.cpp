@@ -3,25 +3,10 @@
 
 #include "propstore/catalogue.h"
 #include "tests/navigator/navigator_fixture.h"
+#include "tests/support/values.h"
 
 namespace velmora::test {
 namespace {
-
-VARIANT text(const char16_t* t) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = SysAllocString(t);
-  return v;
-}
-
-VARIANT number(LONG n) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = n;
-  return v;
-}
 
 VARIANT localDate(WORD y, WORD mo, WORD d, WORD h, WORD mi) {
   SYSTEMTIME st = {y, mo, 0, d, h, mi, 0, 0};
@@ -64,20 +49,6 @@ void readRaw(const std::filesystem::path& path, REFFMTID fmtid, const PROPSPEC& 
   sets->Release();
 }
 
-PROPSPEC specId(PROPID id) {
-  PROPSPEC s = {};
-  s.ulKind = PRSPEC_PROPID;
-  s.propid = id;
-  return s;
-}
-
-PROPSPEC specName(const char16_t* name) {
-  PROPSPEC s = {};
-  s.ulKind = PRSPEC_LPWSTR;
-  s.lpwstr = const_cast<LPOLESTR>(name);
-  return s;
-}
-
 class WriteAttributesTest : public NavigatorTest {
  protected:
   std::filesystem::path document() {
@@ -118,11 +89,11 @@ class WriteAttributesTest : public NavigatorTest {
 
 TEST_F(WriteAttributesTest, CatalogedValuesTakeTheirCatalogueType) {
   auto path = document();
-  EXPECT_EQ(1, writeOne(path, u"Summary", u"Title", text(u"New \u03A9 title")));
-  EXPECT_EQ(1, writeOne(path, u"DocSummary", u"Company", text(u"Caf\u00E9 AG")));
-  EXPECT_EQ(1, writeOne(path, u"Summary", u"Page Count", text(u"12abc")));
-  EXPECT_EQ(1, writeOne(path, u"DTProperties", u"DesignStatus", number(70000)));
-  EXPECT_EQ(1, writeOne(path, u"ModelInfo", u"Mass", text(u"2.5")));
+  EXPECT_EQ(1, writeOne(path, u"Summary", u"Title", vText(u"New \u03A9 title")));
+  EXPECT_EQ(1, writeOne(path, u"DocSummary", u"Company", vText(u"Caf\u00E9 AG")));
+  EXPECT_EQ(1, writeOne(path, u"Summary", u"Page Count", vText(u"12abc")));
+  EXPECT_EQ(1, writeOne(path, u"DTProperties", u"DesignStatus", vI4(70000)));
+  EXPECT_EQ(1, writeOne(path, u"ModelInfo", u"Mass", vText(u"2.5")));
 
   RawProperty title, company, pages, status, mass;
   readRaw(path, FMTID_SummaryInformation, specId(PIDSI_TITLE), title);
@@ -150,11 +121,11 @@ TEST_F(WriteAttributesTest, CatalogedValuesTakeTheirCatalogueType) {
 
 TEST_F(WriteAttributesTest, BooleansStoreTheNumberOfTheirText) {
   auto path = document();
-  EXPECT_EQ(1, writeOne(path, u"DocSummary", u"ScaleCrop", text(u"True")));
+  EXPECT_EQ(1, writeOne(path, u"DocSummary", u"ScaleCrop", vText(u"True")));
   VARIANT v;
   readOne(path, u"DocSummary", u"ScaleCrop", v);
   EXPECT_EQ(VARIANT_FALSE, v.boolVal) << "the word True parses as 0";
-  EXPECT_EQ(1, writeOne(path, u"DocSummary", u"ScaleCrop", text(u"1")));
+  EXPECT_EQ(1, writeOne(path, u"DocSummary", u"ScaleCrop", vText(u"1")));
   readOne(path, u"DocSummary", u"ScaleCrop", v);
   EXPECT_EQ(VARIANT_TRUE, v.boolVal);
 }
@@ -188,14 +159,14 @@ TEST_F(WriteAttributesTest, UnwritableTypesLeaveTheFileByteIdentical) {
       {u"Summary", u"Thumbnail"}, {u"DTProperties", u"Cost"}, {u"DTProperties", u"PartPropRevId"},
       {u"DocSummary", u"HeadingPairs"}, {u"Physical", u"Center"}, {u"Summary", u"NoSuchName"},
       {u"NoSuchBlock", u"Title"}};
-  for (auto& [block, name] : rows) EXPECT_EQ(0, writeOne(path, block, name, text(u"1")));
+  for (auto& [block, name] : rows) EXPECT_EQ(0, writeOne(path, block, name, vText(u"1")));
   EXPECT_EQ(before, readFileBytes(path));
 }
 
 TEST_F(WriteAttributesTest, CustomPropertiesKeepOrTakeTheirType) {
   auto path = document();
-  EXPECT_EQ(1, writeOne(path, u"CustomProperty", u"count", text(u"42")));
-  EXPECT_EQ(1, writeOne(path, u"CustomProperty", u"Supplier", text(u"Acme")));
+  EXPECT_EQ(1, writeOne(path, u"CustomProperty", u"count", vText(u"42")));
+  EXPECT_EQ(1, writeOne(path, u"CustomProperty", u"Supplier", vText(u"Acme")));
   EXPECT_EQ(1, writeOne(path, u"CustomProperty", u"Due", localDate(2023, 3, 4, 5, 6)));
   EXPECT_EQ(1, writeOne(path, u"CustomProperty", u"Ratio", [] {
               VARIANT v;
@@ -221,7 +192,7 @@ TEST_F(WriteAttributesTest, TheHostsValueIsNeverChanged) {
   auto path = document();
   auto nav = open(path);
   AttributeRecords records;
-  records.add(u"Summary", u"Page Count").oValue = text(u"7 pages");
+  records.add(u"Summary", u"Page Count").oValue = vText(u"7 pages");
   ASSERT_EQ(S_OK, nav->WriteAttributes(0, 0, 0, 1, records.data(), 0));
   EXPECT_EQ(1, records[0].bHandled);
   EXPECT_EQ(u"7 pages", bstrText(records[0].oValue));
@@ -231,15 +202,15 @@ TEST_F(WriteAttributesTest, StopFlagAndPriorityList) {
   auto path = document();
   auto nav = open(path);
   AttributeRecords records;
-  records.add(u"Summary", u"Cost").oValue = text(u"x");
-  records.add(u"Summary", u"Subject").oValue = text(u"s");
-  records.add(u"DocSummary", u"Manager").oValue = text(u"m");
+  records.add(u"Summary", u"Cost").oValue = vText(u"x");
+  records.add(u"Summary", u"Subject").oValue = vText(u"s");
+  records.add(u"DocSummary", u"Manager").oValue = vText(u"m");
   ASSERT_EQ(S_OK, nav->WriteAttributes(0, 1, 0, records.size(), records.data(), 0));
   EXPECT_EQ((std::vector<LONG>{0, 1, 0}), records.handled());
 
   AttributeRecords prio;
-  prio.add(u"Summary", u"Keywords").oValue = text(u"k");
-  prio.add(u"DocSummary", u"Category").oValue = text(u"c");
+  prio.add(u"Summary", u"Keywords").oValue = vText(u"k");
+  prio.add(u"DocSummary", u"Category").oValue = vText(u"c");
   BSTR list = SysAllocString(u"DocSummary");
   ASSERT_EQ(S_OK, compDoc(nav)->AttribSetFirst(prio.size(), prio.data(), list));
   SysFreeString(list);
@@ -263,7 +234,7 @@ TEST_F(WriteAttributesTest, ADamagedSetIsReplacedByTheWrittenProperty) {
     root->Commit(STGC_DEFAULT);
     root->Release();
   }
-  EXPECT_EQ(1, writeOne(path, u"Summary", u"Subject", text(u"fresh")));
+  EXPECT_EQ(1, writeOne(path, u"Summary", u"Subject", vText(u"fresh")));
   RawProperty subject, title;
   readRaw(path, FMTID_SummaryInformation, specId(PIDSI_SUBJECT), subject);
   readRaw(path, FMTID_SummaryInformation, specId(PIDSI_TITLE), title);
@@ -275,7 +246,7 @@ TEST_F(WriteAttributesTest, Utf8SetsGetUtf8NarrowStrings) {
   auto path = m_dir.file("utf8.doc");
   writeDocument(path, {{FMTID_DocSummaryInformation, PROPSETFLAG_ANSI,
                         {byId(14, pvNarrow("x"))}, 65001}});
-  EXPECT_EQ(1, writeOne(path, u"DocSummary", u"Company", text(u"\u03A9mega")));
+  EXPECT_EQ(1, writeOne(path, u"DocSummary", u"Company", vText(u"\u03A9mega")));
   RawProperty company;
   readRaw(path, FMTID_DocSummaryInformation, specId(15), company);
   ASSERT_EQ(VT_LPSTR, company.value.vt);
@@ -290,7 +261,7 @@ TEST_F(WriteAttributesTest, AWriteSessionShutsOutOtherProcesses) {
   auto path = document();
   auto nav = open(path);
   AttributeRecords records;
-  records.add(u"Summary", u"Subject").oValue = text(u"held");
+  records.add(u"Summary", u"Subject").oValue = vText(u"held");
   ASSERT_EQ(S_OK, nav->WriteAttributes(0, 0, 0, 1, records.data(), 0));
   pid_t child = fork();
   if (child == 0) {
@@ -319,7 +290,7 @@ TEST_F(WriteAttributesTest, ReleaseWithoutCloseCommits) {
   {
     auto nav = open(path);
     AttributeRecords records;
-    records.add(u"Summary", u"Subject").oValue = text(u"on release");
+    records.add(u"Summary", u"Subject").oValue = vText(u"on release");
     ASSERT_EQ(S_OK, nav->WriteAttributes(0, 0, 0, 1, records.data(), 0));
     m_navigators.pop_back();
     nav->Release();
@@ -334,11 +305,11 @@ TEST_F(WriteAttributesTest, WritesAfterCloseOpenTheDocumentAgain) {
   auto path = document();
   auto nav = open(path);
   AttributeRecords first;
-  first.add(u"Summary", u"Subject").oValue = text(u"one");
+  first.add(u"Summary", u"Subject").oValue = vText(u"one");
   ASSERT_EQ(S_OK, nav->WriteAttributes(0, 0, 0, 1, first.data(), 0));
   ASSERT_EQ(S_OK, nav->CloseFile());
   AttributeRecords second;
-  second.add(u"Summary", u"Keywords").oValue = text(u"two");
+  second.add(u"Summary", u"Keywords").oValue = vText(u"two");
   ASSERT_EQ(S_OK, nav->WriteAttributes(0, 0, 0, 1, second.data(), 0));
   EXPECT_EQ(1, second[0].bHandled);
   ASSERT_EQ(S_OK, nav->CloseFile());
@@ -357,7 +328,7 @@ TEST_F(WriteAttributesTest, ReadsAfterAWriteSeeTheCacheOrTheDocument) {
   };
   auto writeTitle = [](IVltFileNavigator* nav, const char16_t* title) {
     AttributeRecords w;
-    w.add(u"Summary", u"Title").oValue = text(title);
+    w.add(u"Summary", u"Title").oValue = vText(title);
     EXPECT_EQ(S_OK, nav->WriteAttributes(0, 0, 0, 1, w.data(), 0));
     EXPECT_EQ(1, w[0].bHandled);
   };
@@ -412,7 +383,7 @@ TEST_F(WriteAttributesTest, ReadsRecoverAfterAWriteOfAValueWithNoTextForm) {
 
 TEST_F(WriteAttributesTest, NonDocumentsRefuseEveryWrite) {
   auto path = m_dir.file("missing.doc");
-  EXPECT_EQ(0, writeOne(path, u"Summary", u"Title", text(u"x")));
+  EXPECT_EQ(0, writeOne(path, u"Summary", u"Title", vText(u"x")));
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 

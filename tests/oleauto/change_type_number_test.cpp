@@ -6,23 +6,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "tests/support/values.h"
+
 namespace {
 
-VARIANT bstr(const char16_t* s) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = SysAllocString(s);
-  return v;
-}
-
-VARIANT r8(double d) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_R8;
-  v.dblVal = d;
-  return v;
-}
+using namespace velmora::test;
 
 HRESULT change(const VARIANT& in, VARTYPE vt, VARIANT& out) {
   VariantInit(&out);
@@ -39,7 +27,7 @@ struct TextInt {
 class TextToIntegerTest : public ::testing::TestWithParam<TextInt> {};
 
 TEST_P(TextToIntegerTest, ParsesAndChecksTheRange) {
-  VARIANT in = bstr(GetParam().text);
+  VARIANT in = vText(GetParam().text);
   VARIANT out;
   EXPECT_EQ(change(in, GetParam().vt, out), GetParam().hr);
   if (SUCCEEDED(GetParam().hr)) {
@@ -82,19 +70,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(NumberToIntegerTest, RoundsHalfToEvenAndChecksTheRange) {
   VARIANT out;
-  ASSERT_EQ(change(r8(0.5), VT_I4, out), S_OK);
+  ASSERT_EQ(change(vR8(0.5), VT_I4, out), S_OK);
   EXPECT_EQ(out.lVal, 0);
-  ASSERT_EQ(change(r8(1.5), VT_I4, out), S_OK);
+  ASSERT_EQ(change(vR8(1.5), VT_I4, out), S_OK);
   EXPECT_EQ(out.lVal, 2);
-  ASSERT_EQ(change(r8(-1.5), VT_I2, out), S_OK);
+  ASSERT_EQ(change(vR8(-1.5), VT_I2, out), S_OK);
   EXPECT_EQ(out.iVal, -2);
-  ASSERT_EQ(change(r8(2147483647.4), VT_I4, out), S_OK);
+  ASSERT_EQ(change(vR8(2147483647.4), VT_I4, out), S_OK);
   EXPECT_EQ(out.lVal, INT32_MAX);
-  EXPECT_EQ(change(r8(2147483647.5), VT_I4, out), DISP_E_OVERFLOW);
-  EXPECT_EQ(change(r8(-2147483648.6), VT_I4, out), DISP_E_OVERFLOW);
-  EXPECT_EQ(change(r8(std::nan("")), VT_I4, out), DISP_E_OVERFLOW);
-  EXPECT_EQ(change(r8(1e300), VT_I8, out), DISP_E_OVERFLOW);
-  ASSERT_EQ(change(r8(-9223372036854775808.0), VT_I8, out), S_OK);
+  EXPECT_EQ(change(vR8(2147483647.5), VT_I4, out), DISP_E_OVERFLOW);
+  EXPECT_EQ(change(vR8(-2147483648.6), VT_I4, out), DISP_E_OVERFLOW);
+  EXPECT_EQ(change(vR8(std::nan("")), VT_I4, out), DISP_E_OVERFLOW);
+  EXPECT_EQ(change(vR8(1e300), VT_I8, out), DISP_E_OVERFLOW);
+  ASSERT_EQ(change(vR8(-9223372036854775808.0), VT_I8, out), S_OK);
   EXPECT_EQ(out.llVal, INT64_MIN);
   VARIANT big;
   VariantInit(&big);
@@ -128,26 +116,26 @@ TEST(NumberToIntegerTest, BooleansKeepTheirBits) {
 
 TEST(TextToRealTest, ReadsNumbers) {
   VARIANT out;
-  VARIANT in = bstr(u"12.375");
+  VARIANT in = vText(u"12.375");
   ASSERT_EQ(change(in, VT_R8, out), S_OK);
   EXPECT_EQ(out.dblVal, 12.375);
   VariantClear(&in);
-  in = bstr(u"-1.5E+3");
+  in = vText(u"-1.5E+3");
   ASSERT_EQ(change(in, VT_R8, out), S_OK);
   EXPECT_EQ(out.dblVal, -1500.0);
   VariantClear(&in);
-  in = bstr(u"0.1");
+  in = vText(u"0.1");
   ASSERT_EQ(change(in, VT_R4, out), S_OK);
   EXPECT_EQ(out.fltVal, 0.1f);
   VariantClear(&in);
-  in = bstr(u"1e39");
+  in = vText(u"1e39");
   EXPECT_EQ(change(in, VT_R4, out), DISP_E_OVERFLOW);
   VariantClear(&in);
-  in = bstr(u"1,5");
+  in = vText(u"1,5");
   ASSERT_EQ(change(in, VT_R8, out), S_OK);  // "," groups digits in en-US
   EXPECT_EQ(out.dblVal, 15.0);
   VariantClear(&in);
-  in = bstr(u"1.2.3");
+  in = vText(u"1.2.3");
   EXPECT_EQ(change(in, VT_R8, out), DISP_E_TYPEMISMATCH);
   VariantClear(&in);
 }
@@ -155,70 +143,70 @@ TEST(TextToRealTest, ReadsNumbers) {
 TEST(ToBoolTest, WordsAndNumbers) {
   VARIANT out;
   for (const char16_t* t : {u"True", u"true", u" TRUE ", u"-1", u"1", u"0.5", u"&HFF"}) {
-    VARIANT in = bstr(t);
+    VARIANT in = vText(t);
     ASSERT_EQ(change(in, VT_BOOL, out), S_OK);
     EXPECT_EQ(out.boolVal, VARIANT_TRUE);
     VariantClear(&in);
   }
   for (const char16_t* t : {u"False", u"false", u"0", u"0.0"}) {
-    VARIANT in = bstr(t);
+    VARIANT in = vText(t);
     ASSERT_EQ(change(in, VT_BOOL, out), S_OK);
     EXPECT_EQ(out.boolVal, VARIANT_FALSE);
     VariantClear(&in);
   }
-  VARIANT in = bstr(u"yes");
+  VARIANT in = vText(u"yes");
   EXPECT_EQ(change(in, VT_BOOL, out), DISP_E_TYPEMISMATCH);
   VariantClear(&in);
-  ASSERT_EQ(change(r8(-0.0), VT_BOOL, out), S_OK);
+  ASSERT_EQ(change(vR8(-0.0), VT_BOOL, out), S_OK);
   EXPECT_EQ(out.boolVal, VARIANT_FALSE);
-  ASSERT_EQ(change(r8(2), VT_BOOL, out), S_OK);
+  ASSERT_EQ(change(vR8(2), VT_BOOL, out), S_OK);
   EXPECT_EQ(out.boolVal, VARIANT_TRUE);
 }
 
 TEST(ToCurrencyTest, ExactFromTextRoundedFromDoubles) {
   VARIANT out;
-  VARIANT in = bstr(u"0.1");
+  VARIANT in = vText(u"0.1");
   ASSERT_EQ(change(in, VT_CY, out), S_OK);
   EXPECT_EQ(out.cyVal.int64, 1000);
   VariantClear(&in);
-  in = bstr(u"922337203685477.5807");
+  in = vText(u"922337203685477.5807");
   ASSERT_EQ(change(in, VT_CY, out), S_OK);
   EXPECT_EQ(out.cyVal.int64, INT64_MAX);
   VariantClear(&in);
-  in = bstr(u"922337203685477.5808");
+  in = vText(u"922337203685477.5808");
   EXPECT_EQ(change(in, VT_CY, out), DISP_E_OVERFLOW);
   VariantClear(&in);
-  in = bstr(u"-922337203685477.5808");
+  in = vText(u"-922337203685477.5808");
   ASSERT_EQ(change(in, VT_CY, out), S_OK);
   EXPECT_EQ(out.cyVal.int64, INT64_MIN);
   VariantClear(&in);
-  in = bstr(u"1.00005");
+  in = vText(u"1.00005");
   ASSERT_EQ(change(in, VT_CY, out), S_OK);
   EXPECT_EQ(out.cyVal.int64, 10000);  // half to even
   VariantClear(&in);
-  ASSERT_EQ(change(r8(1.5), VT_CY, out), S_OK);
+  ASSERT_EQ(change(vR8(1.5), VT_CY, out), S_OK);
   EXPECT_EQ(out.cyVal.int64, 15000);
-  EXPECT_EQ(change(r8(1e300), VT_CY, out), DISP_E_OVERFLOW);
+  EXPECT_EQ(change(vR8(1e300), VT_CY, out), DISP_E_OVERFLOW);
 }
 
 TEST(ToDecimalTest, ExactValues) {
   VARIANT out;
-  VARIANT in = bstr(u"-123.4500");
+  VARIANT in = vText(u"-123.4500");
   ASSERT_EQ(change(in, VT_DECIMAL, out), S_OK);
   EXPECT_EQ(out.vt, VT_DECIMAL);
   EXPECT_EQ(out.decVal.scale, 2);
   EXPECT_EQ(out.decVal.sign, 0x80);
   EXPECT_EQ(out.decVal.Lo64, 12345u);
   VariantClear(&in);
-  in = bstr(u"79228162514264337593543950335");
+  in = vText(u"79228162514264337593543950335");
   ASSERT_EQ(change(in, VT_DECIMAL, out), S_OK);
   EXPECT_EQ(out.decVal.Hi32, 0xFFFFFFFFu);
   EXPECT_EQ(out.decVal.Lo64, ~0ull);
   VariantClear(&in);
-  in = bstr(u"79228162514264337593543950336");
+  in = vText(u"79228162514264337593543950336");
   EXPECT_EQ(change(in, VT_DECIMAL, out), DISP_E_OVERFLOW);
   VariantClear(&in);
-  ASSERT_EQ(change(r8(0.1), VT_DECIMAL, out), S_OK);
+  ASSERT_EQ(change(vR8(0.1), VT_DECIMAL, out), S_OK);
   EXPECT_EQ(out.decVal.scale, 1);
   EXPECT_EQ(out.decVal.Lo64, 1u);
   VARIANT text;

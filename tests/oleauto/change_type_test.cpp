@@ -8,8 +8,11 @@
 #include <string>
 
 #include "test_objects.h"
+#include "tests/support/values.h"
 
 namespace {
+
+using namespace velmora::test;
 
 // Converts `in` to text; "!hr" when it fails.
 std::string text(const VARIANT& in, USHORT flags = 0) {
@@ -29,52 +32,6 @@ std::string text(const VARIANT& in, USHORT flags = 0) {
   return s;
 }
 
-VARIANT r8(double d) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_R8;
-  v.dblVal = d;
-  return v;
-}
-
-VARIANT r4(float f) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_R4;
-  v.fltVal = f;
-  return v;
-}
-
-VARIANT date(double d) {
-  VARIANT v = r8(d);
-  v.vt = VT_DATE;
-  return v;
-}
-
-VARIANT boolean(VARIANT_BOOL b) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BOOL;
-  v.boolVal = b;
-  return v;
-}
-
-VARIANT currency(LONGLONG units) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_CY;
-  v.cyVal.int64 = units;
-  return v;
-}
-
-VARIANT bstr(const char16_t* s) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = s ? SysAllocString(s) : nullptr;
-  return v;
-}
-
 struct RealCase {
   double value;
   const char* text;
@@ -83,7 +40,7 @@ struct RealCase {
 class R8TextTest : public ::testing::TestWithParam<RealCase> {};
 
 TEST_P(R8TextTest, FifteenSignificantDigits) {
-  EXPECT_EQ(text(r8(GetParam().value)), GetParam().text) << GetParam().value;
+  EXPECT_EQ(text(vR8(GetParam().value)), GetParam().text) << GetParam().value;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -125,7 +82,7 @@ struct FloatCase {
 class R4TextTest : public ::testing::TestWithParam<FloatCase> {};
 
 TEST_P(R4TextTest, SevenSignificantDigits) {
-  EXPECT_EQ(text(r4(GetParam().value)), GetParam().text) << GetParam().value;
+  EXPECT_EQ(text(vR4(GetParam().value)), GetParam().text) << GetParam().value;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -150,18 +107,18 @@ INSTANTIATE_TEST_SUITE_P(
                       FloatCase{-0.0f, "0"}));
 
 TEST(R4TextTest, AFloatWidenedToR8ShowsItsBinaryExpansion) {
-  EXPECT_EQ(text(r8(double(0.1f))), "0.100000001490116");
+  EXPECT_EQ(text(vR8(double(0.1f))), "0.100000001490116");
 }
 
 TEST(ScalarTextTest, EmptyBecomesANonNullEmptyString) { EXPECT_EQ(text(VARIANT{}), ""); }
 
 TEST(ScalarTextTest, BooleansAreTheirRawValue) {
-  EXPECT_EQ(text(boolean(VARIANT_TRUE)), "-1");
-  EXPECT_EQ(text(boolean(VARIANT_FALSE)), "0");
-  EXPECT_EQ(text(boolean(1)), "1");
-  EXPECT_EQ(text(boolean(VARIANT_TRUE), VARIANT_ALPHABOOL), "True");
-  EXPECT_EQ(text(boolean(1), VARIANT_ALPHABOOL), "True");
-  EXPECT_EQ(text(boolean(VARIANT_FALSE), VARIANT_LOCALBOOL), "False");
+  EXPECT_EQ(text(vBool(VARIANT_TRUE)), "-1");
+  EXPECT_EQ(text(vBool(VARIANT_FALSE)), "0");
+  EXPECT_EQ(text(vBool(1)), "1");
+  EXPECT_EQ(text(vBool(VARIANT_TRUE), VARIANT_ALPHABOOL), "True");
+  EXPECT_EQ(text(vBool(1), VARIANT_ALPHABOOL), "True");
+  EXPECT_EQ(text(vBool(VARIANT_FALSE), VARIANT_LOCALBOOL), "False");
 }
 
 TEST(ScalarTextTest, IntegersOfEveryWidth) {
@@ -200,14 +157,14 @@ TEST(ScalarTextTest, IntegersOfEveryWidth) {
 }
 
 TEST(ScalarTextTest, CurrencyIsExact) {
-  EXPECT_EQ(text(currency(0)), "0");
-  EXPECT_EQ(text(currency(10000)), "1");
-  EXPECT_EQ(text(currency(15000)), "1.5");
-  EXPECT_EQ(text(currency(-15000)), "-1.5");
-  EXPECT_EQ(text(currency(9)), "0.0009");
-  EXPECT_EQ(text(currency(4294967295)), "429496.7295");
-  EXPECT_EQ(text(currency(INT64_MAX)), "922337203685477.5807");
-  EXPECT_EQ(text(currency(INT64_MIN)), "-922337203685477.5808");
+  EXPECT_EQ(text(vCurrency(0)), "0");
+  EXPECT_EQ(text(vCurrency(10000)), "1");
+  EXPECT_EQ(text(vCurrency(15000)), "1.5");
+  EXPECT_EQ(text(vCurrency(-15000)), "-1.5");
+  EXPECT_EQ(text(vCurrency(9)), "0.0009");
+  EXPECT_EQ(text(vCurrency(4294967295)), "429496.7295");
+  EXPECT_EQ(text(vCurrency(INT64_MAX)), "922337203685477.5807");
+  EXPECT_EQ(text(vCurrency(INT64_MIN)), "-922337203685477.5808");
 }
 
 TEST(ScalarTextTest, DecimalsAreExact) {
@@ -238,7 +195,7 @@ struct DateCase {
 class DateTextTest : public ::testing::TestWithParam<DateCase> {};
 
 TEST_P(DateTextTest, EnUsShortDateAndLongTime) {
-  EXPECT_EQ(text(date(GetParam().value)), GetParam().text) << GetParam().value;
+  EXPECT_EQ(text(vDate(GetParam().value)), GetParam().text) << GetParam().value;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -266,11 +223,11 @@ INSTANTIATE_TEST_SUITE_P(
         DateCase{1.0000001, "12/31/1899 12:00:00 AM"}, DateCase{0.99999999, "12:00:00 AM"}));
 
 TEST(DateTextTest, UseNlsWritesDateAndTime) {
-  EXPECT_EQ(text(date(25570.0), VARIANT_USE_NLS), "1/2/1970 12:00:00 AM");
+  EXPECT_EQ(text(vDate(25570.0), VARIANT_USE_NLS), "1/2/1970 12:00:00 AM");
 }
 
 TEST(ChangeTypeTextTest, NullErrorAndUnknownAreRefusedAndTheDestinationKept) {
-  VARIANT dest = bstr(u"keep");
+  VARIANT dest = vText(u"keep");
   const BSTR before = dest.bstrVal;
   VARIANT src;
   VariantInit(&src);
@@ -299,7 +256,7 @@ TEST(ChangeTypeTextTest, NullErrorAndUnknownAreRefusedAndTheDestinationKept) {
 }
 
 TEST(ChangeTypeTextTest, BstrToBstrIsACopy) {
-  VARIANT src = bstr(u"copy me");
+  VARIANT src = vText(u"copy me");
   VARIANT out;
   VariantInit(&out);
   ASSERT_EQ(VariantChangeType(&out, &src, 0, VT_BSTR), S_OK);
@@ -310,7 +267,7 @@ TEST(ChangeTypeTextTest, BstrToBstrIsACopy) {
 }
 
 TEST(ChangeTypeMechanicsTest, ConvertsInPlace) {
-  VARIANT v = r8(0.1);
+  VARIANT v = vR8(0.1);
   ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
   EXPECT_EQ(v.vt, VT_BSTR);
   EXPECT_EQ(std::u16string(v.bstrVal), u"0.1");
@@ -331,7 +288,7 @@ TEST(ChangeTypeMechanicsTest, KeepsAnInvalidDestinationOnFailure) {
 }
 
 TEST(ChangeTypeMechanicsTest, RefusesBadVarTypes) {
-  VARIANT dest, src = r8(1);
+  VARIANT dest, src = vR8(1);
   VariantInit(&dest);
   EXPECT_EQ(VariantChangeType(&dest, &src, 0, VT_CLSID), DISP_E_BADVARTYPE);
   EXPECT_EQ(VariantChangeType(&dest, &src, 0, VT_LPSTR), DISP_E_BADVARTYPE);
@@ -359,7 +316,7 @@ TEST(ChangeTypeMechanicsTest, DereferencesTheSource) {
 }
 
 TEST(ChangeTypeMechanicsTest, ObjectsConvertThroughTheirValue) {
-  VARIANT value = r8(1.5);
+  VARIANT value = vR8(1.5);
   ValueDispatch object(value);
   VARIANT src;
   VariantInit(&src);

@@ -13,6 +13,7 @@
 #include "tests/propset/peer_compare.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/values.h"
 
 namespace velmora::propset {
 namespace {
@@ -211,13 +212,6 @@ bool same(const PROPVARIANT& a, const PROPVARIANT& b) {
   }
 }
 
-PROPSPEC byId(PROPID id) {
-  PROPSPEC s;
-  s.ulKind = PRSPEC_PROPID;
-  s.propid = id;
-  return s;
-}
-
 struct RoundTripCase {
   const char* name;
   uint16_t codePage;
@@ -239,7 +233,7 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   DWORD flags = c.codePage == 1200 ? PROPSETFLAG_DEFAULT : PROPSETFLAG_ANSI;
   IPropertyStorage* ps = nullptr;
   ASSERT_EQ(pss->Create(FMTID_SummaryInformation, nullptr, flags, kSetMode, &ps), S_OK);
-  PROPSPEC sumRequests[3] = {byId(PIDSI_TITLE), byId(PIDSI_AUTHOR), byId(PIDSI_PAGECOUNT)};
+  PROPSPEC sumRequests[3] = {test::specId(PIDSI_TITLE), test::specId(PIDSI_AUTHOR), test::specId(PIDSI_PAGECOUNT)};
   PROPVARIANT sumValues[3];
   for (auto& v : sumValues) PropVariantInit(&v);
   sumValues[0].vt = VT_LPSTR;
@@ -254,7 +248,7 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   // The pair: the document summary first, then the user-defined set in
   // its own code page, with names.
   ASSERT_EQ(pss->Create(FMTID_DocSummaryInformation, nullptr, PROPSETFLAG_ANSI, kSetMode, &ps), S_OK);
-  PROPSPEC company = byId(0x0F);
+  PROPSPEC company = test::specId(0x0F);
   PROPVARIANT companyValue;
   PropVariantInit(&companyValue);
   companyValue.vt = VT_LPSTR;
@@ -262,7 +256,7 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   ASSERT_EQ(ps->WriteMultiple(1, &company, &companyValue, 2), S_OK);
   ps->Release();
   ASSERT_EQ(pss->Create(FMTID_UserDefinedProperties, nullptr, PROPSETFLAG_ANSI, kSetMode, &ps), S_OK);
-  PROPSPEC cpRequest = byId(PID_CODEPAGE);
+  PROPSPEC cpRequest = test::specId(PID_CODEPAGE);
   PROPVARIANT cp;
   PropVariantInit(&cp);
   cp.vt = VT_I2;
@@ -292,7 +286,7 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   fillAllTypes(all);
   ASSERT_EQ(pss->Create(kAllTypes, nullptr, flags, kSetMode, &ps), S_OK);
   std::vector<PROPSPEC> allRequests;
-  for (size_t i = 0; i < all.list.size(); ++i) allRequests.push_back(byId(PROPID(100 + i)));
+  for (size_t i = 0; i < all.list.size(); ++i) allRequests.push_back(test::specId(PROPID(100 + i)));
   ASSERT_EQ(ps->WriteMultiple(ULONG(all.list.size()), allRequests.data(), all.list.data(), 2), S_OK);
   ASSERT_EQ(ps->Commit(STGC_DEFAULT), S_OK);
   ps->Release();

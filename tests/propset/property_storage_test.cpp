@@ -13,49 +13,17 @@
 #include "propset/codec.h"
 #include "tests/propset/memory_storage.h"
 #include "tests/propset/set_builder.h"
+#include "tests/support/values.h"
+#include "tests/support/modes.h"
 
 namespace velmora::propset {
 namespace {
 
 using test::MemoryStorage;
 
-constexpr DWORD kRead = STGM_READ | STGM_SHARE_EXCLUSIVE;        // 0x10
-constexpr DWORD kReadWrite = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;  // 0x12
+constexpr DWORD kRead = kModeRead;
+constexpr DWORD kReadWrite = kModeReadWrite;
 const FMTID kCustom = {0x64440492, 0x4C8B, 0x11D1, {0x8B, 0x70, 0x08, 0x00, 0x36, 0xB1, 0x1A, 0x03}};
-
-PROPSPEC byId(PROPID id) {
-  PROPSPEC s;
-  s.ulKind = PRSPEC_PROPID;
-  s.propid = id;
-  return s;
-}
-PROPSPEC byName(const char16_t* name) {
-  PROPSPEC s;
-  s.ulKind = PRSPEC_LPWSTR;
-  s.lpwstr = const_cast<LPOLESTR>(name);
-  return s;
-}
-PROPVARIANT i4(LONG v) {
-  PROPVARIANT p;
-  PropVariantInit(&p);
-  p.vt = VT_I4;
-  p.lVal = v;
-  return p;
-}
-PROPVARIANT lpstr(const char* s) {
-  PROPVARIANT p;
-  PropVariantInit(&p);
-  p.vt = VT_LPSTR;
-  p.pszVal = const_cast<char*>(s);
-  return p;
-}
-PROPVARIANT lpwstr(const char16_t* s) {
-  PROPVARIANT p;
-  PropVariantInit(&p);
-  p.vt = VT_LPWSTR;
-  p.pwszVal = const_cast<LPWSTR>(s);
-  return p;
-}
 
 class PropsetStorageTest : public ::testing::Test {
  protected:
@@ -92,10 +60,10 @@ TEST_F(PropsetStorageTest, CreateRecordsCodePageAndLocale) {
     ASSERT_EQ(m_pss->Create(FMTID_SummaryInformation, nullptr, flags, kReadWrite | STGM_CREATE, &ps),
               S_OK);
     PROPVARIANT v;
-    ASSERT_EQ(read(ps, byId(PID_CODEPAGE), &v), S_OK);
+    ASSERT_EQ(read(ps, test::specId(PID_CODEPAGE), &v), S_OK);
     EXPECT_EQ(v.vt, VT_I2);
     EXPECT_EQ(uint16_t(v.iVal), flags ? 1252 : 1200);
-    ASSERT_EQ(read(ps, byId(PID_LOCALE), &v), S_OK);
+    ASSERT_EQ(read(ps, test::specId(PID_LOCALE), &v), S_OK);
     EXPECT_EQ(v.vt, VT_UI4);
     STATPROPSETSTG st;
     ASSERT_EQ(ps->Stat(&st), S_OK);
@@ -151,7 +119,7 @@ TEST_P(PropsetStorageDamageTest, OpenGivesInvalidHeaderAndDeleteRecovers) {
     EXPECT_EQ(m_pss->Delete(*f), S_OK);
     IPropertyStorage* ps = create(*f, PROPSETFLAG_ANSI);
     ASSERT_NE(ps, nullptr);
-    EXPECT_EQ(write(ps, byName(u"x"), i4(1)), S_OK);
+    EXPECT_EQ(write(ps, test::specName(u"x"), test::pvI4(1)), S_OK);
     EXPECT_EQ(ps->Commit(STGC_DEFAULT), S_OK);
     ps->Release();
   }
@@ -169,8 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PropsetStorageTest, ReadsByIdAndNameWithSFalseAndEmpty) {
   IPropertyStorage* ps = create(FMTID_UserDefinedProperties, PROPSETFLAG_ANSI);
-  ASSERT_EQ(write(ps, byName(u"Count"), i4(7)), S_OK);
-  PROPSPEC requests[3] = {byName(u"cOUNT"), byId(9), byName(u"missing")};
+  ASSERT_EQ(write(ps, test::specName(u"Count"), test::pvI4(7)), S_OK);
+  PROPSPEC requests[3] = {test::specName(u"cOUNT"), test::specId(9), test::specName(u"missing")};
   PROPVARIANT out[3];
   out[1].vt = VT_BSTR;  // overwritten, not freed
   ASSERT_EQ(ps->ReadMultiple(3, requests, out), S_OK);
@@ -178,7 +146,7 @@ TEST_F(PropsetStorageTest, ReadsByIdAndNameWithSFalseAndEmpty) {
   EXPECT_EQ(out[0].lVal, 7);
   EXPECT_EQ(out[1].vt, VT_EMPTY);
   EXPECT_EQ(out[2].vt, VT_EMPTY);
-  PROPSPEC none[2] = {byId(9), byId(PID_DICTIONARY)};
+  PROPSPEC none[2] = {test::specId(9), test::specId(PID_DICTIONARY)};
   EXPECT_EQ(ps->ReadMultiple(2, none, out), S_FALSE);
   EXPECT_EQ(ps->ReadMultiple(0, nullptr, nullptr), S_FALSE);
   EXPECT_EQ(ps->ReadMultiple(1, nullptr, nullptr), E_INVALIDARG);
@@ -187,9 +155,9 @@ TEST_F(PropsetStorageTest, ReadsByIdAndNameWithSFalseAndEmpty) {
 
 TEST_F(PropsetStorageTest, NamesGetTheLowestFreeIdsAndKeepThem) {
   IPropertyStorage* ps = create(FMTID_UserDefinedProperties, PROPSETFLAG_ANSI);
-  ASSERT_EQ(write(ps, byId(3), i4(0)), S_OK);
-  PROPSPEC names[3] = {byName(u"First"), byName(u"Second"), byName(u"Third")};
-  PROPVARIANT values[3] = {i4(1), i4(2), i4(3)};
+  ASSERT_EQ(write(ps, test::specId(3), test::pvI4(0)), S_OK);
+  PROPSPEC names[3] = {test::specName(u"First"), test::specName(u"Second"), test::specName(u"Third")};
+  PROPVARIANT values[3] = {test::pvI4(1), test::pvI4(2), test::pvI4(3)};
   ASSERT_EQ(ps->WriteMultiple(3, names, values, 2), S_OK);
   PROPID ids[3] = {2, 4, 5};
   LPOLESTR got[3];
@@ -199,16 +167,16 @@ TEST_F(PropsetStorageTest, NamesGetTheLowestFreeIdsAndKeepThem) {
   EXPECT_EQ(std::u16string(got[2]), u"Third");
   for (auto* n : got) CoTaskMemFree(n);
   // A rewrite in other case keeps the id and the stored spelling.
-  ASSERT_EQ(write(ps, byName(u"SECOND"), lpstr("two")), S_OK);
+  ASSERT_EQ(write(ps, test::specName(u"SECOND"), test::pvNarrow("two")), S_OK);
   PROPVARIANT v;
-  ASSERT_EQ(read(ps, byId(4), &v), S_OK);
+  ASSERT_EQ(read(ps, test::specId(4), &v), S_OK);
   EXPECT_EQ(v.vt, VT_LPSTR);
   EXPECT_STREQ(v.pszVal, "two");
   PropVariantClear(&v);
-  EXPECT_EQ(write(ps, byName(u"new"), i4(1), 0), STG_E_INVALIDPARAMETER);
-  EXPECT_EQ(write(ps, byName(u"new"), i4(1), PID_MIN_READONLY), STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(write(ps, test::specName(u"new"), test::pvI4(1), 0), STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(write(ps, test::specName(u"new"), test::pvI4(1), PID_MIN_READONLY), STG_E_INVALIDPARAMETER);
   std::u16string longName(256, u'n');
-  EXPECT_EQ(write(ps, byName(longName.c_str()), i4(1)), STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(write(ps, test::specName(longName.c_str()), test::pvI4(1)), STG_E_INVALIDPARAMETER);
   ps->Release();
 }
 
@@ -219,43 +187,43 @@ TEST_F(PropsetStorageTest, RefusesReservedIdsAndLateCodePage) {
   cp.vt = VT_I2;
   cp.iVal = 1252;
   // While the set is empty the code page may change.
-  EXPECT_EQ(write(ps, byId(PID_CODEPAGE), cp), S_OK);
-  EXPECT_EQ(write(ps, byId(PID_DICTIONARY), i4(1)), STG_E_INVALIDPARAMETER);
-  EXPECT_EQ(write(ps, byId(PID_BEHAVIOR), i4(1)), STG_E_INVALIDPARAMETER);
-  EXPECT_EQ(write(ps, byId(PID_ILLEGAL), i4(1)), S_OK);
-  EXPECT_EQ(write(ps, byId(PIDSI_TITLE), lpstr("t")), S_OK);
+  EXPECT_EQ(write(ps, test::specId(PID_CODEPAGE), cp), S_OK);
+  EXPECT_EQ(write(ps, test::specId(PID_DICTIONARY), test::pvI4(1)), STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(write(ps, test::specId(PID_BEHAVIOR), test::pvI4(1)), STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(write(ps, test::specId(PID_ILLEGAL), test::pvI4(1)), S_OK);
+  EXPECT_EQ(write(ps, test::specId(PIDSI_TITLE), test::pvNarrow("t")), S_OK);
   cp.iVal = 1200;
-  EXPECT_EQ(write(ps, byId(PID_CODEPAGE), cp), STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(write(ps, test::specId(PID_CODEPAGE), cp), STG_E_INVALIDPARAMETER);
   PROPVARIANT stream;
   PropVariantInit(&stream);
   stream.vt = VT_STREAM;
-  EXPECT_EQ(write(ps, byId(5), stream), STG_E_PROPSETMISMATCHED);
+  EXPECT_EQ(write(ps, test::specId(5), stream), STG_E_PROPSETMISMATCHED);
   stream.vt = VT_UNKNOWN;
-  EXPECT_EQ(write(ps, byId(5), stream), STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(write(ps, test::specId(5), stream), STG_E_INVALIDPARAMETER);
   // A VT_BYREF value is stored as the value it points at.
   LONG target = 77;
   PROPVARIANT ref;
   PropVariantInit(&ref);
   ref.vt = VT_BYREF | VT_I4;
   ref.plVal = &target;
-  EXPECT_EQ(write(ps, byId(6), ref), S_OK);
+  EXPECT_EQ(write(ps, test::specId(6), ref), S_OK);
   PROPVARIANT deref;
-  ASSERT_EQ(read(ps, byId(6), &deref), S_OK);
+  ASSERT_EQ(read(ps, test::specId(6), &deref), S_OK);
   EXPECT_EQ(deref.vt, VT_I4);
   EXPECT_EQ(deref.lVal, 77);
-  PROPSPEC del[2] = {byId(PIDSI_TITLE), byId(PID_CODEPAGE)};
+  PROPSPEC del[2] = {test::specId(PIDSI_TITLE), test::specId(PID_CODEPAGE)};
   EXPECT_EQ(ps->DeleteMultiple(2, del), STG_E_INVALIDPARAMETER);
   EXPECT_EQ(ps->DeleteMultiple(1, del), S_OK);
   PROPVARIANT v;
-  EXPECT_EQ(read(ps, byId(PIDSI_TITLE), &v), S_FALSE);
+  EXPECT_EQ(read(ps, test::specId(PIDSI_TITLE), &v), S_FALSE);
   // A failed batch leaves the set as it was.
-  PROPSPEC batch[2] = {byId(7), byId(PID_DICTIONARY)};
-  PROPVARIANT vals[2] = {i4(1), i4(2)};
+  PROPSPEC batch[2] = {test::specId(7), test::specId(PID_DICTIONARY)};
+  PROPVARIANT vals[2] = {test::pvI4(1), test::pvI4(2)};
   EXPECT_EQ(ps->WriteMultiple(2, batch, vals, 2), STG_E_INVALIDPARAMETER);
-  EXPECT_EQ(read(ps, byId(7), &v), S_FALSE);
+  EXPECT_EQ(read(ps, test::specId(7), &v), S_FALSE);
   ps->Release();
   IPropertyStorage* ro = open(FMTID_SummaryInformation, kRead);
-  EXPECT_EQ(write(ro, byId(8), i4(1)), STG_E_ACCESSDENIED);
+  EXPECT_EQ(write(ro, test::specId(8), test::pvI4(1)), STG_E_ACCESSDENIED);
   EXPECT_EQ(ro->DeleteMultiple(1, del), STG_E_ACCESSDENIED);
   ro->Release();
 }
@@ -280,14 +248,14 @@ TEST_P(PropsetStorageCodePageTest, StoresStringsAsWindowsDoes) {
   PropVariantInit(&cp);
   cp.vt = VT_I2;
   cp.iVal = SHORT(c.codePage);
-  ASSERT_EQ(write(ps, byId(PID_CODEPAGE), cp), S_OK);
-  ASSERT_EQ(write(ps, byName(u"N\u00e4me"), lpstr(c.lpstrIn)), S_OK);
-  ASSERT_EQ(write(ps, byName(u"Wide"), lpwstr(u"\u00e9\u4e2d")), S_OK);
+  ASSERT_EQ(write(ps, test::specId(PID_CODEPAGE), cp), S_OK);
+  ASSERT_EQ(write(ps, test::specName(u"N\u00e4me"), test::pvNarrow(c.lpstrIn)), S_OK);
+  ASSERT_EQ(write(ps, test::specName(u"Wide"), test::pvWide(u"\u00e9\u4e2d")), S_OK);
   PROPVARIANT b;
   PropVariantInit(&b);
   b.vt = VT_BSTR;
   b.bstrVal = SysAllocString(u"b\u00e9");
-  ASSERT_EQ(write(ps, byName(u"Bstr"), b), S_OK);
+  ASSERT_EQ(write(ps, test::specName(u"Bstr"), b), S_OK);
   PropVariantClear(&b);
   ASSERT_EQ(ps->Commit(STGC_DEFAULT), S_OK);
   ps->Release();
@@ -302,7 +270,7 @@ TEST_P(PropsetStorageCodePageTest, StoresStringsAsWindowsDoes) {
   EXPECT_EQ(stored->bytes, c.stored);
 
   ps = open(kCustom, kRead);
-  PROPSPEC requests[3] = {byName(u"N\u00c4ME"), byName(u"wide"), byName(u"bstr")};
+  PROPSPEC requests[3] = {test::specName(u"N\u00c4ME"), test::specName(u"wide"), test::specName(u"bstr")};
   PROPVARIANT out[3];
   ASSERT_EQ(ps->ReadMultiple(3, requests, out), S_OK);
   ASSERT_EQ(out[0].vt, VT_LPSTR);
@@ -331,15 +299,15 @@ TEST_F(PropsetStorageTest, RefusesNamesAndBstrsTheCodePageCannotHold) {
   IPropertyStorage* ps = create(FMTID_UserDefinedProperties, PROPSETFLAG_ANSI);
   const HRESULT kNoTranslation = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
   // Two such names would both become "??" and collide.
-  EXPECT_EQ(write(ps, byName(u"\u4e2d\u6587"), i4(1)), kNoTranslation);
-  EXPECT_EQ(write(ps, byName(u"\u0100"), i4(1)), kNoTranslation);  // no best-fit 'A'
+  EXPECT_EQ(write(ps, test::specName(u"\u4e2d\u6587"), test::pvI4(1)), kNoTranslation);
+  EXPECT_EQ(write(ps, test::specName(u"\u0100"), test::pvI4(1)), kNoTranslation);  // no best-fit 'A'
   PROPVARIANT b;
   PropVariantInit(&b);
   b.vt = VT_BSTR;
   b.bstrVal = SysAllocString(u"\u65e5");
-  EXPECT_EQ(write(ps, byId(5), b), kNoTranslation);
+  EXPECT_EQ(write(ps, test::specId(5), b), kNoTranslation);
   PropVariantClear(&b);
-  EXPECT_EQ(write(ps, byName(u"Gr\u00fc\u00dfe \u20ac"), i4(1)), S_OK);
+  EXPECT_EQ(write(ps, test::specName(u"Gr\u00fc\u00dfe \u20ac"), test::pvI4(1)), S_OK);
   ps->Release();
 }
 
@@ -347,9 +315,9 @@ TEST_F(PropsetStorageTest, RefusesNamesAndBstrsTheCodePageCannotHold) {
 
 TEST_F(PropsetStorageTest, EnumListsOrdinaryPropertiesInStoredOrder) {
   IPropertyStorage* ps = create(FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT);
-  ASSERT_EQ(write(ps, byId(0x01000002), lpstr("link")), S_OK);
-  ASSERT_EQ(write(ps, byName(u"Alpha"), i4(1)), S_OK);
-  ASSERT_EQ(write(ps, byName(u"Beta"), lpwstr(u"b")), S_OK);
+  ASSERT_EQ(write(ps, test::specId(0x01000002), test::pvNarrow("link")), S_OK);
+  ASSERT_EQ(write(ps, test::specName(u"Alpha"), test::pvI4(1)), S_OK);
+  ASSERT_EQ(write(ps, test::specName(u"Beta"), test::pvWide(u"b")), S_OK);
   IEnumSTATPROPSTG* e = nullptr;
   ASSERT_EQ(ps->Enum(&e), S_OK);
   STATPROPSTG st;
@@ -367,11 +335,11 @@ TEST_F(PropsetStorageTest, EnumListsOrdinaryPropertiesInStoredOrder) {
 
 TEST_F(PropsetStorageTest, EnumeratorsSkipResetAndClone) {
   IPropertyStorage* ps = create(kCustom, PROPSETFLAG_ANSI);
-  for (PROPID id = 2; id < 6; ++id) ASSERT_EQ(write(ps, byId(id), i4(LONG(id))), S_OK);
+  for (PROPID id = 2; id < 6; ++id) ASSERT_EQ(write(ps, test::specId(id), test::pvI4(LONG(id))), S_OK);
   IEnumSTATPROPSTG* e = nullptr;
   ASSERT_EQ(ps->Enum(&e), S_OK);
   // The enumerator is a snapshot.
-  ASSERT_EQ(write(ps, byId(9), i4(9)), S_OK);
+  ASSERT_EQ(write(ps, test::specId(9), test::pvI4(9)), S_OK);
   STATPROPSTG st[8];
   ULONG got = 0;
   ASSERT_EQ(e->Skip(1), S_OK);
@@ -413,30 +381,30 @@ TEST_F(PropsetStorageTest, ReleaseWritesAndSecondOpeningIsRefused) {
   IPropertyStorage* ps = create(FMTID_SummaryInformation, PROPSETFLAG_ANSI);
   IPropertyStorage* again = nullptr;
   EXPECT_EQ(m_pss->Open(FMTID_SummaryInformation, kRead, &again), STG_E_ACCESSDENIED);
-  ASSERT_EQ(write(ps, byId(PIDSI_PAGECOUNT), i4(42)), S_OK);
+  ASSERT_EQ(write(ps, test::specId(PIDSI_PAGECOUNT), test::pvI4(42)), S_OK);
   ps->Release();  // no Commit: Release writes a direct-mode set
   ps = open(FMTID_SummaryInformation, kRead);
   PROPVARIANT v;
-  ASSERT_EQ(read(ps, byId(PIDSI_PAGECOUNT), &v), S_OK);
+  ASSERT_EQ(read(ps, test::specId(PIDSI_PAGECOUNT), &v), S_OK);
   EXPECT_EQ(v.lVal, 42);
   ps->Release();
 }
 
 TEST_F(PropsetStorageTest, RevertDropsUncommittedChanges) {
   IPropertyStorage* ps = create(FMTID_SummaryInformation, PROPSETFLAG_ANSI);
-  ASSERT_EQ(write(ps, byId(14), i4(1)), S_OK);
+  ASSERT_EQ(write(ps, test::specId(14), test::pvI4(1)), S_OK);
   ASSERT_EQ(ps->Commit(STGC_DEFAULT), S_OK);
-  ASSERT_EQ(write(ps, byId(15), i4(2)), S_OK);
+  ASSERT_EQ(write(ps, test::specId(15), test::pvI4(2)), S_OK);
   ASSERT_EQ(ps->Revert(), S_OK);
   PROPVARIANT v;
-  EXPECT_EQ(read(ps, byId(15), &v), S_FALSE);
-  EXPECT_EQ(read(ps, byId(14), &v), S_OK);
+  EXPECT_EQ(read(ps, test::specId(15), &v), S_FALSE);
+  EXPECT_EQ(read(ps, test::specId(14), &v), S_OK);
   ps->Release();
 }
 
 TEST_F(PropsetStorageTest, FailedCommitKeepsChangesForTheNextOne) {
   IPropertyStorage* ps = create(FMTID_SummaryInformation, PROPSETFLAG_ANSI);
-  ASSERT_EQ(write(ps, byId(PIDSI_WORDCOUNT), i4(99)), S_OK);
+  ASSERT_EQ(write(ps, test::specId(PIDSI_WORDCOUNT), test::pvI4(99)), S_OK);
   m_storage.setFailWrites(true);
   EXPECT_EQ(ps->Commit(STGC_DEFAULT), STG_E_WRITEFAULT);
   m_storage.setFailWrites(false);
@@ -444,7 +412,7 @@ TEST_F(PropsetStorageTest, FailedCommitKeepsChangesForTheNextOne) {
   ps->Release();
   ps = open(FMTID_SummaryInformation, kRead);
   PROPVARIANT v;
-  ASSERT_EQ(read(ps, byId(PIDSI_WORDCOUNT), &v), S_OK);
+  ASSERT_EQ(read(ps, test::specId(PIDSI_WORDCOUNT), &v), S_OK);
   EXPECT_EQ(v.lVal, 99);
   ps->Release();
 }
@@ -455,12 +423,12 @@ TEST_F(PropsetStorageTest, UserDefinedSharesTheDocSummaryStream) {
   IPropertyStorage* ps = nullptr;
   // Only the document summary: the user-defined set does not exist.
   ps = create(FMTID_DocSummaryInformation, PROPSETFLAG_ANSI);
-  ASSERT_EQ(write(ps, byId(0x10), i4(16)), S_OK);
+  ASSERT_EQ(write(ps, test::specId(0x10), test::pvI4(16)), S_OK);
   ps->Release();
   EXPECT_EQ(m_pss->Open(FMTID_UserDefinedProperties, kRead, &ps), STG_E_FILENOTFOUND);
 
   ps = create(FMTID_UserDefinedProperties, PROPSETFLAG_ANSI);
-  ASSERT_EQ(write(ps, byId(0x10), lpstr("custom")), S_OK);
+  ASSERT_EQ(write(ps, test::specId(0x10), test::pvNarrow("custom")), S_OK);
   // The other section of the same stream cannot be open at the same time.
   IPropertyStorage* other = nullptr;
   EXPECT_EQ(m_pss->Open(FMTID_DocSummaryInformation, kRead, &other), STG_E_ACCESSDENIED);
@@ -474,7 +442,7 @@ TEST_F(PropsetStorageTest, UserDefinedSharesTheDocSummaryStream) {
 
   ps = open(FMTID_DocSummaryInformation, kRead);
   PROPVARIANT v;
-  ASSERT_EQ(read(ps, byId(0x10), &v), S_OK);
+  ASSERT_EQ(read(ps, test::specId(0x10), &v), S_OK);
   EXPECT_EQ(v.vt, VT_I4);
   ps->Release();
 
@@ -511,7 +479,7 @@ TEST_F(PropsetStorageTest, KeepsClassAndUnknownDataOfTheOtherSection) {
   m_storage.put(u"\005DocumentSummaryInformation",
                 test::stream({{FMTID_DocSummaryInformation, docSummary}, {FMTID_UserDefinedProperties, custom}}, 0, clsid));
   IPropertyStorage* ps = open(FMTID_UserDefinedProperties);
-  ASSERT_EQ(write(ps, byName(u"Added"), i4(5)), S_OK);
+  ASSERT_EQ(write(ps, test::specName(u"Added"), test::pvI4(5)), S_OK);
   ASSERT_EQ(ps->Commit(0), S_OK);
   ps->Release();
   auto set = parsePropertySet(*m_storage.bytes(u"\005DocumentSummaryInformation"));
@@ -524,20 +492,20 @@ TEST_F(PropsetStorageTest, KeepsClassAndUnknownDataOfTheOtherSection) {
 
 TEST_F(PropsetStorageTest, CreateWithStgmCreateReplacesOnlyItsSection) {
   IPropertyStorage* ps = create(FMTID_UserDefinedProperties, PROPSETFLAG_ANSI);
-  ASSERT_EQ(write(ps, byName(u"Kept"), i4(1)), S_OK);
+  ASSERT_EQ(write(ps, test::specName(u"Kept"), test::pvI4(1)), S_OK);
   ps->Release();
   ps = open(FMTID_DocSummaryInformation);
-  ASSERT_EQ(write(ps, byId(0x0F), lpstr("old company")), S_OK);
+  ASSERT_EQ(write(ps, test::specId(0x0F), test::pvNarrow("old company")), S_OK);
   ps->Release();
   ps = nullptr;
   ASSERT_EQ(m_pss->Create(FMTID_DocSummaryInformation, nullptr, PROPSETFLAG_ANSI,
                           kReadWrite | STGM_CREATE, &ps),
             S_OK);
   PROPVARIANT v;
-  EXPECT_EQ(read(ps, byId(0x0F), &v), S_FALSE);
+  EXPECT_EQ(read(ps, test::specId(0x0F), &v), S_FALSE);
   ps->Release();
   ps = open(FMTID_UserDefinedProperties, kRead);
-  EXPECT_EQ(read(ps, byName(u"kept"), &v), S_OK);
+  EXPECT_EQ(read(ps, test::specName(u"kept"), &v), S_OK);
   ps->Release();
 }
 
@@ -546,9 +514,9 @@ TEST_F(PropsetStorageTest, LpstrIntoUnicodeSetIsReadAsAnsiText) {
   // UTF-16 "hi" come back as "h".
   IPropertyStorage* ps = create(FMTID_SummaryInformation, PROPSETFLAG_DEFAULT);
   const char utf16[] = {'h', 0, 'i', 0, 0, 0};
-  ASSERT_EQ(write(ps, byId(PIDSI_TITLE), lpstr(utf16)), S_OK);
+  ASSERT_EQ(write(ps, test::specId(PIDSI_TITLE), test::pvNarrow(utf16)), S_OK);
   PROPVARIANT v;
-  ASSERT_EQ(read(ps, byId(PIDSI_TITLE), &v), S_OK);
+  ASSERT_EQ(read(ps, test::specId(PIDSI_TITLE), &v), S_OK);
   ASSERT_EQ(v.vt, VT_LPSTR);
   EXPECT_STREQ(v.pszVal, "h");
   PropVariantClear(&v);
@@ -603,7 +571,7 @@ TEST_F(PropsetStorageTest, RandomEditsReadBackAsWritten) {
     std::map<std::u16string, PROPVARIANT> model;  // the value the set must hold under a name
     for (int edit = 0; edit < 30; ++edit) {
       std::u16string name = u"p" + std::u16string(1, char16_t(u'a' + rng() % 12));
-      PROPSPEC request = byName(name.c_str());
+      PROPSPEC request = test::specName(name.c_str());
       if (rng() % 4 == 0) {
         ASSERT_EQ(ps->DeleteMultiple(1, &request), S_OK);
         model.erase(name);
@@ -622,7 +590,7 @@ TEST_F(PropsetStorageTest, RandomEditsReadBackAsWritten) {
     ps = open(fmtid, kRead);
     for (char16_t c = u'a'; c < u'a' + 12; ++c) {
       std::u16string name = u"p" + std::u16string(1, c);
-      PROPSPEC request = byName(name.c_str());
+      PROPSPEC request = test::specName(name.c_str());
       PROPVARIANT got;
       HRESULT hr = ps->ReadMultiple(1, &request, &got);
       auto it = model.find(name);

@@ -12,64 +12,6 @@ PropertyValue byName(std::u16string name, const PROPVARIANT& value) {
   return {0, std::move(name), value};
 }
 
-namespace {
-PROPVARIANT make(VARTYPE vt) {
-  PROPVARIANT v;
-  PropVariantInit(&v);
-  v.vt = vt;
-  return v;
-}
-}  // namespace
-
-PROPVARIANT pvWide(const char16_t* text) {
-  auto v = make(VT_LPWSTR);
-  v.pwszVal = const_cast<LPWSTR>(text);
-  return v;
-}
-PROPVARIANT pvNarrow(const char* text) {
-  auto v = make(VT_LPSTR);
-  v.pszVal = const_cast<LPSTR>(text);
-  return v;
-}
-PROPVARIANT pvI2(SHORT n) {
-  auto v = make(VT_I2);
-  v.iVal = n;
-  return v;
-}
-PROPVARIANT pvI4(LONG n) {
-  auto v = make(VT_I4);
-  v.lVal = n;
-  return v;
-}
-PROPVARIANT pvR4(float f) {
-  auto v = make(VT_R4);
-  v.fltVal = f;
-  return v;
-}
-PROPVARIANT pvR8(double d) {
-  auto v = make(VT_R8);
-  v.dblVal = d;
-  return v;
-}
-PROPVARIANT pvBool(bool b) {
-  auto v = make(VT_BOOL);
-  v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
-}
-PROPVARIANT pvRawBool(SHORT stored) {
-  auto v = make(VT_BOOL);
-  v.boolVal = stored;
-  return v;
-}
-PROPVARIANT pvFileTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
-  SYSTEMTIME st = {};
-  st.wYear = year, st.wMonth = month, st.wDay = day;
-  st.wHour = hour, st.wMinute = minute, st.wSecond = second;
-  auto v = make(VT_FILETIME);
-  EXPECT_TRUE(SystemTimeToFileTime(&st, &v.filetime));
-  return v;
-}
-
 void writeDocument(const std::filesystem::path& path, const std::vector<PropertySet>& sets,
                    size_t payload) {
   std::u16string wpath = path.u16string();

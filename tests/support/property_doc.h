@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/values.h"
+
 namespace velmora::test {
 
 // One property to write: by id, or by name when `name` is not empty.
@@ -20,18 +22,6 @@ struct PropertyValue {
 
 PropertyValue byId(PROPID id, const PROPVARIANT& value);
 PropertyValue byName(std::u16string name, const PROPVARIANT& value);
-
-// Values whose text lives in static storage or in the returned holder.
-PROPVARIANT pvWide(const char16_t* text);
-PROPVARIANT pvNarrow(const char* text);
-PROPVARIANT pvI2(SHORT n);
-PROPVARIANT pvI4(LONG n);
-PROPVARIANT pvR4(float f);
-PROPVARIANT pvR8(double d);
-PROPVARIANT pvBool(bool b);
-PROPVARIANT pvFileTime(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0,
-                       WORD second = 0);
-PROPVARIANT pvRawBool(SHORT stored);
 
 struct PropertySet {
   FMTID fmtid;

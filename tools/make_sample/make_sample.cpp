@@ -14,77 +14,16 @@
 #include <vector>
 
 #include "propstore/catalogue.h"
+#include "tests/support/values.h"
 
 namespace {
+
+using namespace velmora::test;
 
 struct Value {
   PROPSPEC spec;
   PROPVARIANT value;
 };
-
-PROPSPEC byId(PROPID id) {
-  PROPSPEC s = {};
-  s.ulKind = PRSPEC_PROPID;
-  s.propid = id;
-  return s;
-}
-
-PROPSPEC byName(const char16_t* name) {
-  PROPSPEC s = {};
-  s.ulKind = PRSPEC_LPWSTR;
-  s.lpwstr = const_cast<LPOLESTR>(name);
-  return s;
-}
-
-PROPVARIANT wide(const char16_t* text) {
-  PROPVARIANT v;
-  PropVariantInit(&v);
-  v.vt = VT_LPWSTR;
-  v.pwszVal = const_cast<LPWSTR>(text);
-  return v;
-}
-
-PROPVARIANT narrow(const char* text) {
-  PROPVARIANT v;
-  PropVariantInit(&v);
-  v.vt = VT_LPSTR;
-  v.pszVal = const_cast<LPSTR>(text);
-  return v;
-}
-
-PROPVARIANT i4(LONG n) {
-  PROPVARIANT v;
-  PropVariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = n;
-  return v;
-}
-
-PROPVARIANT r8(double d) {
-  PROPVARIANT v;
-  PropVariantInit(&v);
-  v.vt = VT_R8;
-  v.dblVal = d;
-  return v;
-}
-
-PROPVARIANT boolean(bool b) {
-  PROPVARIANT v;
-  PropVariantInit(&v);
-  v.vt = VT_BOOL;
-  v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
-}
-
-PROPVARIANT filetime(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
-  SYSTEMTIME st = {};
-  st.wYear = year, st.wMonth = month, st.wDay = day, st.wHour = hour, st.wMinute = minute;
-  PROPVARIANT v;
-  PropVariantInit(&v);
-  v.vt = VT_FILETIME;
-  SystemTimeToFileTime(&st, &v.filetime);
-  return v;
-}
 
 HRESULT writeSet(IPropertySetStorage* sets, REFFMTID fmtid, DWORD flags,
                  std::vector<std::pair<PROPSPEC, PROPVARIANT>> values) {
@@ -226,27 +165,27 @@ int main(int argc, char** argv) {
 
   if (SUCCEEDED(hr))
     hr = writeSet(sets, FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
-                  {{byId(PIDSI_TITLE), wide(u"Bracket assembly")},
-                   {byId(PIDSI_AUTHOR), wide(u"R\u00e9ka Szab\u00f3")},
-                   {byId(PIDSI_CREATE_DTM), filetime(2024, 5, 17, 9, 30)},
-                   {byId(PIDSI_PAGECOUNT), i4(3)},
-                   {byId(PIDSI_APPNAME), wide(u"make_sample")}});
+                  {{specId(PIDSI_TITLE), pvWide(u"Bracket assembly")},
+                   {specId(PIDSI_AUTHOR), pvWide(u"R\u00e9ka Szab\u00f3")},
+                   {specId(PIDSI_CREATE_DTM), pvFileTime(2024, 5, 17, 9, 30)},
+                   {specId(PIDSI_PAGECOUNT), pvI4(3)},
+                   {specId(PIDSI_APPNAME), pvWide(u"make_sample")}});
   if (SUCCEEDED(hr))
     hr = writeSet(sets, FMTID_DocSummaryInformation, PROPSETFLAG_ANSI,
-                  {{byId(15), narrow("Fennmark Engineering")}, {byId(14), narrow("T. Okafor")}});
+                  {{specId(15), pvNarrow("Fennmark Engineering")}, {specId(14), pvNarrow("T. Okafor")}});
   if (SUCCEEDED(hr))
     hr = writeSet(sets, FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT,
-                  {{byName(u"Project"), wide(u"Gemini")},
-                   {byName(u"Revision"), i4(7)},
-                   {byName(u"Approved"), boolean(true)},
-                   {byName(u"Due"), filetime(2025, 1, 31, 12, 0)}});
+                  {{specName(u"Project"), pvWide(u"Gemini")},
+                   {specName(u"Revision"), pvI4(7)},
+                   {specName(u"Approved"), pvBool(true)},
+                   {specName(u"Due"), pvFileTime(2025, 1, 31, 12, 0)}});
   if (SUCCEEDED(hr))
     hr = writeSet(sets, FMTID_DTProperties, PROPSETFLAG_DEFAULT,
-                  {{byId(5), wide(u"BRK-1042")}, {byId(20), wide(u"Aluminium 6061")},
-                   {byId(58), r8(0.482)}});
+                  {{specId(5), pvWide(u"BRK-1042")}, {specId(20), pvWide(u"Aluminium 6061")},
+                   {specId(58), pvR8(0.482)}});
   if (SUCCEEDED(hr))
     hr = writeSet(sets, FMTID_Physical, PROPSETFLAG_DEFAULT,
-                  {{byId(4), r8(0.482)}, {byId(6), scalars ? r8(12.5) : centerValue}});
+                  {{specId(4), pvR8(0.482)}, {specId(6), scalars ? pvR8(12.5) : centerValue}});
   if (sets) sets->Release();
   if (SUCCEEDED(hr) && links) {
     bool wordProcessor = file.size() >= 4 && (file.compare(file.size() - 4, 4, ".doc") == 0 ||
