@@ -115,6 +115,10 @@ class Fat {
   // corruption.
   [[nodiscard]] Result<void> flushMarks();
   base::Error listedTwice();
+  // Where the FAT entry of sector `id` lies; where the last sector of a
+  // partial walk links on (the link a damaged chain goes wrong by).
+  base::Where entryPlace(SectorId id) const;
+  base::Where linkPlace(const std::vector<SectorId>& walked) const;
 
   Pager& m_pager;
   uint32_t m_shift;
