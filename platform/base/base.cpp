@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/byte_reader.h"
 #include "base/byte_writer.h"
@@ -31,7 +32,9 @@ std::string Where::text() const {
     if (!out.empty()) out += ", ";
     out += part;
   };
-  if (entry != kNone32) std::snprintf(buf, sizeof buf, "entry %u", entry), add(buf);
+  // An entry in its directory sector is named by the message itself.
+  const bool inItsDirectory = sectorOf && std::strcmp(sectorOf, "directory") == 0;
+  if (entry != kNone32 && !inItsDirectory) std::snprintf(buf, sizeof buf, "entry %u", entry), add(buf);
   if (property != kNone32) std::snprintf(buf, sizeof buf, "property 0x%x", property), add(buf);
   if (sector != kNone32) {
     std::snprintf(buf, sizeof buf, "%s%ssector %u", sectorOf ? sectorOf : "", sectorOf ? " " : "", sector);

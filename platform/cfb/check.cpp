@@ -112,7 +112,7 @@ class Checker {
           for (uint32_t m : *chain) {
             if (m >= m_miniOwner.size()) break;
             if (m_miniOwner[m])
-              TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, dir.entryPlace(k).inSector(m, "mini"),
+              TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, ofEntry(k).inSector(m, "mini"),
                                "mini sector %u is in two chains (stream %u)", m, k), kLoses));
             m_miniOwner[m] = true;
           }
@@ -198,7 +198,7 @@ class Checker {
       if (s >= m_owner.size()) break;
       if (m_owner[s]) {
         out.error = found(DAMAGE(STG_E_DOCFILECORRUPT, Chain,
-                                 (sid ? m_doc.dir().entryPlace(sid) : where()).inSector(s).at(sectorOffset(s, m_doc.pager().sectorShift())),
+                                 (sid ? ofEntry(sid) : where()).inSector(s).at(sectorOffset(s, m_doc.pager().sectorShift())),
                                  "sector %u (%s) is used twice", s, what), kLoses);
         if (!out.error) return out;
         continue;

@@ -3,6 +3,7 @@
 #include "host/vlt_records.h"
 
 #include <windows.h>
+#include <oleauto.h>
 
 #include <cstdio>
 
@@ -45,8 +46,37 @@ std::string describeHresult(HRESULT hr) {
   return hresultName(hr) + " (" + buf + ")";
 }
 
+std::string takeErrorDescription() {
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || !info) return std::string();
+  BSTR text = nullptr;
+  std::string out;
+  if (SUCCEEDED(info->GetDescription(&text)) && text) out = toUtf8(text, SysStringLen(text));
+  SysFreeString(text);
+  info->Release();
+  return out;
+}
+
+std::string describeFailure(HRESULT hr) {
+  std::string why = takeErrorDescription();
+  return describeHresult(hr) + (why.empty() ? "" : ": " + why);
+}
+
+std::string recordReason(const std::string& description, const std::string& key) {
+  const std::string prefix = key + ": ";
+  size_t at = 0;
+  while (at < description.size()) {
+    size_t end = description.find('\n', at);
+    if (end == std::string::npos) end = description.size();
+    if (description.compare(at, prefix.size(), prefix) == 0 && at + prefix.size() <= end)
+      return description.substr(at + prefix.size(), end - at - prefix.size());
+    at = end + 1;
+  }
+  return std::string();
+}
+
 void reportFailure(const std::string& file, const std::string& what, HRESULT hr) {
-  std::fprintf(stderr, "compdoc: %s: %s: %s\n", file.c_str(), what.c_str(), describeHresult(hr).c_str());
+  std::fprintf(stderr, "compdoc: %s: %s: %s\n", file.c_str(), what.c_str(), describeFailure(hr).c_str());
 }
 
 std::string toUtf8(const OLECHAR* s) {
