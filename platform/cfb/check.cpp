@@ -81,7 +81,9 @@ class Checker {
     while (!stack.empty()) {
       StreamId st = stack.back();
       stack.pop_back();
-      if (!m_chainsOnly) TRY(checkTree(st));
+      // A damaged directory's trees were walked at load, which named what
+      // it stepped over; their shape says nothing more.
+      if (!m_chainsOnly && !dir.damaged()) TRY(checkTree(st));
       for (StreamId k : dir.children(st)) {
         const DirEntry& e = dir.entry(k);
         if (e.type == EntryType::Storage) {
@@ -103,7 +105,8 @@ class Checker {
           if (!chain) {
             Error err = chain.error();
             if (err.where.entry == base::Where::kNone32) err.where.entry = k;
-            TRY(found(err, kLoses));
+            auto head = m_doc.miniFat().walk(e.start, want);
+            TRY(found(err, head && head->size() == want ? kSteps : kLoses));
             continue;
           }
           if (chain->size() != want && !m_chainsOnly)
@@ -120,18 +123,30 @@ class Checker {
       }
     }
     if (m_strict) {
+      // Lost sectors are counted, not listed: a damaged chain leaves its
+      // whole tail lost.
+      uint64_t lost = 0, first = 0;
       for (uint64_t s = 0; s < nsect; ++s) {
         if (m_owner[s]) continue;
         ASSIGN(v, fat.entry(SectorId(s)));
         bool rangeLock = SectorId(s) == SectorId((kRangeLockOffset >> shift) - 1);
-        if (v != kFreeSect && !rangeLock)
-          TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(SectorId(s)).at(sectorOffset(SectorId(s), shift)),
-                           "sector %llu is allocated but in no chain", (unsigned long long)s), kOdd));
+        if (v != kFreeSect && !rangeLock) {
+          if (!m_findings)
+            return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(SectorId(s)).at(sectorOffset(SectorId(s), shift)),
+                          "sector %llu is allocated but in no chain", (unsigned long long)s);
+          if (lost++ == 0) first = s;
+        }
       }
+      if (lost)
+        TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(SectorId(first)).at(sectorOffset(SectorId(first), shift)),
+                         "%llu sector%s allocated but in no chain, the first sector %llu", (unsigned long long)lost,
+                         lost == 1 ? " is" : "s are", (unsigned long long)first), kOdd));
       for (StreamId sid = 1; sid < dir.count(); ++sid)
         if (!dir.reachable(sid) && dir.entry(sid).type != EntryType::Unused && !steppedOver(sid))
+          // Producers leave such entries behind; in a damaged directory they
+          // are what the damage cut off.
           TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(sid),
-                           "directory entry %u is allocated but unreachable", sid), kOdd));
+                           "directory entry %u is allocated but unreachable", sid), dir.damaged() ? kSteps : kOdd));
     }
     return {};
   }
@@ -181,7 +196,7 @@ class Checker {
     if (!walked) {
       Error e = walked.error();
       if (sid) e.where.entry = sid;
-      out.error = found(std::move(e), kLoses);
+      out.error = found(std::move(e), pastItsSize(start, limit, what) ? kSteps : kLoses);
       if (!out.error) return out;
     } else {
       out.walked = true;
@@ -194,12 +209,15 @@ class Checker {
         if (!out.error) return out;
       }
     }
-    for (SectorId s : chain) {
+    for (size_t i = 0; i < chain.size(); ++i) {
+      const SectorId s = chain[i];
       if (s >= m_owner.size()) break;
       if (m_owner[s]) {
+        // Past the size, the reader never reads the shared sector as this
+        // stream's.
         out.error = found(DAMAGE(STG_E_DOCFILECORRUPT, Chain,
                                  (sid ? ofEntry(sid) : where()).inSector(s).at(sectorOffset(s, m_doc.pager().sectorShift())),
-                                 "sector %u (%s) is used twice", s, what), kLoses);
+                                 "sector %u (%s) is used twice", s, what), i < limit ? kLoses : kSteps);
         if (!out.error) return out;
         continue;
       }
@@ -207,6 +225,15 @@ class Checker {
     }
     out.length = chain.size();
     return out;
+  }
+
+  // Whether the chain from `start` holds the `limit` sectors its size asks
+  // for soundly, so that damage met past them is never read.
+  bool pastItsSize(SectorId start, uint64_t limit, const char* what) {
+    if (limit == UINT64_MAX || limit == 0) return false;
+    std::vector<SectorId> head;
+    auto walked = m_doc.fat().walkInto(start, limit, what, head);
+    return walked && head.size() == limit;
   }
 
   // Ordered always; red-black (black root, no red-red, equal black height)
@@ -224,6 +251,8 @@ class Checker {
       if (++steps > 4 * dir.count() + 4)
         return found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage), "tree of entry %u does not end", storage), kSteps);
       while (cur != kNoStream) {
+        if (++steps > 4 * dir.count() + 4)
+          return found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage), "tree of entry %u does not end", storage), kSteps);
         if (cur >= dir.count())
           return found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage), "tree of entry %u links to entry %u", storage, cur), kSteps);
         stack.push_back(cur);
@@ -315,6 +344,17 @@ std::vector<Finding> surveyIntegrity(File& file) {
   }
   Checker c(**doc, Depth::Strict, &findings);
   if (auto r = c.run(); !r) findings.push_back(Finding{Severity::LosesData, r.error()});
+  const Directory& dir = (*doc)->dir();
+  for (Finding& f : findings) {
+    StreamId sid = f.error.where.entry;
+    if (sid == base::Where::kNone32 || sid == 0 || sid >= dir.count()) continue;
+    // Up the tree to the root; an entry out of the tree keeps its own name.
+    std::u16string path = dir.entry(sid).name;
+    for (StreamId up = dir.parentOf(sid), steps = 0; up != kNoStream && up != 0 && steps < dir.count();
+         up = dir.parentOf(up), ++steps)
+      path = dir.entry(up).name + u"/" + path;
+    f.path = std::move(path);
+  }
   return findings;
 }
 

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "text/text.h"
+
 namespace velmora::cfb {
 
 Result<std::unique_ptr<Document>> Document::open(std::unique_ptr<File> file, bool writable) {
@@ -130,13 +132,20 @@ Result<size_t> Document::readStream(StreamId sid, uint64_t offset, std::span<uin
   const DirEntry& e = m_dir->entry(sid);
   if (offset >= e.size) return size_t(0);
   size_t n = size_t(std::min<uint64_t>(out.size(), e.size - offset));
-  ASSIGN(st, state(sid));
-  if (st->mini) {
-    TRY(readMini(*st, offset, out.first(n)));
-  } else {
-    TRY(st->chain->read(offset, out.first(n), false));
-  }
+  auto st = state(sid);
+  if (!st) return aboutStream(st.error(), sid);
+  auto r = (*st)->mini ? readMini(**st, offset, out.first(n)) : (*st)->chain->read(offset, out.first(n), false);
+  if (!r) return aboutStream(r.error(), sid);
   return n;
+}
+
+Error Document::aboutStream(Error e, StreamId sid) const {
+  // Damage met reading a stream names the stream, which the chain it
+  // walked cannot.
+  if (!e.isDamage() || e.where.entry != base::Where::kNone32) return e;
+  e.where.entry = sid;
+  e.message = "stream " + text::utf8FromUtf16(m_dir->entry(sid).name) + ": " + e.message;
+  return e;
 }
 
 Result<void> Document::resizeMini(StreamState& st, uint64_t oldSize, uint64_t newSize) {

@@ -104,7 +104,7 @@ Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool whole
       fat->m_targetFat = uint32_t(fat->m_fatLocations.size());
       break;
     }
-    TRY(fat->addFatLocation(s, "header DIFAT"));
+    TRY(fat->addFatLocation(s, "header DIFAT", atOffset(0x4C + 4 * uint64_t(i))));
   }
   fat->m_nextDifat = fat->m_fatLocations.size() < fat->m_targetFat ? h.firstDifatSector : kEndOfChain;
   if (fat->m_fatLocations.empty()) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, atOffset(0x4C), "the DIFAT lists no FAT sector");
@@ -113,9 +113,9 @@ Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool whole
   return fat;
 }
 
-Result<void> Fat::addFatLocation(SectorId s, const char* listedBy) {
+Result<void> Fat::addFatLocation(SectorId s, const char* listedBy, base::Where listedAt) {
   if (s >= m_committedSectors)
-    return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "%s lists FAT sector %u; the file has %llu sectors", listedBy, s,
+    return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, listedAt, "%s lists FAT sector %u; the file has %llu sectors", listedBy, s,
                        (unsigned long long)m_committedSectors);
   if (!m_marks.add(s, kFatSect)) return listedTwice();
   m_fatLocations.push_back(s);
@@ -146,7 +146,7 @@ Result<void> Fat::loadDifat(uint32_t k) {
         m_targetFat = uint32_t(m_fatLocations.size());
         break;
       }
-      TRY(addFatLocation(s, "a DIFAT sector"));
+      TRY(addFatLocation(s, "a DIFAT sector", inSector(cur, "DIFAT").at(sectorOffset(cur, m_shift) + 4 * uint64_t(i))));
     }
     m_nextDifat = base::loadLE32(&buf[4 * (m_E - 1)]);
   }

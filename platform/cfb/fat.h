@@ -109,7 +109,7 @@ class Fat {
   [[nodiscard]] Result<std::vector<uint32_t>*> committedSector(uint32_t k);
   [[nodiscard]] Result<std::vector<uint32_t>*> workingSector(uint32_t k);
   SectorId rangeLockSector() const;
-  [[nodiscard]] Result<void> addFatLocation(SectorId s, const char* where);
+  [[nodiscard]] Result<void> addFatLocation(SectorId s, const char* listedBy, base::Where listedAt);
   [[nodiscard]] Result<void> loadDifat(uint32_t k);
   // Sorts in the marks added since the last flush; a sector listed twice is
   // corruption.

@@ -95,6 +95,9 @@ enum class Severity { LosesData, SteppedOver, Oddity };
 struct Finding {
   Severity severity;
   Error error;
+  // The element of the entry the finding names ("ObjectPool/_1/\1Ole"), as
+  // far as the tree reaches it; empty when it names none.
+  std::u16string path = {};
 };
 // Every finding of a strict check of `file`, in the order the check meets
 // them; a file that does not open at all gives that refusal as its one
