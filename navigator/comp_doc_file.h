@@ -66,6 +66,9 @@ class CCompDocFile : public ICompDocFile, public IVltFileNavigator, public CompD
   void ReportReadRefusals(LONG lArraySize, const VltAttribute* poAttribArray);
   void ReportWriteRefusals(LONG lArraySize, const VltAttribute* poAttribArray,
                            const std::vector<WideString>& reasons);
+  void ReportReadRefusalsOrThrow(LONG lArraySize, const VltAttribute* poAttribArray);
+  void ReportWriteRefusalsOrThrow(LONG lArraySize, const VltAttribute* poAttribArray,
+                                  const std::vector<WideString>& reasons);
 
   LONG m_lRefCount = 0;
   WideString m_strFilePath;

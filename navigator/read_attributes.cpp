@@ -1,6 +1,9 @@
 // Attribute reading: every record of an array, or the first one the store
 // delivers in the order of a block-priority list.
 #include "navigator/comp_doc_file.h"
+
+#include <new>
+
 #include "navigator/priority_walk.h"
 #include "storage/storage_services.h"
 
@@ -59,6 +62,14 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::AttribGetFirst(LONG lArraySize,
 }
 
 void CCompDocFile::ReportReadRefusals(LONG lArraySize, const VltAttribute* poAttribArray) {
+  // For want of memory the reasons are lost, never the records.
+  try {
+    ReportReadRefusalsOrThrow(lArraySize, poAttribArray);
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+void CCompDocFile::ReportReadRefusalsOrThrow(LONG lArraySize, const VltAttribute* poAttribArray) {
   WideString strText;
   for (LONG i = 0; i < lArraySize; ++i) {
     const VltAttribute& oRecord = poAttribArray[i];

@@ -139,10 +139,14 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
     // The link objects passed over as unreadable, one line each, for the
     // host to read with GetErrorInfo: "ObjectPool/_1234: why".
     WideString strSkipped;
+    // For want of memory the reasons are lost, never the list.
     auto skip = [&](const WideString& strName, const WideString& strWhy) {
-      if (!strSkipped.empty()) strSkipped += WCHAR('\n');
-      if (eMode != LinkMode::Spreadsheet) strSkipped += WideFromAscii("ObjectPool/");
-      strSkipped += strName + WideFromAscii(": ") + strWhy;
+      try {
+        if (!strSkipped.empty()) strSkipped += WCHAR('\n');
+        if (eMode != LinkMode::Spreadsheet) strSkipped += WideFromAscii("ObjectPool/");
+        strSkipped += strName + WideFromAscii(": ") + strWhy;
+      } catch (const std::bad_alloc&) {
+      }
     };
     for (;;) {
       STATSTG oStat = {};

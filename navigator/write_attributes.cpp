@@ -2,10 +2,22 @@
 // accepts in the order of a block-priority list. The document stays open
 // for writing until it is closed.
 #include "navigator/comp_doc_file.h"
+
+#include <new>
+
 #include "navigator/priority_walk.h"
 #include "storage/storage_services.h"
 
 namespace {
+
+// Keeps the refusal of record `i`; for want of memory it is lost, never the
+// write.
+void KeepReasonOf(std::vector<WideString>& reasons, LONG i, const WideString& why) {
+  try {
+    reasons[static_cast<size_t>(i)] = why;
+  } catch (const std::bad_alloc&) {
+  }
+}
 
 // A private copy of a record's value: the store may convert it in place, and
 // the host's own value must stay as the host put it.
@@ -43,7 +55,7 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::WriteAttributes(LONG, LONG lStopFlag, LO
         poAttribArray[i].bHandled = 1;
         if (lStopFlag) break;
       } else {
-        reasons[static_cast<size_t>(i)] = WriteRefusal();
+        KeepReasonOf(reasons, i, WriteRefusal());
       }
     }
     ReportWriteRefusals(lArraySize, poAttribArray, reasons);
@@ -66,7 +78,7 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::AttribSetFirst(LONG lArraySize,
     bool bWritten = false;
     WalkPriorityList(lArraySize, poAttribArray, bsPrioBlockList, [&](LONG i) {
       if (WriteRecord(poAttribArray[i]) != S_OK) {
-        reasons[static_cast<size_t>(i)] = WriteRefusal();
+        KeepReasonOf(reasons, i, WriteRefusal());
         return false;
       }
       poAttribArray[i].bHandled = 1;
@@ -82,6 +94,15 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::AttribSetFirst(LONG lArraySize,
 
 void CCompDocFile::ReportWriteRefusals(LONG lArraySize, const VltAttribute* poAttribArray,
                                        const std::vector<WideString>& reasons) {
+  // For want of memory the reasons are lost, never the records.
+  try {
+    ReportWriteRefusalsOrThrow(lArraySize, poAttribArray, reasons);
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+void CCompDocFile::ReportWriteRefusalsOrThrow(LONG lArraySize, const VltAttribute* poAttribArray,
+                                              const std::vector<WideString>& reasons) {
   WideString strText;
   for (LONG i = 0; i < lArraySize; ++i) {
     const WideString& strWhy = reasons[static_cast<size_t>(i)];

@@ -1,4 +1,6 @@
 // Writing one property into the open document.
+#include <new>
+
 #include "propstore/catalogue_index.h"
 #include "propstore/comp_doc_properties.h"
 #include "storage/storage_services.h"
@@ -9,11 +11,16 @@ HRESULT CompDocProperties::SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARI
   m_strWriteRefusal.clear();
   HRESULT hr = WriteOne(pwszBlock, pwszName, poValue);
   if (hr != S_OK && m_strWriteRefusal.empty()) {
-    if (!m_pPropSetStorage)
-      m_strWriteRefusal = m_strOpenRefusal.empty() ? WideFromAscii("the document is not open for writing")
-                                                   : m_strOpenRefusal;
-    else if (FAILED(hr))
+    if (!m_pPropSetStorage) {
+      try {
+        m_strWriteRefusal = m_strOpenRefusal.empty() ? WideFromAscii("the document is not open for writing")
+                                                     : m_strOpenRefusal;
+      } catch (const std::bad_alloc&) {
+        // The reason is lost, not the answer.
+      }
+    } else if (FAILED(hr)) {
       m_strWriteRefusal = DescribeFailure("the write failed", hr);
+    }
   }
   return hr;
 }

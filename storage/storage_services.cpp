@@ -34,7 +34,13 @@ std::basic_string<WCHAR> TakeErrorDescription() {
   IErrorInfo* pInfo = nullptr;
   if (GetErrorInfo(0, &pInfo) != S_OK || !pInfo) return out;
   BSTR bsText = nullptr;
-  if (SUCCEEDED(pInfo->GetDescription(&bsText)) && bsText) out.assign(bsText, SysStringLen(bsText));
+  if (SUCCEEDED(pInfo->GetDescription(&bsText)) && bsText) {
+    try {
+      out.assign(bsText, SysStringLen(bsText));
+    } catch (const std::bad_alloc&) {
+      out.clear();
+    }
+  }
   SysFreeString(bsText);
   pInfo->Release();
   return out;
@@ -54,16 +60,24 @@ void SetErrorDescription(const std::basic_string<WCHAR>& text) {
 
 std::basic_string<WCHAR> WideFromAscii(const char* text) {
   std::basic_string<WCHAR> out;
-  for (const char* p = text; *p; ++p) out += static_cast<WCHAR>(static_cast<unsigned char>(*p));
+  try {
+    for (const char* p = text; *p; ++p) out += static_cast<WCHAR>(static_cast<unsigned char>(*p));
+  } catch (const std::bad_alloc&) {
+    out.clear();
+  }
   return out;
 }
 
 std::basic_string<WCHAR> DescribeFailure(const char* what, HRESULT hr) {
   std::basic_string<WCHAR> reason = TakeErrorDescription();
-  if (reason.empty()) {
-    char status[32];
-    std::snprintf(status, sizeof status, "status 0x%08X", static_cast<unsigned>(hr));
-    reason = WideFromAscii(status);
+  try {
+    if (reason.empty()) {
+      char status[32];
+      std::snprintf(status, sizeof status, "status 0x%08X", static_cast<unsigned>(hr));
+      reason = WideFromAscii(status);
+    }
+    return WideFromAscii(what) + WideFromAscii(": ") + reason;
+  } catch (const std::bad_alloc&) {
+    return std::basic_string<WCHAR>();
   }
-  return WideFromAscii(what) + WideFromAscii(": ") + reason;
 }

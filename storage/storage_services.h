@@ -65,7 +65,8 @@ HRESULT CreatePathMoniker(LPCWSTR pwszPath, IMoniker** ppMoniker);
 HRESULT SaveLinkObject(IPersistStorage* pPersist, IStorage* pStorage);
 
 // Why a call failed, in words, through the thread's error information: the
-// platform leaves its reason there; the system's storage leaves none.
+// platform leaves its reason there; the system's storage leaves none. None of
+// these throws: for want of memory a reason is lost, never the call's result.
 
 // The description the last failed call of this thread left, taken (cleared);
 // empty when there is none.

@@ -90,7 +90,13 @@ void ThreadErrorInfo::setReason(std::string text) {
 }
 
 HRESULT report(const Error& e) {
-  threadErrorInfo().setReason(e.reason());
+  // A reason that cannot be built for want of memory is dropped: the code
+  // is what the caller must get.
+  try {
+    threadErrorInfo().setReason(e.reason());
+  } catch (const std::bad_alloc&) {
+    threadErrorInfo().setReason(std::string());
+  }
   return e.code;
 }
 
