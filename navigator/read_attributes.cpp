@@ -79,7 +79,7 @@ void CCompDocFile::ReportReadRefusalsOrThrow(LONG lArraySize, const VltAttribute
       SetErrorDescription(m_strOpenRefusal);
       return;
     }
-    WideString strWhy = ReadRefusal(oRecord.bsBlock);
+    WideString strWhy = ReadRefusal(oRecord.bsBlock, oRecord.bsName);
     if (strWhy.empty()) continue;
     if (!strText.empty()) strText += WCHAR('\n');
     strText += WideString(oRecord.bsBlock ? oRecord.bsBlock : OLESTR("")) + WCHAR(':') +

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "host/vlt_records.h"
+#include "propstore/catalogue_index.h"
 #include "storage/storage_services.h"
 #include "values/narrow_code_page.h"
 
@@ -218,10 +219,12 @@ void CompDocProperties::FreeValues() {
   m_CustomList.clear();
 }
 
-WideString CompDocProperties::ReadRefusal(LPCWSTR pwszBlock) const {
+WideString CompDocProperties::ReadRefusal(LPCWSTR pwszBlock, LPCWSTR pwszName) const {
   if (!m_strOpenRefusal.empty()) return m_strOpenRefusal;
   const BlockDef* pBlock = ResolveBlock(g_ReadBlocks, pwszBlock);
   if (!pBlock) return WideString();
   if (pBlock->iSet == kCustomBlock) return m_strCustomRefusal;
+  // A name the catalogue does not hold is missing whatever the set says.
+  if (LookupRow(g_PropSets[pBlock->iSet], pwszName) < 0) return WideString();
   return m_strSetRefusal[pBlock->iSet];
 }

@@ -63,10 +63,10 @@ class CompDocProperties {
   // S_OK only when both succeeded.
   HRESULT SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poValue);
 
-  // Why an attribute of `block` was not delivered, when it was for a reason
-  // the host cannot see (the document or its set could not be read); empty
-  // when it is simply not there.
-  WideString ReadRefusal(LPCWSTR pwszBlock) const;
+  // Why the attribute `name` of `block` was not delivered, when it was for a
+  // reason the host cannot see (the document or its set could not be read);
+  // empty when it is simply not there.
+  WideString ReadRefusal(LPCWSTR pwszBlock, LPCWSTR pwszName) const;
   // Why the last SetProperty did not write; empty after a write.
   const WideString& WriteRefusal() const { return m_strWriteRefusal; }
 
