@@ -512,3 +512,18 @@ TEST(IntegritySurvey, ListsEveryFaultOfADamagedDirectory) {
 
 }  // namespace
 }  // namespace velmora::cfb::test
+
+namespace velmora::base {
+namespace {
+
+// A value taken from a Result that holds an error stops a debug build at
+// once, naming the error, instead of reading an empty optional.
+#ifndef NDEBUG
+TEST(ResultDeathTest, TheValueOfAFailedResultStopsADebugBuild) {
+  Result<int> failed = DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(7), "chain loops at sector %u", 7u);
+  EXPECT_DEATH((void)failed.value(), "value\\(\\) of a failed Result: chain loops at sector 7 \\(sector 7\\)");
+}
+#endif
+
+}  // namespace
+}  // namespace velmora::base

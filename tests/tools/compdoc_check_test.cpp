@@ -177,6 +177,30 @@ TEST_F(CompdocCheckTest, EveryPlantedFaultIsReportedAsDamageWithItsReason) {
   }
 }
 
+// refs lists the links it can read and names, as a note that leaves the
+// status alone, each link object it passed over and why.
+TEST_F(CompdocCheckTest, RefsNamesTheLinkObjectsItSkipsAndWhy) {
+  fs::path doc = m_dir.file("links.doc");
+  std::vector<PoolObject> objects;
+  objects.push_back(linkTo(u"_1", fileMoniker(u"C:\\data\\book.xls")));
+  objects.push_back(linkTo(u"_2", fileMoniker(u"C:\\data\\plan.doc")));
+  writeLinkDocument(doc, std::move(objects));
+  patchStream(doc, {u"ObjectPool", u"_2", u"\001Ole"}, 0, {7, 0, 0, 3});
+  TempDir scratch;
+  int status = -1;
+  std::string out = runCommand(shellQuote(compdocPath()) + " refs " + shellQuote(doc.string()) + " 2>" +
+                                   shellQuote(scratch.file("err")),
+                               status);
+  std::ifstream in(scratch.file("err"));
+  std::string err(std::istreambuf_iterator<char>(in), {});
+  EXPECT_EQ(0, status) << err;
+  EXPECT_EQ(doc.string() + "\tC:\\data\\book.xls\tbook.xls\n", out);
+  EXPECT_EQ("compdoc: " + doc.string() +
+                ": unreadable link object: ObjectPool/_2: the link object cannot be read: \\1Ole version "
+                "0x03000007\n",
+            err);
+}
+
 TEST_F(CompdocCheckTest, ATreeOurEngineWroteIsSound) {
   fs::create_directories(m_dir.path() / "tree" / "sub");
   propertyDocument(m_dir.path() / "tree" / "a.doc");
