@@ -83,6 +83,7 @@ ThreadErrorInfo::~ThreadErrorInfo() {
 }
 
 void ThreadErrorInfo::setReason(std::string text) {
+  ++reports;
   reason = std::move(text);
   IUnknown* old = object;
   object = nullptr;
@@ -104,6 +105,8 @@ HRESULT report(HRESULT hr) {
   if (FAILED(hr)) threadErrorInfo().setReason(std::string());
   return hr;
 }
+
+uint64_t reportCount() { return threadErrorInfo().reports; }
 
 std::string takeReason() {
   ThreadErrorInfo& slot = threadErrorInfo();

@@ -119,6 +119,9 @@ HRESULT report(const Error& e);
 // The same for a failure whose reason the boundary does not know: clears
 // what an earlier failure left, so no caller reads a stale reason.
 HRESULT report(HRESULT hr);
+// How many reasons this thread has been left so far: a boundary that fails
+// without leaving one of its own clears an older one (atBoundary).
+uint64_t reportCount();
 // The reason a failed call of this thread left behind, taken (cleared); empty
 // when none. (GetErrorInfo gives it to hosts.)
 std::string takeReason();
@@ -201,7 +204,12 @@ template <HRESULT OutOfMemory = STG_E_INSUFFICIENTMEMORY, typename F>
 HRESULT atBoundary(F&& body) {
   try {
     if constexpr (std::is_same_v<decltype(body()), HRESULT>) {
-      return body();
+      // A failure that left no reason of its own (a plain code) must not
+      // pass for an earlier one's.
+      const uint64_t before = reportCount();
+      HRESULT hr = body();
+      if (FAILED(hr) && reportCount() == before) report(hr);
+      return hr;
     } else {
       auto r = body();
       return r.ok() ? S_OK : report(r.error());

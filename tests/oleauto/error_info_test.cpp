@@ -77,6 +77,29 @@ TEST(ErrorInfo, WhatAComponentSetsReplacesThePlatformsReasonAndBack) {
   EXPECT_EQ(E_INVALIDARG, GetErrorInfo(0, nullptr));
 }
 
+// A call that fails with a plain code leaves no reason, so the host never
+// reads an older failure's reason as this one's; one that fails inside a
+// call that left a reason keeps that reason.
+TEST(ErrorInfo, AFailureWithoutAReasonClearsAnOlderOne) {
+  drain();
+  base::report(base::makeError(E_FAIL, "an older failure"));
+  EXPECT_EQ(E_INVALIDARG, base::atBoundary([] { return E_INVALIDARG; }));
+  IErrorInfo* info = nullptr;
+  EXPECT_EQ(S_FALSE, GetErrorInfo(0, &info));
+
+  EXPECT_EQ(STG_E_DOCFILECORRUPT, base::atBoundary([] {
+              return base::report(base::makeError(STG_E_DOCFILECORRUPT, "the inner call's reason"));
+            }));
+  ASSERT_EQ(S_OK, GetErrorInfo(0, &info));
+  EXPECT_EQ(u"the inner call's reason", description(info));
+  info->Release();
+
+  base::report(base::makeError(E_FAIL, "kept past a success"));
+  EXPECT_EQ(S_OK, base::atBoundary([] { return S_OK; }));
+  ASSERT_EQ(S_OK, GetErrorInfo(0, &info)) << "a success leaves the thread's information alone";
+  info->Release();
+}
+
 TEST(ErrorInfo, EachThreadKeepsItsOwn) {
   drain();
   std::thread([] { base::report(base::makeError(E_FAIL, "elsewhere")); }).join();
