@@ -1,6 +1,7 @@
 // The navigator: the object through which the host works on one compound
 // document. It is at the same time the property store of that document.
 #pragma once
+#include <vector>
 #include <windows.h>
 #include <ole2.h>
 
@@ -57,6 +58,17 @@ class CCompDocFile : public ICompDocFile, public IVltFileNavigator, public CompD
  private:
   // Writes one record through a private copy of its value.
   HRESULT WriteRecord(VltAttribute& oRecord);
+  // Leaves, as the thread's error information, why the records not handled
+  // were refused when the host cannot see it: why the document could not be
+  // opened, or one line "Block:Name: reason" a record.
+  // `hr`, after leaving why the document could not be opened, when known.
+  HRESULT RefuseDocument(HRESULT hr);
+  void ReportReadRefusals(LONG lArraySize, const VltAttribute* poAttribArray);
+  void ReportWriteRefusals(LONG lArraySize, const VltAttribute* poAttribArray,
+                           const std::vector<WideString>& reasons);
+  void ReportReadRefusalsOrThrow(LONG lArraySize, const VltAttribute* poAttribArray);
+  void ReportWriteRefusalsOrThrow(LONG lArraySize, const VltAttribute* poAttribArray,
+                                  const std::vector<WideString>& reasons);
 
   LONG m_lRefCount = 0;
   WideString m_strFilePath;

@@ -120,7 +120,10 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
     if (ThrowIfOutOfMemory(IsCompoundDocument(m_strFilePath.c_str())) != S_OK) return S_FALSE;
     Held<IStorage> pRoot;
     HRESULT hr = OpenCompoundDocument(m_strFilePath.c_str(), kModePriorityRead, pRoot.Out());
-    if (FAILED(ThrowIfOutOfMemory(hr))) return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : S_FALSE;
+    if (FAILED(ThrowIfOutOfMemory(hr))) {
+      SetErrorDescription(DescribeFailure("the document cannot be opened", hr));
+      return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : S_FALSE;
+    }
 
     Held<IStorage> pContainer;
     hr = ThrowIfOutOfMemory(OpenContainer(eMode, pRoot.Get(), kModeChildRead, pContainer.Out()));
@@ -133,6 +136,18 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
     if (FAILED(hr)) return hr;
 
     std::deque<WideString> oNames;
+    // The link objects passed over as unreadable, one line each, for the
+    // host to read with GetErrorInfo: "ObjectPool/_1234: why".
+    WideString strSkipped;
+    // For want of memory the reasons are lost, never the list.
+    auto skip = [&](const WideString& strName, const WideString& strWhy) {
+      try {
+        if (!strSkipped.empty()) strSkipped += WCHAR('\n');
+        if (eMode != LinkMode::Spreadsheet) strSkipped += WideFromAscii("ObjectPool/");
+        strSkipped += strName + WideFromAscii(": ") + strWhy;
+      } catch (const std::bad_alloc&) {
+      }
+    };
     for (;;) {
       STATSTG oStat = {};
       hr = pEnum->Next(1, &oStat, nullptr);
@@ -146,18 +161,32 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
       Held<IStorage> pObject;
       // An element that is no link object is passed over; one that could
       // not be looked at for want of memory fails the whole list.
-      if (FAILED(ThrowIfOutOfMemory(OpenChildStorage(pContainer.Get(), strName.c_str(),
-                                                     kModeChildRead, pObject.Out()))))
+      hr = ThrowIfOutOfMemory(
+          OpenChildStorage(pContainer.Get(), strName.c_str(), kModeChildRead, pObject.Out()));
+      if (FAILED(hr)) {
+        skip(strName, DescribeFailure("the object's storage cannot be opened", hr));
         continue;
+      }
       Held<IOleLink> pLink;
-      if (FAILED(ThrowIfOutOfMemory(LoadLinkObject(pObject.Get(), pLink.Out())))) continue;
+      hr = ThrowIfOutOfMemory(LoadLinkObject(pObject.Get(), pLink.Out()));
+      if (FAILED(hr)) {
+        // An embedding is no link (E_NOINTERFACE, or its server's codes on
+        // Windows); a storage failure or a bad "\1Ole" stream is damage.
+        if (HRESULT_FACILITY(hr) == FACILITY_STORAGE || hr == DV_E_CLIPFORMAT || hr == E_FAIL)
+          skip(strName, DescribeFailure("the link object cannot be read", hr));
+        continue;
+      }
       WideString strDisplayName;
-      if (!SourceDisplayName(pLink.Get(), strDisplayName)) continue;
+      if (!SourceDisplayName(pLink.Get(), strDisplayName)) {
+        skip(strName, WideFromAscii("the link's source name is longer than any path"));
+        continue;
+      }
       oNames.push_back(std::move(strDisplayName));
     }
     pEnum.Reset();
     pContainer.Reset();
     pRoot.Reset();
+    if (!strSkipped.empty()) SetErrorDescription(strSkipped);
 
     if (oNames.empty()) return S_OK;
     const size_t cNames = oNames.size();

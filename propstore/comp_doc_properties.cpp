@@ -4,6 +4,7 @@
 #include <new>
 
 #include "host/vlt_records.h"
+#include "propstore/catalogue_index.h"
 #include "storage/storage_services.h"
 #include "values/narrow_code_page.h"
 
@@ -36,13 +37,20 @@ HRESULT CompDocProperties::OpenStorage(LPCWSTR pwszPath, bool bReadOnly) {
       CloseStorage();
     }
     m_bReadOnly = bReadOnly;
-    if (ThrowIfOutOfMemory(IsCompoundDocument(pwszPath)) != S_OK) return S_FALSE;
+    m_strOpenRefusal.clear();
+    HRESULT hrKind = ThrowIfOutOfMemory(IsCompoundDocument(pwszPath));
+    if (hrKind != S_OK) {
+      m_strOpenRefusal = FAILED(hrKind) ? DescribeFailure("the document cannot be opened", hrKind)
+                                        : WideFromAscii("the file is not a compound document");
+      return S_FALSE;
+    }
 
     HRESULT hr = OpenCompoundDocument(
         pwszPath, bReadOnly ? kModePriorityRead : kModeExclusiveReadWrite, &m_pStorage);
     if (FAILED(hr)) {
       m_pStorage = nullptr;
       ThrowIfOutOfMemory(hr);
+      m_strOpenRefusal = DescribeFailure("the document cannot be opened", hr);
       return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : S_FALSE;
     }
     hr = m_pStorage->QueryInterface(IID_IPropertySetStorage,
@@ -109,8 +117,13 @@ HRESULT CompDocProperties::LoadSet(int iSet) {
   if (!m_pPropSetStorage) return S_FALSE;
   const PropSetDef& set = g_PropSets[iSet];
   IPropertyStorage* pPropStg = nullptr;
+  m_strSetRefusal[iSet].clear();
   HRESULT hrOpen = m_pPropSetStorage->Open(*set.pFmtid, kModeSetRead, &pPropStg);
-  if (FAILED(hrOpen) || !pPropStg) return hrOpen == STG_E_FILENOTFOUND ? S_FALSE : hrOpen;
+  if (FAILED(hrOpen) || !pPropStg) {
+    if (hrOpen == STG_E_FILENOTFOUND) return S_FALSE;
+    m_strSetRefusal[iSet] = DescribeFailure("its property set cannot be read", hrOpen);
+    return hrOpen;
+  }
 
   PROPSPEC* pSpecs = new (std::nothrow) PROPSPEC[set.cRows]();
   PROPVARIANT* pValues = new (std::nothrow) PROPVARIANT[set.cRows];
@@ -130,6 +143,7 @@ HRESULT CompDocProperties::LoadSet(int iSet) {
   }
   HRESULT hr = pPropStg->ReadMultiple(set.cRows, pSpecs, pValues);
   if (FAILED(hr)) {
+    m_strSetRefusal[iSet] = DescribeFailure("its property set cannot be read", hr);
     // What a failed batch left behind is not to be trusted: serve the set as
     // present with nothing in it.
     for (ULONG i = 0; i < set.cRows; ++i) {
@@ -203,4 +217,14 @@ void CompDocProperties::FreeValues() {
   }
   for (CustomProps* pRecord : m_CustomList) delete pRecord;
   m_CustomList.clear();
+}
+
+WideString CompDocProperties::ReadRefusal(LPCWSTR pwszBlock, LPCWSTR pwszName) const {
+  if (!m_strOpenRefusal.empty()) return m_strOpenRefusal;
+  const BlockDef* pBlock = ResolveBlock(g_ReadBlocks, pwszBlock);
+  if (!pBlock) return WideString();
+  if (pBlock->iSet == kCustomBlock) return m_strCustomRefusal;
+  // A name the catalogue does not hold is missing whatever the set says.
+  if (LookupRow(g_PropSets[pBlock->iSet], pwszName) < 0) return WideString();
+  return m_strSetRefusal[pBlock->iSet];
 }

@@ -63,6 +63,13 @@ class CompDocProperties {
   // S_OK only when both succeeded.
   HRESULT SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poValue);
 
+  // Why the attribute `name` of `block` was not delivered, when it was for a
+  // reason the host cannot see (the document or its set could not be read);
+  // empty when it is simply not there.
+  WideString ReadRefusal(LPCWSTR pwszBlock, LPCWSTR pwszName) const;
+  // Why the last SetProperty did not write; empty after a write.
+  const WideString& WriteRefusal() const { return m_strWriteRefusal; }
+
  protected:
   HRESULT LoadAllSets();
   HRESULT LoadSummary() { return LoadSet(kSummarySet); }
@@ -92,8 +99,14 @@ class CompDocProperties {
   // Per catalogued set: the code page its narrow strings are in
   // (NarrowCodePageOf its code-page property).
   UINT m_uSetCodePage[kCatalogedSetCount] = {};
+  // Why the document, a catalogued set or the custom set could not be read.
+  WideString m_strOpenRefusal;
+  WideString m_strSetRefusal[kCatalogedSetCount];
+  WideString m_strCustomRefusal;
+  WideString m_strWriteRefusal;
 
  private:
   HRESULT LoadSet(int iSet);
+  HRESULT WriteOne(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poValue);
   PROPVARIANT*& ValuesOf(int iSet);
 };

@@ -12,8 +12,13 @@ HRESULT CompDocProperties::LoadCustomProps() {
   IPropertyStorage* pPropStg = nullptr;
   // No custom set, or one that cannot be opened: nothing to list, and that
   // is no failure of the load, unless memory ran out.
+  m_strCustomRefusal.clear();
   HRESULT hrOpen = m_pPropSetStorage->Open(FMTID_UserDefinedProperties, kModeSetRead, &pPropStg);
-  if (FAILED(hrOpen) || !pPropStg) return IsMemoryFailure(hrOpen) ? hrOpen : S_OK;
+  if (FAILED(hrOpen) || !pPropStg) {
+    if (FAILED(hrOpen) && hrOpen != STG_E_FILENOTFOUND)
+      m_strCustomRefusal = DescribeFailure("its property set cannot be read", hrOpen);
+    return IsMemoryFailure(hrOpen) ? hrOpen : S_OK;
+  }
 
   IEnumSTATPROPSTG* pEnum = nullptr;
   HRESULT hrEnum = pPropStg->Enum(&pEnum);

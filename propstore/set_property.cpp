@@ -1,4 +1,6 @@
 // Writing one property into the open document.
+#include <new>
+
 #include "propstore/catalogue_index.h"
 #include "propstore/comp_doc_properties.h"
 #include "storage/storage_services.h"
@@ -6,13 +8,37 @@
 #include "values/narrow_code_page.h"
 
 HRESULT CompDocProperties::SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poValue) {
+  m_strWriteRefusal.clear();
+  HRESULT hr = WriteOne(pwszBlock, pwszName, poValue);
+  if (hr != S_OK && m_strWriteRefusal.empty()) {
+    if (!m_pPropSetStorage) {
+      try {
+        m_strWriteRefusal = m_strOpenRefusal.empty() ? WideFromAscii("the document is not open for writing")
+                                                     : m_strOpenRefusal;
+      } catch (const std::bad_alloc&) {
+        // The reason is lost, not the answer.
+      }
+    } else if (FAILED(hr)) {
+      m_strWriteRefusal = DescribeFailure("the write failed", hr);
+    }
+  }
+  return hr;
+}
+
+HRESULT CompDocProperties::WriteOne(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poValue) {
   const BlockDef* pBlock = ResolveBlock(g_WriteBlocks, pwszBlock);
-  if (!pBlock) return S_FALSE;
+  if (!pBlock) {
+    m_strWriteRefusal = WideFromAscii("no block of that name takes writes");
+    return S_FALSE;
+  }
 
   if (pBlock->iSet != kCustomBlock) {
     const PropSetDef& set = g_PropSets[pBlock->iSet];
     int iRow = LookupRow(set, pwszName);
-    if (iRow < 0) return S_FALSE;
+    if (iRow < 0) {
+      m_strWriteRefusal = WideFromAscii("the block has no attribute of that name");
+      return S_FALSE;
+    }
     PROPSPEC spec = {};
     spec.ulKind = PRSPEC_PROPID;
     spec.propid = set.pTable[iRow].propid;
@@ -52,14 +78,20 @@ HRESULT CompDocProperties::WriteProperty(REFFMTID fmtid, const PROPSPEC& spec,
     // any other encoding would corrupt the text for every reader.
     UINT uCodePage = vt == VT_LPSTR ? SetNarrowCodePage(m_pPropSetStorage, fmtid) : UINT(CP_ACP);
     StoredValue stored;
-    if (!AttributeToStored(poValue, vt, uCodePage, stored)) return S_FALSE;
+    if (!AttributeToStored(poValue, vt, uCodePage, stored)) {
+      m_strWriteRefusal = WideFromAscii("the value cannot be stored as the property's type");
+      return S_FALSE;
+    }
 
     HRESULT hr = m_pPropSetStorage->Open(fmtid, kModeSetReadWrite, &pPropStg);
     if (hr == STG_E_INVALIDHEADER) {
       // A damaged set is replaced by a new one holding only this property.
       pPropStg = nullptr;
       hr = m_pPropSetStorage->Delete(fmtid);
-      if (FAILED(hr)) return hr;
+      if (FAILED(hr)) {
+        m_strWriteRefusal = DescribeFailure("the damaged property set cannot be replaced", hr);
+        return hr;
+      }
       hr = STG_E_FILENOTFOUND;
     }
     if (hr == STG_E_FILENOTFOUND) {
@@ -67,7 +99,10 @@ HRESULT CompDocProperties::WriteProperty(REFFMTID fmtid, const PROPSPEC& spec,
       hr = m_pPropSetStorage->Create(fmtid, nullptr, PROPSETFLAG_ANSI, kModeSetReadWrite,
                                      &pPropStg);
     }
-    if (FAILED(hr) || !pPropStg) return FAILED(hr) ? hr : E_FAIL;
+    if (FAILED(hr) || !pPropStg) {
+      if (FAILED(hr)) m_strWriteRefusal = DescribeFailure("the property set cannot be opened", hr);
+      return FAILED(hr) ? hr : E_FAIL;
+    }
 
     if (stored.bDelete)
       hr = pPropStg->DeleteMultiple(1, &spec);
@@ -78,9 +113,12 @@ HRESULT CompDocProperties::WriteProperty(REFFMTID fmtid, const PROPSPEC& spec,
       if (SUCCEEDED(hr)) {
         m_bCommitPending = true;
       } else {
+        m_strWriteRefusal = DescribeFailure("the property set's commit failed", hr);
         // Not written: the set's own release must not write the change later.
         (void)pPropStg->Revert();
       }
+    } else {
+      m_strWriteRefusal = DescribeFailure("the property set refused the value", hr);
     }
     pPropStg->Release();
     return FAILED(hr) ? hr : S_OK;

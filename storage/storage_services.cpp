@@ -1,5 +1,7 @@
 #include "storage/storage_services.h"
 
+#include <cstdio>
+
 HRESULT IsCompoundDocument(LPCWSTR pwszPath) { return StgIsStorageFile(pwszPath); }
 
 HRESULT OpenCompoundDocument(LPCWSTR pwszPath, DWORD grfMode, IStorage** ppStorage) {
@@ -25,4 +27,57 @@ HRESULT CreatePathMoniker(LPCWSTR pwszPath, IMoniker** ppMoniker) {
 
 HRESULT SaveLinkObject(IPersistStorage* pPersist, IStorage* pStorage) {
   return OleSave(pPersist, pStorage, TRUE);
+}
+
+std::basic_string<WCHAR> TakeErrorDescription() {
+  std::basic_string<WCHAR> out;
+  IErrorInfo* pInfo = nullptr;
+  if (GetErrorInfo(0, &pInfo) != S_OK || !pInfo) return out;
+  BSTR bsText = nullptr;
+  if (SUCCEEDED(pInfo->GetDescription(&bsText)) && bsText) {
+    try {
+      out.assign(bsText, SysStringLen(bsText));
+    } catch (const std::bad_alloc&) {
+      out.clear();
+    }
+  }
+  SysFreeString(bsText);
+  pInfo->Release();
+  return out;
+}
+
+void SetErrorDescription(const std::basic_string<WCHAR>& text) {
+  ICreateErrorInfo* pCreate = nullptr;
+  if (FAILED(CreateErrorInfo(&pCreate)) || !pCreate) return;
+  IErrorInfo* pInfo = nullptr;
+  if (SUCCEEDED(pCreate->SetDescription(const_cast<LPOLESTR>(text.c_str()))) &&
+      SUCCEEDED(pCreate->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&pInfo))) && pInfo) {
+    SetErrorInfo(0, pInfo);
+    pInfo->Release();
+  }
+  pCreate->Release();
+}
+
+std::basic_string<WCHAR> WideFromAscii(const char* text) {
+  std::basic_string<WCHAR> out;
+  try {
+    for (const char* p = text; *p; ++p) out += static_cast<WCHAR>(static_cast<unsigned char>(*p));
+  } catch (const std::bad_alloc&) {
+    out.clear();
+  }
+  return out;
+}
+
+std::basic_string<WCHAR> DescribeFailure(const char* what, HRESULT hr) {
+  std::basic_string<WCHAR> reason = TakeErrorDescription();
+  try {
+    if (reason.empty()) {
+      char status[32];
+      std::snprintf(status, sizeof status, "status 0x%08X", static_cast<unsigned>(hr));
+      reason = WideFromAscii(status);
+    }
+    return WideFromAscii(what) + WideFromAscii(": ") + reason;
+  } catch (const std::bad_alloc&) {
+    return std::basic_string<WCHAR>();
+  }
 }

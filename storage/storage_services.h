@@ -4,6 +4,7 @@
 // only through here.
 #pragma once
 #include <new>
+#include <string>
 #include <windows.h>
 #include <ole2.h>
 
@@ -62,3 +63,22 @@ HRESULT CreatePathMoniker(LPCWSTR pwszPath, IMoniker** ppMoniker);
 
 // Writes the object back into the storage it was loaded from.
 HRESULT SaveLinkObject(IPersistStorage* pPersist, IStorage* pStorage);
+
+// Why a call failed, in words, through the thread's error information: the
+// platform leaves its reason there; the system's storage leaves none. None of
+// these throws: for want of memory a reason is lost, never the call's result.
+
+// The description the last failed call of this thread left, taken (cleared);
+// empty when there is none.
+std::basic_string<WCHAR> TakeErrorDescription();
+
+// Leaves `text` as the thread's error information, for the host to read
+// with GetErrorInfo after the call that refused something returns.
+void SetErrorDescription(const std::basic_string<WCHAR>& text);
+
+// ASCII text as wide text.
+std::basic_string<WCHAR> WideFromAscii(const char* text);
+
+// "what: reason" where the reason is the failed call's own description, or
+// its status in hexadecimal when it left none. `what` is ASCII.
+std::basic_string<WCHAR> DescribeFailure(const char* what, HRESULT hr);

@@ -156,22 +156,22 @@ HRESULT openRoot(const WCHAR* name, DWORD mode, IStorage** out) {
   const bool checked = file && !write;
   if (!checked) {
     auto opened = openPosixFileUnchecked(native, write, Disposition::OpenExisting);
-    if (!opened) return opened.error().code;
+    if (!opened) return base::report(opened.error());
     file = std::move(opened.value());
   }
   // Locks first, then the file's kind and size in one look under them.
   SharingLocks locks;
   if (auto r = locks.acquire(*file, mode); !r) {
     if (!checked) {
-      if (auto kind = file->requireRegular(false); !kind) return kind.error().code;
+      if (auto kind = file->requireRegular(false); !kind) return base::report(kind.error());
     }
-    return r.error().code;
+    return base::report(r.error());
   }
   if (!checked) {
-    if (auto kind = file->requireRegular(true); !kind) return kind.error().code;
+    if (auto kind = file->requireRegular(true); !kind) return base::report(kind.error());
   }
   auto doc = Document::open(std::move(file), write);
-  if (!doc) return doc.error().code;
+  if (!doc) return base::report(doc.error());
   return finishRoot(std::move(doc.value()), mode, native, false, locks, out);
 }
 
@@ -195,14 +195,14 @@ HRESULT createRoot(const WCHAR* name, DWORD mode, int version, IStorage** out) {
   (void)takeProbed("");
   auto file = openPosixFile(native, true,
                             (mode & STGM_CREATE) ? Disposition::OpenOrCreate : Disposition::CreateNew);
-  if (!file) return file.error().code;
+  if (!file) return base::report(file.error());
   SharingLocks locks;
-  if (auto r = locks.acquire(**file, mode & ~STGM_CREATE); !r) return r.error().code;
-  if (auto r = (*file)->discard(); !r) return r.error().code;
+  if (auto r = locks.acquire(**file, mode & ~STGM_CREATE); !r) return base::report(r.error());
+  if (auto r = (*file)->discard(); !r) return base::report(r.error());
   auto doc = Document::create(std::move(file.value()), version);
-  if (!doc) return doc.error().code;
+  if (!doc) return base::report(doc.error());
   // Write the empty document now, so the file is a compound file at once.
-  if (auto r = doc.value()->commit(); !r) return r.error().code;
+  if (auto r = doc.value()->commit(); !r) return base::report(r.error());
   return finishRoot(std::move(doc.value()), mode & ~STGM_CREATE, native,
                     temp || (mode & STGM_DELETEONRELEASE), locks, out);
 }
@@ -227,7 +227,7 @@ HRESULT openStorageOnFile(std::unique_ptr<File> file, DWORD mode, IStorage** out
   *out = nullptr;
   return atBoundary([&]() -> HRESULT {
     auto doc = Document::open(std::move(file), (mode & 3) != STGM_READ);
-    if (!doc) return doc.error().code;
+    if (!doc) return base::report(doc.error());
     return finishRoot(std::move(doc.value()), mode, "", false, SharingLocks{}, out);
   });
 }
@@ -237,7 +237,7 @@ HRESULT createStorageOnFile(std::unique_ptr<File> file, int version, IStorage** 
   *out = nullptr;
   return atBoundary([&]() -> HRESULT {
     auto doc = Document::create(std::move(file), version);
-    if (!doc) return doc.error().code;
+    if (!doc) return base::report(doc.error());
     return finishRoot(std::move(doc.value()), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, "", false,
                       SharingLocks{}, out);
   });

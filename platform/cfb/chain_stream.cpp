@@ -9,24 +9,24 @@
 namespace velmora::cfb {
 
 Result<void> FatChain::load(SectorId start, uint64_t maxSectors, const char* what) {
-  CFB_ASSIGN(chain, m_fat->walk(start, maxSectors, what));
+  ASSIGN(chain, m_fat->walk(start, maxSectors, what));
   m_sectors = std::move(chain);
   return {};
 }
 
 Result<void> FatChain::resize(uint64_t n) {
   if (n < m_sectors.size()) {
-    if (n > 0) CFB_TRY(m_fat->setEntry(m_sectors[n - 1], kEndOfChain));
-    for (size_t i = n; i < m_sectors.size(); ++i) CFB_TRY(m_fat->release(m_sectors[i]));
+    if (n > 0) TRY(m_fat->setEntry(m_sectors[n - 1], kEndOfChain));
+    for (size_t i = n; i < m_sectors.size(); ++i) TRY(m_fat->release(m_sectors[i]));
     m_sectors.resize(n);
     return {};
   }
   while (m_sectors.size() < n) {
-    CFB_ASSIGN(s, m_fat->allocate());
-    CFB_TRY(m_pager->write(s, 0, {}, true));
-    if (!m_sectors.empty()) CFB_TRY(m_fat->setEntry(m_sectors.back(), s));
+    ASSIGN(s, m_fat->allocate());
+    TRY(m_pager->write(s, 0, {}, true));
+    if (!m_sectors.empty()) TRY(m_fat->setEntry(m_sectors.back(), s));
     m_sectors.push_back(s);
-    CFB_TRY(m_pager->spillIfLarge());
+    TRY(m_pager->spillIfLarge());
   }
   return {};
 }
@@ -39,7 +39,7 @@ Result<void> FatChain::read(uint64_t offset, std::span<uint8_t> out, bool keep) 
     uint64_t pos = offset + done;
     uint64_t index = pos >> shift;
     if (index >= m_sectors.size())
-      return CFB_CORRUPT("read at %llu runs past a chain of %zu sectors", (unsigned long long)pos,
+      return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(), "read at %llu runs past a chain of %zu sectors", (unsigned long long)pos,
                          m_sectors.size());
     uint32_t within = uint32_t(pos & (S - 1));
     if (!keep && within == 0 && out.size() - done >= S) {
@@ -48,12 +48,12 @@ Result<void> FatChain::read(uint64_t offset, std::span<uint8_t> out, bool keep) 
       while (run < 256 && index + run < m_sectors.size() && (size_t(run) + 1) * S <= out.size() - done &&
              m_sectors[index + run] == m_sectors[index] + run)
         ++run;
-      CFB_TRY(m_pager->readRun(m_sectors[index], run, out.subspan(done, size_t(run) * S)));
+      TRY(m_pager->readRun(m_sectors[index], run, out.subspan(done, size_t(run) * S)));
       done += size_t(run) * S;
       continue;
     }
     size_t n = std::min<size_t>(S - within, out.size() - done);
-    CFB_TRY(m_pager->read(m_sectors[index], within, out.subspan(done, n), keep));
+    TRY(m_pager->read(m_sectors[index], within, out.subspan(done, n), keep));
     done += n;
   }
   return {};
@@ -61,20 +61,20 @@ Result<void> FatChain::read(uint64_t offset, std::span<uint8_t> out, bool keep) 
 
 Result<SectorId> FatChain::writable(size_t index, bool whole) {
   SectorId s = m_sectors[index];
-  CFB_ASSIGN(used, m_fat->committedInUse(s));
+  ASSIGN(used, m_fat->committedInUse(s));
   if (!used) return s;
-  CFB_ASSIGN(n, m_fat->allocate());
+  ASSIGN(n, m_fat->allocate());
   if (whole) {
-    CFB_TRY(m_pager->write(n, 0, {}, true));
+    TRY(m_pager->write(n, 0, {}, true));
   } else {
     std::vector<uint8_t> buf(m_pager->sectorSize());
-    CFB_TRY(m_pager->read(s, 0, buf, false));
-    CFB_TRY(m_pager->write(n, 0, buf, true));
+    TRY(m_pager->read(s, 0, buf, false));
+    TRY(m_pager->write(n, 0, buf, true));
   }
-  CFB_ASSIGN(next, m_fat->entry(s));
-  CFB_TRY(m_fat->setEntry(n, next));
-  if (index > 0) CFB_TRY(m_fat->setEntry(m_sectors[index - 1], n));
-  CFB_TRY(m_fat->release(s));
+  ASSIGN(next, m_fat->entry(s));
+  TRY(m_fat->setEntry(n, next));
+  if (index > 0) TRY(m_fat->setEntry(m_sectors[index - 1], n));
+  TRY(m_fat->release(s));
   m_sectors[index] = n;
   return n;
 }
@@ -86,13 +86,13 @@ Result<void> FatChain::write(uint64_t offset, std::span<const uint8_t> data) {
   while (done < data.size()) {
     uint64_t pos = offset + done;
     uint64_t index = pos >> shift;
-    if (index >= m_sectors.size()) return CFB_CORRUPT("write past the end of a chain");
+    if (index >= m_sectors.size()) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(), "write past the end of a chain");
     uint32_t within = uint32_t(pos & (S - 1));
     size_t n = std::min<size_t>(S - within, data.size() - done);
-    CFB_ASSIGN(s, writable(size_t(index), n == S));
-    CFB_TRY(m_pager->write(s, within, data.subspan(done, n), false));
+    ASSIGN(s, writable(size_t(index), n == S));
+    TRY(m_pager->write(s, within, data.subspan(done, n), false));
     done += n;
-    CFB_TRY(m_pager->spillIfLarge());
+    TRY(m_pager->spillIfLarge());
   }
   return {};
 }

@@ -144,8 +144,8 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
   dir->m_v3 = h.majorVersion == 3;
   const uint64_t nsect = pager.fileSectors();
   if (h.firstDirSector == kEndOfChain || h.firstDirSector == kFreeSect)
-    return CFB_CORRUPT("the header names no directory");
-  CFB_TRY(dir->m_chain.load(h.firstDirSector, nsect, "directory"));
+    return DAMAGE(STG_E_DOCFILECORRUPT, Header, atOffset(0x30), "the header names no directory");
+  TRY(dir->m_chain.load(h.firstDirSector, nsect, "directory"));
   const uint32_t S = h.sectorSize();
   const uint32_t perSector = S / kDirEntrySize;
   uint64_t total = dir->m_chain.sectorCount() * perSector;
@@ -153,7 +153,7 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
   dir->m_entries.resize(size_t(total));
   std::vector<uint8_t> buf(S);
   for (size_t i = 0; i < dir->m_chain.sectorCount(); ++i) {
-    CFB_TRY(pager.read(dir->m_chain.sectors()[i], 0, buf, false));
+    TRY(pager.read(dir->m_chain.sectors()[i], 0, buf, false));
     for (uint32_t j = 0; j < perSector && i * perSector + j < total; ++j)
       dir->m_entries[i * perSector + j] =
           decodeEntry(std::span<const uint8_t>(buf).subspan(j * kDirEntrySize, kDirEntrySize),
@@ -162,7 +162,8 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
   dir->m_dirtySectors.assign(dir->m_chain.sectorCount(), false);
   auto& entries = dir->m_entries;
   if (entries.empty() || entries[0].type != EntryType::Root)
-    return CFB_CORRUPT("directory entry 0 has type %u, not root", entries.empty() ? 0u : entries[0].rawType);
+    return DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(0), "directory entry 0 has type %u, not root",
+                  entries.empty() ? 0u : entries[0].rawType);
 
   // Walk every tree with explicit stacks; a visited set catches loops and
   // nodes shared between storages. What a reader cannot use (a link out of
@@ -176,18 +177,25 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
   dir->m_parent.assign(n, kNoStream);
   visited[0] = true;
   std::vector<StreamId> storages{0};
-  std::vector<StreamId> stack;
+  // Each pending link with the entry it comes from, to name both.
+  std::vector<std::pair<StreamId, StreamId>> stack;
   while (!storages.empty()) {
     StreamId st = storages.back();
     storages.pop_back();
     auto& kids = dir->m_children[st];
     stack.clear();
-    if (entries[st].child != kNoStream) stack.push_back(entries[st].child);
+    if (entries[st].child != kNoStream) stack.push_back({entries[st].child, st});
     while (!stack.empty()) {
-      StreamId sid = stack.back();
+      auto [sid, from] = stack.back();
       stack.pop_back();
-      if (sid >= n || visited[sid]) {
-        dir->m_damaged = true;
+      if (sid >= n) {
+        dir->stepOver(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(from),
+                             "directory entry %u links to entry %u of %zu", from, sid, n));
+        continue;
+      }
+      if (visited[sid]) {
+        dir->stepOver(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(from),
+                             "directory entry %u links to entry %u, which is already in a tree", from, sid));
         continue;
       }
       visited[sid] = true;
@@ -195,18 +203,22 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
       const bool usable =
           (e.type == EntryType::Storage || e.type == EntryType::Stream) && !e.name.empty();
       if (!usable) {
-        dir->m_damaged = true;
+        dir->stepOver(e.name.empty() && (e.type == EntryType::Storage || e.type == EntryType::Stream)
+                          ? DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(sid),
+                                   "directory entry %u has no name", sid)
+                          : DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(sid),
+                                   "directory entry %u has type %u", sid, e.rawType));
         // An entry of an unknown type still holds the tree together: its
         // siblings are sound entries of the same storage. Its child is not
         // followed, since nothing says it has one.
-        if (e.left != kNoStream) stack.push_back(e.left);
-        if (e.right != kNoStream) stack.push_back(e.right);
+        if (e.left != kNoStream) stack.push_back({e.left, sid});
+        if (e.right != kNoStream) stack.push_back({e.right, sid});
         continue;
       }
       kids.push_back(sid);
       dir->m_parent[sid] = st;
-      if (e.left != kNoStream) stack.push_back(e.left);
-      if (e.right != kNoStream) stack.push_back(e.right);
+      if (e.left != kNoStream) stack.push_back({e.left, sid});
+      if (e.right != kNoStream) stack.push_back({e.right, sid});
       if (e.type == EntryType::Storage) storages.push_back(sid);
     }
     std::stable_sort(kids.begin(), kids.end(), [&](StreamId a, StreamId b) {
@@ -222,6 +234,22 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
     if (entries[sid].type == EntryType::Unused) dir->m_free.push_back(sid);
   std::reverse(dir->m_free.begin(), dir->m_free.end());
   return dir;
+}
+
+base::Where Directory::entryPlace(StreamId sid) const {
+  const uint32_t S = m_pager.sectorSize();
+  const uint32_t perSector = S / kDirEntrySize;
+  const size_t k = sid / perSector;
+  if (k >= m_chain.sectorCount()) return ofEntry(sid);
+  const SectorId at = m_chain.sectors()[k];
+  return ofEntry(sid).inSector(at, "directory").at(sectorOffset(at, m_pager.sectorShift()) +
+                                                   uint64_t(sid % perSector) * kDirEntrySize);
+}
+
+void Directory::stepOver(Error e) {
+  // The first few say enough; a directory of garbage would list thousands.
+  if (m_steppedOver.size() < kMaxSteppedOver) m_steppedOver.push_back(std::move(e));
+  m_damaged = true;
 }
 
 std::unique_ptr<Directory> Directory::createEmpty(Fat& fat, Pager& pager, const Header& h) {
@@ -564,7 +592,7 @@ Result<void> Directory::flush(Header& h) {
   uint64_t need = (m_entries.size() + perSector - 1) / perSector;
   uint64_t had = m_chain.sectorCount();
   if (need > had) {
-    CFB_TRY(m_chain.resize(need));
+    TRY(m_chain.resize(need));
     m_dirtySectors.resize(need, true);
   }
   std::vector<uint8_t> buf(S);
@@ -579,7 +607,7 @@ Result<void> Directory::flush(Header& h) {
         encodeEntry(DirEntry{}, slot);
       }
     }
-    CFB_TRY(m_chain.write(k * S, buf));
+    TRY(m_chain.write(k * S, buf));
   }
   std::fill(m_dirtySectors.begin(), m_dirtySectors.end(), false);
   m_allDirty = false;

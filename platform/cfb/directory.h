@@ -58,6 +58,12 @@ class Directory {
   // True when loading stepped over entries or links it could not use; such
   // a directory is read, never written.
   bool damaged() const { return m_damaged; }
+  // What loading stepped over, the first kMaxSteppedOver findings in walk
+  // order; not empty when damaged().
+  const std::vector<Error>& steppedOver() const { return m_steppedOver; }
+  static constexpr size_t kMaxSteppedOver = 64;
+  // Where entry `sid` lies in the file.
+  base::Where entryPlace(StreamId sid) const;
   DirEntry& entry(StreamId sid) { return m_entries[sid]; }
   const DirEntry& entry(StreamId sid) const { return m_entries[sid]; }
   void touch(StreamId sid);  // the entry changed and must be written at commit
@@ -82,6 +88,7 @@ class Directory {
 
  private:
   Directory(Fat& fat, Pager& pager) : m_chain(fat, pager), m_pager(pager) {}
+  void stepOver(Error e);
   void rebuildTree(StreamId storage);
   // Red-black insert and delete in `storage`'s tree ([MS-CFB] 2.6.4); they
   // touch only the entries on one root-to-leaf path and their siblings.
@@ -112,6 +119,7 @@ class Directory {
   std::vector<bool> m_dirtySectors;
   bool m_allDirty = false;
   bool m_damaged = false;
+  std::vector<Error> m_steppedOver;
 };
 
 }  // namespace velmora::cfb

@@ -6,32 +6,34 @@
 #include <algorithm>
 #include <cstring>
 
+#include "text/text.h"
+
 namespace velmora::cfb {
 
 Result<std::unique_ptr<Document>> Document::open(std::unique_ptr<File> file, bool writable) {
   std::unique_ptr<Document> doc(new Document());
-  CFB_ASSIGN(size, file->size());
+  ASSIGN(size, file->size());
   doc->m_file = std::move(file);
   doc->m_writable = writable;
   // The header comes through the pager's first read-ahead window, which
   // for a small document holds the FAT and the directory as well.
   doc->m_pager = std::make_unique<Pager>(*doc->m_file, 9, size);
   uint8_t head[kHeaderSize];
-  CFB_TRY(doc->m_pager->readBytes(0, head));
+  TRY(doc->m_pager->readBytes(0, head));
   const size_t got = size_t(std::min<uint64_t>(size, kHeaderSize));
-  CFB_ASSIGN(h, decodeHeader(std::span<const uint8_t>(head, got), size));
+  ASSIGN(h, decodeHeader(std::span<const uint8_t>(head, got), size));
   doc->m_header = h;
   doc->m_pager->setSectorShift(h.sectorShift);
-  CFB_ASSIGN(fat, Fat::open(*doc->m_pager, h, writable));
+  ASSIGN(fat, Fat::open(*doc->m_pager, h, writable));
   doc->m_fat = std::move(fat);
-  CFB_ASSIGN(dir, Directory::load(*doc->m_fat, *doc->m_pager, h));
+  ASSIGN(dir, Directory::load(*doc->m_fat, *doc->m_pager, h));
   doc->m_dir = std::move(dir);
-  if (writable && doc->m_dir->damaged())
-    return CFB_CORRUPT("the directory holds entries or links a reader steps over");
+  // The first thing a reader steps over is the reason a writer is refused.
+  if (writable && doc->m_dir->damaged()) return doc->m_dir->steppedOver().front();
   doc->m_mini = std::make_unique<MiniFat>(*doc->m_fat, *doc->m_pager);
   // A writer that trusted a cross-linked, cyclic or out-of-range chain would
   // spread the damage at its commit; reads stay lenient.
-  if (writable) CFB_TRY(checkChains(*doc));
+  if (writable) TRY(checkChains(*doc));
   return doc;
 }
 
@@ -85,13 +87,13 @@ Result<Document::StreamState*> Document::state(StreamId sid) {
     st.mini = true;
   } else if (e.size < kMiniStreamCutoff) {
     st.mini = true;
-    CFB_TRY(ensureMini());
-    CFB_ASSIGN(minis, m_mini->walk(e.start, (e.size + kMiniSectorSize - 1) / kMiniSectorSize));
+    TRY(ensureMini());
+    ASSIGN(minis, m_mini->walk(e.start, (e.size + kMiniSectorSize - 1) / kMiniSectorSize));
     st.minis = std::move(minis);
   } else {
     st.mini = false;
     const uint32_t S = m_pager->sectorSize();
-    CFB_TRY(st.chain->load(e.start, (e.size + S - 1) / S, "stream"));
+    TRY(st.chain->load(e.start, (e.size + S - 1) / S, "stream"));
   }
   st.loaded = true;
   return &st;
@@ -103,10 +105,10 @@ Result<void> Document::readMini(StreamState& st, uint64_t offset, std::span<uint
     uint64_t pos = offset + done;
     uint64_t idx = pos / kMiniSectorSize;
     if (idx >= st.minis.size())
-      return CFB_CORRUPT("mini chain of %zu sectors is shorter than its stream", st.minis.size());
+      return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(), "mini chain of %zu sectors is shorter than its stream", st.minis.size());
     uint32_t within = uint32_t(pos % kMiniSectorSize);
     size_t n = std::min<size_t>(kMiniSectorSize - within, out.size() - done);
-    CFB_TRY(m_mini->read(st.minis[idx], within, out.subspan(done, n)));
+    TRY(m_mini->read(st.minis[idx], within, out.subspan(done, n)));
     done += n;
   }
   return {};
@@ -117,10 +119,10 @@ Result<void> Document::writeMini(StreamState& st, uint64_t offset, std::span<con
   while (done < data.size()) {
     uint64_t pos = offset + done;
     uint64_t idx = pos / kMiniSectorSize;
-    if (idx >= st.minis.size()) return CFB_CORRUPT("mini write past the stream's chain");
+    if (idx >= st.minis.size()) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(), "mini write past the stream's chain");
     uint32_t within = uint32_t(pos % kMiniSectorSize);
     size_t n = std::min<size_t>(kMiniSectorSize - within, data.size() - done);
-    CFB_TRY(m_mini->write(st.minis[idx], within, data.subspan(done, n)));
+    TRY(m_mini->write(st.minis[idx], within, data.subspan(done, n)));
     done += n;
   }
   return {};
@@ -130,17 +132,24 @@ Result<size_t> Document::readStream(StreamId sid, uint64_t offset, std::span<uin
   const DirEntry& e = m_dir->entry(sid);
   if (offset >= e.size) return size_t(0);
   size_t n = size_t(std::min<uint64_t>(out.size(), e.size - offset));
-  CFB_ASSIGN(st, state(sid));
-  if (st->mini) {
-    CFB_TRY(readMini(*st, offset, out.first(n)));
-  } else {
-    CFB_TRY(st->chain->read(offset, out.first(n), false));
-  }
+  auto st = state(sid);
+  if (!st) return aboutStream(st.error(), sid);
+  auto r = (*st)->mini ? readMini(**st, offset, out.first(n)) : (*st)->chain->read(offset, out.first(n), false);
+  if (!r) return aboutStream(r.error(), sid);
   return n;
 }
 
+Error Document::aboutStream(Error e, StreamId sid) const {
+  // Damage met reading a stream names the stream, which the chain it
+  // walked cannot.
+  if (!e.isDamage() || e.where.entry != base::Where::kNone32) return e;
+  e.where.entry = sid;
+  e.message = "stream " + text::utf8FromUtf16(m_dir->entry(sid).name) + ": " + e.message;
+  return e;
+}
+
 Result<void> Document::resizeMini(StreamState& st, uint64_t oldSize, uint64_t newSize) {
-  CFB_TRY(ensureMini());
+  TRY(ensureMini());
   size_t need = size_t((newSize + kMiniSectorSize - 1) / kMiniSectorSize);
   if (need < st.minis.size()) {
     for (size_t i = need; i < st.minis.size(); ++i) m_mini->release(st.minis[i]);
@@ -152,21 +161,21 @@ Result<void> Document::resizeMini(StreamState& st, uint64_t oldSize, uint64_t ne
   if (newSize > oldSize && oldSize % kMiniSectorSize && !st.minis.empty()) {
     uint8_t zeros[kMiniSectorSize] = {};
     uint32_t within = uint32_t(oldSize % kMiniSectorSize);
-    CFB_TRY(m_mini->write(st.minis[size_t(oldSize / kMiniSectorSize)], within,
+    TRY(m_mini->write(st.minis[size_t(oldSize / kMiniSectorSize)], within,
                           std::span<const uint8_t>(zeros, kMiniSectorSize - within)));
   }
   static const uint8_t kZeros[kMiniSectorSize] = {};
   while (st.minis.size() < need) {
-    CFB_ASSIGN(m, m_mini->allocate());
+    ASSIGN(m, m_mini->allocate());
     if (!st.minis.empty()) m_mini->setNext(st.minis.back(), m);
     st.minis.push_back(m);
-    CFB_TRY(m_mini->write(m, 0, kZeros));
+    TRY(m_mini->write(m, 0, kZeros));
   }
   return {};
 }
 
 Result<void> Document::setStreamSize(StreamId sid, uint64_t newSize) {
-  CFB_TRY(checkWritable());
+  TRY(checkWritable());
   const uint64_t oldSize = m_dir->entry(sid).size;
   if (newSize == oldSize) return {};
   if (v3() && newSize > kV3MaxStreamSize)
@@ -177,37 +186,37 @@ Result<void> Document::setStreamSize(StreamId sid, uint64_t newSize) {
 Result<void> Document::setStreamSizeImpl(StreamId sid, uint64_t newSize) {
   DirEntry& e = m_dir->entry(sid);
   const uint64_t oldSize = e.size;
-  CFB_ASSIGN(st, state(sid));
+  ASSIGN(st, state(sid));
   const uint32_t S = m_pager->sectorSize();
   const bool newMini = newSize < kMiniStreamCutoff;
   if (st->mini == newMini) {
     if (newMini) {
-      CFB_TRY(resizeMini(*st, oldSize, newSize));
+      TRY(resizeMini(*st, oldSize, newSize));
     } else {
       uint64_t oldCap = st->chain->byteCapacity();
       if (newSize > oldSize && oldSize < oldCap) {
         std::vector<uint8_t> zeros(size_t(std::min(newSize, oldCap) - oldSize), 0);
-        CFB_TRY(st->chain->write(oldSize, zeros));
+        TRY(st->chain->write(oldSize, zeros));
       }
-      CFB_TRY(st->chain->resize((newSize + S - 1) / S));
+      TRY(st->chain->resize((newSize + S - 1) / S));
     }
   } else {
     // Across the cutoff: at most 4096 bytes move.
     std::vector<uint8_t> keep(size_t(std::min(oldSize, newSize)));
     if (!keep.empty()) {
-      if (st->mini) CFB_TRY(readMini(*st, 0, keep));
-      else CFB_TRY(st->chain->read(0, keep, false));
+      if (st->mini) TRY(readMini(*st, 0, keep));
+      else TRY(st->chain->read(0, keep, false));
     }
     if (st->mini) {
-      CFB_TRY(resizeMini(*st, oldSize, 0));
+      TRY(resizeMini(*st, oldSize, 0));
       st->mini = false;
-      CFB_TRY(st->chain->resize((newSize + S - 1) / S));
-      if (!keep.empty()) CFB_TRY(st->chain->write(0, keep));
+      TRY(st->chain->resize((newSize + S - 1) / S));
+      if (!keep.empty()) TRY(st->chain->write(0, keep));
     } else {
-      CFB_TRY(st->chain->clear());
+      TRY(st->chain->clear());
       st->mini = true;
-      CFB_TRY(resizeMini(*st, 0, newSize));
-      if (!keep.empty()) CFB_TRY(writeMini(*st, 0, keep));
+      TRY(resizeMini(*st, 0, newSize));
+      if (!keep.empty()) TRY(writeMini(*st, 0, keep));
     }
   }
   e.size = newSize;
@@ -219,7 +228,7 @@ Result<void> Document::setStreamSizeImpl(StreamId sid, uint64_t newSize) {
 }
 
 Result<void> Document::writeStream(StreamId sid, uint64_t offset, std::span<const uint8_t> data) {
-  CFB_TRY(checkWritable());
+  TRY(checkWritable());
   if (data.empty()) return {};
   uint64_t end = offset + data.size();
   if (end < offset || (v3() && end > kV3MaxStreamSize))
@@ -230,12 +239,12 @@ Result<void> Document::writeStream(StreamId sid, uint64_t offset, std::span<cons
 Result<void> Document::writeStreamImpl(StreamId sid, uint64_t offset,
                                        std::span<const uint8_t> data) {
   uint64_t end = offset + data.size();
-  if (end > m_dir->entry(sid).size) CFB_TRY(setStreamSizeImpl(sid, end));
-  CFB_ASSIGN(st, state(sid));
+  if (end > m_dir->entry(sid).size) TRY(setStreamSizeImpl(sid, end));
+  ASSIGN(st, state(sid));
   if (st->mini) {
-    CFB_TRY(writeMini(*st, offset, data));
+    TRY(writeMini(*st, offset, data));
   } else {
-    CFB_TRY(st->chain->write(offset, data));
+    TRY(st->chain->write(offset, data));
     DirEntry& e = m_dir->entry(sid);
     if (e.start != st->chain->start()) {
       e.start = st->chain->start();
@@ -247,19 +256,19 @@ Result<void> Document::writeStreamImpl(StreamId sid, uint64_t offset,
 }
 
 Result<void> Document::freeStream(StreamId sid) {
-  CFB_TRY(checkWritable());
+  TRY(checkWritable());
   DirEntry& e = m_dir->entry(sid);
   if (e.type == EntryType::Stream && e.size > 0) {
-    CFB_ASSIGN(st, state(sid));
-    if (st->mini) CFB_TRY(resizeMini(*st, e.size, 0));
-    else CFB_TRY(st->chain->clear());
+    ASSIGN(st, state(sid));
+    if (st->mini) TRY(resizeMini(*st, e.size, 0));
+    else TRY(st->chain->clear());
   }
   m_streams.erase(sid);
   return {};
 }
 
 Result<void> Document::destroy(StreamId sid) {
-  CFB_TRY(checkWritable());
+  TRY(checkWritable());
   return changing([&] { return destroyImpl(sid); });
 }
 
@@ -274,7 +283,7 @@ Result<void> Document::destroyImpl(StreamId sid) {
       continue;
     }
     stack.pop_back();
-    CFB_TRY(freeStream(cur));
+    TRY(freeStream(cur));
     m_dir->remove(cur);
   }
   return {};
@@ -282,7 +291,7 @@ Result<void> Document::destroyImpl(StreamId sid) {
 
 Result<void> Document::commit() {
   if (!m_writable || !hasChanges()) return {};
-  CFB_TRY(m_pager->checkWritable());
+  TRY(m_pager->checkWritable());
   // A commit that stops part-way, on an error or a failed allocation alike,
   // has moved tables and entries to new sectors the header does not yet
   // reach: nothing may write them later.
@@ -292,7 +301,7 @@ Result<void> Document::commit() {
 Result<void> Document::commitImpl() {
   Header h = m_header;
   if (m_mini->loaded()) {
-    CFB_TRY(m_mini->flush(h));
+    TRY(m_mini->flush(h));
     DirEntry& root = m_dir->entry(0);
     SectorId start = m_mini->streamSize() ? m_mini->streamStart() : kEndOfChain;
     if (root.start != start || root.size != m_mini->streamSize()) {
@@ -301,9 +310,9 @@ Result<void> Document::commitImpl() {
       m_dir->touch(0);
     }
   }
-  CFB_TRY(m_dir->flush(h));
-  CFB_TRY(m_fat->prepareCommit(h));
-  CFB_TRY(m_pager->commit(h, m_fat->sectorsInUse()));
+  TRY(m_dir->flush(h));
+  TRY(m_fat->prepareCommit(h));
+  TRY(m_pager->commit(h, m_fat->sectorsInUse()));
   m_fat->commitDone();
   m_header = h;
   m_fresh = false;

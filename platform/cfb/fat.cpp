@@ -77,7 +77,8 @@ const uint32_t* SectorMarks::find(SectorId s) const {
 base::Error Fat::listedTwice() {
   SectorId dup = 0;
   (void)m_marks.flush(&dup);
-  return CFB_CORRUPT("sector %u is listed twice among the FAT and DIFAT sectors", dup);
+  return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(dup).at(sectorOffset(dup, m_shift)),
+                "sector %u is listed twice among the FAT and DIFAT sectors", dup);
 }
 
 Result<void> Fat::flushMarks() {
@@ -103,18 +104,18 @@ Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool whole
       fat->m_targetFat = uint32_t(fat->m_fatLocations.size());
       break;
     }
-    CFB_TRY(fat->addFatLocation(s, "header DIFAT"));
+    TRY(fat->addFatLocation(s, "header DIFAT", atOffset(0x4C + 4 * uint64_t(i))));
   }
   fat->m_nextDifat = fat->m_fatLocations.size() < fat->m_targetFat ? h.firstDifatSector : kEndOfChain;
-  if (fat->m_fatLocations.empty()) return CFB_CORRUPT("the DIFAT lists no FAT sector");
-  if (wholeDifat) CFB_TRY(fat->loadDifat(UINT32_MAX));
-  CFB_TRY(fat->flushMarks());
+  if (fat->m_fatLocations.empty()) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, atOffset(0x4C), "the DIFAT lists no FAT sector");
+  if (wholeDifat) TRY(fat->loadDifat(UINT32_MAX));
+  TRY(fat->flushMarks());
   return fat;
 }
 
-Result<void> Fat::addFatLocation(SectorId s, const char* where) {
+Result<void> Fat::addFatLocation(SectorId s, const char* listedBy, base::Where listedAt) {
   if (s >= m_committedSectors)
-    return CFB_CORRUPT("%s lists FAT sector %u; the file has %llu sectors", where, s,
+    return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, listedAt, "%s lists FAT sector %u; the file has %llu sectors", listedBy, s,
                        (unsigned long long)m_committedSectors);
   if (!m_marks.add(s, kFatSect)) return listedTwice();
   m_fatLocations.push_back(s);
@@ -130,21 +131,22 @@ Result<void> Fat::loadDifat(uint32_t k) {
          m_nextDifat != kFreeSect) {
     SectorId cur = m_nextDifat;
     if (cur >= m_committedSectors)
-      return CFB_CORRUPT("DIFAT sector %u lies outside the file's %llu sectors", cur,
+      return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "DIFAT sector %u lies outside the file's %llu sectors", cur,
                          (unsigned long long)m_committedSectors);
     // Checked at once: a looping chain must not run on to the next flush.
-    if (m_marks.find(cur)) return CFB_CORRUPT("DIFAT chain loops or overlaps the FAT at sector %u", cur);
+    if (m_marks.find(cur)) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(cur).at(sectorOffset(cur, m_shift)),
+                                       "DIFAT chain loops or overlaps the FAT at sector %u", cur);
     if (!m_marks.add(cur, kDifSect)) return listedTwice();
     m_difatLocations.push_back(cur);
     buf.resize(size_t(m_E) * 4);
-    CFB_TRY(m_pager.read(cur, 0, buf, false));
+    TRY(m_pager.read(cur, 0, buf, false));
     for (uint32_t i = 0; i + 1 < m_E && m_fatLocations.size() < m_targetFat; ++i) {
       SectorId s = base::loadLE32(&buf[4 * i]);
       if (s == kFreeSect) {
         m_targetFat = uint32_t(m_fatLocations.size());
         break;
       }
-      CFB_TRY(addFatLocation(s, "a DIFAT sector"));
+      TRY(addFatLocation(s, "a DIFAT sector", inSector(cur, "DIFAT").at(sectorOffset(cur, m_shift) + 4 * uint64_t(i))));
     }
     m_nextDifat = base::loadLE32(&buf[4 * (m_E - 1)]);
   }
@@ -157,11 +159,11 @@ SectorId Fat::rangeLockSector() const { return SectorId((kRangeLockOffset >> m_s
 Result<std::vector<uint32_t>*> Fat::committedSector(uint32_t k) {
   if (auto it = m_committed.find(k); it != m_committed.end()) return &it->second;
   std::vector<uint32_t> entries(m_E, kFreeSect);
-  if (k >= m_fatLocations.size() && k < m_targetFat) CFB_TRY(loadDifat(k));
+  if (k >= m_fatLocations.size() && k < m_targetFat) TRY(loadDifat(k));
   if (k < m_fatLocations.size()) {
     m_readBuffer.resize(size_t(m_E) * 4);
     std::span<uint8_t> buf(m_readBuffer);
-    CFB_TRY(m_pager.read(m_fatLocations[k], 0, buf, false));
+    TRY(m_pager.read(m_fatLocations[k], 0, buf, false));
     const uint64_t first = uint64_t(k) * m_E;
     for (uint32_t i = 0; i < m_E; ++i) {
       uint32_t v = base::loadLE32(&buf[4 * i]);
@@ -187,14 +189,14 @@ Result<std::vector<uint32_t>*> Fat::committedSector(uint32_t k) {
 
 Result<std::vector<uint32_t>*> Fat::workingSector(uint32_t k) {
   if (auto it = m_working.find(k); it != m_working.end()) return &it->second;
-  CFB_ASSIGN(c, committedSector(k));
+  ASSIGN(c, committedSector(k));
   m_lastSector = nullptr;  // the working copy now shadows the committed one
   return &m_working.emplace(k, *c).first->second;
 }
 
 Result<uint32_t> Fat::entry(SectorId id) {
   if (id >= m_highWater)
-    return CFB_CORRUPT("sector %u lies outside the file's %llu sectors", id,
+    return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(), "sector %u lies outside the file's %llu sectors", id,
                        (unsigned long long)m_highWater);
   uint32_t k = id / m_E;
   // Chains mostly stay within one FAT sector for a while: remember the last.
@@ -204,15 +206,15 @@ Result<uint32_t> Fat::entry(SectorId id) {
     m_lastSector = &it->second;
     return it->second[id % m_E];
   }
-  CFB_ASSIGN(c, committedSector(k));
+  ASSIGN(c, committedSector(k));
   m_lastIndex = k;
   m_lastSector = c;
   return (*c)[id % m_E];
 }
 
 Result<void> Fat::setEntry(SectorId id, uint32_t value) {
-  if (id >= m_highWater) return CFB_CORRUPT("FAT update of sector %u past the end", id);
-  CFB_ASSIGN(w, workingSector(id / m_E));
+  if (id >= m_highWater) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "FAT update of sector %u past the end", id);
+  ASSIGN(w, workingSector(id / m_E));
   (*w)[id % m_E] = value;
   m_pager.markDirty();
   return {};
@@ -220,13 +222,24 @@ Result<void> Fat::setEntry(SectorId id, uint32_t value) {
 
 Result<bool> Fat::committedInUse(SectorId id) {
   if (id >= m_committedSectors) return false;
-  CFB_ASSIGN(c, committedSector(id / m_E));
+  ASSIGN(c, committedSector(id / m_E));
   return (*c)[id % m_E] != kFreeSect;
+}
+
+base::Where Fat::entryPlace(SectorId id) const {
+  const uint64_t k = id / m_E;
+  if (k >= m_fatLocations.size()) return inSector(id);
+  const SectorId at = m_fatLocations[size_t(k)];
+  return inSector(at, "FAT").at(sectorOffset(at, m_shift) + 4 * uint64_t(id % m_E));
+}
+
+base::Where Fat::linkPlace(const std::vector<SectorId>& walked) const {
+  return walked.empty() ? where() : entryPlace(walked.back());
 }
 
 Result<std::vector<SectorId>> Fat::walk(SectorId start, uint64_t maxSectors, const char* what) {
   std::vector<SectorId> out;
-  CFB_TRY(walkInto(start, maxSectors, what, out));
+  TRY(walkInto(start, maxSectors, what, out));
   return out;
 }
 
@@ -240,16 +253,16 @@ Result<void> Fat::walkInto(SectorId start, uint64_t maxSectors, const char* what
     SectorId cur = start;
     while (cur != kEndOfChain && out.size() < maxSectors) {
       if (cur >= m_highWater)
-        return CFB_CORRUPT("%s chain reaches sector %u; the file has %llu sectors", what, cur,
+        return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out), "%s chain reaches sector %u; the file has %llu sectors", what, cur,
                            (unsigned long long)m_highWater);
       uint64_t& word = m_seen[cur >> 6];
       const uint64_t bit = uint64_t(1) << (cur & 63);
-      if (word & bit) return CFB_CORRUPT("%s chain loops at sector %u", what, cur);
+      if (word & bit) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out), "%s chain loops at sector %u", what, cur);
       word |= bit;
       out.push_back(cur);
-      CFB_ASSIGN(next, entry(cur));
+      ASSIGN(next, entry(cur));
       if (!isRegularSector(next) && next != kEndOfChain)
-        return CFB_CORRUPT("%s chain: sector %u has FAT value 0x%08X", what, cur, next);
+        return DAMAGE(STG_E_DOCFILECORRUPT, Chain, entryPlace(cur), "%s chain: sector %u has FAT value 0x%08X", what, cur, next);
       cur = next;
     }
     return {};
@@ -263,10 +276,10 @@ Result<SectorId> Fat::allocate() {
     SectorId s = m_reusable.back();
     m_reusable.pop_back();
     m_reusableSet.erase(s);
-    CFB_ASSIGN(v, entry(s));
-    CFB_ASSIGN(used, committedInUse(s));
+    ASSIGN(v, entry(s));
+    ASSIGN(used, committedInUse(s));
     if (v == kFreeSect && !used) {
-      CFB_TRY(setEntry(s, kEndOfChain));
+      TRY(setEntry(s, kEndOfChain));
       return s;
     }
   }
@@ -274,20 +287,20 @@ Result<SectorId> Fat::allocate() {
   if (s == rangeLockSector()) {
     // [MS-CFB] 2.8: the range-lock sector is allocated and never holds data.
     ++m_highWater;
-    CFB_TRY(setEntry(s, kEndOfChain));
+    TRY(setEntry(s, kEndOfChain));
     s = SectorId(m_highWater);
   }
   if (m_v3 && sectorOffset(s, m_shift) + (1u << m_shift) > kV3MaxFileSize)
     return base::makeError(STG_E_MEDIUMFULL, "a version 3 file cannot grow past 2 GB");
   if (s >= kMaxRegSect) return base::makeError(STG_E_MEDIUMFULL, "sector numbers exhausted");
   ++m_highWater;
-  CFB_TRY(setEntry(s, kEndOfChain));
+  TRY(setEntry(s, kEndOfChain));
   return s;
 }
 
 Result<void> Fat::release(SectorId id) {
-  CFB_TRY(setEntry(id, kFreeSect));
-  CFB_ASSIGN(used, committedInUse(id));
+  TRY(setEntry(id, kFreeSect));
+  ASSIGN(used, committedInUse(id));
   if (used) {
     m_pendingFree.push_back(id);
   } else if (m_reusableSet.insert(id).second) {
@@ -297,23 +310,23 @@ Result<void> Fat::release(SectorId id) {
 }
 
 Result<void> Fat::prepareCommit(Header& h) {
-  CFB_TRY(loadDifat(UINT32_MAX));
+  TRY(loadDifat(UINT32_MAX));
   m_newFatLocations = m_fatLocations;
   m_newDifatLocations = m_difatLocations;
   const uint32_t perDifat = m_E - 1;
   // FAT sectors that describe sectors the file gains are rewritten whole, so
   // no stale entry past the old end survives.
   for (uint64_t id = m_committedSectors; id < m_highWater; id += m_E)
-    CFB_TRY(workingSector(uint32_t(id / m_E)));
-  if (m_highWater > m_committedSectors) CFB_TRY(workingSector(uint32_t((m_highWater - 1) / m_E)));
+    TRY(workingSector(uint32_t(id / m_E)));
+  if (m_highWater > m_committedSectors) TRY(workingSector(uint32_t((m_highWater - 1) / m_E)));
 
   std::vector<bool> difatDirty;
   for (int round = 0;; ++round) {
-    if (round > 10000) return CFB_CORRUPT("FAT placement does not converge");
+    if (round > 10000) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "FAT placement does not converge");
     bool changed = false;
     while (uint64_t(m_newFatLocations.size()) * m_E < m_highWater) {
-      CFB_ASSIGN(s, allocate());
-      CFB_TRY(setEntry(s, kFatSect));
+      ASSIGN(s, allocate());
+      TRY(setEntry(s, kFatSect));
       m_newFatLocations.push_back(s);
       changed = true;
     }
@@ -325,9 +338,9 @@ Result<void> Fat::prepareCommit(Header& h) {
       if (k < m_fatLocations.size() && loc == m_fatLocations[k]) {
         // Invariant 1: a changed FAT sector moves; its old place is freed
         // only in the new image.
-        CFB_ASSIGN(s, allocate());
-        CFB_TRY(setEntry(s, kFatSect));
-        CFB_TRY(release(loc));
+        ASSIGN(s, allocate());
+        TRY(setEntry(s, kFatSect));
+        TRY(release(loc));
         m_newFatLocations[k] = s;
         changed = true;
       }
@@ -336,8 +349,8 @@ Result<void> Fat::prepareCommit(Header& h) {
     size_t nFat = m_newFatLocations.size();
     size_t nDif = nFat > kHeaderDifatEntries ? (nFat - kHeaderDifatEntries + perDifat - 1) / perDifat : 0;
     while (m_newDifatLocations.size() < nDif) {
-      CFB_ASSIGN(s, allocate());
-      CFB_TRY(setEntry(s, kDifSect));
+      ASSIGN(s, allocate());
+      TRY(setEntry(s, kDifSect));
       m_newDifatLocations.push_back(s);
       changed = true;
     }
@@ -356,9 +369,9 @@ Result<void> Fat::prepareCommit(Header& h) {
         dirty = true;
       difatDirty[j] = dirty;
       if (dirty && j < m_difatLocations.size() && m_newDifatLocations[j] == m_difatLocations[j]) {
-        CFB_ASSIGN(s, allocate());
-        CFB_TRY(setEntry(s, kDifSect));
-        CFB_TRY(release(m_newDifatLocations[j]));
+        ASSIGN(s, allocate());
+        TRY(setEntry(s, kDifSect));
+        TRY(release(m_newDifatLocations[j]));
         m_newDifatLocations[j] = s;
         changed = true;
       }
@@ -371,14 +384,14 @@ Result<void> Fat::prepareCommit(Header& h) {
   for (auto& [k, entries] : m_working) {
     if (k >= m_newFatLocations.size()) {
       for (uint32_t i = 0; i < m_E; ++i)
-        if (entries[i] != kFreeSect) return CFB_CORRUPT("FAT entry beyond the FAT's capacity");
+        if (entries[i] != kFreeSect) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "FAT entry beyond the FAT's capacity");
       continue;
     }
     for (uint32_t i = 0; i < m_E; ++i) {
       uint64_t id = uint64_t(k) * m_E + i;
       base::storeLE32(&buf[4 * i], id < m_highWater ? entries[i] : kFreeSect);
     }
-    CFB_TRY(m_pager.write(m_newFatLocations[k], 0, buf, true));
+    TRY(m_pager.write(m_newFatLocations[k], 0, buf, true));
   }
   const size_t nFat = m_newFatLocations.size();
   for (size_t j = 0; j < difatDirty.size(); ++j) {
@@ -389,7 +402,7 @@ Result<void> Fat::prepareCommit(Header& h) {
     }
     SectorId next = j + 1 < m_newDifatLocations.size() ? m_newDifatLocations[j + 1] : kEndOfChain;
     base::storeLE32(&buf[4 * perDifat], next);
-    CFB_TRY(m_pager.write(m_newDifatLocations[j], 0, buf, true));
+    TRY(m_pager.write(m_newDifatLocations[j], 0, buf, true));
   }
   h.numFatSectors = uint32_t(nFat);
   for (uint32_t i = 0; i < kHeaderDifatEntries; ++i)

@@ -109,12 +109,16 @@ class Fat {
   [[nodiscard]] Result<std::vector<uint32_t>*> committedSector(uint32_t k);
   [[nodiscard]] Result<std::vector<uint32_t>*> workingSector(uint32_t k);
   SectorId rangeLockSector() const;
-  [[nodiscard]] Result<void> addFatLocation(SectorId s, const char* where);
+  [[nodiscard]] Result<void> addFatLocation(SectorId s, const char* listedBy, base::Where listedAt);
   [[nodiscard]] Result<void> loadDifat(uint32_t k);
   // Sorts in the marks added since the last flush; a sector listed twice is
   // corruption.
   [[nodiscard]] Result<void> flushMarks();
   base::Error listedTwice();
+  // Where the FAT entry of sector `id` lies; where the last sector of a
+  // partial walk links on (the link a damaged chain goes wrong by).
+  base::Where entryPlace(SectorId id) const;
+  base::Where linkPlace(const std::vector<SectorId>& walked) const;
 
   Pager& m_pager;
   uint32_t m_shift;

@@ -103,7 +103,7 @@ class PosixFile final : public File {
   }
 
   Result<void> extend(uint64_t newSize) override {
-    CFB_ASSIGN(current, size());
+    ASSIGN(current, size());
     if (newSize <= current) return {};
     while (::ftruncate(m_fd, off_t(newSize)) != 0) {
       if (errno == EINTR) continue;
@@ -248,8 +248,8 @@ Result<std::unique_ptr<File>> openPosixFileUnchecked(const std::string& path, bo
 
 Result<std::unique_ptr<File>> openPosixFile(const std::string& path, bool write,
                                             Disposition disposition) {
-  CFB_ASSIGN(file, openPosixFileUnchecked(path, write, disposition));
-  CFB_TRY(file->requireRegular(false));
+  ASSIGN(file, openPosixFileUnchecked(path, write, disposition));
+  TRY(file->requireRegular(false));
   return file;
 }
 

@@ -66,7 +66,7 @@ class File {
   // lie next to each other in its order).
   [[nodiscard]] virtual Result<bool> tryLockRange(uint64_t first, uint64_t last) {
     for (uint64_t b = first; b <= last; ++b) {
-      CFB_ASSIGN(ok, tryLock(b, false));
+      ASSIGN(ok, tryLock(b, false));
       if (!ok) {
         for (uint64_t u = first; u < b; ++u) unlock(u);
         return false;
@@ -76,7 +76,7 @@ class File {
   }
   [[nodiscard]] virtual Result<bool> heldByOthersInRange(uint64_t first, uint64_t last) {
     for (uint64_t b = first; b <= last; ++b) {
-      CFB_ASSIGN(held, heldByOthers(b, true));
+      ASSIGN(held, heldByOthers(b, true));
       if (held) return true;
     }
     return false;

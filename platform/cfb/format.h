@@ -1,6 +1,6 @@
 // The compound file's vocabulary: sector and stream ids, the special FAT
-// values and the fixed sizes of [MS-CFB] 2.1-2.2, and the one helper through
-// which every room reports a damaged file.
+// values and the fixed sizes of [MS-CFB] 2.1-2.2. Damage is reported with
+// base's DAMAGE, as STG_E_DOCFILECORRUPT unless the header is at fault.
 #pragma once
 #include <winerror.h>
 
@@ -12,6 +12,10 @@ namespace velmora::cfb {
 
 using base::Error;
 using base::Result;
+using base::atOffset;
+using base::inSector;
+using base::ofEntry;
+using base::where;
 
 using SectorId = uint32_t;
 using StreamId = uint32_t;
@@ -43,21 +47,6 @@ inline bool isRegularSector(uint32_t v) { return v <= kMaxRegSect; }
 
 }  // namespace velmora::cfb
 
-// Reports damage found in the file: STG_E_DOCFILECORRUPT with the source
-// line, so a fuzz report names the check that fired.
-#define CFB_CORRUPT(fmt, ...)                                                          \
-  ::velmora::base::makeError(STG_E_DOCFILECORRUPT, "%s:%d: " fmt, __FILE_NAME__, __LINE__ \
-                             __VA_OPT__(, ) __VA_ARGS__)
-
-// Propagates the error of a Result-returning expression.
-#define CFB_TRY(expr)                         \
-  do {                                        \
-    auto cfbTryResult_ = (expr);              \
-    if (!cfbTryResult_) return cfbTryResult_.error(); \
-  } while (0)
-
-// Binds the value of a Result-returning expression or propagates its error.
-#define CFB_ASSIGN(var, expr)                 \
-  auto var##Result_ = (expr);                 \
-  if (!var##Result_) return var##Result_.error(); \
-  auto var = std::move(var##Result_.value())
+// Older names of base's TRY and ASSIGN, kept while code in flight still uses them.
+#define CFB_TRY(expr) TRY(expr)
+#define CFB_ASSIGN(var, expr) ASSIGN(var, expr)

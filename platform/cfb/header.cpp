@@ -46,40 +46,39 @@ Result<Header> decodeHeader(std::span<const uint8_t> bytes, uint64_t fileSize) {
   h.firstDifatSector = r.u32();
   h.numDifatSectors = r.u32();
   for (auto& d : h.difat) d = r.u32();
-  if (!r.ok()) return base::makeError(STG_E_INVALIDHEADER, "header shorter than 512 bytes");
+  if (!r.ok()) return DAMAGE(STG_E_INVALIDHEADER, Header, where(), "header shorter than 512 bytes");
 
   if (byteOrder != 0xFFFE)
-    return base::makeError(STG_E_INVALIDHEADER, "byte order mark 0x%04X, expected 0xFFFE",
-                           byteOrder);
+    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(0x1C), "byte order mark 0x%04X, expected 0xFFFE", byteOrder);
   if (!((h.majorVersion == 3 && h.sectorShift == 9) ||
         (h.majorVersion == 4 && h.sectorShift == 12)))
-    return base::makeError(STG_E_INVALIDHEADER, "major version %u with sector shift %u",
-                           h.majorVersion, h.sectorShift);
+    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(0x1A), "major version %u with sector shift %u", h.majorVersion,
+                  h.sectorShift);
   if (miniShift != 6)
-    return base::makeError(STG_E_INVALIDHEADER, "mini sector shift %u, expected 6", miniShift);
+    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(0x20), "mini sector shift %u, expected 6", miniShift);
   if (h.majorVersion == 3) h.numDirSectors = 0;
 
   const uint32_t S = h.sectorSize();
   if (fileSize < S)
-    return base::makeError(STG_E_INVALIDHEADER, "file of %llu bytes is shorter than a %u-byte header",
-                           (unsigned long long)fileSize, S);
+    return DAMAGE(STG_E_INVALIDHEADER, Header, where(), "file of %llu bytes is shorter than a %u-byte header",
+                  (unsigned long long)fileSize, S);
   const uint64_t nsect = sectorCount(fileSize, S);
   if (nsect < 2)
-    return base::makeError(STG_E_INVALIDHEADER, "file of %llu bytes has no room for a FAT and a directory",
-                           (unsigned long long)fileSize);
+    return DAMAGE(STG_E_INVALIDHEADER, Header, where(), "file of %llu bytes has no room for a FAT and a directory",
+                  (unsigned long long)fileSize);
   if (nsect > uint64_t(kMaxRegSect) + 1)
-    return base::makeError(STG_E_INVALIDHEADER, "file of %llu bytes exceeds the sector numbering",
-                           (unsigned long long)fileSize);
+    return DAMAGE(STG_E_INVALIDHEADER, Header, where(), "file of %llu bytes exceeds the sector numbering",
+                  (unsigned long long)fileSize);
   if (h.majorVersion == 3 && fileSize > 0x80000000ull)
     return base::makeError(STG_E_DOCFILETOOLARGE, "version 3 file of %llu bytes exceeds 2 GB",
                            (unsigned long long)fileSize);
   if (h.numFatSectors > nsect || h.numDifatSectors > nsect || h.numMiniFatSectors > nsect ||
       h.numDirSectors > nsect)
-    return base::makeError(STG_E_INVALIDHEADER,
-                           "header counts (FAT %u, DIFAT %u, mini FAT %u, directory %u) exceed "
-                           "the file's %llu sectors",
-                           h.numFatSectors, h.numDifatSectors, h.numMiniFatSectors,
-                           h.numDirSectors, (unsigned long long)nsect);
+    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(0x28),
+                  "header counts (FAT %u, DIFAT %u, mini FAT %u, directory %u) exceed "
+                  "the file's %llu sectors",
+                  h.numFatSectors, h.numDifatSectors, h.numMiniFatSectors, h.numDirSectors,
+                  (unsigned long long)nsect);
   // Some writers put FREESECT in "start of chain" fields that mean "none".
   if (h.firstDifatSector == kFreeSect) h.firstDifatSector = kEndOfChain;
   if (h.firstMiniFatSector == kFreeSect) h.firstMiniFatSector = kEndOfChain;

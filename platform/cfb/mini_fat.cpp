@@ -15,9 +15,9 @@ Result<void> MiniFat::load(const Header& h, SectorId rootStart, uint64_t rootSiz
   const uint32_t S = h.sectorSize();
   const uint32_t E = S / 4;
   if (h.firstMiniFatSector != kEndOfChain)
-    CFB_TRY(m_fatChain.load(h.firstMiniFatSector, nsect, "mini FAT"));
+    TRY(m_fatChain.load(h.firstMiniFatSector, nsect, "mini FAT"));
   uint64_t streamSectors = (rootSize + S - 1) / S;
-  if (rootSize > 0) CFB_TRY(m_stream.load(rootStart, std::min(streamSectors, nsect), "mini stream"));
+  if (rootSize > 0) TRY(m_stream.load(rootStart, std::min(streamSectors, nsect), "mini stream"));
   // A partial last mini sector still counts, so round up.
   uint64_t usable = std::min<uint64_t>(rootSize, m_stream.byteCapacity());
   uint64_t limit = (usable + kMiniSectorSize - 1) / kMiniSectorSize;
@@ -26,7 +26,7 @@ Result<void> MiniFat::load(const Header& h, SectorId rootStart, uint64_t rootSiz
   m_entries.assign(size_t(entries), kFreeSect);
   std::vector<uint8_t> buf(S);
   for (size_t i = 0; i < m_fatChain.sectorCount(); ++i) {
-    CFB_TRY(m_pager.read(m_fatChain.sectors()[i], 0, buf, false));
+    TRY(m_pager.read(m_fatChain.sectors()[i], 0, buf, false));
     for (uint32_t j = 0; j < E; ++j) m_entries[i * E + j] = base::loadLE32(&buf[4 * j]);
   }
   m_limit = uint32_t(limit);
@@ -47,15 +47,17 @@ Result<std::vector<uint32_t>> MiniFat::walk(uint32_t start, uint64_t maxSectors)
     uint32_t cur = start;
     while (cur != kEndOfChain && out.size() < maxSectors) {
       if (cur >= m_limit)
-        return CFB_CORRUPT("mini chain reaches mini sector %u; the mini stream has %u", cur, m_limit);
+        return DAMAGE(STG_E_DOCFILECORRUPT, Chain, out.empty() ? where() : inSector(out.back(), "mini"),
+                      "mini chain reaches mini sector %u; the mini stream has %u", cur, m_limit);
       uint64_t& word = m_seen[cur >> 6];
       const uint64_t bit = uint64_t(1) << (cur & 63);
-      if (word & bit) return CFB_CORRUPT("mini chain loops at mini sector %u", cur);
+      if (word & bit) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, out.empty() ? where() : inSector(out.back(), "mini"),
+                                    "mini chain loops at mini sector %u", cur);
       word |= bit;
       out.push_back(cur);
       uint32_t next = m_entries[cur];
       if (!isRegularSector(next) && next != kEndOfChain)
-        return CFB_CORRUPT("mini chain: mini sector %u has value 0x%08X", cur, next);
+        return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(cur, "mini"), "mini chain: mini sector %u has value 0x%08X", cur, next);
       cur = next;
     }
     return {};
@@ -87,7 +89,7 @@ Result<uint32_t> MiniFat::allocate() {
   if (m >= kMaxRegSect) return base::makeError(STG_E_MEDIUMFULL, "mini stream is full");
   const uint32_t S = m_pager.sectorSize();
   uint64_t bytes = uint64_t(m + 1) * kMiniSectorSize;
-  if (bytes > m_stream.byteCapacity()) CFB_TRY(m_stream.resize((bytes + S - 1) / S));
+  if (bytes > m_stream.byteCapacity()) TRY(m_stream.resize((bytes + S - 1) / S));
   if (m >= m_entries.size()) m_entries.resize(m + 1, kFreeSect);
   m_limit = m + 1;
   m_hint = m_limit;
@@ -96,12 +98,12 @@ Result<uint32_t> MiniFat::allocate() {
 }
 
 Result<void> MiniFat::read(uint32_t m, uint32_t offset, std::span<uint8_t> out) {
-  if (m >= m_limit) return CFB_CORRUPT("mini sector %u outside the mini stream", m);
+  if (m >= m_limit) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(m, "mini"), "mini sector %u outside the mini stream", m);
   return m_stream.read(uint64_t(m) * kMiniSectorSize + offset, out, true);
 }
 
 Result<void> MiniFat::write(uint32_t m, uint32_t offset, std::span<const uint8_t> data) {
-  if (m >= m_limit) return CFB_CORRUPT("mini sector %u outside the mini stream", m);
+  if (m >= m_limit) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(m, "mini"), "mini sector %u outside the mini stream", m);
   return m_stream.write(uint64_t(m) * kMiniSectorSize + offset, data);
 }
 
@@ -110,7 +112,7 @@ Result<void> MiniFat::flush(Header& h) {
   const uint32_t E = S / 4;
   if (m_dirty) {
     uint64_t need = (uint64_t(m_limit) + E - 1) / E;
-    if (need > m_fatChain.sectorCount()) CFB_TRY(m_fatChain.resize(need));
+    if (need > m_fatChain.sectorCount()) TRY(m_fatChain.resize(need));
     m_dirtySectors.resize(m_fatChain.sectorCount(), true);
     std::vector<uint8_t> buf(S);
     for (size_t k = 0; k < m_fatChain.sectorCount(); ++k) {
@@ -119,7 +121,7 @@ Result<void> MiniFat::flush(Header& h) {
         size_t m = k * E + j;
         base::storeLE32(&buf[4 * j], m < m_limit && m < m_entries.size() ? m_entries[m] : kFreeSect);
       }
-      CFB_TRY(m_fatChain.write(uint64_t(k) * S, buf));
+      TRY(m_fatChain.write(uint64_t(k) * S, buf));
       m_dirtySectors[k] = false;
     }
     m_dirty = false;

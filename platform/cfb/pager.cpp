@@ -129,7 +129,7 @@ Result<void> Pager::load(SectorId id, uint8_t* out) {
 
 Result<void> Pager::read(SectorId id, uint32_t offset, std::span<uint8_t> out, bool /*keep*/) {
   const uint32_t S = sectorSize();
-  if (offset > S || out.size() > S - offset) return CFB_CORRUPT("read past the end of a sector");
+  if (offset > S || out.size() > S - offset) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(id), "read past the end of a sector");
   if (!m_dirty.empty()) {
     if (auto it = m_dirty.find(id); it != m_dirty.end()) {
       std::memcpy(out.data(), it->second.get() + offset, out.size());
@@ -171,7 +171,7 @@ Result<void> Pager::readRun(SectorId first, uint32_t count, std::span<uint8_t> o
 Result<void> Pager::write(SectorId id, uint32_t offset, std::span<const uint8_t> data, bool fresh) {
   CFB_TRY(checkWritable());
   const uint32_t S = sectorSize();
-  if (offset > S || data.size() > S - offset) return CFB_CORRUPT("write past the end of a sector");
+  if (offset > S || data.size() > S - offset) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(id), "write past the end of a sector");
   auto it = m_dirty.find(id);
   if (it == m_dirty.end()) {
     Buffer buf(new uint8_t[S]);

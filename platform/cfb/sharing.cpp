@@ -21,7 +21,7 @@ Result<bool> forRuns(const bool (&flag)[5], Fn fn) {
     }
     int j = i;
     while (j + 1 < 5 && flag[j + 1]) ++j;
-    CFB_ASSIGN(stop, fn(kOrder[i], kOrder[j]));
+    ASSIGN(stop, fn(kOrder[i], kOrder[j]));
     if (stop) return true;
     i = j + 1;
   }
@@ -48,14 +48,14 @@ Result<void> SharingLocks::acquire(File& file, DWORD mode) {
   // priority open.
   const bool test[5] = {wantsWrite, denyRead, denyWrite || priority, wantsRead, wantsWrite};
   auto result = [&]() -> Result<void> {
-    CFB_ASSIGN(refused, forRuns(take, [&](uint64_t first, uint64_t last) -> Result<bool> {
-      CFB_ASSIGN(ok, file.tryLockRange(first, last));
+    ASSIGN(refused, forRuns(take, [&](uint64_t first, uint64_t last) -> Result<bool> {
+      ASSIGN(ok, file.tryLockRange(first, last));
       if (!ok) return true;
       m_held[m_count++] = {first, last};
       return false;
     }));
     if (refused) return base::makeError(STG_E_SHAREVIOLATION, "another open's sharing mode forbids this one");
-    CFB_ASSIGN(conflict, forRuns(test, [&](uint64_t first, uint64_t last) {
+    ASSIGN(conflict, forRuns(test, [&](uint64_t first, uint64_t last) {
       return file.heldByOthersInRange(first, last);
     }));
     if (!conflict) return {};
@@ -63,7 +63,7 @@ Result<void> SharingLocks::acquire(File& file, DWORD mode) {
     // decides which code the caller hears.
     auto held = [&](uint64_t b) { return file.heldByOthers(b, true); };
     if (wantsWrite) {
-      CFB_ASSIGN(p, held(lockbyte::kPriority));
+      ASSIGN(p, held(lockbyte::kPriority));
       if (p) return base::makeError(STG_E_LOCKVIOLATION, "a priority open holds the file");
     }
     struct Pair { bool ask; uint64_t against; } pairs[] = {
@@ -71,12 +71,12 @@ Result<void> SharingLocks::acquire(File& file, DWORD mode) {
         {denyRead, lockbyte::kRead}, {denyWrite, lockbyte::kWrite}};
     for (auto& p : pairs) {
       if (!p.ask) continue;
-      CFB_ASSIGN(h, held(p.against));
+      ASSIGN(h, held(p.against));
       if (h) return base::makeError(STG_E_SHAREVIOLATION, "another open's sharing mode forbids this one");
     }
     // A priority open wants the right to keep writers from committing.
     if (priority) {
-      CFB_ASSIGN(w, held(lockbyte::kWrite));
+      ASSIGN(w, held(lockbyte::kWrite));
       if (w) return base::makeError(STG_E_LOCKVIOLATION, "a writer holds the file");
     }
     return {};

@@ -22,7 +22,7 @@
 #define CFB_HR(expr)                          \
   do {                                        \
     auto cfbHr_ = (expr);                     \
-    if (!cfbHr_) return cfbHr_.error().code;  \
+    if (!cfbHr_) return base::report(cfbHr_.error());  \
   } while (0)
 
 namespace velmora::cfb {
@@ -347,7 +347,7 @@ class StorageObj final : public IStorage {
     e.type = storage ? EntryType::Storage : EntryType::Stream;
     if (storage) e.ctime = e.mtime = nowFiletime();
     auto sid = dir.add(m_node->sid, std::move(e));
-    if (!sid) return sid.error().code;
+    if (!sid) return base::report(sid.error());
     auto node = registerChild(*sid);
     if (storage) *out = makeStorage(m_shared, node, mode & ~STGM_CREATE, false);
     else *out = makeStream(m_shared, node, mode & ~STGM_CREATE, 0);
@@ -377,7 +377,7 @@ HRESULT copyStreamData(Document& doc, StreamId sid, IStream* out) {
   uint64_t pos = 0;
   for (;;) {
     auto n = doc.readStream(sid, pos, buf);
-    if (!n) return n.error().code;
+    if (!n) return base::report(n.error());
     if (n.value() == 0) return S_OK;
     ULONG written = 0;
     HRESULT hr = out->Write(buf.data(), ULONG(n.value()), &written);

@@ -57,7 +57,7 @@ std::u16string fullPath(const std::string& native);
 // Turns a Result into the HRESULT of an interface method.
 template <typename T>
 HRESULT toHresult(const Result<T>& r) {
-  return r.ok() ? S_OK : r.error().code;
+  return r.ok() ? S_OK : base::report(r.error());
 }
 
 using base::atBoundary;
@@ -87,5 +87,21 @@ HRESULT createStorageOnFile(std::unique_ptr<File> file, int version, IStorage** 
 // `strict` also demands what a writer must produce:
 // red-black trees, no leaked sectors, no unreachable allocated entries.
 [[nodiscard]] Result<void> checkIntegrity(File& file, bool strict);
+
+// How much a finding of surveyIntegrity matters: damage that loses data (a
+// read fails or gives another stream's bytes), damage the reader steps over
+// (it serves the rest), or what real producers write and readers accept.
+enum class Severity { LosesData, SteppedOver, Oddity };
+struct Finding {
+  Severity severity;
+  Error error;
+  // The element of the entry the finding names ("ObjectPool/_1/\1Ole"), as
+  // far as the tree reaches it; empty when it names none.
+  std::u16string path = {};
+};
+// Every finding of a strict check of `file`, in the order the check meets
+// them; a file that does not open at all gives that refusal as its one
+// finding. Empty for a sound file.
+std::vector<Finding> surveyIntegrity(File& file);
 
 }  // namespace velmora::cfb

@@ -52,7 +52,7 @@ class StreamObj final : public IStream {
       if ((m_mode & 3) == STGM_WRITE) return STG_E_ACCESSDENIED;
       auto n = m_shared->doc->readStream(m_node->sid, m_pos,
                                          std::span<uint8_t>(static_cast<uint8_t*>(pv), cb));
-      if (!n) return n.error().code;
+      if (!n) return base::report(n.error());
       m_pos += n.value();
       if (pcbRead) *pcbRead = ULONG(n.value());
       return S_OK;
@@ -69,7 +69,7 @@ class StreamObj final : public IStream {
       if (cb == 0) return S_OK;
       auto r = m_shared->doc->writeStream(
           m_node->sid, m_pos, std::span<const uint8_t>(static_cast<const uint8_t*>(pv), cb));
-      if (!r) return r.error().code;
+      if (!r) return base::report(r.error());
       m_pos += cb;
       if (pcbWritten) *pcbWritten = cb;
       return S_OK;

@@ -427,3 +427,31 @@ struct ITypeLib : public IUnknown {
   virtual void STDMETHODCALLTYPE ReleaseTLibAttr(TLIBATTR* pTLibAttr) = 0;
 };
 typedef ITypeLib* LPTYPELIB;
+
+EXTERN_C const IID IID_IErrorInfo;
+EXTERN_C const IID IID_ICreateErrorInfo;
+EXTERN_C const IID IID_ISupportErrorInfo;
+
+// Error information: why the last call of this thread failed, in words.
+struct IErrorInfo : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetGUID(GUID* pGUID) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetSource(BSTR* pBstrSource) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetDescription(BSTR* pBstrDescription) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* pBstrHelpFile) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* pdwHelpContext) = 0;
+};
+typedef IErrorInfo* LPERRORINFO;
+
+struct ICreateErrorInfo : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE SetGUID(REFGUID rguid) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetSource(LPOLESTR szSource) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetDescription(LPOLESTR szDescription) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR szHelpFile) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetHelpContext(DWORD dwHelpContext) = 0;
+};
+typedef ICreateErrorInfo* LPCREATEERRORINFO;
+
+struct ISupportErrorInfo : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) = 0;
+};
+typedef ISupportErrorInfo* LPSUPPORTERRORINFO;

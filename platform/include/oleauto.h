@@ -13,6 +13,13 @@
 #define VARIANT_CALENDAR_GREGORIAN 0x40
 #define VARIANT_USE_NLS 0x80
 
+// The thread's error information. GetErrorInfo hands it out once (S_FALSE
+// and NULL when there is none); a failed platform call leaves its reason
+// there as an IErrorInfo whose description is the reason.
+EXTERN_C HRESULT WINAPI CreateErrorInfo(ICreateErrorInfo** pperrinfo);
+EXTERN_C HRESULT WINAPI SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
+EXTERN_C HRESULT WINAPI GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
+
 EXTERN_C BSTR WINAPI SysAllocString(const OLECHAR* psz);
 EXTERN_C BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui);
 EXTERN_C BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len);

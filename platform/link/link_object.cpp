@@ -69,11 +69,11 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
       MonikerPtr absolute;
       if (pmk) {
         auto m = monikerOf(pmk);
-        if (!m) return m.error().code;
+        if (!m) return base::report(m.error());
         // A source whose name could not be read back is not taken: the
         // link keeps the one it has.
         auto length = displayNameLength(*m.value());
-        if (!length) return length.error().code;
+        if (!length) return base::report(length.error());
         absolute = m.value();
       }
       m_absolute = absolute;
@@ -110,7 +110,7 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
     if (!m_absolute) return E_FAIL;
     return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       auto name = displayName(*m_absolute);
-      if (!name) return name.error().code;
+      if (!name) return base::report(name.error());
       auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((name->size() + 1) * sizeof(OLECHAR)));
       if (!out) return E_OUTOFMEMORY;
       std::memcpy(out, name->data(), name->size() * sizeof(OLECHAR));
@@ -164,25 +164,25 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
         Releaser held{stream};
         return readRest(stream, kMaxOleStream);
       }();
-      if (!bytes) return bytes.error().code;
+      if (!bytes) return base::report(bytes.error());
       auto parsed = parseOleStream(*bytes);
-      if (!parsed) return parsed.error().code;
+      if (!parsed) return base::report(parsed.error());
       // A link storage whose stream describes an embedding has no source
       // to report; it is refused like any other malformed "\1Ole".
       if (!parsed->isLink()) return DV_E_CLIPFORMAT;
       MonikerPtr absolute;
       if (parsed->hasAbsolute) {
         auto m = parseMonikerBytes(parsed->absolute);
-        if (!m) return m.error().code;
+        if (!m) return base::report(m.error());
         // A source whose name is past the bound is refused like any other
         // unreadable one, before its name is ever built.
         auto length = displayNameLength(*m.value());
-        if (!length) return length.error().code;
+        if (!length) return base::report(length.error());
         absolute = m.value();
       }
       if (parsed->hasRelative) {
         auto m = parseMonikerBytes(parsed->relative);
-        if (!m) return m.error().code;
+        if (!m) return base::report(m.error());
       }
       m_stream = std::move(parsed.value());
       m_absolute = std::move(absolute);

@@ -14,7 +14,7 @@ namespace velmora::link {
 namespace {
 
 Error truncated(const char* what) {
-  return base::makeError(STG_E_READFAULT, "%s runs past the end of its moniker stream", what);
+  return DAMAGE(STG_E_READFAULT, Link, base::where(), "%s runs past the end of its moniker stream", what);
 }
 
 GUID readGuid(base::ByteReader& r) {
@@ -80,7 +80,7 @@ size_t utf16Length(std::span<const uint8_t> bytes) {
 }
 
 Error pathTooLong(size_t length) {
-  return base::makeError(E_FAIL, "file moniker path of %zu characters exceeds %zu", length,
+  return DAMAGE(E_FAIL, Link, base::where(), "file moniker path of %zu characters exceeds %zu", length,
                          kMaxPath);
 }
 
@@ -108,7 +108,7 @@ Result<void> parseFile(base::ByteReader& r, MonikerNode& m) {
   uint32_t cbUnicode = r.u32();
   if (!r.ok()) return truncated("file moniker fields");
   if (version != 0xDEAD)
-    return base::makeError(E_FAIL, "file moniker version 0x%04X is not 0xDEAD", version);
+    return DAMAGE(E_FAIL, Link, base::where(), "file moniker version 0x%04X is not 0xDEAD", version);
   // Bytes bound the characters they decode to, so the path is measured
   // before it is decoded.
   if (nul > kMaxPath) return pathTooLong(nul);
@@ -179,7 +179,7 @@ const CLSID& classOf(MonikerKind kind) {
 
 Result<MonikerPtr> parseMonikerStream(base::ByteReader& r, int depth) {
   if (depth > kMaxNesting)
-    return base::makeError(E_FAIL, "composite monikers nested more than %d deep", kMaxNesting);
+    return DAMAGE(E_FAIL, Link, base::where(), "composite monikers nested more than %d deep", kMaxNesting);
   CLSID clsid = readGuid(r);
   if (!r.ok()) return truncated("moniker class id");
   MonikerNode m;
@@ -197,7 +197,7 @@ Result<MonikerPtr> parseMonikerStream(base::ByteReader& r, int depth) {
     m.antiCount = r.u32();
     if (!r.ok()) return truncated("anti moniker");
     if (m.antiCount > kMaxAntiCount)
-      return base::makeError(E_FAIL, "anti moniker count %u exceeds %u", m.antiCount, kMaxAntiCount);
+      return DAMAGE(E_FAIL, Link, base::where(), "anti moniker count %u exceeds %u", m.antiCount, kMaxAntiCount);
   } else if (clsid == kCompositeMonikerClass) {
     m.kind = MonikerKind::Composite;
     uint32_t count = r.u32();
@@ -205,7 +205,7 @@ Result<MonikerPtr> parseMonikerStream(base::ByteReader& r, int depth) {
     // Every component takes at least its 16-byte class id, so a count the
     // remaining bytes cannot hold is refused before anything is reserved.
     if (count > r.remaining() / 16)
-      return base::makeError(STG_E_READFAULT, "composite moniker of %u components in %zu bytes",
+      return DAMAGE(STG_E_READFAULT, Link, base::where(), "composite moniker of %u components in %zu bytes",
                              count, r.remaining());
     for (uint32_t i = 0; i < count; ++i) {
       auto part = parseMonikerStream(r, depth + 1);

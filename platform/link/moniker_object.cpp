@@ -61,11 +61,11 @@ class MonikerObject final : public com::Object<IMoniker> {
       LARGE_INTEGER zero{};
       if (HRESULT hr = pStm->Seek(zero, STREAM_SEEK_CUR, &start); FAILED(hr)) return hr;
       auto rest = readRest(pStm, size_t(1) << 24);
-      if (!rest) return rest.error().code;
+      if (!rest) return base::report(rest.error());
       std::vector<uint8_t> framed = classPacket(clsid);
       framed.insert(framed.end(), rest->begin(), rest->end());
       auto parsed = parseMonikerBytes(framed);
-      if (!parsed) return parsed.error().code;
+      if (!parsed) return base::report(parsed.error());
       LARGE_INTEGER after{};
       after.QuadPart = LONGLONG(start.QuadPart + parsed.value()->data.size());
       if (HRESULT hr = pStm->Seek(after, STREAM_SEEK_SET, nullptr); FAILED(hr)) return hr;
@@ -156,7 +156,7 @@ class MonikerObject final : public com::Object<IMoniker> {
     if (!m_moniker) return E_UNEXPECTED;
     return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       auto name = displayName(*m_moniker);
-      if (!name) return name.error().code;
+      if (!name) return base::report(name.error());
       *ppszDisplayName = taskCopy(*name);
       return *ppszDisplayName ? S_OK : E_OUTOFMEMORY;
     });
@@ -253,7 +253,7 @@ class MemoryStream final : public com::Object<IStream> {
 };
 
 HRESULT newMoniker(Result<MonikerPtr> m, LPMONIKER* ppmk) {
-  if (!m) return m.error().code;
+  if (!m) return base::report(m.error());
   *ppmk = makeMonikerObject(std::move(m.value()));
   return S_OK;
 }
@@ -274,7 +274,7 @@ Result<std::vector<uint8_t>> readRest(IStream* stream, size_t cap) {
   for (;;) {
     ULONG got = 0;
     HRESULT hr = stream->Read(chunk, sizeof chunk, &got);
-    if (FAILED(hr)) return base::makeError(hr, "stream read failed");
+    if (FAILED(hr)) return base::failedCall(hr, "stream read failed");
     if (out.size() + got > cap)
       return base::makeError(E_OUTOFMEMORY, "stream longer than %zu bytes", cap);
     out.insert(out.end(), chunk, chunk + got);
@@ -340,9 +340,9 @@ EXTERN_C HRESULT WINAPI CreateGenericComposite(LPMONIKER pmkFirst, LPMONIKER pmk
   }
   return velmora::base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
     auto first = monikerOf(pmkFirst);
-    if (!first) return first.error().code;
+    if (!first) return velmora::base::report(first.error());
     auto rest = monikerOf(pmkRest);
-    if (!rest) return rest.error().code;
+    if (!rest) return velmora::base::report(rest.error());
     return newMoniker(makeComposite({first.value(), rest.value()}), ppmkComposite);
   });
 }
@@ -386,9 +386,9 @@ EXTERN_C HRESULT WINAPI OleLoadFromStream(LPSTREAM pStm, REFIID iidInterface, LP
     LARGE_INTEGER zero{};
     if (HRESULT hr = pStm->Seek(zero, STREAM_SEEK_CUR, &start); FAILED(hr)) return hr;
     auto rest = readRest(pStm, size_t(1) << 24);
-    if (!rest) return rest.error().code;
+    if (!rest) return velmora::base::report(rest.error());
     auto parsed = parseMonikerBytes(*rest);
-    if (!parsed) return parsed.error().code;
+    if (!parsed) return velmora::base::report(parsed.error());
     LARGE_INTEGER after{};
     after.QuadPart = LONGLONG(start.QuadPart + 16 + parsed.value()->data.size());
     if (HRESULT hr = pStm->Seek(after, STREAM_SEEK_SET, nullptr); FAILED(hr)) return hr;

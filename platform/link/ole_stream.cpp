@@ -11,7 +11,7 @@ namespace velmora::link {
 namespace {
 
 base::Error pastTheEnd(const char* what) {
-  return base::makeError(STG_E_READFAULT, "\\1Ole %s runs past the end of the stream", what);
+  return DAMAGE(STG_E_READFAULT, Link, base::where(), "\\1Ole %s runs past the end of the stream", what);
 }
 
 // A size-prefixed MONIKERSTREAM; the size counts its own four bytes.
@@ -21,7 +21,7 @@ base::Result<void> readFramed(base::ByteReader& r, const char* what, std::vector
   if (!r.ok()) return pastTheEnd(what);
   *present = size != 0;
   if (size == 0) return {};
-  if (size < 4) return base::makeError(STG_E_READFAULT, "\\1Ole %s size %u is below 4", what, size);
+  if (size < 4) return DAMAGE(STG_E_READFAULT, Link, base::where(), "\\1Ole %s size %u is below 4", what, size);
   if (size - 4 > r.remaining()) return pastTheEnd(what);
   auto bytes = r.bytes(size - 4);
   out->assign(bytes.begin(), bytes.end());
@@ -48,8 +48,8 @@ base::Result<OleStream> parseOleStream(std::span<const uint8_t> bytes) {
   uint32_t reserved1 = r.u32();
   if (!r.ok()) return pastTheEnd("header");
   if (version != kOleStreamVersion)
-    return base::makeError(DV_E_CLIPFORMAT, "\\1Ole version 0x%08X", version);
-  if (reserved1 != 0) return base::makeError(DV_E_CLIPFORMAT, "\\1Ole Reserved1 0x%08X", reserved1);
+    return DAMAGE(DV_E_CLIPFORMAT, Link, base::where(), "\\1Ole version 0x%08X", version);
+  if (reserved1 != 0) return DAMAGE(DV_E_CLIPFORMAT, Link, base::where(), "\\1Ole Reserved1 0x%08X", reserved1);
   if (auto done = readFramed(r, "reserved moniker", &s.reservedMoniker, &s.hasReservedMoniker); !done)
     return done.error();
   if (!s.isLink()) {
@@ -62,7 +62,7 @@ base::Result<OleStream> parseOleStream(std::span<const uint8_t> bytes) {
   uint32_t indicator = r.u32();
   if (!r.ok()) return pastTheEnd("ClsidIndicator");
   if (indicator != 0xFFFFFFFF)
-    return base::makeError(E_FAIL, "\\1Ole ClsidIndicator 0x%08X is not -1", indicator);
+    return DAMAGE(E_FAIL, Link, base::where(), "\\1Ole ClsidIndicator 0x%08X is not -1", indicator);
   s.clsid.Data1 = r.u32();
   s.clsid.Data2 = r.u16();
   s.clsid.Data3 = r.u16();

@@ -23,10 +23,6 @@ namespace {
 // reader's bound on shared values, which the writer leaves room for.
 constexpr size_t kKeptSlack = 4096;
 
-base::Error corrupt(const char* what, size_t at) {
-  return makeError(STG_E_INVALIDHEADER, "%s at byte %zu", what, at);
-}
-
 constexpr size_t align4(size_t n) { return (n + 3) & ~size_t(3); }
 
 // Bytes of one element of a fixed-size type inside a vector or array, or 0
@@ -300,15 +296,15 @@ bool needsVersion1(VARTYPE vt) {
 
 Result<Value> decodeValue(std::span<const uint8_t> bytes, uint16_t, size_t* consumed) {
   if (consumed) *consumed = 0;
-  if (bytes.size() < 4) return corrupt("typed value shorter than its header", 0);
+  if (bytes.size() < 4) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0), "typed value shorter than its header");
   VARTYPE vt = base::loadLE16(bytes.data());
   if (!isKnownType(vt))
     return makeError(STG_E_INVALIDPARAMETER, "type 0x%04x is not a simple property type", vt);
   Decoder d(bytes);
   Value v;
   if (!d.typed(v, Layout::AlignedStrict, 0) || !d.reader().ok())
-    return makeError(STG_E_INVALIDHEADER, "value of type 0x%04x runs past its %zu bytes", vt,
-                     bytes.size());
+    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::where(), "value of type 0x%04x runs past its %zu bytes", vt,
+                  bytes.size());
   if (consumed) *consumed = d.reader().position();
   return v;
 }
@@ -472,7 +468,7 @@ Result<std::vector<DictionaryEntry>> decodeDictionary(std::span<const uint8_t> b
   if (consumed) *consumed = 0;
   ByteReader r(bytes);
   uint32_t n = r.u32();
-  if (!r.ok() || n > r.remaining() / 8) return corrupt("dictionary count runs past the section", 0);
+  if (!r.ok() || n > r.remaining() / 8) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0), "dictionary count runs past the section");
   size_t unit = codePage == kCodePageUnicode ? 2 : 1;
   std::vector<DictionaryEntry> entries;
   entries.reserve(n);
@@ -482,7 +478,7 @@ Result<std::vector<DictionaryEntry>> decodeDictionary(std::span<const uint8_t> b
     e.id = r.u32();
     uint32_t length = r.u32();
     if (!r.ok() || length > r.remaining() / unit)
-      return corrupt("dictionary entry runs past the section", entryStart);
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(entryStart), "dictionary entry runs past the section");
     auto name = r.bytes(length * unit);
     e.name.assign(name.begin(), name.end());
     // [MS-OLEPS] 2.16: Unicode entries are padded to 4; 8-bit ones are not.
@@ -577,7 +573,7 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
   uint32_t size = r.u32();
   uint32_t count = r.u32();
   const size_t hardEnd = stream.size() - start;  // room to the end of the stream
-  if (!r.ok() || count > r.remaining() / 8) return corrupt("section table runs past the stream", start);
+  if (!r.ok() || count > r.remaining() / 8) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(start), "section table runs past the stream");
   struct Entry {
     PROPID id;
     uint32_t offset;  // from the section start
@@ -598,7 +594,7 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
   // (a type and its padding): a table claiming more entries than the
   // stream holds is forged, and would cost memory out of proportion.
   if (count > kMaxSectionProperties || size_t(count) * 12 > hardEnd)
-    return corrupt("section claims more properties than its bytes can hold", start);
+    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(start), "section claims more properties than its bytes can hold");
 
   // Offsets in order, each with the table entry that first uses it: the
   // room of a value runs to the next offset, and a value several entries
@@ -705,7 +701,7 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
     readableAt[i] = prop.readable;
     kept += used;
     if (work > workLimit || kept > keptLimit)
-      return corrupt("section values overlap beyond what any writer stores", start);
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(start), "section values overlap beyond what any writer stores");
     if (e.offset + used > softEnd) withinSize = false;
     prop.bytes.assign(rest.begin(), rest.begin() + used);
     section.properties.push_back(std::move(prop));
@@ -727,26 +723,27 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
 
 Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes) {
   ByteReader r(bytes);
-  if (bytes.size() < kStreamHeaderSize) return corrupt("property-set stream shorter than its header", 0);
+  if (bytes.size() < kStreamHeaderSize) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0), "property-set stream shorter than its header");
   uint16_t order = r.u16();
-  if (order != kByteOrderMark) return corrupt("byte order is not 0xFFFE", 0);
+  if (order != kByteOrderMark) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0), "byte order 0x%04X, not 0xFFFE", order);
   PropertySet set;
   set.version = r.u16();
-  if (set.version > 1) return corrupt("version above 1", 2);
+  if (set.version > 1) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(2), "version %u, above 1", set.version);
   set.osVersion = r.u32();
   auto clsid = r.bytes(16);
   set.clsid = guidFromBytes(std::span<const uint8_t, 16>(clsid.data(), 16));
   uint32_t n = r.u32();
-  if (n < 1 || n > 2) return corrupt("section count is not 1 or 2", 24);
+  if (n < 1 || n > 2) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(24), "section count %u, not 1 or 2", n);
   if (bytes.size() < kStreamHeaderSize + n * kSectionEntrySize)
-    return corrupt("section list runs past the stream", kStreamHeaderSize);
+    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(kStreamHeaderSize), "section list runs past the stream");
   std::vector<std::pair<FMTID, size_t>> list;
   for (uint32_t i = 0; i < n; ++i) {
     auto f = r.bytes(16);
     FMTID fmtid = guidFromBytes(std::span<const uint8_t, 16>(f.data(), 16));
     size_t offset = r.u32();
     if (offset < kStreamHeaderSize + n * kSectionEntrySize || offset > bytes.size() - 8)
-      return corrupt("section offset lies outside the stream", kStreamHeaderSize + i * 20);
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(kStreamHeaderSize + i * 20 + 16),
+                    "section offset %zu lies outside the stream of %zu bytes", offset, bytes.size());
     list.emplace_back(fmtid, offset);
   }
   for (uint32_t i = 0; i < n; ++i) {

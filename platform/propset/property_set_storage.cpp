@@ -29,6 +29,15 @@ constexpr uint32_t kOsVersion = 0x0002000A;
 
 using base::atBoundary;
 
+// "property set SummaryInformation": the set's stream as a reason names it
+// (the leading control character dropped, other text as ASCII or '?').
+std::string streamText(REFFMTID fmtid) {
+  std::string out = "property set ";
+  for (char16_t c : streamNameFor(fmtid))
+    if (c >= 0x20) out += c < 0x80 ? char(c) : '?';
+  return out;
+}
+
 // The compound-file implementation needs exclusive sharing and read or
 // read-write access; transactions only for non-simple sets.
 HRESULT checkMode(DWORD grfMode, DWORD grfFlags, bool create) {
@@ -141,9 +150,9 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
   Result<void> open(REFFMTID fmtid, DWORD grfMode, IPropertyStorage** out) {
     Opened el;
     HRESULT hr = openElement(streamNameFor(fmtid), streamMode(grfMode), el);
-    if (FAILED(hr)) return makeError(hr, "the set's element cannot be opened");
+    if (FAILED(hr)) return base::failedCall(hr, "the set's element cannot be opened");
     auto set = load(el.stream);
-    if (!set) return set.error();
+    if (!set) return base::within(set.error(), streamText(fmtid));
     if (!set->find(fmtid)) {
       // The document-summary stream without the user-defined section: that
       // set does not exist, and Create adds it.
@@ -152,7 +161,7 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
       // Otherwise a stream is named after its set, so one without that
       // section is damaged. Calling the set absent would trap a writer
       // between Open (not found) and Create (already exists).
-      return makeError(STG_E_INVALIDHEADER, "the stream holds no section of its FMTID");
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(28), "the stream holds no section of its FMTID");
     }
     *out = new PropertyStorage(el.stream, el.holder, std::move(set.value()), fmtid,
                                (grfMode & 3) == STGM_READWRITE, false);
@@ -178,7 +187,7 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
       // A document-summary stream without its first section is as damaged
       // as one that does not parse.
       if (existing && pair && !existing->find(kDocSummary))
-        existing = makeError(STG_E_INVALIDHEADER, "no document-summary section");
+        existing = DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::where(), "no document-summary section");
       if (existing && pair) {
         // The other section of the document-summary stream stays.
         if (existing->find(fmtid) && !replace)
@@ -192,18 +201,18 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
       // Otherwise a damaged document-summary stream, or STGM_CREATE: the
       // stream starts over.
     } else if (hr != STG_E_FILENOTFOUND) {
-      return makeError(hr, "the set's element cannot be opened");
+      return base::failedCall(hr, "the set's element cannot be opened");
     }
     if (!el.stream) {
       if (nonSimple) {
         HRESULT hs = m_root->CreateStorage(name.c_str(), rw | STGM_CREATE, 0, 0, &el.holder);
-        if (FAILED(hs)) return makeError(accessCode(hs, rw), "the set's storage cannot be created");
+        if (FAILED(hs)) return base::failedCall(accessCode(hs, rw), "the set's storage cannot be created");
         if (pclsid) el.holder->SetClass(*pclsid);
         hs = el.holder->CreateStream(kContents, rw | STGM_CREATE, 0, 0, &el.stream);
-        if (FAILED(hs)) return makeError(hs, "the CONTENTS stream cannot be created");
+        if (FAILED(hs)) return base::failedCall(hs, "the CONTENTS stream cannot be created");
       } else {
         HRESULT hs = m_root->CreateStream(name.c_str(), rw | STGM_CREATE, 0, 0, &el.stream);
-        if (FAILED(hs)) return makeError(accessCode(hs, rw), "the set's stream cannot be created");
+        if (FAILED(hs)) return base::failedCall(accessCode(hs, rw), "the set's stream cannot be created");
       }
     }
     if (fresh) {
@@ -233,14 +242,14 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
       // Deleting the document summary removes the whole stream, and the
       // user-defined set with it (Win32 IPropertySetStorage remarks).
       HRESULT hr = m_root->DestroyElement(name.c_str());
-      if (FAILED(hr)) return makeError(hr, "the set cannot be deleted");
+      if (FAILED(hr)) return base::failedCall(hr, "the set cannot be deleted");
       return {};
     }
     Opened el;
     HRESULT hr = m_root->OpenStream(name.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
                                     &el.stream);
     if (FAILED(hr))
-      return makeError(accessCode(hr, STGM_READWRITE), "the document-summary stream cannot be opened");
+      return base::failedCall(accessCode(hr, STGM_READWRITE), "the document-summary stream cannot be opened");
     auto set = load(el.stream);
     if (!set && set.code() != STG_E_INVALIDHEADER) return set.error();
     if (!set || !set->find(kDocSummary)) {
@@ -249,7 +258,7 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
       el.stream->Release();
       el.stream = nullptr;
       hr = m_root->DestroyElement(name.c_str());
-      if (FAILED(hr)) return makeError(hr, "the damaged stream cannot be deleted");
+      if (FAILED(hr)) return base::failedCall(hr, "the damaged stream cannot be deleted");
       return {};
     }
     if (!set->find(fmtid)) return makeError(STG_E_FILENOTFOUND, "no user-defined section");
@@ -258,7 +267,7 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
       el.stream->Release();
       el.stream = nullptr;
       hr = m_root->DestroyElement(name.c_str());
-      if (FAILED(hr)) return makeError(hr, "the stream cannot be deleted");
+      if (FAILED(hr)) return base::failedCall(hr, "the stream cannot be deleted");
       return {};
     }
     return writeWholeStream(el.stream, serializePropertySet(*set));
@@ -267,7 +276,7 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
   Result<void> enumerate(IEnumSTATPROPSETSTG** out) {
     IEnumSTATSTG* elements = nullptr;
     HRESULT hr = m_root->EnumElements(0, nullptr, 0, &elements);
-    if (FAILED(hr)) return makeError(hr, "the storage cannot be enumerated");
+    if (FAILED(hr)) return base::failedCall(hr, "the storage cannot be enumerated");
     std::vector<STATPROPSETSTG> sets;
     STATSTG st;
     while (elements->Next(1, &st, nullptr) == S_OK) {

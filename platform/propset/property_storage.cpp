@@ -104,19 +104,19 @@ using StatEnumerator = SnapshotEnumerator<StatEnumeratorTraits>;
 Result<std::vector<uint8_t>> readWholeStream(IStream* stream) {
   STATSTG st{};
   HRESULT hr = stream->Stat(&st, STATFLAG_NONAME);
-  if (FAILED(hr)) return makeError(hr, "stat of the property-set stream failed");
+  if (FAILED(hr)) return base::failedCall(hr, "stat of the property-set stream failed");
   if (st.cbSize.QuadPart > kMaxReadSize)
     return makeError(STG_E_INVALIDHEADER, "property-set stream of %llu bytes",
                      static_cast<unsigned long long>(st.cbSize.QuadPart));
   std::vector<uint8_t> bytes(size_t(st.cbSize.QuadPart));
   LARGE_INTEGER zero{};
   hr = stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-  if (FAILED(hr)) return makeError(hr, "seek in the property-set stream failed");
+  if (FAILED(hr)) return base::failedCall(hr, "seek in the property-set stream failed");
   size_t done = 0;
   while (done < bytes.size()) {
     ULONG got = 0;
     hr = stream->Read(bytes.data() + done, ULONG(bytes.size() - done), &got);
-    if (FAILED(hr)) return makeError(hr, "read of the property-set stream failed");
+    if (FAILED(hr)) return base::failedCall(hr, "read of the property-set stream failed");
     if (got == 0) break;
     done += got;
   }
@@ -143,7 +143,7 @@ Result<void> writeWholeStream(IStream* stream, const std::vector<uint8_t>& bytes
     size.QuadPart = bytes.size();
     hr = stream->SetSize(size);
   }
-  if (FAILED(hr)) return makeError(hr, "write of the property-set stream failed");
+  if (FAILED(hr)) return base::failedCall(hr, "write of the property-set stream failed");
   return {};
 }
 
@@ -340,7 +340,7 @@ Result<void> PropertyStorage::writeOne(Section& s, const PROPSPEC& request, cons
 
   if (newName) {
     if (!s.dictionaryReadable)
-      return makeError(STG_E_INVALIDHEADER, "the set's dictionary is damaged");
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::ofProperty(0), "the set's dictionary is damaged");
     auto encoded = encodeName(*newName, cp);
     if (!encoded) return encoded.error();
     s.dictionary.push_back({id, std::move(encoded.value())});
@@ -375,7 +375,7 @@ Result<void> PropertyStorage::readIndirect(const Property& p, uint16_t codePage,
   // A value whose element is missing reads as absent; the set is damaged
   // there, not everywhere.
   if (hr == STG_E_FILENOTFOUND) return {};
-  if (FAILED(hr)) return makeError(hr, "the element of property 0x%x cannot be opened", p.id);
+  if (FAILED(hr)) return base::failedCall(hr, "the element of property 0x%x cannot be opened", p.id);
   out.vt = p.vt;
   return {};
 }
@@ -404,7 +404,7 @@ Result<std::vector<uint8_t>> PropertyStorage::writeIndirect(PROPID id, const PRO
       to->Release();
     }
   }
-  if (FAILED(hr)) return makeError(hr, "the element of property 0x%x cannot be written", id);
+  if (FAILED(hr)) return base::failedCall(hr, "the element of property 0x%x cannot be written", id);
   auto chars = encodeName(name, codePage);
   if (!chars) return chars.error();
   std::vector<uint8_t> out(8, 0);
@@ -518,7 +518,7 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::WritePropertyNames(ULONG cpropid, con
   if (!m_writable) return STG_E_ACCESSDENIED;
   return atBoundary([&]() -> Result<void> {
     Section s = section();
-    if (!s.dictionaryReadable) return makeError(STG_E_INVALIDHEADER, "the set's dictionary is damaged");
+    if (!s.dictionaryReadable) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::ofProperty(0), "the set's dictionary is damaged");
     const uint16_t cp = s.effectiveCodePage();
     for (ULONG i = 0; i < cpropid; ++i) {
       PROPID id = rgpropid[i];
@@ -576,7 +576,7 @@ Result<void> PropertyStorage::flush() {
   auto r = writeWholeStream(m_stream, serializePropertySet(m_set));
   if (!r) return r;
   HRESULT hr = m_stream->Commit(STGC_DEFAULT);
-  if (FAILED(hr) && hr != E_NOTIMPL) return makeError(hr, "commit of the stream failed");
+  if (FAILED(hr) && hr != E_NOTIMPL) return base::failedCall(hr, "commit of the stream failed");
   m_dirty = false;
   return {};
 }

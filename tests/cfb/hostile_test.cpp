@@ -57,19 +57,27 @@ struct Image {
   }
 };
 
+// The first failure of a read, and the reason the engine left for it.
+struct Outcome {
+  HRESULT hr = S_OK;
+  std::string reason;
+};
+
 // Opens the image and reads everything; returns the first failure.
-HRESULT openAndRead(const std::vector<uint8_t>& bytes) {
+Outcome openAndRead(const std::vector<uint8_t>& bytes) {
+  (void)base::takeReason();
   IStorage* stg = nullptr;
   HRESULT hr = openStorageOnFile(std::make_unique<MemoryFile>(bytes), STGM_READ | STGM_SHARE_EXCLUSIVE, &stg);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) return {hr, base::takeReason()};
   Tree t;
   hr = readTree(stg, u"", t);
+  std::string reason = FAILED(hr) ? base::takeReason() : std::string();
   stg->Release();
-  return hr;
+  return {hr, reason};
 }
 
 // Runs under a watchdog so a hang fails instead of blocking the run.
-HRESULT guarded(const std::vector<uint8_t>& bytes) {
+Outcome guardedOutcome(const std::vector<uint8_t>& bytes) {
   auto f = std::async(std::launch::async, [&] { return openAndRead(bytes); });
   if (f.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
     ADD_FAILURE() << "open did not finish";
@@ -78,61 +86,89 @@ HRESULT guarded(const std::vector<uint8_t>& bytes) {
   return f.get();
 }
 
+HRESULT guarded(const std::vector<uint8_t>& bytes) { return guardedOutcome(bytes).hr; }
+
 struct Poke {
   const char* what;
   void (*apply)(Image&);
   HRESULT expected;
+  // What the refusal's reason says: the check that fired and what it found.
+  const char* reason = "";
+  // What the integrity survey says, where its check differs from the read's.
+  const char* surveyed = nullptr;
 };
 
 const Poke kPokes[] = {
-    {"signature", [](Image& m) { m.bytes[0] = 0; }, STG_E_FILEALREADYEXISTS},
-    {"byte order", [](Image& m) { m.put16(0x1C, 0xFEFF); }, STG_E_INVALIDHEADER},
-    {"major version", [](Image& m) { m.put16(0x1A, 5); }, STG_E_INVALIDHEADER},
-    {"sector shift 31", [](Image& m) { m.put16(0x1E, 31); }, STG_E_INVALIDHEADER},
-    {"sector shift 0", [](Image& m) { m.put16(0x1E, 0); }, STG_E_INVALIDHEADER},
-    {"mini sector shift", [](Image& m) { m.put16(0x20, 7); }, STG_E_INVALIDHEADER},
-    {"FAT count past the file", [](Image& m) { m.put32(0x2C, 0x10000000); }, STG_E_INVALIDHEADER},
-    {"DIFAT entry past the file", [](Image& m) { m.put32(0x4C, 0x00FFFFFF); }, STG_E_DOCFILECORRUPT},
-    {"directory start past the file", [](Image& m) { m.put32(0x30, 0x00FFFFFF); }, STG_E_DOCFILECORRUPT},
+    {"signature", [](Image& m) { m.bytes[0] = 0; }, STG_E_FILEALREADYEXISTS,
+     "not a compound file (no signature)"},
+    {"byte order", [](Image& m) { m.put16(0x1C, 0xFEFF); }, STG_E_INVALIDHEADER,
+     "byte order mark 0xFEFF, expected 0xFFFE (offset 0x1C)"},
+    {"major version", [](Image& m) { m.put16(0x1A, 5); }, STG_E_INVALIDHEADER,
+     "major version 5 with sector shift"},
+    {"sector shift 31", [](Image& m) { m.put16(0x1E, 31); }, STG_E_INVALIDHEADER,
+     "with sector shift 31 (offset 0x1A)"},
+    {"sector shift 0", [](Image& m) { m.put16(0x1E, 0); }, STG_E_INVALIDHEADER,
+     "with sector shift 0 (offset 0x1A)"},
+    {"mini sector shift", [](Image& m) { m.put16(0x20, 7); }, STG_E_INVALIDHEADER,
+     "mini sector shift 7, expected 6 (offset 0x20)"},
+    {"FAT count past the file", [](Image& m) { m.put32(0x2C, 0x10000000); }, STG_E_INVALIDHEADER,
+     "header counts (FAT 268435456,"},
+    {"DIFAT entry past the file", [](Image& m) { m.put32(0x4C, 0x00FFFFFF); }, STG_E_DOCFILECORRUPT,
+     "header DIFAT lists FAT sector 16777215; the file has"},
+    {"directory start past the file", [](Image& m) { m.put32(0x30, 0x00FFFFFF); }, STG_E_DOCFILECORRUPT,
+     "directory chain reaches sector 16777215"},
     {"FAT sector listed twice", [](Image& m) { m.put32(0x2C, 2); m.put32(0x50, m.u32(0x4C)); },
-     STG_E_DOCFILECORRUPT},
+     STG_E_DOCFILECORRUPT,
+     "is listed twice among the FAT and DIFAT sectors"},
     {"directory chain loops", [](Image& m) { m.put32(m.fatSlot(m.u32(0x30)), m.u32(0x30)); },
-     STG_E_DOCFILECORRUPT},
+     STG_E_DOCFILECORRUPT,
+     "directory chain loops at sector"},
     {"directory chain runs into the FAT", [](Image& m) { m.put32(m.fatSlot(m.u32(0x30)), m.u32(0x4C)); },
-     STG_E_DOCFILECORRUPT},
-    {"root is not a root", [](Image& m) { m.bytes[m.entry(0) + 0x42] = 1; }, STG_E_DOCFILECORRUPT},
+     STG_E_DOCFILECORRUPT,
+     "has FAT value 0xFFFFFFFD"},
+    {"root is not a root", [](Image& m) { m.bytes[m.entry(0) + 0x42] = 1; }, STG_E_DOCFILECORRUPT,
+     "directory entry 0 has type 1, not root (directory sector"},
     {"big stream chain loops", [](Image& m) {
        uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
        m.put32(m.fatSlot(m.fat(s)), s);
-     }, STG_E_DOCFILECORRUPT},
+     }, STG_E_DOCFILECORRUPT,
+     "stream Big: stream chain loops at sector 1 (entry 2, FAT sector", "stream chain loops at sector 1 (entry 2, FAT sector"},
     {"big stream chain ends early", [](Image& m) {
        uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
        m.put32(m.fatSlot(s), kEndOfChain);
-     }, STG_E_DOCFILECORRUPT},
+     }, STG_E_DOCFILECORRUPT,
+     "stream Big: read at", "stream 2: chain of 1 sectors for 9000 bytes"},
     {"big stream chain has FREESECT", [](Image& m) {
        uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
        m.put32(m.fatSlot(s), kFreeSect);
-     }, STG_E_DOCFILECORRUPT},
+     }, STG_E_DOCFILECORRUPT,
+     "stream Big: stream chain: sector 1 has FAT value 0xFFFFFFFF (entry 2", "stream chain: sector 1 has FAT value 0xFFFFFFFF (entry 2"},
     {"stream size beyond the file", [](Image& m) { m.put32(m.entry(m.find(u"Big")) + 0x78, 0x7FFFFFF0); },
-     STG_E_DOCFILECORRUPT},
+     STG_E_DOCFILECORRUPT,
+     "stream Big: read at", "stream 2: chain of "},
     {"mini stream start past the file", [](Image& m) { m.put32(m.entry(m.find(u"Mini")) + 0x74, 0x0FFFFFFF); },
-     STG_E_DOCFILECORRUPT},
-    {"mini FAT start past the file", [](Image& m) { m.put32(0x3C, 0x0FFFFFFF); }, STG_E_DOCFILECORRUPT},
+     STG_E_DOCFILECORRUPT,
+     "stream Mini: mini chain reaches mini sector 268435455", "mini chain reaches mini sector 268435455; the mini stream has 6 (entry 1)"},
+    {"mini FAT start past the file", [](Image& m) { m.put32(0x3C, 0x0FFFFFFF); }, STG_E_DOCFILECORRUPT,
+     "mini FAT chain reaches sector 268435455"},
     {"reserved FAT value in a chain", [](Image& m) {
        uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
        m.put32(m.fatSlot(s), 0xFFFFFFFB);
-     }, STG_E_DOCFILECORRUPT},
+     }, STG_E_DOCFILECORRUPT,
+     "has FAT value 0xFFFFFFFB (entry 2"},
 };
 
 class HostileField : public ::testing::TestWithParam<std::tuple<int, size_t>> {};
 
-TEST_P(HostileField, IsRefusedWithTheRightCode) {
+TEST_P(HostileField, IsRefusedWithTheRightCodeAndItsOwnReason) {
   auto [version, index] = GetParam();
   const Poke& p = kPokes[index];
   Image m = Image::build(version);
   ASSERT_EQ(guarded(m.bytes), S_OK);
   p.apply(m);
-  EXPECT_EQ(guarded(m.bytes), p.expected) << p.what;
+  Outcome got = guardedOutcome(m.bytes);
+  EXPECT_EQ(got.hr, p.expected) << p.what;
+  EXPECT_NE(got.reason.find(p.reason), std::string::npos) << p.what << ": " << got.reason;
 }
 
 INSTANTIATE_TEST_SUITE_P(Fields, HostileField,
@@ -143,40 +179,49 @@ INSTANTIATE_TEST_SUITE_P(Fields, HostileField,
 // for or steps over directory entries it cannot use, but a writer would
 // spread: a writable open refuses it.
 const Poke kUnsafeToWrite[] = {
-    {"child link past the directory", [](Image& m) { m.put32(m.entry(0) + 0x4C, 5000); }, STG_E_DOCFILECORRUPT},
+    {"child link past the directory", [](Image& m) { m.put32(m.entry(0) + 0x4C, 5000); }, STG_E_DOCFILECORRUPT,
+     "directory entry 0 links to entry 5000 of"},
     {"sibling loop", [](Image& m) {
        uint32_t top = m.u32(m.entry(0) + 0x4C);
        m.put32(m.entry(top) + 0x44, top);
-     }, STG_E_DOCFILECORRUPT},
+     }, STG_E_DOCFILECORRUPT,
+     "links to entry 3, which is already in a tree"},
     {"child points back at the root", [](Image& m) {
        uint32_t sub = m.find(u"Sub");
        m.put32(m.entry(sub) + 0x4C, 0);
-     }, STG_E_DOCFILECORRUPT},
+     }, STG_E_DOCFILECORRUPT,
+     "directory entry 3 links to entry 0, which is already in a tree"},
     {"node shared by two storages", [](Image& m) {
        uint32_t sub = m.find(u"Sub");
        m.put32(m.entry(sub) + 0x4C, m.find(u"Big"));
-     }, STG_E_DOCFILECORRUPT},
+     }, STG_E_DOCFILECORRUPT,
+     "directory entry 3 links to entry 2, which is already in a tree"},
     {"reachable entry of type 7", [](Image& m) { m.bytes[m.entry(m.find(u"Big")) + 0x42] = 7; },
-     STG_E_DOCFILECORRUPT},
+     STG_E_DOCFILECORRUPT,
+     "directory entry 2 has type 7 (directory sector"},
     {"mini chains cross-linked", [](Image& m) {
        m.put32(m.entry(m.find(u"Inner")) + 0x74, m.u32(m.entry(m.find(u"Mini")) + 0x74));
-     }, STG_E_DOCFILECORRUPT},
+     }, STG_E_DOCFILECORRUPT,
+     "mini sector 0 is in two chains"},
     {"mini chain loops past its size", [](Image& m) {
        uint32_t first = m.u32(m.entry(m.find(u"Mini")) + 0x74), last = first;
        size_t miniFat = m.sector(m.u32(0x3C));
        for (int i = 0; i < 4; ++i) last = m.u32(miniFat + 4 * last);
        m.put32(miniFat + 4 * last, first);
-     }, STG_E_DOCFILECORRUPT},
+     }, STG_E_DOCFILECORRUPT,
+     "mini chain loops at mini sector"},
     {"stream chain runs on into the directory", [](Image& m) {
        uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
        while (m.fat(s) != kEndOfChain) s = m.fat(s);
        m.put32(m.fatSlot(s), m.u32(0x30));
-     }, STG_E_DOCFILECORRUPT},
+     }, STG_E_DOCFILECORRUPT,
+     "(stream) is used twice (entry 2"},
     {"stream chain runs on past the file", [](Image& m) {
        uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
        while (m.fat(s) != kEndOfChain) s = m.fat(s);
        m.put32(m.fatSlot(s), 0x00FFFFFF);
-     }, STG_E_DOCFILECORRUPT},
+     }, STG_E_DOCFILECORRUPT,
+     "stream chain reaches sector 16777215; the file has"},
 };
 
 class UnsafeToWrite : public ::testing::TestWithParam<std::tuple<int, size_t>> {};
@@ -188,10 +233,13 @@ TEST_P(UnsafeToWrite, ReadsButRefusesAWriter) {
   p.apply(m);
   EXPECT_EQ(guarded(m.bytes), S_OK) << p.what << ": reads stay lenient";
   IStorage* stg = nullptr;
+  (void)base::takeReason();
   EXPECT_EQ(openStorageOnFile(std::make_unique<MemoryFile>(m.bytes),
                               STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &stg),
             p.expected)
       << p.what;
+  std::string reason = base::takeReason();
+  EXPECT_NE(reason.find(p.reason), std::string::npos) << p.what << ": " << reason;
   if (stg) stg->Release();
 }
 
@@ -362,5 +410,120 @@ TEST(HostileFile, FuzzRegressionsReplayCleanly) {
   }
 }
 
+// The integrity survey names every planted fault as damage with the same
+// reason, and what producers write as no damage at all.
+bool surveyFinds(const Image& m, const char* text, std::optional<Severity> severity, std::string& seen) {
+  MemoryFile file(m.bytes);
+  bool hit = false;
+  for (const Finding& f : surveyIntegrity(file)) {
+    seen += "\n  " + std::to_string(int(f.severity)) + " " + f.error.reason();
+    if (f.error.reason().find(text) != std::string::npos && f.severity != Severity::Oddity &&
+        (!severity || f.severity == *severity))
+      hit = true;
+  }
+  return hit;
+}
+
+TEST(IntegritySurvey, NamesEveryPlantedFaultAsDamage) {
+  for (int version : {3, 4}) {
+    SCOPED_TRACE(version);
+    for (const Poke& p : kPokes) {
+      Image m = Image::build(version);
+      p.apply(m);
+      std::string seen;
+      EXPECT_TRUE(surveyFinds(m, p.surveyed ? p.surveyed : p.reason, std::nullopt, seen)) << p.what << seen;
+    }
+    for (const Poke& p : kUnsafeToWrite) {
+      Image m = Image::build(version);
+      p.apply(m);
+      std::string seen;
+      EXPECT_TRUE(surveyFinds(m, p.reason, std::nullopt, seen)) << p.what << seen;
+    }
+  }
+}
+
+template <size_t N>
+const Poke& named(const Poke (&table)[N], std::string_view what) {
+  for (const Poke& p : table)
+    if (what == p.what) return p;
+  std::abort();
+}
+
+TEST(IntegritySurvey, TellsDamageThatLosesDataFromDamageAReaderStepsOver) {
+  const struct {
+    const Poke* poke;
+    Severity severity;
+  } cases[] = {
+      {&named(kPokes, "big stream chain loops"), Severity::LosesData},
+      {&named(kUnsafeToWrite, "mini chains cross-linked"), Severity::LosesData},
+      {&named(kUnsafeToWrite, "child link past the directory"), Severity::SteppedOver},
+      {&named(kUnsafeToWrite, "mini chain loops past its size"), Severity::SteppedOver},
+      {&named(kUnsafeToWrite, "stream chain runs on past the file"), Severity::SteppedOver},
+  };
+  for (const auto& c : cases) {
+    Image m = Image::build(3);
+    c.poke->apply(m);
+    std::string seen;
+    EXPECT_TRUE(surveyFinds(m, c.poke->surveyed ? c.poke->surveyed : c.poke->reason, c.severity, seen))
+        << c.poke->what << seen;
+  }
+}
+
+TEST(IntegritySurvey, FindsNoDamageInWhatProducersWrite) {
+  for (int version : {3, 4}) {
+    {
+      Image m = Image::build(version);
+      MemoryFile file(m.bytes);
+      EXPECT_TRUE(surveyIntegrity(file).empty()) << "our own writer's file";
+    }
+    for (const Poke& p : kTolerated) {
+      Image m = Image::build(version);
+      p.apply(m);
+      MemoryFile file(m.bytes);
+      for (const Finding& f : surveyIntegrity(file))
+        EXPECT_EQ(f.severity, Severity::Oddity) << version << " " << p.what << ": " << f.error.reason();
+    }
+  }
+}
+
+// A directory of several faults lists each, not only the first, with the
+// element it concerns.
+TEST(IntegritySurvey, ListsEveryFaultOfADamagedDirectory) {
+  Image m = Image::build(3);
+  uint32_t big = m.find(u"Big");
+  m.bytes[m.entry(big) + 0x42] = 0xFF;
+  uint32_t inner = m.find(u"Inner");
+  m.put32(m.entry(inner) + 0x48, 70000);
+  MemoryFile file(m.bytes);
+  auto findings = surveyIntegrity(file);
+  auto has = [&](const std::string& text) {
+    for (const Finding& f : findings)
+      if (f.error.reason().find(text) != std::string::npos && f.severity == Severity::SteppedOver) return true;
+    return false;
+  };
+  EXPECT_TRUE(has("directory entry " + std::to_string(big) + " has type 255 (directory sector "));
+  EXPECT_TRUE(has("directory entry " + std::to_string(inner) + " links to entry 70000 of "));
+  for (const Finding& f : findings) {
+    if (f.error.where.entry == inner) {
+      EXPECT_TRUE(f.path == u"Sub/Inner") << f.error.reason();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace velmora::cfb::test
+
+namespace velmora::base {
+namespace {
+
+// A value taken from a Result that holds an error stops a debug build at
+// once, naming the error, instead of reading an empty optional.
+#ifndef NDEBUG
+TEST(ResultDeathTest, TheValueOfAFailedResultStopsADebugBuild) {
+  Result<int> failed = DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(7), "chain loops at sector %u", 7u);
+  EXPECT_DEATH((void)failed.value(), "value\\(\\) of a failed Result: chain loops at sector 7 \\(sector 7\\)");
+}
+#endif
+
+}  // namespace
+}  // namespace velmora::base

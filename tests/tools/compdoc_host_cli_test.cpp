@@ -124,7 +124,7 @@ TEST_F(CompdocHostTest, MisleadingAnswersNameTheReasonAndFail) {
       {"write " + missing + " Summary:Title=x", "missing.doc: missing", ""},
       {"write " + shellQuote(text) + " Summary:Title=x", "plain.doc: not a compound document", ""},
       {"write " + doc + " Summary:Title=x Summary:NoSuchName=y",
-       "doc.doc: not written: Summary:NoSuchName=y\n",
+       "doc.doc: not written: Summary:NoSuchName=y: the block has no attribute of that name\n",
        "Summary:Title=x\twritten\nSummary:NoSuchName=y\tnot written\n"},
   };
   for (const Case& c : cases) {

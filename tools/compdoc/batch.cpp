@@ -95,7 +95,10 @@ Problem probeDocument(const std::string& file, std::vector<WideString>* customNa
     if ((hr == STG_E_ACCESSDENIED || hr == STG_E_FILEALREADYEXISTS) && ::stat(file.c_str(), &st) == 0 &&
         !S_ISREG(st.st_mode))
       return {reason::kNotCompound, S_ISDIR(st.st_mode) ? "a folder" : "not a regular file"};
-    return {reasonForOpenFailure(hr), describeHresult(hr)};
+    // Damage is named with what the engine found; the other reasons say it all.
+    const char* why = reasonForOpenFailure(hr);
+    std::string found = describeFailure(hr);
+    return {why, why == reason::kDamaged ? found : describeHresult(hr)};
   }
   if (customNames) readCustomNames(setStorage, *customNames);
   // Held open, the probe's read-only open is the one the plug-in's read
@@ -473,6 +476,7 @@ int runBatch(const std::string& command, const BatchOptions& o,
         std::string line = "compdoc: " + escapePath(file) + ": " + p.reason;
         if (!p.detail.empty()) line += ": " + escapePath(p.detail);
         std::fprintf(stderr, "%s\n", line.c_str());
+        if (!p.counted) continue;
         ++summary.byReason[p.reason];
         failed = failed || p.wholeDocument;
       }

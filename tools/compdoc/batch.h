@@ -33,6 +33,8 @@ inline constexpr const char* kDamaged = "damaged";
 inline constexpr const char* kFailed = "failed";
 inline constexpr const char* kNotDelivered = "not delivered";
 inline constexpr const char* kNotWritten = "not written";
+// A link object passed over as unreadable (noted; the other links are served).
+inline constexpr const char* kSkippedLink = "unreadable link object";
 // Links of one file name that a relink would send to different places.
 inline constexpr const char* kAmbiguous = "ambiguous";
 }  // namespace reason
@@ -41,6 +43,7 @@ struct Problem {
   std::string reason;  // one of the reason texts
   std::string detail;  // what it concerns ("Summary:Title") or the status name; may be empty
   bool wholeDocument = true;
+  bool counted = true;  // false: a note, neither a failure nor in the summary
 };
 
 struct DocumentResult {

@@ -131,12 +131,14 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
     VariantInit(&records[i].oValue);
   }
   hr = navigator->ReadAttributes(0, 0, 0, static_cast<LONG>(records.size()), records.data());
+  // Why records were refused, when the plug-in says (one line a record).
+  const std::string refusals = SUCCEEDED(hr) ? takeErrorDescription() : std::string();
   navigator->CloseFile();
   navigator->Release();
 
   if (FAILED(hr)) {
     result.problems.push_back({hr == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed,
-                               "ReadAttributes: " + describeHresult(hr)});
+                               "ReadAttributes: " + describeFailure(hr)});
   } else if (!busy.reason.empty()) {
     // The lock went between the probe and the read: the custom list is unknown.
     result.problems.push_back(busy);
@@ -166,10 +168,10 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
   }
   for (size_t i = 0; i < records.size(); ++i) {
     if (records[i].bHandled == 1) continue;
-    result.problems.push_back({reason::kNotDelivered,
-                               toUtf8(requests[i].block.c_str()) + ":" +
-                                   toUtf8(requests[i].name.data(), requests[i].name.size()),
-                               false});
+    std::string key = toUtf8(requests[i].block.c_str()) + ":" +
+                      toUtf8(requests[i].name.data(), requests[i].name.size());
+    std::string why = recordReason(refusals, key);
+    result.problems.push_back({reason::kNotDelivered, why.empty() ? key : key + ": " + why, false});
   }
   return result;
 }

@@ -6,6 +6,7 @@
 // a link. All go through the plug-in as the vault host does.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -48,11 +49,21 @@ bool listReferences(IVltFileFormat* formats, const WideString& path, std::vector
   LONG count = 0;
   VltReference* records = nullptr;
   hr = navigator->GetReferences(0, &count, &records);
+  // Why the list failed, or which link objects it passed over as
+  // unreadable (one line each), when the plug-in says.
+  const std::string why = takeErrorDescription();
   navigator->Release();
   // S_FALSE: not a document whose links the plug-in reads.
   if (hr != S_OK)
     problems.push_back({hr == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed,
-                        "GetReferences failed: " + describeHresult(hr)});
+                        "GetReferences failed: " + describeHresult(hr) + (why.empty() ? "" : ": " + why)});
+  else
+    for (size_t at = 0; at < why.size();) {
+      size_t end = std::min(why.find('\n', at), why.size());
+      // Noted, not counted: the links that could be read are served.
+      problems.push_back({reason::kSkippedLink, why.substr(at, end - at), false, false});
+      at = end + 1;
+    }
   for (LONG i = 0; i < count && records; ++i) {
     links.emplace_back(WideString(records[i].bsFullPath, SysStringLen(records[i].bsFullPath)),
                        WideString(records[i].bsFileName, SysStringLen(records[i].bsFileName)));
@@ -125,7 +136,7 @@ bool rewriteWhole(IVltFileFormat* formats, const std::string& file, const Docume
   }
   if (hr != S_OK) {
     problems.push_back({hr == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed,
-                        "UpdateReferences failed: " + describeHresult(hr)});
+                        "UpdateReferences failed: " + describeFailure(hr)});
     return false;
   }
   std::vector<Link> after;

@@ -148,6 +148,9 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
     records[i].oValue = pairs[i].value;  // the records borrow the values
   }
   hr = navigator->WriteAttributes(0, 0, 0, static_cast<LONG>(records.size()), records.data(), 0);
+  // Why records were not written, one line a record; or why the document
+  // was refused.
+  const std::string refusals = takeErrorDescription();
   HRESULT hrClose = navigator->CloseFile();
   navigator->Release();
 
@@ -156,10 +159,12 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
     // The close is the document's commit: its failure means nothing of the
     // session reached the file.
     HRESULT failure = FAILED(hr) ? hr : hrClose;
+    // The commit's own reason, when the platform gave one.
+    std::string why = FAILED(hr) ? refusals : takeErrorDescription();
     std::cerr << "compdoc: " << escapePath(file) << ": "
               << (failure == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed) << ": "
               << (FAILED(hr) ? "WriteAttributes: " : "commit failed, nothing written: ")
-              << describeHresult(failure) << "\n";
+              << describeHresult(failure) << (why.empty() ? "" : ": " + escapePath(why)) << "\n";
     status = kExitFailure;
   } else {
     for (size_t i = 0; i < records.size(); ++i) {
@@ -167,8 +172,10 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
       std::cout << escapePath(pairs[i].text) << '\t' << (written ? "written" : "not written")
                 << "\n";
       if (!written) {
+        std::string why = recordReason(refusals, toUtf8(records[i].bsBlock) + ":" +
+                                                     toUtf8(records[i].bsName, SysStringLen(records[i].bsName)));
         std::cerr << "compdoc: " << escapePath(file) << ": " << reason::kNotWritten << ": "
-                  << escapePath(pairs[i].text) << "\n";
+                  << escapePath(pairs[i].text) << (why.empty() ? "" : ": " + escapePath(why)) << "\n";
         status = kExitFailure;
       }
     }

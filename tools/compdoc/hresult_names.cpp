@@ -3,6 +3,7 @@
 #include "host/vlt_records.h"
 
 #include <windows.h>
+#include <oleauto.h>
 
 #include <cstdio>
 
@@ -30,7 +31,7 @@ std::string hresultName(HRESULT hr) {
     NAME(STG_E_TERMINATED) NAME(REGDB_E_CLASSNOTREG) NAME(REGDB_E_READREGDB)
     NAME(CO_E_CLASSSTRING) NAME(CO_E_ERRORINDLL) NAME(TYPE_E_REGISTRYACCESS)
     NAME(TYPE_E_CANTLOADLIBRARY) NAME(TYPE_E_INVDATAREAD) NAME(TYPE_E_UNSUPFORMAT)
-    NAME(DISP_E_EXCEPTION) NAME(E_UNEXPECTED)
+    NAME(DISP_E_EXCEPTION) NAME(E_UNEXPECTED) NAME(DV_E_CLIPFORMAT) NAME(MK_E_SYNTAX)
 #undef NAME
     default:
       if (HRESULT_FACILITY(hr) == FACILITY_WIN32)
@@ -45,8 +46,37 @@ std::string describeHresult(HRESULT hr) {
   return hresultName(hr) + " (" + buf + ")";
 }
 
+std::string takeErrorDescription() {
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || !info) return std::string();
+  BSTR text = nullptr;
+  std::string out;
+  if (SUCCEEDED(info->GetDescription(&text)) && text) out = toUtf8(text, SysStringLen(text));
+  SysFreeString(text);
+  info->Release();
+  return out;
+}
+
+std::string describeFailure(HRESULT hr) {
+  std::string why = takeErrorDescription();
+  return describeHresult(hr) + (why.empty() ? "" : ": " + why);
+}
+
+std::string recordReason(const std::string& description, const std::string& key) {
+  const std::string prefix = key + ": ";
+  size_t at = 0;
+  while (at < description.size()) {
+    size_t end = description.find('\n', at);
+    if (end == std::string::npos) end = description.size();
+    if (description.compare(at, prefix.size(), prefix) == 0 && at + prefix.size() <= end)
+      return description.substr(at + prefix.size(), end - at - prefix.size());
+    at = end + 1;
+  }
+  return std::string();
+}
+
 void reportFailure(const std::string& file, const std::string& what, HRESULT hr) {
-  std::fprintf(stderr, "compdoc: %s: %s: %s\n", file.c_str(), what.c_str(), describeHresult(hr).c_str());
+  std::fprintf(stderr, "compdoc: %s: %s: %s\n", file.c_str(), what.c_str(), describeFailure(hr).c_str());
 }
 
 std::string toUtf8(const OLECHAR* s) {

@@ -18,7 +18,16 @@ using WideString = std::basic_string<OLECHAR>;
 std::string hresultName(HRESULT hr);
 // "STG_E_FILENOTFOUND (0x80030002)".
 std::string describeHresult(HRESULT hr);
-// Prints "compdoc: FILE: WHAT: NAME (0x...)" on stderr.
+// The description of the thread's error information, taken (GetErrorInfo),
+// in UTF-8; empty when the failed call left none.
+std::string takeErrorDescription();
+// "NAME (0x...)", and ": DESCRIPTION" when the failed call left one: what a
+// refusal line says after its reason word.
+std::string describeFailure(HRESULT hr);
+// In a plug-in's description of refused records, one "Block:Name: reason"
+// a line, the reason given for `key` ("Block:Name"); empty when none is.
+std::string recordReason(const std::string& description, const std::string& key);
+// Prints "compdoc: FILE: WHAT: NAME (0x...)[: DESCRIPTION]" on stderr.
 void reportFailure(const std::string& file, const std::string& what, HRESULT hr);
 
 std::string toUtf8(const OLECHAR* s);

@@ -2,11 +2,11 @@
 _compdoc() {
   local cur prev words cword
   _init_completion || return
-  local subcommands="read write ls cat info"
+  local subcommands="read check write ls cat info"
   local sub="" i
   for ((i = 1; i < cword; i++)); do
     case "${words[i]}" in
-      read | write | ls | cat | info) sub=${words[i]}; break ;;
+      read | check | write | ls | cat | info) sub=${words[i]}; break ;;
     esac
   done
   if [[ -z $sub ]]; then
@@ -22,8 +22,8 @@ _compdoc() {
   esac
   if [[ $cur == -* ]]; then
     case $sub in
-      read) COMPREPLY=($(compgen -W "-r --recursive --ext -j --jobs --json --csv -H --with-file
-                                     --files-from -q --quiet --plugin --help" -- "$cur")) ;;
+      read | check) COMPREPLY=($(compgen -W "-r --recursive --ext -j --jobs --json --csv -H --with-file
+                                             --files-from -q --quiet --plugin --help" -- "$cur")) ;;
       write | info) COMPREPLY=($(compgen -W "--plugin --help" -- "$cur")) ;;
       ls) COMPREPLY=($(compgen -W "--json --help" -- "$cur")) ;;
       *) COMPREPLY=($(compgen -W "--help" -- "$cur")) ;;
