@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "base/little_endian.h"
 
@@ -29,11 +30,7 @@ std::unique_ptr<Fat> Fat::createEmpty(Pager& pager, const Header& header) {
   return std::unique_ptr<Fat>(new Fat(pager, header));
 }
 
-bool SectorMarks::add(SectorId s, uint32_t mark) {
-  if (m_sorted.empty() || m_sorted.back().first < s) {
-    m_sorted.emplace_back(s, mark);
-    return true;
-  }
+bool SectorMarks::addToTail(SectorId s, uint32_t mark) {
   m_tail.emplace_back(s, mark);
   if (m_tail.size() < kTailLimit) return true;
   SectorId dup;
@@ -41,22 +38,35 @@ bool SectorMarks::add(SectorId s, uint32_t mark) {
 }
 
 bool SectorMarks::flush(SectorId* duplicate) {
-  if (!m_tail.empty() && !m_hasDuplicate) {
+  if ((!m_tail.empty() || !m_second.empty()) && !m_hasDuplicate) {
+    auto byId = [](const std::pair<SectorId, uint32_t>& a, const std::pair<SectorId, uint32_t>& b) {
+      return a.first < b.first;
+    };
     std::sort(m_tail.begin(), m_tail.end());
-    for (size_t i = 0; i < m_tail.size() && !m_hasDuplicate; ++i) {
-      SectorId s = m_tail[i].first;
-      bool inSorted = std::binary_search(
-          m_sorted.begin(), m_sorted.end(), std::pair<SectorId, uint32_t>(s, 0),
-          [](const auto& a, const auto& b) { return a.first < b.first; });
-      if (inSorted || (i > 0 && m_tail[i - 1].first == s)) {
+    std::vector<std::pair<SectorId, uint32_t>> merged;
+    merged.reserve(m_sorted.size() + m_second.size() + m_tail.size());
+    if (m_tail.empty() || m_second.empty()) {
+      auto& other = m_tail.empty() ? m_second : m_tail;
+      std::merge(m_sorted.begin(), m_sorted.end(), other.begin(), other.end(),
+                 std::back_inserter(merged), byId);
+    } else {
+      std::vector<std::pair<SectorId, uint32_t>> incoming;
+      incoming.reserve(m_second.size() + m_tail.size());
+      std::merge(m_second.begin(), m_second.end(), m_tail.begin(), m_tail.end(),
+                 std::back_inserter(incoming), byId);
+      std::merge(m_sorted.begin(), m_sorted.end(), incoming.begin(), incoming.end(),
+                 std::back_inserter(merged), byId);
+    }
+    // In one ascending order, a sector marked twice lies next to itself.
+    for (size_t i = 1; i < merged.size(); ++i) {
+      if (merged[i].first == merged[i - 1].first) {
         m_hasDuplicate = true;
-        m_duplicate = s;
+        m_duplicate = merged[i].first;
+        break;
       }
     }
-    size_t middle = m_sorted.size();
-    m_sorted.insert(m_sorted.end(), m_tail.begin(), m_tail.end());
-    std::inplace_merge(m_sorted.begin(), m_sorted.begin() + std::ptrdiff_t(middle),
-                       m_sorted.end());
+    m_sorted.swap(merged);
+    m_second.clear();
     m_tail.clear();
   }
   *duplicate = m_duplicate;
@@ -64,11 +74,11 @@ bool SectorMarks::flush(SectorId* duplicate) {
 }
 
 const uint32_t* SectorMarks::find(SectorId s) const {
-  auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), s,
-                             [](const std::pair<SectorId, uint32_t>& e, SectorId v) {
-                               return e.first < v;
-                             });
+  auto byId = [](const std::pair<SectorId, uint32_t>& e, SectorId v) { return e.first < v; };
+  auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), s, byId);
   if (it != m_sorted.end() && it->first == s) return &it->second;
+  it = std::lower_bound(m_second.begin(), m_second.end(), s, byId);
+  if (it != m_second.end() && it->first == s) return &it->second;
   for (const auto& e : m_tail)
     if (e.first == s) return &e.second;
   return nullptr;
@@ -97,6 +107,7 @@ Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool whole
   // bounded by what the file can hold.
   fat->m_marks.reserve(size_t(std::min<uint64_t>(uint64_t(h.numFatSectors) + h.numDifatSectors,
                                                  nsect / 64 + 16)));
+  fat->m_fatLocations.reserve(size_t(std::min<uint64_t>(h.numFatSectors, nsect / 64 + 16)));
   for (uint32_t i = 0; i < kHeaderDifatEntries && fat->m_fatLocations.size() < h.numFatSectors; ++i) {
     SectorId s = h.difat[i];
     if (s == kFreeSect) {
@@ -138,13 +149,19 @@ Result<void> Fat::loadDifat(uint32_t k) {
     m_difatLocations.push_back(cur);
     buf.resize(size_t(m_E) * 4);
     CFB_TRY(m_pager.read(cur, 0, buf, false));
+    // A large document lists thousands of FAT sectors here: each is checked
+    // and marked in place, as addFatLocation does.
     for (uint32_t i = 0; i + 1 < m_E && m_fatLocations.size() < m_targetFat; ++i) {
       SectorId s = base::loadLE32(&buf[4 * i]);
       if (s == kFreeSect) {
         m_targetFat = uint32_t(m_fatLocations.size());
         break;
       }
-      CFB_TRY(addFatLocation(s, "a DIFAT sector"));
+      if (s >= m_committedSectors) [[unlikely]]
+        return addFatLocation(s, "a DIFAT sector");  // names the fault
+      if (!m_marks.add(s, kFatSect)) [[unlikely]]
+        return listedTwice();
+      m_fatLocations.push_back(s);
     }
     m_nextDifat = base::loadLE32(&buf[4 * (m_E - 1)]);
   }
