@@ -57,17 +57,17 @@ std::string dateText(DATE date) {
   return text;
 }
 
-nlohmann::ordered_json jsonValue(const VARIANT& v) {
+Field valueField(const VARIANT& v) {
   switch (v.vt) {
-    case VT_EMPTY: return nullptr;
-    case VT_I2: return v.iVal;
-    case VT_I4: return v.lVal;
-    case VT_R4: return static_cast<double>(v.fltVal);
-    case VT_R8: return v.dblVal;
-    case VT_BOOL: return v.boolVal != VARIANT_FALSE;
-    case VT_DATE: return dateText(v.date);
-    case VT_BSTR: return bstrToUtf8(v.bstrVal);
-    default: return nullptr;
+    case VT_EMPTY: return Field::null();
+    case VT_I2: return Field::number(int64_t(v.iVal));
+    case VT_I4: return Field::number(int64_t(v.lVal));
+    case VT_R4: return Field::number(static_cast<double>(v.fltVal));
+    case VT_R8: return Field::number(v.dblVal);
+    case VT_BOOL: return Field::flag(v.boolVal != VARIANT_FALSE);
+    case VT_DATE: return Field::string(dateText(v.date));
+    case VT_BSTR: return Field::string(bstrToUtf8(v.bstrVal));
+    default: return Field::null();
   }
 }
 
@@ -144,12 +144,13 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
   bool missed = false;
   for (auto& record : records) {
     if (!FAILED(hr) && record.bHandled == 1) {
-      nlohmann::ordered_json line;
-      line["block"] = bstrToUtf8(record.bsBlock);
-      line["name"] = bstrToUtf8(record.bsName);
-      line["type"] = typeName(record.oValue.vt);
-      line["value"] = jsonValue(record.oValue);
-      result.records.push_back(std::move(line));
+      std::vector<Field> row;
+      row.reserve(4);
+      row.push_back(Field::string(bstrToUtf8(record.bsBlock)));
+      row.push_back(Field::string(bstrToUtf8(record.bsName)));
+      row.push_back(Field::string(typeName(record.oValue.vt)));
+      row.push_back(valueField(record.oValue));
+      result.rows.push_back(std::move(row));
     } else {
       missed = true;
     }
