@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <span>
 #include <sstream>
 #include <thread>
 
@@ -355,21 +356,23 @@ class Printer {
 
   // Every record of a document given as fields; the file is written out
   // once for them all.
-  void records(const std::string& file, const std::vector<std::vector<Field>>& rows,
-               std::string& out) const {
-    if (rows.empty()) return;
-    if (m_format != OutputFormat::kJson || !m_withFile) {
-      for (const auto& row : rows) record(file, row, out);
-      return;
-    }
+  size_t records(const std::string& file, const std::vector<Field>& fields, std::string& out) const {
+    const size_t width = std::max<size_t>(m_columns.size(), 1);
+    const size_t count = (fields.size() + width - 1) / width;
+    if (count == 0) return 0;
     std::string fileText;
-    appendJsonString(file, fileText);
-    for (const auto& row : rows) record(file, row, out, &fileText);
+    if (m_format == OutputFormat::kJson && m_withFile) appendJsonString(file, fileText);
+    for (size_t r = 0; r < count; ++r) {
+      const size_t first = r * width;
+      record(file, std::span<const Field>(fields).subspan(first, std::min(width, fields.size() - first)),
+             out, fileText.empty() ? nullptr : &fileText);
+    }
+    return count;
   }
 
-  // The same for a record given as fields, one a column; `fileJson`, when
-  // given, is the file as JSON text.
-  void record(const std::string& file, const std::vector<Field>& fields, std::string& out,
+  // One record given as fields, one a column; `fileJson`, when given, is
+  // the file as JSON text.
+  void record(const std::string& file, std::span<const Field> fields, std::string& out,
               const std::string* fileJson = nullptr) const {
     static const Field kMissing;
     auto field = [&](size_t c) -> const Field& { return c < fields.size() ? fields[c] : kMissing; };
@@ -611,10 +614,9 @@ int runBatch(const std::string& command, const BatchOptions& o,
       }
       Done done;
       const std::string& file = inputs[i].path;
-      done.text.reserve((result.records.size() + result.rows.size()) * (file.size() + 96));
+      done.text.reserve((result.records.size() + result.fields.size() / 4 + 1) * (file.size() + 96));
       for (const auto& record : result.records) printer.record(file, record, done.text);
-      printer.records(file, result.rows, done.text);
-      done.records = result.records.size() + result.rows.size();
+      done.records = result.records.size() + printer.records(file, result.fields, done.text);
       done.problems = std::move(result.problems);
       std::lock_guard<std::mutex> lock(mutex);
       results[i] = std::move(done);

@@ -84,9 +84,9 @@ struct Field {
 
 struct DocumentResult {
   std::vector<nlohmann::ordered_json> records;  // objects with the job's columns, in order
-  // Records as fields, one a column in the job's order; printed after
-  // `records`, in the same forms.
-  std::vector<std::vector<Field>> rows;
+  // Further records as fields, one a column in the job's order, record
+  // after record in one array; printed after `records`, in the same forms.
+  std::vector<Field> fields;
   std::vector<Problem> problems;
 };
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <string_view>
 #include <vector>
 
 #include "batch.h"
@@ -71,7 +72,14 @@ Field valueField(const VARIANT& v) {
   }
 }
 
-std::vector<Request> defaultRequests(const std::vector<WideString>& customNames) {
+// A request by reference: to a named one, a catalogue row or a custom name,
+// which all outlive the read; a document's hundred requests cost no copies.
+struct RequestRef {
+  std::basic_string_view<OLECHAR> block;
+  std::basic_string_view<OLECHAR> name;
+};
+
+std::vector<RequestRef> defaultRequests(const std::vector<WideString>& customNames) {
   struct Block {
     const OLECHAR* name;
     int set;
@@ -81,7 +89,8 @@ std::vector<Request> defaultRequests(const std::vector<WideString>& customNames)
                                  {OLESTR("DTProperties"), kDTPropertiesSet},
                                  {OLESTR("DTControl"), kDTControlSet},
                                  {OLESTR("Physical"), kPhysicalSet}};
-  std::vector<Request> requests;
+  std::vector<RequestRef> requests;
+  requests.reserve(128 + customNames.size());
   for (const Block& b : blocks) {
     const PropSetDef& set = g_PropSets[b.set];
     for (ULONG i = 0; i < set.cRows; ++i) requests.push_back({b.name, set.pTable[i].name});
@@ -98,11 +107,12 @@ std::vector<Request> defaultRequests(const std::vector<WideString>& customNames)
 DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
                             const std::vector<Request>& named) {
   DocumentResult result;
-  std::vector<Request> requests = named;
+  std::vector<RequestRef> requests;
+  for (const Request& r : named) requests.push_back({r.block, r.name});
   Problem busy;
   HeldOpen held;
+  std::vector<WideString> custom;
   if (named.empty()) {
-    std::vector<WideString> custom;
     Problem probe = probeDocument(file, &custom, &held.p);
     // A busy document goes on to the plug-in, whose status is the one a host
     // sees; anything else that keeps the platform out is final.
@@ -142,15 +152,14 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
     result.problems.push_back(busy);
   }
   bool missed = false;
+  result.fields.reserve(records.size() * 4);
   for (auto& record : records) {
     if (!FAILED(hr) && record.bHandled == 1) {
-      std::vector<Field> row;
-      row.reserve(4);
-      row.push_back(Field::string(bstrToUtf8(record.bsBlock)));
-      row.push_back(Field::string(bstrToUtf8(record.bsName)));
-      row.push_back(Field::string(typeName(record.oValue.vt)));
-      row.push_back(valueField(record.oValue));
-      result.rows.push_back(std::move(row));
+      // The columns block, name, type, value.
+      result.fields.push_back(Field::string(bstrToUtf8(record.bsBlock)));
+      result.fields.push_back(Field::string(bstrToUtf8(record.bsName)));
+      result.fields.push_back(Field::string(typeName(record.oValue.vt)));
+      result.fields.push_back(valueField(record.oValue));
     } else {
       missed = true;
     }
@@ -168,7 +177,7 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
   for (size_t i = 0; i < records.size(); ++i) {
     if (records[i].bHandled == 1) continue;
     result.problems.push_back({reason::kNotDelivered,
-                               toUtf8(requests[i].block.c_str()) + ":" +
+                               toUtf8(requests[i].block.data(), requests[i].block.size()) + ":" +
                                    toUtf8(requests[i].name.data(), requests[i].name.size()),
                                false});
   }
