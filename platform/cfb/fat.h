@@ -23,10 +23,13 @@ namespace velmora::cfb {
 //
 // Marks come in two ascending runs: the FAT sectors a DIFAT lists, and the
 // DIFAT sectors that lie past them, so a producer's usual order never
-// reaches the tail; the runs are merged and checked at the next flush.
+// reaches the tail; the runs are checked against each other at each flush.
 class SectorMarks {
  public:
-  void reserve(size_t n) { m_sorted.reserve(n); }
+  void reserve(size_t n) {
+    m_sorted.reserve(n);
+    m_second.reserve(n);
+  }
   // Marks `s`. A sector marked twice is found at the next flush, which runs
   // at the latest every kTailLimit marks.
   [[nodiscard]] bool add(SectorId s, uint32_t mark) {
@@ -39,6 +42,18 @@ class SectorMarks {
       return true;
     }
     return addToTail(s, mark);
+  }
+  // Marks `n` ascending sectors at once when they extend one of the runs;
+  // false, with nothing marked, when they do not.
+  [[nodiscard]] bool addRun(const SectorId* s, size_t n, uint32_t mark) {
+    auto extend = [&](std::vector<std::pair<SectorId, uint32_t>>& run) {
+      if (!run.empty() && run.back().first >= s[0]) return false;
+      const size_t at = run.size();
+      run.resize(at + n);
+      for (size_t i = 0; i < n; ++i) run[at + i] = {s[i], mark};
+      return true;
+    };
+    return extend(m_sorted) || extend(m_second);
   }
   // Sorts the tail in; false, with the sector in `*duplicate`, when a sector
   // is marked twice.
@@ -131,6 +146,8 @@ class Fat {
   SectorId rangeLockSector() const;
   [[nodiscard]] Result<void> addFatLocation(SectorId s, const char* where);
   [[nodiscard]] Result<void> loadDifat(uint32_t k);
+  // Marks m_fatLocations from `from` on as FAT sectors.
+  [[nodiscard]] Result<void> markFatLocations(size_t from);
   // Sorts in the marks added since the last flush; a sector listed twice is
   // corruption.
   [[nodiscard]] Result<void> flushMarks();
