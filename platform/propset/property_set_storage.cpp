@@ -25,8 +25,10 @@ const GUID kUserDefined = {0xD5CDD505, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 
 constexpr const char16_t* kContents = u"CONTENTS";
 // What Windows 10 and later store; a reader of the file expects a Windows value.
 constexpr uint32_t kOsVersion = 0x0002000A;
-// The most a thread keeps of its buffer for set streams between opens.
-constexpr size_t kKeptRoom = 256 * 1024;
+// The most a thread keeps of its buffer for set streams between opens: half
+// the largest set Windows writes, so a document with a large thumbnail does
+// not map and fault in a fresh buffer every time it is read.
+constexpr size_t kKeptRoom = kMaxSetSize / 2;
 
 using base::atBoundary;
 

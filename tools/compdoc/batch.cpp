@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <CLI/CLI.hpp>
 
@@ -494,6 +497,14 @@ int runBatch(const std::string& command, const BatchOptions& o,
     return kExitUsage;
   }
 
+#ifdef __GLIBC__
+  // Documents are read one after another, each allocating and freeing
+  // the same large buffers (a thumbnail is copied several times on its
+  // way out): freed memory is kept for the next document instead of going
+  // back to the system and being faulted in again page by page.
+  mallopt(M_MMAP_THRESHOLD, 8 << 20);
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   struct Uninit {
     ~Uninit() { CoUninitialize(); }
