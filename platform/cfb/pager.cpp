@@ -49,11 +49,11 @@ thread_local WindowPool t_windowPool;
 constexpr size_t kPoolLimit = 16;
 }  // namespace
 
-Pager::Pager(File& file, uint32_t sectorShift, uint64_t fileSize)
+Pager::Pager(File& file, uint32_t sectorShift, uint64_t fileSize, bool narrowLarge)
     : m_file(file),
       m_shift(sectorShift),
       m_fileSize(fileSize),
-      m_windowShift(fileSize > kLargeFileBytes ? kLargeFileWindowShift : kWindowShift),
+      m_windowShift(narrowLarge && fileSize > kLargeFileBytes ? kLargeFileWindowShift : kWindowShift),
       m_windowBytes(1u << m_windowShift) {}
 
 Pager::~Pager() {

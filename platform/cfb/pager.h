@@ -16,7 +16,10 @@ class Pager {
  public:
   enum class State { Clean, Dirty, Committing, Broken };
 
-  Pager(File& file, uint32_t sectorShift, uint64_t fileSize);
+  // `narrowLarge`: a large file is read through small windows (a reader
+  // looks at a few scattered sectors; a writer's open scans the whole FAT
+  // and keeps wide ones).
+  Pager(File& file, uint32_t sectorShift, uint64_t fileSize, bool narrowLarge = false);
   ~Pager();
   Pager(const Pager&) = delete;
   Pager& operator=(const Pager&) = delete;
@@ -85,8 +88,8 @@ class Pager {
   // divide the window). Windows hold only committed bytes: dirty sectors
   // are looked up first, and every write to the file drops them.
   // A large file (a big stream, with the tables and the directory apart
-  // from each other and from the header) reads smaller windows: most of a
-  // wide one would be stream data no read asked for.
+  // from each other and from the header) opened for reading reads smaller
+  // windows: most of a wide one would be stream data no read asked for.
   static constexpr uint32_t kWindowShift = 16;
   static constexpr uint32_t kWindowBytes = 1u << kWindowShift;
   static constexpr uint32_t kLargeFileWindowShift = 13;
