@@ -195,13 +195,22 @@ inline bool IsPlainNameChar(WCHAR ch) {
 
 inline bool NamesEqual(const WCHAR* a, const WCHAR* b) {
   if (!a || !b) return false;
-  for (size_t i = 0;; ++i) {
+  size_t i = 0;
+  for (;; ++i) {
     WCHAR x = a[i], y = b[i];
-    if (x == 0 && y == 0) return true;
+    if (x == y) {
+      if (x == 0) return true;
+      if (!IsPlainNameChar(x)) break;
+      continue;
+    }
     if (!IsPlainNameChar(x) || !IsPlainNameChar(y)) break;
     // A blank and a letter never fold together, so | 0x20 is safe here.
-    if (x != y && (x | 0x20) != (y | 0x20)) return false;
+    if ((x | 0x20) != (y | 0x20)) return false;
   }
+  // Names the same code unit for code unit are equal under any comparison
+  // (the custom list's code-page record is looked for by its name often).
+  while (a[i] && a[i] == b[i]) ++i;
+  if (a[i] == b[i]) return true;
   return lstrcmpiW(a, b) == 0;
 }
 

@@ -2,7 +2,7 @@
 
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -30,36 +30,71 @@ bool FoldPlain(const WCHAR* name, char16_t (&out)[kMaxKey], size_t& length, bool
   return true;
 }
 
+// Folds a plain name into `out` with its hash; as FoldPlain. The hash
+// takes the length and three letters, no chain of multiplications over
+// every letter: the rows of a set differ there, and a probe compares the
+// whole key anyway.
+bool FoldPlainHashed(const WCHAR* name, char16_t (&out)[kMaxKey], size_t& length, bool& tooLong,
+                     uint32_t& hash) {
+  if (!FoldPlain(name, out, length, tooLong)) return false;
+  hash = 0;
+  if (!tooLong && length > 0)
+    hash = uint32_t(length) * 0x9E3779B1u ^ uint32_t(out[0]) * 0x85EBCA77u ^
+           uint32_t(out[length - 1]) * 0xC2B2AE3Du ^ uint32_t(out[length / 2]) * 0x27D4EB2Fu;
+  hash ^= hash >> 15;
+  return true;
+}
+
+// Rows by folded name in an open-addressed table: a set has at most a few
+// dozen rows, so a probe is a hash, a compare and seldom a second step.
 class SetIndex {
  public:
   explicit SetIndex(const PropSetDef& set) {
     m_keys.reserve(set.cRows);
+    while (m_slots.size() < 4 * size_t(set.cRows) + 4) m_slots.resize(m_slots.empty() ? 8 : 2 * m_slots.size());
     for (ULONG i = 0; i < set.cRows; ++i) {
       size_t length = 0;
       bool tooLong = false;
+      uint32_t hash = 0;
       char16_t key[kMaxKey];
       // A row the folding cannot decide could equal a plain name that no
       // plain row equals: the whole set is then left to the scan.
-      if (!FoldPlain(set.pTable[i].name, key, length, tooLong) || tooLong) {
+      if (!FoldPlainHashed(set.pTable[i].name, key, length, tooLong, hash) || tooLong) {
         m_usable = false;
         return;
       }
       m_keys.emplace_back(key, length);
+      size_t at = hash & (m_slots.size() - 1);
+      bool repeated = false;
+      while (m_slots[at].row >= 0) {
+        if (m_slots[at].hash == hash && m_keys[size_t(m_slots[at].row)] == m_keys.back()) {
+          repeated = true;  // the first row stays
+          break;
+        }
+        at = (at + 1) & (m_slots.size() - 1);
+      }
+      if (!repeated) m_slots[at] = {hash, int(i)};
     }
-    for (ULONG i = 0; i < set.cRows; ++i) m_rows.emplace(m_keys[i], int(i));  // first row stays
   }
 
   bool usable() const { return m_usable; }
 
-  int find(std::u16string_view key) const {
-    auto it = m_rows.find(key);
-    return it == m_rows.end() ? -1 : it->second;
+  int find(std::u16string_view key, uint32_t hash) const {
+    for (size_t at = hash & (m_slots.size() - 1);; at = (at + 1) & (m_slots.size() - 1)) {
+      const Slot& slot = m_slots[at];
+      if (slot.row < 0) return -1;
+      if (slot.hash == hash && m_keys[size_t(slot.row)] == key) return slot.row;
+    }
   }
 
  private:
+  struct Slot {
+    uint32_t hash = 0;
+    int row = -1;
+  };
   bool m_usable = true;
   std::vector<std::u16string> m_keys;
-  std::unordered_map<std::u16string_view, int> m_rows;
+  std::vector<Slot> m_slots;  // a power of two, at most a quarter full
 };
 
 const SetIndex* IndexOf(const PropSetDef& set) {
@@ -83,7 +118,8 @@ int LookupRow(const PropSetDef& set, const WCHAR* name) {
   char16_t key[kMaxKey];
   size_t length = 0;
   bool tooLong = false;
-  if (!FoldPlain(name, key, length, tooLong)) return FindRow(set, name);
+  uint32_t hash = 0;
+  if (!FoldPlainHashed(name, key, length, tooLong, hash)) return FindRow(set, name);
   if (tooLong) return -1;
-  return index->find(std::u16string_view(key, length));
+  return index->find(std::u16string_view(key, length), hash);
 }

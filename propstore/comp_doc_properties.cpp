@@ -215,6 +215,7 @@ void CompDocProperties::FreeValues() {
     pValues = nullptr;
     m_uSetCodePage[iSet] = CP_ACP;
   }
+  m_CustomIndex.reset();
   for (CustomProps* pRecord : m_CustomList) delete pRecord;
   m_CustomList.clear();
 }

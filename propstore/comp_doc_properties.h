@@ -8,6 +8,9 @@
 #include <ole2.h>
 
 #include <list>
+#include <optional>
+#include <unordered_map>
+#include <vector>
 
 #include "propstore/catalogue.h"
 #include "values/value_error.h"
@@ -109,4 +112,17 @@ class CompDocProperties {
   HRESULT LoadSet(int iSet);
   HRESULT WriteOne(LPCWSTR pwszBlock, LPCWSTR pwszName, VARIANT* poValue);
   PROPVARIANT*& ValuesOf(int iSet);
+  // The first record of the custom list named `pwszName`, or null.
+  const CustomProps* FindCustom(LPCWSTR pwszName);
+  const CustomProps* FindIndexedCustom(LPCWSTR pwszName);  // may throw std::bad_alloc
+
+  // The custom list by name, made when a long list is first searched: a
+  // host reads every custom property by name, which would cost the square
+  // of the list's length. Dropped whenever the list changes.
+  struct CustomIndex {
+    std::vector<const CustomProps*> records;                // list order
+    std::unordered_map<WideString, size_t> plainNames;       // folded plain name -> first position
+    std::vector<size_t> otherNames;                         // positions of the other names, in order
+  };
+  std::optional<CustomIndex> m_CustomIndex;
 };

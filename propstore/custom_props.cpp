@@ -8,6 +8,7 @@
 
 HRESULT CompDocProperties::LoadCustomProps() {
   if (!m_pPropSetStorage) return S_FALSE;
+  m_CustomIndex.reset();
   HRESULT hrResult = S_OK;
   IPropertyStorage* pPropStg = nullptr;
   // No custom set, or one that cannot be opened: nothing to list, and that

@@ -83,11 +83,16 @@ void addLive(const std::shared_ptr<Shared>& shared) {
 // call when no such root is open at all).
 std::shared_ptr<Shared> findLive(const std::string& native) {
   LiveRoots& live = liveRoots();
-  std::lock_guard lock(live.mutex);
-  std::erase_if(live.roots, [](const std::weak_ptr<Shared>& w) { return w.expired(); });
-  if (live.roots.empty()) return nullptr;
+  {
+    std::lock_guard lock(live.mutex);
+    std::erase_if(live.roots, [](const std::weak_ptr<Shared>& w) { return w.expired(); });
+    if (live.roots.empty()) return nullptr;
+  }
+  // The file is looked at outside the lock, which every open of every
+  // thread takes; the roots are looked through again after.
   struct stat st;
   if (::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  std::lock_guard lock(live.mutex);
   for (auto& w : live.roots) {
     auto shared = w.lock();
     if (!shared || shared->device != uint64_t(st.st_dev) || shared->inode != uint64_t(st.st_ino)) continue;

@@ -17,7 +17,7 @@ Result<std::unique_ptr<Document>> Document::open(std::unique_ptr<File> file, boo
   doc->m_writable = writable;
   // The header comes through the pager's first read-ahead window, which
   // for a small document holds the FAT and the directory as well.
-  doc->m_pager = std::make_unique<Pager>(*doc->m_file, 9, size);
+  doc->m_pager = std::make_unique<Pager>(*doc->m_file, 9, size, !writable);
   uint8_t head[kHeaderSize];
   TRY(doc->m_pager->readBytes(0, head));
   const size_t got = size_t(std::min<uint64_t>(size, kHeaderSize));

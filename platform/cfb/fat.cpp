@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <iterator>
 
 #include "base/little_endian.h"
 
@@ -29,11 +31,7 @@ std::unique_ptr<Fat> Fat::createEmpty(Pager& pager, const Header& header) {
   return std::unique_ptr<Fat>(new Fat(pager, header));
 }
 
-bool SectorMarks::add(SectorId s, uint32_t mark) {
-  if (m_sorted.empty() || m_sorted.back().first < s) {
-    m_sorted.emplace_back(s, mark);
-    return true;
-  }
+bool SectorMarks::addToTail(SectorId s, uint32_t mark) {
   m_tail.emplace_back(s, mark);
   if (m_tail.size() < kTailLimit) return true;
   SectorId dup;
@@ -41,34 +39,48 @@ bool SectorMarks::add(SectorId s, uint32_t mark) {
 }
 
 bool SectorMarks::flush(SectorId* duplicate) {
+  auto byId = [](const std::pair<SectorId, uint32_t>& a, const std::pair<SectorId, uint32_t>& b) {
+    return a.first < b.first;
+  };
   if (!m_tail.empty() && !m_hasDuplicate) {
     std::sort(m_tail.begin(), m_tail.end());
     for (size_t i = 0; i < m_tail.size() && !m_hasDuplicate; ++i) {
-      SectorId s = m_tail[i].first;
-      bool inSorted = std::binary_search(
-          m_sorted.begin(), m_sorted.end(), std::pair<SectorId, uint32_t>(s, 0),
-          [](const auto& a, const auto& b) { return a.first < b.first; });
-      if (inSorted || (i > 0 && m_tail[i - 1].first == s)) {
+      const std::pair<SectorId, uint32_t> probe(m_tail[i].first, 0);
+      bool inRuns = std::binary_search(m_sorted.begin(), m_sorted.end(), probe, byId) ||
+                    std::binary_search(m_second.begin(), m_second.end(), probe, byId);
+      if (inRuns || (i > 0 && m_tail[i - 1].first == probe.first)) {
         m_hasDuplicate = true;
-        m_duplicate = s;
+        m_duplicate = probe.first;
       }
     }
     size_t middle = m_sorted.size();
     m_sorted.insert(m_sorted.end(), m_tail.begin(), m_tail.end());
-    std::inplace_merge(m_sorted.begin(), m_sorted.begin() + std::ptrdiff_t(middle),
-                       m_sorted.end());
+    std::inplace_merge(m_sorted.begin(), m_sorted.begin() + std::ptrdiff_t(middle), m_sorted.end());
     m_tail.clear();
+  }
+  if (!m_second.empty() && !m_hasDuplicate) {
+    // The two runs against each other: each mark of the shorter looked for
+    // in the longer (the DIFAT sectors among thousands of FAT sectors).
+    const auto& shorter = m_sorted.size() < m_second.size() ? m_sorted : m_second;
+    const auto& longer = m_sorted.size() < m_second.size() ? m_second : m_sorted;
+    for (const auto& e : shorter) {
+      if (std::binary_search(longer.begin(), longer.end(), e, byId)) {
+        m_hasDuplicate = true;
+        m_duplicate = e.first;
+        break;
+      }
+    }
   }
   *duplicate = m_duplicate;
   return !m_hasDuplicate;
 }
 
 const uint32_t* SectorMarks::find(SectorId s) const {
-  auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), s,
-                             [](const std::pair<SectorId, uint32_t>& e, SectorId v) {
-                               return e.first < v;
-                             });
+  auto byId = [](const std::pair<SectorId, uint32_t>& e, SectorId v) { return e.first < v; };
+  auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), s, byId);
   if (it != m_sorted.end() && it->first == s) return &it->second;
+  it = std::lower_bound(m_second.begin(), m_second.end(), s, byId);
+  if (it != m_second.end() && it->first == s) return &it->second;
   for (const auto& e : m_tail)
     if (e.first == s) return &e.second;
   return nullptr;
@@ -98,6 +110,7 @@ Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool whole
   // bounded by what the file can hold.
   fat->m_marks.reserve(size_t(std::min<uint64_t>(uint64_t(h.numFatSectors) + h.numDifatSectors,
                                                  nsect / 64 + 16)));
+  fat->m_fatLocations.reserve(size_t(std::min<uint64_t>(h.numFatSectors, nsect / 64 + 16)));
   for (uint32_t i = 0; i < kHeaderDifatEntries && fat->m_fatLocations.size() < h.numFatSectors; ++i) {
     SectorId s = h.difat[i];
     if (s == kFreeSect) {
@@ -122,6 +135,17 @@ Result<void> Fat::addFatLocation(SectorId s, const char* listedBy, base::Where l
   return {};
 }
 
+Result<void> Fat::markFatLocations(size_t from) {
+  const auto first = m_fatLocations.begin() + std::ptrdiff_t(from);
+  const auto last = m_fatLocations.end();
+  if (first == last) return {};
+  const bool ascending = std::adjacent_find(first, last, std::greater_equal<SectorId>()) == last;
+  if (ascending && m_marks.addRun(&*first, size_t(last - first), kFatSect)) return {};
+  for (auto it = first; it != last; ++it)
+    if (!m_marks.add(*it, kFatSect)) return listedTwice();
+  return {};
+}
+
 Result<void> Fat::loadDifat(uint32_t k) {
   // Reads DIFAT sectors until FAT sector `k` is known or the chain ends.
   // Writers load it whole at open: the marks it carries keep allocation off
@@ -140,14 +164,32 @@ Result<void> Fat::loadDifat(uint32_t k) {
     m_difatLocations.push_back(cur);
     buf.resize(size_t(m_E) * 4);
     TRY(m_pager.read(cur, 0, buf, false));
-    for (uint32_t i = 0; i + 1 < m_E && m_fatLocations.size() < m_targetFat; ++i) {
-      SectorId s = base::loadLE32(&buf[4 * i]);
+    // A large document lists thousands of FAT sectors here: they are taken
+    // a DIFAT sector at a time and marked as one run when they ascend, as
+    // producers write them.
+    const size_t from = m_fatLocations.size();
+    const size_t room = std::min<size_t>(m_E - 1, m_targetFat - from);
+    m_fatLocations.resize(from + room);
+    SectorId* taken = m_fatLocations.data() + from;
+    size_t n = 0;
+    SectorId outside = kFreeSect;
+    for (; n < room; ++n) {
+      const SectorId s = base::loadLE32(&buf[4 * n]);
       if (s == kFreeSect) {
-        m_targetFat = uint32_t(m_fatLocations.size());
+        m_targetFat = uint32_t(from + n);
         break;
       }
-      TRY(addFatLocation(s, "a DIFAT sector", inSector(cur, "DIFAT").at(sectorOffset(cur, m_shift) + 4 * uint64_t(i))));
+      if (s >= m_committedSectors) [[unlikely]] {
+        outside = s;
+        break;
+      }
+      taken[n] = s;
     }
+    m_fatLocations.resize(from + n);
+    TRY(markFatLocations(from));
+    if (outside != kFreeSect)  // names the fault and where it is listed
+      return addFatLocation(outside, "a DIFAT sector",
+                            inSector(cur, "DIFAT").at(sectorOffset(cur, m_shift) + 4 * uint64_t(n)));
     m_nextDifat = base::loadLE32(&buf[4 * (m_E - 1)]);
   }
   if (k == UINT32_MAX) m_targetFat = uint32_t(m_fatLocations.size());
@@ -247,18 +289,30 @@ Result<void> Fat::walkInto(SectorId start, uint64_t maxSectors, const char* what
                            std::vector<SectorId>& out) {
   out.clear();
   if (start == kEndOfChain || start == kFreeSect) return {};
-  const size_t words = size_t((m_highWater + 63) / 64);
-  if (m_seen.size() < words) m_seen.resize(words, 0);
+  // A short chain is checked for loops against itself; the bitmap, as large
+  // as the file, is taken up only by a chain that grows long.
+  constexpr size_t kScannedChain = 32;
+  bool bitmap = false;
   auto walked = [&]() -> Result<void> {
     SectorId cur = start;
     while (cur != kEndOfChain && out.size() < maxSectors) {
       if (cur >= m_highWater)
         return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out), "%s chain reaches sector %u; the file has %llu sectors", what, cur,
                            (unsigned long long)m_highWater);
-      uint64_t& word = m_seen[cur >> 6];
-      const uint64_t bit = uint64_t(1) << (cur & 63);
-      if (word & bit) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out), "%s chain loops at sector %u", what, cur);
-      word |= bit;
+      if (!bitmap && out.size() >= kScannedChain) {
+        const size_t words = size_t((m_highWater + 63) / 64);
+        if (m_seen.size() < words) m_seen.resize(words, 0);
+        for (SectorId s : out) m_seen[s >> 6] |= uint64_t(1) << (s & 63);
+        bitmap = true;
+      }
+      if (bitmap) {
+        uint64_t& word = m_seen[cur >> 6];
+        const uint64_t bit = uint64_t(1) << (cur & 63);
+        if (word & bit) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out), "%s chain loops at sector %u", what, cur);
+        word |= bit;
+      } else if (std::find(out.begin(), out.end(), cur) != out.end()) {
+        return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out), "%s chain loops at sector %u", what, cur);
+      }
       out.push_back(cur);
       ASSIGN(next, entry(cur));
       if (!isRegularSector(next) && next != kEndOfChain)
@@ -267,7 +321,8 @@ Result<void> Fat::walkInto(SectorId start, uint64_t maxSectors, const char* what
     }
     return {};
   }();
-  for (SectorId s : out) m_seen[s >> 6] &= ~(uint64_t(1) << (s & 63));
+  if (bitmap)
+    for (SectorId s : out) m_seen[s >> 6] &= ~(uint64_t(1) << (s & 63));
   return walked;
 }
 

@@ -20,12 +20,41 @@ namespace velmora::cfb {
 // unsorted tail rather than in a node-per-sector map: producers allocate
 // them mostly in ascending order, and a hostile order costs one merge per
 // tail, never one per sector.
+//
+// Marks come in two ascending runs: the FAT sectors a DIFAT lists, and the
+// DIFAT sectors that lie past them, so a producer's usual order never
+// reaches the tail; the runs are checked against each other at each flush.
 class SectorMarks {
  public:
-  void reserve(size_t n) { m_sorted.reserve(n); }
+  void reserve(size_t n) {
+    m_sorted.reserve(n);
+    m_second.reserve(n);
+  }
   // Marks `s`. A sector marked twice is found at the next flush, which runs
   // at the latest every kTailLimit marks.
-  [[nodiscard]] bool add(SectorId s, uint32_t mark);
+  [[nodiscard]] bool add(SectorId s, uint32_t mark) {
+    if (m_sorted.empty() || m_sorted.back().first < s) {
+      m_sorted.emplace_back(s, mark);
+      return true;
+    }
+    if (m_second.empty() || m_second.back().first < s) {
+      m_second.emplace_back(s, mark);
+      return true;
+    }
+    return addToTail(s, mark);
+  }
+  // Marks `n` ascending sectors at once when they extend one of the runs;
+  // false, with nothing marked, when they do not.
+  [[nodiscard]] bool addRun(const SectorId* s, size_t n, uint32_t mark) {
+    auto extend = [&](std::vector<std::pair<SectorId, uint32_t>>& run) {
+      if (!run.empty() && run.back().first >= s[0]) return false;
+      const size_t at = run.size();
+      run.resize(at + n);
+      for (size_t i = 0; i < n; ++i) run[at + i] = {s[i], mark};
+      return true;
+    };
+    return extend(m_sorted) || extend(m_second);
+  }
   // Sorts the tail in; false, with the sector in `*duplicate`, when a sector
   // is marked twice.
   [[nodiscard]] bool flush(SectorId* duplicate);
@@ -38,17 +67,23 @@ class SectorMarks {
     auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), lo,
                                [](const std::pair<SectorId, uint32_t>& e, SectorId v) { return e.first < v; });
     for (; it != m_sorted.end() && it->first < hi; ++it) fn(it->first, it->second);
+    it = std::lower_bound(m_second.begin(), m_second.end(), lo,
+                          [](const std::pair<SectorId, uint32_t>& e, SectorId v) { return e.first < v; });
+    for (; it != m_second.end() && it->first < hi; ++it) fn(it->first, it->second);
     for (const auto& e : m_tail)
       if (e.first >= lo && e.first < hi) fn(e.first, e.second);
   }
   void clear() {
     m_sorted.clear();
+    m_second.clear();
     m_tail.clear();
   }
 
  private:
+  [[nodiscard]] bool addToTail(SectorId s, uint32_t mark);
   static constexpr size_t kTailLimit = 256;
   std::vector<std::pair<SectorId, uint32_t>> m_sorted;
+  std::vector<std::pair<SectorId, uint32_t>> m_second;  // the second ascending run
   std::vector<std::pair<SectorId, uint32_t>> m_tail;
   SectorId m_duplicate = 0;
   bool m_hasDuplicate = false;
@@ -111,6 +146,8 @@ class Fat {
   SectorId rangeLockSector() const;
   [[nodiscard]] Result<void> addFatLocation(SectorId s, const char* listedBy, base::Where listedAt);
   [[nodiscard]] Result<void> loadDifat(uint32_t k);
+  // Marks m_fatLocations from `from` on as FAT sectors.
+  [[nodiscard]] Result<void> markFatLocations(size_t from);
   // Sorts in the marks added since the last flush; a sector listed twice is
   // corruption.
   [[nodiscard]] Result<void> flushMarks();

@@ -49,8 +49,12 @@ thread_local WindowPool t_windowPool;
 constexpr size_t kPoolLimit = 16;
 }  // namespace
 
-Pager::Pager(File& file, uint32_t sectorShift, uint64_t fileSize)
-    : m_file(file), m_shift(sectorShift), m_fileSize(fileSize) {}
+Pager::Pager(File& file, uint32_t sectorShift, uint64_t fileSize, bool narrowLarge)
+    : m_file(file),
+      m_shift(sectorShift),
+      m_fileSize(fileSize),
+      m_windowShift(narrowLarge && fileSize > kLargeFileBytes ? kLargeFileWindowShift : kWindowShift),
+      m_windowBytes(1u << m_windowShift) {}
 
 Pager::~Pager() {
   for (Window& w : m_windows) {
@@ -85,8 +89,8 @@ Result<const Pager::Window*> Pager::window(uint64_t index) {
       victim->bytes = new uint8_t[kWindowBytes];
     }
   }
-  const uint64_t start = index << kWindowShift;
-  const size_t want = size_t(std::min<uint64_t>(kWindowBytes, m_fileSize - start));
+  const uint64_t start = index << m_windowShift;
+  const size_t want = size_t(std::min<uint64_t>(m_windowBytes, m_fileSize - start));
   victim->index = UINT64_MAX;
   CFB_ASSIGN(n, m_file.readAt(start, std::span<uint8_t>(victim->bytes, want)));
   victim->index = index;
@@ -107,9 +111,9 @@ Result<void> Pager::readBytes(uint64_t offset, std::span<uint8_t> out) {
   size_t done = 0;
   while (done < out.size()) {
     const uint64_t pos = offset + done;
-    const uint64_t index = pos >> kWindowShift;
-    const size_t within = size_t(pos & (kWindowBytes - 1));
-    const size_t n = std::min<size_t>(kWindowBytes - within, out.size() - done);
+    const uint64_t index = pos >> m_windowShift;
+    const size_t within = size_t(pos & (m_windowBytes - 1));
+    const size_t n = std::min<size_t>(m_windowBytes - within, out.size() - done);
     if (pos >= m_fileSize) {
       std::fill(out.begin() + std::ptrdiff_t(done), out.end(), uint8_t(0));
       return {};
@@ -158,13 +162,13 @@ Result<void> Pager::readRun(SectorId first, uint32_t count, std::span<uint8_t> o
   // (and evicting) the windows.
   const uint64_t last = std::min<uint64_t>(off + out.size(), m_fileSize) - 1;
   bool cached = true;
-  for (uint64_t w = off >> kWindowShift; w <= (last >> kWindowShift) && cached; ++w)
+  for (uint64_t w = off >> m_windowShift; w <= (last >> m_windowShift) && cached; ++w)
     cached = loadedWindow(w) != nullptr;
-  if (cached || out.size() < kWindowBytes / 4) return readBytes(off, out);
-  std::fill(out.begin(), out.end(), uint8_t(0));
+  if (cached || out.size() < m_windowBytes / 4) return readBytes(off, out);
   size_t want = size_t(std::min<uint64_t>(out.size(), m_fileSize - off));
   CFB_ASSIGN(n, m_file.readAt(off, out.first(want)));
-  (void)n;  // a short end reads as zeros
+  // A short end reads as zeros.
+  std::fill(out.begin() + std::ptrdiff_t(std::min(n, want)), out.end(), uint8_t(0));
   return {};
 }
 

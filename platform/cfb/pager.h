@@ -16,7 +16,10 @@ class Pager {
  public:
   enum class State { Clean, Dirty, Committing, Broken };
 
-  Pager(File& file, uint32_t sectorShift, uint64_t fileSize);
+  // `narrowLarge`: a large file is read through small windows (a reader
+  // looks at a few scattered sectors; a writer's open scans the whole FAT
+  // and keeps wide ones).
+  Pager(File& file, uint32_t sectorShift, uint64_t fileSize, bool narrowLarge = false);
   ~Pager();
   Pager(const Pager&) = delete;
   Pager& operator=(const Pager&) = delete;
@@ -84,11 +87,16 @@ class Pager {
   // one or two reads. A sector never straddles two windows (sector sizes
   // divide the window). Windows hold only committed bytes: dirty sectors
   // are looked up first, and every write to the file drops them.
+  // A large file (a big stream, with the tables and the directory apart
+  // from each other and from the header) opened for reading reads smaller
+  // windows: most of a wide one would be stream data no read asked for.
   static constexpr uint32_t kWindowShift = 16;
   static constexpr uint32_t kWindowBytes = 1u << kWindowShift;
+  static constexpr uint32_t kLargeFileWindowShift = 13;
+  static constexpr uint64_t kLargeFileBytes = uint64_t(4) << 20;
   static constexpr size_t kWindowCount = 8;
   struct Window {
-    uint64_t index = UINT64_MAX;  // file offset >> kWindowShift
+    uint64_t index = UINT64_MAX;  // file offset >> m_windowShift
     size_t length = 0;            // bytes of the file it holds
     uint64_t used = 0;
     uint8_t* bytes = nullptr;
@@ -103,6 +111,8 @@ class Pager {
   File& m_file;
   uint32_t m_shift;
   uint64_t m_fileSize;
+  uint32_t m_windowShift;  // kWindowShift, or kLargeFileWindowShift
+  uint32_t m_windowBytes;
   State m_state = State::Clean;
   Error m_broken;
   Window m_windows[kWindowCount];

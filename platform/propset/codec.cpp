@@ -566,7 +566,8 @@ struct SectionBounds {
   size_t softEnd;  // where this section's own bytes end, as far as can be told
 };
 
-Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds bounds) {
+Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds bounds,
+                             bool keepOriginal) {
   const size_t start = bounds.start;
   ByteReader r(stream);
   r.seek(start);
@@ -715,13 +716,14 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
   std::vector<Entry>().swap(table);
   std::vector<Use>().swap(uses);
   std::vector<uint32_t>().swap(usedAt);
-  if (withinSize) section.original.emplace(stream.begin() + start, stream.begin() + start + size);
+  if (withinSize && keepOriginal)
+    section.original.emplace(stream.begin() + start, stream.begin() + start + size);
   return section;
 }
 
 }  // namespace
 
-Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes) {
+Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes, bool keepOriginal) {
   ByteReader r(bytes);
   if (bytes.size() < kStreamHeaderSize) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0), "property-set stream shorter than its header");
   uint16_t order = r.u16();
@@ -751,7 +753,7 @@ Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes) {
     size_t softEnd = bytes.size();
     for (uint32_t j = 0; j < n; ++j)
       if (list[j].second > list[i].second) softEnd = std::min(softEnd, list[j].second);
-    auto section = parseSection(bytes, {list[i].second, softEnd});
+    auto section = parseSection(bytes, {list[i].second, softEnd}, keepOriginal);
     if (!section) return section.error();
     section->fmtid = list[i].first;
     set.sections.push_back(std::move(section.value()));

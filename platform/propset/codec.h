@@ -141,7 +141,9 @@ struct PropertySet {
 // (unsorted or unaligned offsets, gaps, stale or trailing bytes, a section
 // Size that disagrees with the stream, a missing code page, an unpadded
 // dictionary).
-Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes);
+// Without `keepOriginal` no section keeps its bytes as read (`original`),
+// which only a writer of the stream needs.
+Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes, bool keepOriginal = true);
 
 // Serializes a set: unchanged sections as read, changed ones with their
 // values in stored order, each padded to 4 and its Size counting the padding.

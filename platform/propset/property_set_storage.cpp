@@ -26,6 +26,10 @@ const GUID kUserDefined = {0xD5CDD505, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 
 constexpr const char16_t* kContents = u"CONTENTS";
 // What Windows 10 and later store; a reader of the file expects a Windows value.
 constexpr uint32_t kOsVersion = 0x0002000A;
+// The most a thread keeps of its buffer for set streams between opens: half
+// the largest set Windows writes, so a document with a large thumbnail does
+// not map and fault in a fresh buffer every time it is read.
+constexpr size_t kKeptRoom = kMaxSetSize / 2;
 
 using base::atBoundary;
 
@@ -141,17 +145,25 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
     return hs == STG_E_FILENOTFOUND ? STG_E_INVALIDHEADER : accessCode(hs, mode);
   }
 
-  static Result<PropertySet> load(IStream* stream) {
-    auto bytes = readWholeStream(stream);
-    if (!bytes) return bytes.error();
-    return parsePropertySet(*bytes);
+  // `writable`: the sections keep the bytes they were read from, which a
+  // write of the stream reproduces for the sections it leaves alone; a
+  // read-only open never writes, and spares the copy.
+  static Result<PropertySet> load(IStream* stream, bool writable = true) {
+    // One buffer a thread for the streams as read: sets are opened one after
+    // another, and each is parsed into its own copies before the next read.
+    thread_local std::vector<uint8_t> room;
+    auto n = readWholeStream(stream, room);
+    if (!n) return n.error();
+    auto set = parsePropertySet(std::span<const uint8_t>(room.data(), *n), writable);
+    if (room.size() > kKeptRoom) std::vector<uint8_t>().swap(room);
+    return set;
   }
 
   Result<void> open(REFFMTID fmtid, DWORD grfMode, IPropertyStorage** out) {
     Opened el;
     HRESULT hr = openElement(streamNameFor(fmtid), streamMode(grfMode), el);
     if (FAILED(hr)) return base::failedCall(hr, "the set's element cannot be opened");
-    auto set = load(el.stream);
+    auto set = load(el.stream, (grfMode & 3) == STGM_READWRITE);
     if (!set) return base::within(set.error(), streamText(fmtid));
     if (!set->find(fmtid)) {
       // The document-summary stream without the user-defined section: that

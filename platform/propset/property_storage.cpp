@@ -101,26 +101,34 @@ using StatEnumerator = SnapshotEnumerator<StatEnumeratorTraits>;
 
 }  // namespace
 
-Result<std::vector<uint8_t>> readWholeStream(IStream* stream) {
+Result<size_t> readWholeStream(IStream* stream, std::vector<uint8_t>& room) {
   STATSTG st{};
   HRESULT hr = stream->Stat(&st, STATFLAG_NONAME);
   if (FAILED(hr)) return base::failedCall(hr, "stat of the property-set stream failed");
   if (st.cbSize.QuadPart > kMaxReadSize)
     return makeError(STG_E_INVALIDHEADER, "property-set stream of %llu bytes",
                      static_cast<unsigned long long>(st.cbSize.QuadPart));
-  std::vector<uint8_t> bytes(size_t(st.cbSize.QuadPart));
+  const size_t size = size_t(st.cbSize.QuadPart);
+  if (room.size() < size) room.resize(size);
   LARGE_INTEGER zero{};
   hr = stream->Seek(zero, STREAM_SEEK_SET, nullptr);
   if (FAILED(hr)) return base::failedCall(hr, "seek in the property-set stream failed");
   size_t done = 0;
-  while (done < bytes.size()) {
+  while (done < size) {
     ULONG got = 0;
-    hr = stream->Read(bytes.data() + done, ULONG(bytes.size() - done), &got);
+    hr = stream->Read(room.data() + done, ULONG(size - done), &got);
     if (FAILED(hr)) return base::failedCall(hr, "read of the property-set stream failed");
     if (got == 0) break;
     done += got;
   }
-  bytes.resize(done);
+  return done;
+}
+
+Result<std::vector<uint8_t>> readWholeStream(IStream* stream) {
+  std::vector<uint8_t> bytes;
+  auto n = readWholeStream(stream, bytes);
+  if (!n) return n.error();
+  bytes.resize(*n);
   return bytes;
 }
 

@@ -77,6 +77,10 @@ class PropertyStorage final : public IPropertyStorage {
 // Reads a whole stream from its start. Fails with the stream's error, or
 // STG_E_INVALIDHEADER for a stream too large to be a property set.
 Result<std::vector<uint8_t>> readWholeStream(IStream* stream);
+// The same into the first bytes of `room`, which grows when too small and
+// is never shrunk or cleared, so a buffer kept between reads is filled
+// without being zeroed first; returns the stream's length as read.
+Result<size_t> readWholeStream(IStream* stream, std::vector<uint8_t>& room);
 // Replaces a stream's content with `bytes`.
 Result<void> writeWholeStream(IStream* stream, const std::vector<uint8_t>& bytes);
 

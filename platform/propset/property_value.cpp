@@ -99,6 +99,14 @@ T* allocate(size_t count) {
   return static_cast<T*>(p);
 }
 
+// Room for `bytes` copied whole right away: zeroing it first would only
+// double the cost of a large value (a thumbnail).
+BYTE* allocateCopy(std::span<const uint8_t> bytes) {
+  auto* p = static_cast<BYTE*>(CoTaskMemAlloc(bytes.size()));
+  if (p && !bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
+  return p;
+}
+
 // Bytes of one element of a vector or array of a fixed-size type, in the
 // stream and in memory alike; 0 for types whose elements own buffers.
 constexpr size_t packedElementSize(VARTYPE t) { return base::fixedValueSize(t); }
@@ -148,9 +156,8 @@ Result<LPWSTR> lpwstrOut(const Value& v) {
 Result<void> clipOut(const Value& v, CLIPDATA& cd) {
   cd.cbSize = ULONG(v.bytes.size() + 4);
   cd.ulClipFmt = v.clipFormat;
-  cd.pClipData = allocate<BYTE>(v.bytes.size());
+  cd.pClipData = allocateCopy(v.bytes);
   if (!cd.pClipData) return outOfMemory();
-  if (!v.bytes.empty()) std::memcpy(cd.pClipData, v.bytes.data(), v.bytes.size());
   return {};
 }
 
@@ -168,9 +175,8 @@ Result<void> vectorOut(const Value& v, PROPVARIANT& pv) {
       size_t elem = packedElementSize(t);
       if (!elem) return makeError(STG_E_INVALIDPARAMETER, "vector of type 0x%04x", v.vt);
       pv.cac.cElems = ULONG(v.bytes.size() / elem);
-      pv.cac.pElems = allocate<CHAR>(v.bytes.size());
+      pv.cac.pElems = reinterpret_cast<CHAR*>(allocateCopy(v.bytes));
       if (!pv.cac.pElems) return outOfMemory();
-      if (!v.bytes.empty()) std::memcpy(pv.cac.pElems, v.bytes.data(), v.bytes.size());
       return {};
     }
   }
@@ -278,9 +284,8 @@ Result<void> scalarOut(const Value& v, PROPVARIANT& pv) {
     case VT_BLOB:
     case VT_BLOB_OBJECT:
       pv.blob.cbSize = ULONG(v.bytes.size());
-      pv.blob.pBlobData = allocate<BYTE>(v.bytes.size());
+      pv.blob.pBlobData = allocateCopy(v.bytes);
       if (!pv.blob.pBlobData) return outOfMemory();
-      if (!v.bytes.empty()) std::memcpy(pv.blob.pBlobData, v.bytes.data(), v.bytes.size());
       return {};
     case VT_CF:
       pv.pclipdata = allocate<CLIPDATA>(1);

@@ -1,6 +1,7 @@
 // Damaged and hostile files: build a document in memory, overwrite one
 // field, reopen, expect the platform's code, never a crash or a hang; and
 // the producer mistakes that readers must accept.
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <future>
@@ -396,6 +397,86 @@ TEST(ToleratedFile, VersionThreeSizeHighWordIsIgnoredAndAShortLastSectorReads) {
   Tree t;
   EXPECT_EQ(readTree(stg, u"", t), S_OK);
   stg->Release();
+}
+
+// A version 3 document whose FAT outgrows the header's 109 entries, so
+// that a DIFAT sector lists the rest of the FAT, and whose big stream's
+// chain is longer than a short walk checks against itself.
+struct LargeImage {
+  std::vector<uint8_t> bytes;
+  std::string big = pattern(size_t(8) << 20, 4);
+
+  LargeImage() {
+    auto disk = std::make_shared<DiskState>();
+    IStorage* stg = nullptr;
+    EXPECT_EQ(createStorageOnFile(std::make_unique<CrashFile>(disk), 3, &stg), S_OK);
+    EXPECT_EQ(putStream(stg, u"Big", big), S_OK);
+    EXPECT_EQ(putStream(stg, u"Mini", pattern(300, 5)), S_OK);
+    stg->Release();
+    bytes = disk->durable;
+  }
+  uint32_t u32(size_t at) const { return base::loadLE32(&bytes[at]); }
+  void put32(size_t at, uint32_t v) { base::storeLE32(&bytes[at], v); }
+  static size_t sector(uint32_t id) { return size_t(id + 1) * 512; }
+  uint32_t difatSector() const { return u32(0x44); }
+  // Offset of the `i`-th FAT sector the first DIFAT sector lists.
+  size_t difatSlot(uint32_t i) const { return sector(difatSector()) + 4 * i; }
+  uint32_t fatSector(uint32_t k) const { return k < 109 ? u32(0x4C + 4 * k) : u32(difatSlot(k - 109)); }
+  size_t fatSlot(uint32_t id) const { return sector(fatSector(id / 128)) + 4 * (id % 128); }
+};
+
+TEST(HostileDifat, FatSectorsListedInBothTheHeaderAndADifatSectorAreRefused) {
+  LargeImage m;
+  ASSERT_GT(m.u32(0x2C), 109u) << "the FAT must outgrow the header";
+  ASSERT_NE(m.difatSector(), kEndOfChain);
+  EXPECT_EQ(guarded(m.bytes), S_OK);
+
+  LargeImage header = m;
+  header.put32(header.difatSlot(5), header.u32(0x4C + 4 * 7));
+  EXPECT_EQ(guarded(header.bytes), STG_E_DOCFILECORRUPT) << "a header FAT sector again in the DIFAT";
+
+  LargeImage twice = m;
+  twice.put32(twice.difatSlot(9), twice.u32(twice.difatSlot(3)));
+  EXPECT_EQ(guarded(twice.bytes), STG_E_DOCFILECORRUPT) << "one DIFAT sector lists a FAT sector twice";
+
+  LargeImage itself = m;
+  itself.put32(itself.difatSlot(2), itself.difatSector());
+  EXPECT_EQ(guarded(itself.bytes), STG_E_DOCFILECORRUPT) << "the DIFAT sector lists itself as FAT";
+}
+
+TEST(HostileDifat, FatSectorsListedOutOfOrderStillRead) {
+  // Two FAT sectors swapped in place and in the DIFAT: the same FAT,
+  // listed in an order no producer writes.
+  LargeImage m;
+  const uint32_t a = m.u32(m.difatSlot(1)), b = m.u32(m.difatSlot(6));
+  std::swap_ranges(m.bytes.begin() + std::ptrdiff_t(m.sector(a)),
+                   m.bytes.begin() + std::ptrdiff_t(m.sector(a) + 512),
+                   m.bytes.begin() + std::ptrdiff_t(m.sector(b)));
+  m.put32(m.difatSlot(1), b);
+  m.put32(m.difatSlot(6), a);
+  IStorage* stg = nullptr;
+  ASSERT_EQ(openStorageOnFile(std::make_unique<MemoryFile>(m.bytes), STGM_READ | STGM_SHARE_EXCLUSIVE, &stg),
+            S_OK);
+  Tree t;
+  EXPECT_EQ(readTree(stg, u"", t), S_OK);
+  stg->Release();
+  EXPECT_TRUE(t[u"Big"] == m.big) << "the big stream reads back exactly";
+}
+
+TEST(HostileDifat, ALongChainThatLoopsIsRefused) {
+  // Past the length a walk checks against itself, the loop is found by the
+  // bitmap: near the chain's end, and back to its start.
+  LargeImage m;
+  const uint32_t start = m.u32(LargeImage::sector(m.u32(0x30)) + 128 + 0x74);  // sid 1: "Big"
+  ASSERT_EQ(m.u32(LargeImage::sector(m.u32(0x30)) + 128 + 0x78), m.big.size()) << "entry 1 is Big";
+  std::vector<uint32_t> chain{start};
+  for (int i = 0; i < 200; ++i) chain.push_back(m.u32(m.fatSlot(chain.back())));
+  LargeImage late = m;
+  late.put32(late.fatSlot(chain[150]), chain[100]);
+  EXPECT_EQ(guarded(late.bytes), STG_E_DOCFILECORRUPT);
+  LargeImage early = m;
+  early.put32(early.fatSlot(chain[40]), chain[0]);
+  EXPECT_EQ(guarded(early.bytes), STG_E_DOCFILECORRUPT);
 }
 
 TEST(HostileFile, FuzzRegressionsReplayCleanly) {

@@ -15,6 +15,8 @@ class Store : public CompDocProperties {
  public:
   using CompDocProperties::m_bLoaded;
   using CompDocProperties::m_bWritable;
+  using CompDocProperties::CustomProps;
+  using CompDocProperties::FormatValue;
   using CompDocProperties::m_CustomList;
   using CompDocProperties::m_pStorage;
   using CompDocProperties::m_pSummaryValues;
@@ -100,6 +102,60 @@ TEST_F(StoreTest, NothingIsServedBeforeALoadOrAfterFreeing) {
   EXPECT_EQ(nullptr, store.m_pSummaryValues);
   EXPECT_EQ(S_FALSE, store.GetProperty(u"Summary", u"Title", &v));
   EXPECT_EQ(S_FALSE, store.GetProperty(u"CustomProperty", u"Project", &v));
+}
+
+TEST_F(StoreTest, ALongCustomListAnswersEveryNameAsTheFirstEqualRecord) {
+  // Enough custom properties for the store to look names up through its
+  // index, with names the plain folding cannot settle among them: every
+  // answer must be the first record a scan of the list finds.
+  std::vector<std::u16string> names = {u"Cost-Centre", u"M\u00fcller", u"Part No"};
+  for (int i = 0; i < 24; ++i) names.push_back(u"Field" + std::u16string(1, char16_t(u'A' + i)));
+  names.push_back(u"O'Brien");
+  std::vector<PropertyValue> values;
+  for (size_t i = 0; i < names.size(); ++i)
+    values.push_back(byName(names[i], pvI4(LONG(100 + i))));
+  writeDocument(m_dir.file("long.doc"), {{FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT, values}});
+  const std::u16string path = m_dir.file("long.doc").u16string();
+  Store store;
+  ASSERT_EQ(S_OK, store.LoadProperties(path.c_str(), false));
+  ASSERT_GE(store.m_CustomList.size(), 16u);
+
+  std::vector<std::u16string> queries = {u"CostCentre", u"COST-CENTRE", u"costcentre", u"M\u00dcLLER",
+                                         u"muller", u"PART NO", u"partno", u"OBrien", u"o'brien",
+                                         u"FieldZ", u"", u"824B7195-5022-D47e-A0EA-69C3CF360213"};
+  for (const auto& n : names) {
+    queries.push_back(n);
+    std::u16string upper = n, lower = n;
+    for (auto& c : upper) c = (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+    for (auto& c : lower) c = (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+    queries.push_back(upper);
+    queries.push_back(lower);
+  }
+  for (const auto& q : queries) {
+    const Store::CustomProps* expected = nullptr;
+    for (auto* record : store.m_CustomList)
+      if (NamesEqual(record->strName.c_str(), q.c_str())) {
+        expected = record;
+        break;
+      }
+    VARIANT got;
+    VariantInit(&got);
+    HRESULT hr = store.GetProperty(u"CustomProperty", q.c_str(), &got);
+    if (!expected) {
+      EXPECT_EQ(S_FALSE, hr) << std::string(q.begin(), q.end());
+    } else {
+      VARIANT want;
+      VariantInit(&want);
+      ASSERT_EQ(S_OK, store.FormatValue(&expected->oValue, &want, CP_ACP));
+      EXPECT_EQ(S_OK, hr) << std::string(q.begin(), q.end());
+      EXPECT_EQ(want.vt, got.vt) << std::string(q.begin(), q.end());
+      if (want.vt == VT_I4 && got.vt == VT_I4) {
+        EXPECT_EQ(want.lVal, got.lVal) << std::string(q.begin(), q.end());
+      }
+      VariantClear(&want);
+    }
+    VariantClear(&got);
+  }
 }
 
 TEST_F(StoreTest, NonDocumentsOpenAsNotHandled) {

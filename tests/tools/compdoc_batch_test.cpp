@@ -2,6 +2,7 @@
 // one named once with its reason, the summary, the exit status, and records
 // that do not depend on the number of worker threads.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,6 +153,49 @@ TEST_F(CompdocBatchTest, ReadsEveryGoodFileNamesEveryBadOneOnceAndSumsUp) {
   ASSERT_EQ(want.size(), got.size()) << one.err;
   for (size_t i = 0; i < want.size(); ++i)
     EXPECT_EQ(0u, got[i].rfind(want[i], 0)) << "want " << want[i] << "\n got " << got[i];
+}
+
+// The JSON lines are written without a JSON document per record: each line
+// must be exactly what the JSON library writes for the same values (its
+// escapes, its shortest numbers), whatever the text holds.
+TEST_F(CompdocBatchTest, JsonRecordsAreWhatTheJsonLibraryWrites) {
+  const fs::path doc = m_dir.path() / "we\"ird\\ name\t.doc";
+  writeDocument(doc, {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
+                       {byId(PIDSI_TITLE, pvWide(u"quote\" back\\ tab\t nl\n cr\r bell\x07 del\x7f "
+                                                 u"e\u00e9 \u4e2d\U0001F600 end"))}},
+                      {FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT,
+                       {byName(u"Tenth", pvR8(0.1)), byName(u"Huge", pvR8(1e300)),
+                        byName(u"Whole", pvR8(3.0)), byName(u"Small", pvR4(1.5f)),
+                        byName(u"Negative", pvI4(-7)), byName(u"Flag", pvBool(true)),
+                        byName(u"Narrow \u00e9", pvNarrow("caf\xe9 \x01")),
+                        byName(u"When", pvFileTime(2024, 2, 29, 13, 5)),
+                        byName(u"Controls", pvWide(u"q\" b\\ t\t n\n f\f b\b x\x01 us\x1f" u" del\x7f"))}}});
+  for (const char* jobs : {"-j 1", "-j 2"}) {
+    Outcome r = compdoc(std::string("read --json -H ") + jobs + " " + shellQuote(doc.string()));
+    ASSERT_EQ(0, r.status) << r.err;
+    auto got = lines(r.out);
+    ASSERT_GE(got.size(), 10u) << r.out;
+    bool sawTitle = false;
+    for (const auto& line : got) {
+      auto parsed = nlohmann::ordered_json::parse(line);
+      EXPECT_EQ(line, parsed.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+      EXPECT_EQ(doc.string(), parsed["file"].get<std::string>());
+      if (parsed["name"] == "Title") {
+        sawTitle = true;
+        EXPECT_EQ("quote\" back\\ tab\t nl\n cr\r bell\x07 del\x7f e\xc3\xa9 \xe4\xb8\xad\xf0\x9f\x98\x80 end",
+                  parsed["value"].get<std::string>());
+      }
+      if (parsed["name"] == "Whole") {
+        EXPECT_NE(std::string::npos, line.find("\"value\":3.0}"));
+      }
+      if (parsed["name"] == "Controls") {
+        EXPECT_NE(std::string::npos,
+                  line.find("\"q\\\" b\\\\ t\\t n\\n f\\f b\\b x\\u0001 us\\u001f del\x7f\""))
+            << line;
+      }
+    }
+    EXPECT_TRUE(sawTitle);
+  }
 }
 
 // Names from standard input or a list file are read as named operands are

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <CLI/CLI.hpp>
 
@@ -17,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <span>
 #include <sstream>
 #include <thread>
 
@@ -239,6 +243,77 @@ std::string fieldText(const nlohmann::ordered_json& value) {
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// A string as JSON text, as the JSON library writes it (no escapes beyond
+// the required ones, bad UTF-8 replaced): ASCII is escaped here, anything
+// else is left to the library.
+void appendJsonString(const std::string& text, std::string& out) {
+  auto plain = [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x20 && u < 0x80 && c != '"' && c != '\\';
+  };
+  size_t run = 0;
+  while (run < text.size() && plain(text[run])) ++run;
+  if (run == text.size()) {
+    out += '"';
+    out += text;
+    out += '"';
+    return;
+  }
+  for (size_t i = run; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80) {
+      out += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+      return;
+    }
+  }
+  out += '"';
+  out.append(text, 0, run);
+  for (size_t i = run; i < text.size(); ++i) {
+    const char c = text[i];
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (static_cast<unsigned char>(c) <= 0x1F) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(static_cast<unsigned char>(c)));
+          out += escaped;
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+}
+
+// A field as the JSON library writes the same value.
+void appendJsonField(const Field& f, std::string& out) {
+  switch (f.kind) {
+    case Field::Kind::kNull: out += "null"; break;
+    case Field::Kind::kString: appendJsonString(f.text, out); break;
+    case Field::Kind::kInteger: out += std::to_string(f.integer); break;
+    case Field::Kind::kReal: out += nlohmann::json(f.real).dump(); break;
+    case Field::Kind::kBool: out += f.boolean ? "true" : "false"; break;
+  }
+}
+
+// A field as fieldText gives the same value.
+std::string fieldText(const Field& f) {
+  switch (f.kind) {
+    case Field::Kind::kNull: return "";
+    case Field::Kind::kString: return f.text;
+    default: {
+      std::string out;
+      appendJsonField(f, out);
+      return out;
+    }
+  }
+}
+
 class Printer {
  public:
   Printer(const BatchOptions& o, const std::vector<std::string>& columns, bool withFile)
@@ -279,6 +354,66 @@ class Printer {
         };
         if (m_withFile) put(file);
         for (const auto& c : m_columns) put(r.contains(c) ? fieldText(r[c]) : "");
+        break;
+      }
+    }
+    out += '\n';
+  }
+
+  // Every record of a document given as fields; the file is written out
+  // once for them all.
+  size_t records(const std::string& file, const std::vector<Field>& fields, std::string& out) const {
+    const size_t width = std::max<size_t>(m_columns.size(), 1);
+    const size_t count = (fields.size() + width - 1) / width;
+    if (count == 0) return 0;
+    std::string fileText;
+    if (m_format == OutputFormat::kJson && m_withFile) appendJsonString(file, fileText);
+    for (size_t r = 0; r < count; ++r) {
+      const size_t first = r * width;
+      record(file, std::span<const Field>(fields).subspan(first, std::min(width, fields.size() - first)),
+             out, fileText.empty() ? nullptr : &fileText);
+    }
+    return count;
+  }
+
+  // One record given as fields, one a column; `fileJson`, when given, is
+  // the file as JSON text.
+  void record(const std::string& file, std::span<const Field> fields, std::string& out,
+              const std::string* fileJson = nullptr) const {
+    static const Field kMissing;
+    auto field = [&](size_t c) -> const Field& { return c < fields.size() ? fields[c] : kMissing; };
+    switch (m_format) {
+      case OutputFormat::kJson: {
+        out += '{';
+        bool first = true;
+        if (m_withFile) {
+          out += "\"file\":";
+          if (fileJson) out += *fileJson;
+          else appendJsonString(file, out);
+          first = false;
+        }
+        for (size_t c = 0; c < m_columns.size(); ++c) {
+          if (!first) out += ',';
+          first = false;
+          appendJsonString(m_columns[c], out);
+          out += ':';
+          appendJsonField(field(c), out);
+        }
+        out += '}';
+        break;
+      }
+      case OutputFormat::kCsv:
+      case OutputFormat::kText: {
+        const bool csv = m_format == OutputFormat::kCsv;
+        const char sep = csv ? ',' : '\t';
+        bool first = true;
+        auto put = [&](const std::string& text) {
+          if (!first) out += sep;
+          out += csv ? csvField(text) : escapePath(text);
+          first = false;
+        };
+        if (m_withFile) put(file);
+        for (size_t c = 0; c < m_columns.size(); ++c) put(fieldText(field(c)));
         break;
       }
     }
@@ -365,6 +500,14 @@ int runBatch(const std::string& command, const BatchOptions& o,
     return kExitUsage;
   }
 
+#ifdef __GLIBC__
+  // Documents are read one after another, each allocating and freeing
+  // the same large buffers (a thumbnail is copied several times on its
+  // way out): freed memory is kept for the next document instead of going
+  // back to the system and being faulted in again page by page.
+  mallopt(M_MMAP_THRESHOLD, 8 << 20);
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   struct Uninit {
     ~Uninit() { CoUninitialize(); }
@@ -417,9 +560,55 @@ int runBatch(const std::string& command, const BatchOptions& o,
   unsigned workers = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
   workers = unsigned(std::min<size_t>(workers, std::max<size_t>(inputs.size(), 1)));
 
-  std::vector<std::optional<DocumentResult>> results(inputs.size());
+  Printer printer(o, columns, batch || o.withFile);
+  Progress progress(batch && isatty(STDERR_FILENO), inputs.size());
+  Summary summary;
+  std::string out;
+  printer.header(out);
+
+  // A document's records are formatted on the worker that read it; the
+  // worker that completes the run of documents next in order prints them,
+  // so that nothing waits on one printing thread.
+  struct Done {
+    std::string text;
+    size_t records = 0;
+    std::vector<Problem> problems;
+  };
+  std::vector<std::optional<Done>> results(inputs.size());
   std::mutex mutex;
-  std::condition_variable ready;
+  size_t printed = 0;
+  auto printReady = [&] {  // under `mutex`
+    for (; printed < inputs.size() && results[printed]; ++printed) {
+      Done result = std::move(*results[printed]);
+      results[printed].reset();
+      const std::string& file = inputs[printed].path;
+      out += result.text;
+      if (out.size() > (1 << 16) || !result.problems.empty()) {
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        out.clear();
+      }
+      ++summary.documents;
+      summary.records += result.records;
+      bool failed = false;
+      if (!result.problems.empty()) {
+        std::fflush(stdout);
+        progress.clear();
+        for (const Problem& p : result.problems) {
+          std::string line = "compdoc: " + escapePath(file) + ": " + p.reason;
+          if (!p.detail.empty()) line += ": " + escapePath(p.detail);
+          std::fprintf(stderr, "%s\n", line.c_str());
+          if (!p.counted) continue;
+          ++summary.byReason[p.reason];
+          failed = failed || p.wholeDocument;
+        }
+      }
+      summary.failedDocuments += failed;
+      size_t failures = 0;
+      for (const auto& [why, count] : summary.byReason) failures += count;
+      progress.update(printed + 1, failures, printed + 1 == inputs.size());
+    }
+  };
+
   std::atomic<size_t> next{0};
   IVltFileFormat* formats = host.formats();
   auto work = [&] {
@@ -438,55 +627,22 @@ int runBatch(const std::string& command, const BatchOptions& o,
           result.problems.push_back({reason::kFailed, e.what()});
         }
       }
+      Done done;
+      const std::string& file = inputs[i].path;
+      done.text.reserve((result.records.size() + result.fields.size() / 4 + 1) * (file.size() + 96));
+      for (const auto& record : result.records) printer.record(file, record, done.text);
+      done.records = result.records.size() + printer.records(file, result.fields, done.text);
+      done.problems = std::move(result.problems);
       std::lock_guard<std::mutex> lock(mutex);
-      results[i] = std::move(result);
-      ready.notify_one();
+      results[i] = std::move(done);
+      printReady();
     }
     CoUninitialize();
   };
   std::vector<std::thread> pool;
   for (unsigned t = 0; t < workers; ++t) pool.emplace_back(work);
-
-  Printer printer(o, columns, batch || o.withFile);
-  Progress progress(batch && isatty(STDERR_FILENO), inputs.size());
-  Summary summary;
-  std::string out;
-  printer.header(out);
-  for (size_t i = 0; i < inputs.size(); ++i) {
-    DocumentResult result;
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      ready.wait(lock, [&] { return results[i].has_value(); });
-      result = std::move(*results[i]);
-      results[i].reset();
-    }
-    const std::string& file = inputs[i].path;
-    for (const auto& record : result.records) printer.record(file, record, out);
-    if (out.size() > (1 << 16) || !result.problems.empty()) {
-      std::fwrite(out.data(), 1, out.size(), stdout);
-      out.clear();
-    }
-    ++summary.documents;
-    summary.records += result.records.size();
-    bool failed = false;
-    if (!result.problems.empty()) {
-      std::fflush(stdout);
-      progress.clear();
-      for (const Problem& p : result.problems) {
-        std::string line = "compdoc: " + escapePath(file) + ": " + p.reason;
-        if (!p.detail.empty()) line += ": " + escapePath(p.detail);
-        std::fprintf(stderr, "%s\n", line.c_str());
-        if (!p.counted) continue;
-        ++summary.byReason[p.reason];
-        failed = failed || p.wholeDocument;
-      }
-    }
-    summary.failedDocuments += failed;
-    size_t failures = 0;
-    for (const auto& [why, count] : summary.byReason) failures += count;
-    progress.update(i + 1, failures, i + 1 == inputs.size());
-  }
   for (auto& t : pool) t.join();
+  printReady();  // nothing is left unless there were no inputs
   std::fwrite(out.data(), 1, out.size(), stdout);
   std::fflush(stdout);
   progress.clear();

@@ -9,6 +9,7 @@
 #pragma once
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -46,8 +47,49 @@ struct Problem {
   bool counted = true;  // false: a note, neither a failure nor in the summary
 };
 
+// One field of a record that a job hands over without a JSON document:
+// a batch prints thousands of records a second, and a document per record
+// costs more than reading the attribute did.
+struct Field {
+  enum class Kind { kNull, kString, kInteger, kReal, kBool };
+  Kind kind = Kind::kNull;
+  std::string text;  // kString, as UTF-8
+  int64_t integer = 0;
+  double real = 0;
+  bool boolean = false;
+
+  static Field null() { return {}; }
+  static Field string(std::string s) {
+    Field f;
+    f.kind = Kind::kString;
+    f.text = std::move(s);
+    return f;
+  }
+  static Field number(int64_t n) {
+    Field f;
+    f.kind = Kind::kInteger;
+    f.integer = n;
+    return f;
+  }
+  static Field number(double d) {
+    Field f;
+    f.kind = Kind::kReal;
+    f.real = d;
+    return f;
+  }
+  static Field flag(bool b) {
+    Field f;
+    f.kind = Kind::kBool;
+    f.boolean = b;
+    return f;
+  }
+};
+
 struct DocumentResult {
   std::vector<nlohmann::ordered_json> records;  // objects with the job's columns, in order
+  // Further records as fields, one a column in the job's order, record
+  // after record in one array; printed after `records`, in the same forms.
+  std::vector<Field> fields;
   std::vector<Problem> problems;
 };
 

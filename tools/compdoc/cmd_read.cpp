@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <string_view>
 #include <vector>
 
 #include "batch.h"
@@ -57,21 +58,28 @@ std::string dateText(DATE date) {
   return text;
 }
 
-nlohmann::ordered_json jsonValue(const VARIANT& v) {
+Field valueField(const VARIANT& v) {
   switch (v.vt) {
-    case VT_EMPTY: return nullptr;
-    case VT_I2: return v.iVal;
-    case VT_I4: return v.lVal;
-    case VT_R4: return static_cast<double>(v.fltVal);
-    case VT_R8: return v.dblVal;
-    case VT_BOOL: return v.boolVal != VARIANT_FALSE;
-    case VT_DATE: return dateText(v.date);
-    case VT_BSTR: return bstrToUtf8(v.bstrVal);
-    default: return nullptr;
+    case VT_EMPTY: return Field::null();
+    case VT_I2: return Field::number(int64_t(v.iVal));
+    case VT_I4: return Field::number(int64_t(v.lVal));
+    case VT_R4: return Field::number(static_cast<double>(v.fltVal));
+    case VT_R8: return Field::number(v.dblVal);
+    case VT_BOOL: return Field::flag(v.boolVal != VARIANT_FALSE);
+    case VT_DATE: return Field::string(dateText(v.date));
+    case VT_BSTR: return Field::string(bstrToUtf8(v.bstrVal));
+    default: return Field::null();
   }
 }
 
-std::vector<Request> defaultRequests(const std::vector<WideString>& customNames) {
+// A request by reference: to a named one, a catalogue row or a custom name,
+// which all outlive the read; a document's hundred requests cost no copies.
+struct RequestRef {
+  std::basic_string_view<OLECHAR> block;
+  std::basic_string_view<OLECHAR> name;
+};
+
+std::vector<RequestRef> defaultRequests(const std::vector<WideString>& customNames) {
   struct Block {
     const OLECHAR* name;
     int set;
@@ -81,7 +89,8 @@ std::vector<Request> defaultRequests(const std::vector<WideString>& customNames)
                                  {OLESTR("DTProperties"), kDTPropertiesSet},
                                  {OLESTR("DTControl"), kDTControlSet},
                                  {OLESTR("Physical"), kPhysicalSet}};
-  std::vector<Request> requests;
+  std::vector<RequestRef> requests;
+  requests.reserve(128 + customNames.size());
   for (const Block& b : blocks) {
     const PropSetDef& set = g_PropSets[b.set];
     for (ULONG i = 0; i < set.cRows; ++i) requests.push_back({b.name, set.pTable[i].name});
@@ -98,11 +107,12 @@ std::vector<Request> defaultRequests(const std::vector<WideString>& customNames)
 DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
                             const std::vector<Request>& named) {
   DocumentResult result;
-  std::vector<Request> requests = named;
+  std::vector<RequestRef> requests;
+  for (const Request& r : named) requests.push_back({r.block, r.name});
   Problem busy;
   HeldOpen held;
+  std::vector<WideString> custom;
   if (named.empty()) {
-    std::vector<WideString> custom;
     Problem probe = probeDocument(file, &custom, &held.p);
     // A busy document goes on to the plug-in, whose status is the one a host
     // sees; anything else that keeps the platform out is final.
@@ -144,14 +154,14 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
     result.problems.push_back(busy);
   }
   bool missed = false;
+  result.fields.reserve(records.size() * 4);
   for (auto& record : records) {
     if (!FAILED(hr) && record.bHandled == 1) {
-      nlohmann::ordered_json line;
-      line["block"] = bstrToUtf8(record.bsBlock);
-      line["name"] = bstrToUtf8(record.bsName);
-      line["type"] = typeName(record.oValue.vt);
-      line["value"] = jsonValue(record.oValue);
-      result.records.push_back(std::move(line));
+      // The columns block, name, type, value.
+      result.fields.push_back(Field::string(bstrToUtf8(record.bsBlock)));
+      result.fields.push_back(Field::string(bstrToUtf8(record.bsName)));
+      result.fields.push_back(Field::string(typeName(record.oValue.vt)));
+      result.fields.push_back(valueField(record.oValue));
     } else {
       missed = true;
     }
@@ -168,7 +178,7 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
   }
   for (size_t i = 0; i < records.size(); ++i) {
     if (records[i].bHandled == 1) continue;
-    std::string key = toUtf8(requests[i].block.c_str()) + ":" +
+    std::string key = toUtf8(requests[i].block.data(), requests[i].block.size()) + ":" +
                       toUtf8(requests[i].name.data(), requests[i].name.size());
     std::string why = recordReason(refusals, key);
     result.problems.push_back({reason::kNotDelivered, why.empty() ? key : key + ": " + why, false});

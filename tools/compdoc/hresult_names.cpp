@@ -87,6 +87,14 @@ std::string toUtf8(const OLECHAR* s) {
 
 std::string toUtf8(const OLECHAR* text, size_t length) {
   if (!text || length == 0) return std::string();
+  // Most names and values are ASCII, which is its own UTF-8.
+  size_t ascii = 0;
+  while (ascii < length && text[ascii] < 0x80) ++ascii;
+  if (ascii == length) {
+    std::string out(length, '\0');
+    for (size_t i = 0; i < length; ++i) out[i] = static_cast<char>(text[i]);
+    return out;
+  }
   int n = static_cast<int>(length);
   int cb = WideCharToMultiByte(CP_UTF8, 0, text, n, nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(cb > 0 ? cb : 0), '\0');
