@@ -368,7 +368,6 @@ Result<void> Fat::prepareCommit(Header& h) {
   TRY(loadDifat(UINT32_MAX));
   m_newFatLocations = m_fatLocations;
   m_newDifatLocations = m_difatLocations;
-  const uint32_t perDifat = m_E - 1;
   // FAT sectors that describe sectors the file gains are rewritten whole, so
   // no stale entry past the old end survives.
   for (uint64_t id = m_committedSectors; id < m_highWater; id += m_E)
@@ -376,65 +375,113 @@ Result<void> Fat::prepareCommit(Header& h) {
   if (m_highWater > m_committedSectors) TRY(workingSector(uint32_t((m_highWater - 1) / m_E)));
 
   std::vector<bool> difatDirty;
+  TRY(placeTables(difatDirty));
+  TRY(writeFatSectors());
+  TRY(writeDifatSectors(difatDirty));
+  const size_t nFat = m_newFatLocations.size();
+  h.numFatSectors = uint32_t(nFat);
+  for (uint32_t i = 0; i < kHeaderDifatEntries; ++i)
+    h.difat[i] = i < nFat ? m_newFatLocations[i] : kFreeSect;
+  h.numDifatSectors = uint32_t(m_newDifatLocations.size());
+  h.firstDifatSector = m_newDifatLocations.empty() ? kEndOfChain : m_newDifatLocations[0];
+  return {};
+}
+
+// Placing a table sector allocates, and an allocation can need another FAT
+// sector or change a DIFAT sector: rounds run until one moves nothing.
+Result<void> Fat::placeTables(std::vector<bool>& difatDirty) {
   for (int round = 0;; ++round) {
     if (round > 10000) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "FAT placement does not converge");
-    bool changed = false;
-    while (uint64_t(m_newFatLocations.size()) * m_E < m_highWater) {
+    ASSIGN(fatMoved, placeFatSectors());
+    if (fatMoved) continue;
+    ASSIGN(difatGrew, growDifat());
+    if (difatGrew) continue;
+    ASSIGN(difatMoved, placeDifatSectors(difatDirty));
+    if (!difatMoved) return {};
+  }
+}
+
+// Enough FAT sectors for every sector in use, and every changed one at a new
+// place; whether any was placed.
+Result<bool> Fat::placeFatSectors() {
+  bool changed = false;
+  while (uint64_t(m_newFatLocations.size()) * m_E < m_highWater) {
+    ASSIGN(s, allocate());
+    TRY(setEntry(s, kFatSect));
+    m_newFatLocations.push_back(s);
+    changed = true;
+  }
+  std::vector<uint32_t> keys;
+  for (auto& kv : m_working) keys.push_back(kv.first);
+  for (uint32_t k : keys) {
+    if (k >= m_newFatLocations.size()) continue;
+    SectorId loc = m_newFatLocations[k];
+    if (k < m_fatLocations.size() && loc == m_fatLocations[k]) {
+      // Invariant 1: a changed FAT sector moves; its old place is freed
+      // only in the new image.
       ASSIGN(s, allocate());
       TRY(setEntry(s, kFatSect));
-      m_newFatLocations.push_back(s);
+      TRY(release(loc));
+      m_newFatLocations[k] = s;
       changed = true;
     }
-    std::vector<uint32_t> keys;
-    for (auto& kv : m_working) keys.push_back(kv.first);
-    for (uint32_t k : keys) {
-      if (k >= m_newFatLocations.size()) continue;
-      SectorId loc = m_newFatLocations[k];
-      if (k < m_fatLocations.size() && loc == m_fatLocations[k]) {
-        // Invariant 1: a changed FAT sector moves; its old place is freed
-        // only in the new image.
-        ASSIGN(s, allocate());
-        TRY(setEntry(s, kFatSect));
-        TRY(release(loc));
-        m_newFatLocations[k] = s;
-        changed = true;
-      }
+  }
+  return changed;
+}
+
+// Enough DIFAT sectors to list the FAT sectors past the header's 109.
+Result<bool> Fat::growDifat() {
+  const size_t nDif = difatSectorsFor(m_newFatLocations.size());
+  bool changed = false;
+  while (m_newDifatLocations.size() < nDif) {
+    ASSIGN(s, allocate());
+    TRY(setEntry(s, kDifSect));
+    m_newDifatLocations.push_back(s);
+    changed = true;
+  }
+  return changed;
+}
+
+// Marks the DIFAT sectors whose contents change (a listed FAT sector moved,
+// the next link moved, or the sector is new or last) and moves each such
+// sector that the committed image uses; whether any moved.
+Result<bool> Fat::placeDifatSectors(std::vector<bool>& difatDirty) {
+  const uint32_t perDifat = m_E - 1;
+  const size_t nFat = m_newFatLocations.size();
+  const size_t nDif = difatSectorsFor(nFat);
+  bool changed = false;
+  difatDirty.assign(nDif, false);
+  for (size_t j = 0; j < nDif; ++j) {
+    bool dirty = j >= m_difatLocations.size() || j + 1 == m_difatLocations.size();
+    for (size_t i = 0; i < perDifat && !dirty; ++i) {
+      size_t k = kHeaderDifatEntries + j * perDifat + i;
+      SectorId oldV = k < m_fatLocations.size() ? m_fatLocations[k] : kFreeSect;
+      SectorId newV = k < nFat ? m_newFatLocations[k] : kFreeSect;
+      dirty = oldV != newV;
     }
-    if (changed) continue;
-    size_t nFat = m_newFatLocations.size();
-    size_t nDif = nFat > kHeaderDifatEntries ? (nFat - kHeaderDifatEntries + perDifat - 1) / perDifat : 0;
-    while (m_newDifatLocations.size() < nDif) {
+    if (j + 1 < nDif && j + 1 < m_difatLocations.size() &&
+        m_newDifatLocations[j + 1] != m_difatLocations[j + 1])
+      dirty = true;
+    difatDirty[j] = dirty;
+    if (dirty && j < m_difatLocations.size() && m_newDifatLocations[j] == m_difatLocations[j]) {
       ASSIGN(s, allocate());
       TRY(setEntry(s, kDifSect));
-      m_newDifatLocations.push_back(s);
+      TRY(release(m_newDifatLocations[j]));
+      m_newDifatLocations[j] = s;
       changed = true;
     }
-    if (changed) continue;
-    difatDirty.assign(nDif, false);
-    for (size_t j = 0; j < nDif; ++j) {
-      bool dirty = j >= m_difatLocations.size() || j + 1 == m_difatLocations.size();
-      for (size_t i = 0; i < perDifat && !dirty; ++i) {
-        size_t k = kHeaderDifatEntries + j * perDifat + i;
-        SectorId oldV = k < m_fatLocations.size() ? m_fatLocations[k] : kFreeSect;
-        SectorId newV = k < nFat ? m_newFatLocations[k] : kFreeSect;
-        dirty = oldV != newV;
-      }
-      if (j + 1 < nDif && j + 1 < m_difatLocations.size() &&
-          m_newDifatLocations[j + 1] != m_difatLocations[j + 1])
-        dirty = true;
-      difatDirty[j] = dirty;
-      if (dirty && j < m_difatLocations.size() && m_newDifatLocations[j] == m_difatLocations[j]) {
-        ASSIGN(s, allocate());
-        TRY(setEntry(s, kDifSect));
-        TRY(release(m_newDifatLocations[j]));
-        m_newDifatLocations[j] = s;
-        changed = true;
-      }
-    }
-    if (!changed) break;
   }
+  return changed;
+}
 
-  // Write the changed FAT sectors at their new places.
+size_t Fat::difatSectorsFor(size_t fatSectors) const {
+  const uint32_t perDifat = m_E - 1;
+  return fatSectors > kHeaderDifatEntries ? (fatSectors - kHeaderDifatEntries + perDifat - 1) / perDifat
+                                          : 0;
+}
+
+// The changed FAT sectors, written at their new places.
+Result<void> Fat::writeFatSectors() {
   std::vector<uint8_t> buf(size_t(m_E) * 4);
   for (auto& [k, entries] : m_working) {
     if (k >= m_newFatLocations.size()) {
@@ -448,7 +495,14 @@ Result<void> Fat::prepareCommit(Header& h) {
     }
     TRY(m_pager.write(m_newFatLocations[k], 0, buf, true));
   }
+  return {};
+}
+
+// The DIFAT sectors that change, each listing its FAT sectors and the next.
+Result<void> Fat::writeDifatSectors(const std::vector<bool>& difatDirty) {
+  const uint32_t perDifat = m_E - 1;
   const size_t nFat = m_newFatLocations.size();
+  std::vector<uint8_t> buf(size_t(m_E) * 4);
   for (size_t j = 0; j < difatDirty.size(); ++j) {
     if (!difatDirty[j]) continue;
     for (size_t i = 0; i < perDifat; ++i) {
@@ -459,11 +513,6 @@ Result<void> Fat::prepareCommit(Header& h) {
     base::storeLE32(&buf[4 * perDifat], next);
     TRY(m_pager.write(m_newDifatLocations[j], 0, buf, true));
   }
-  h.numFatSectors = uint32_t(nFat);
-  for (uint32_t i = 0; i < kHeaderDifatEntries; ++i)
-    h.difat[i] = i < nFat ? m_newFatLocations[i] : kFreeSect;
-  h.numDifatSectors = uint32_t(m_newDifatLocations.size());
-  h.firstDifatSector = m_newDifatLocations.empty() ? kEndOfChain : m_newDifatLocations[0];
   return {};
 }
 

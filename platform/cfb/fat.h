@@ -140,6 +140,14 @@ class Fat {
   const std::vector<SectorId>& difatLocations() const { return m_difatLocations; }
 
  private:
+  // The steps of prepareCommit.
+  [[nodiscard]] Result<void> placeTables(std::vector<bool>& difatDirty);
+  [[nodiscard]] Result<bool> placeFatSectors();
+  [[nodiscard]] Result<bool> growDifat();
+  [[nodiscard]] Result<bool> placeDifatSectors(std::vector<bool>& difatDirty);
+  size_t difatSectorsFor(size_t fatSectors) const;
+  [[nodiscard]] Result<void> writeFatSectors();
+  [[nodiscard]] Result<void> writeDifatSectors(const std::vector<bool>& difatDirty);
   Fat(Pager& pager, const Header& header);
   [[nodiscard]] Result<std::vector<uint32_t>*> committedSector(uint32_t k);
   [[nodiscard]] Result<std::vector<uint32_t>*> workingSector(uint32_t k);
