@@ -201,6 +201,14 @@ keep() { grep -vE '^(DocSummary|CustomProperty|Physical|DTProperties):' || true;
 [[ $linux_read == "$want" ]] && pass "what Wine wrote reads on Linux, nothing else changed" ||
   { fail "Wine's write read on Linux:"; diff <(echo "$want") <(echo "$linux_read") >&2 || true; }
 
+# A refusal's reason travels from the plug-in's SetErrorInfo to the host's
+# GetErrorInfo through the system's oleaut32, as on Windows.
+why=$(timeout 120 "$wine" 'C:\velmora\compdoc.exe' --progid Velmora.CompDocFormats.1 write \
+        'C:\velmora\write.doc' 'Summary:NoSuchName=y' 2>&1 >/dev/null | tr -d '\r' || true)
+grep -qF 'not written: Summary:NoSuchName=y: the block has no attribute of that name' <<<"$why" &&
+  pass "a refused write's reason reaches the host through GetErrorInfo" ||
+  fail "no reason for a refused write under Wine: $(grep -F 'not written' <<<"$why")"
+
 # Wine has no standard link object (W8): refs must still succeed, and relink
 # must leave the document as it was.
 for ext in doc xls; do

@@ -343,19 +343,9 @@ class Printer {
         break;
       }
       case OutputFormat::kCsv:
-      case OutputFormat::kText: {
-        const bool csv = m_format == OutputFormat::kCsv;
-        const char sep = csv ? ',' : '\t';
-        bool first = true;
-        auto put = [&](const std::string& text) {
-          if (!first) out += sep;
-          out += csv ? csvField(text) : escapePath(text);
-          first = false;
-        };
-        if (m_withFile) put(file);
-        for (const auto& c : m_columns) put(r.contains(c) ? fieldText(r[c]) : "");
+      case OutputFormat::kText:
+        delimited(file, out, [&](size_t c) { return r.contains(m_columns[c]) ? fieldText(r[m_columns[c]]) : ""; });
         break;
-      }
     }
     out += '\n';
   }
@@ -403,24 +393,29 @@ class Printer {
         break;
       }
       case OutputFormat::kCsv:
-      case OutputFormat::kText: {
-        const bool csv = m_format == OutputFormat::kCsv;
-        const char sep = csv ? ',' : '\t';
-        bool first = true;
-        auto put = [&](const std::string& text) {
-          if (!first) out += sep;
-          out += csv ? csvField(text) : escapePath(text);
-          first = false;
-        };
-        if (m_withFile) put(file);
-        for (size_t c = 0; c < m_columns.size(); ++c) put(fieldText(field(c)));
+      case OutputFormat::kText:
+        delimited(file, out, [&](size_t c) { return fieldText(field(c)); });
         break;
-      }
     }
     out += '\n';
   }
 
  private:
+  // A CSV or tab-separated line: the file when asked for, then each column's
+  // text as `text(column)` gives it.
+  template <typename Text>
+  void delimited(const std::string& file, std::string& out, Text&& text) const {
+    const bool csv = m_format == OutputFormat::kCsv;
+    bool first = true;
+    auto put = [&](const std::string& value) {
+      if (!first) out += csv ? ',' : '\t';
+      out += csv ? csvField(value) : escapePath(value);
+      first = false;
+    };
+    if (m_withFile) put(file);
+    for (size_t c = 0; c < m_columns.size(); ++c) put(text(c));
+  }
+
   OutputFormat m_format;
   std::vector<std::string> m_columns;
   bool m_withFile;
