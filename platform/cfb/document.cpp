@@ -187,43 +187,52 @@ Result<void> Document::setStreamSizeImpl(StreamId sid, uint64_t newSize) {
   DirEntry& e = m_dir->entry(sid);
   const uint64_t oldSize = e.size;
   ASSIGN(st, state(sid));
-  const uint32_t S = m_pager->sectorSize();
-  const bool newMini = newSize < kMiniStreamCutoff;
-  if (st->mini == newMini) {
-    if (newMini) {
-      TRY(resizeMini(*st, oldSize, newSize));
-    } else {
-      uint64_t oldCap = st->chain->byteCapacity();
-      if (newSize > oldSize && oldSize < oldCap) {
-        std::vector<uint8_t> zeros(size_t(std::min(newSize, oldCap) - oldSize), 0);
-        TRY(st->chain->write(oldSize, zeros));
-      }
-      TRY(st->chain->resize((newSize + S - 1) / S));
-    }
+  if (st->mini == (newSize < kMiniStreamCutoff)) {
+    TRY(resizeInPlace(*st, oldSize, newSize));
   } else {
-    // Across the cutoff: at most 4096 bytes move.
-    std::vector<uint8_t> keep(size_t(std::min(oldSize, newSize)));
-    if (!keep.empty()) {
-      if (st->mini) TRY(readMini(*st, 0, keep));
-      else TRY(st->chain->read(0, keep, false));
-    }
-    if (st->mini) {
-      TRY(resizeMini(*st, oldSize, 0));
-      st->mini = false;
-      TRY(st->chain->resize((newSize + S - 1) / S));
-      if (!keep.empty()) TRY(st->chain->write(0, keep));
-    } else {
-      TRY(st->chain->clear());
-      st->mini = true;
-      TRY(resizeMini(*st, 0, newSize));
-      if (!keep.empty()) TRY(writeMini(*st, 0, keep));
-    }
+    TRY(moveAcrossCutoff(*st, oldSize, newSize));
   }
   e.size = newSize;
   e.start = newSize == 0 ? kEndOfChain
                          : (st->mini ? (st->minis.empty() ? kEndOfChain : st->minis[0])
                                      : st->chain->start());
   m_dir->touch(sid);
+  return {};
+}
+
+// A size on the same side of the cutoff: the stream's own chain grows or
+// shrinks; bytes past the old end read as zeros.
+Result<void> Document::resizeInPlace(StreamState& st, uint64_t oldSize, uint64_t newSize) {
+  if (st.mini) return resizeMini(st, oldSize, newSize);
+  const uint32_t S = m_pager->sectorSize();
+  const uint64_t oldCap = st.chain->byteCapacity();
+  if (newSize > oldSize && oldSize < oldCap) {
+    std::vector<uint8_t> zeros(size_t(std::min(newSize, oldCap) - oldSize), 0);
+    TRY(st.chain->write(oldSize, zeros));
+  }
+  return st.chain->resize((newSize + S - 1) / S);
+}
+
+// Across the cutoff the stream moves between the mini stream and sectors of
+// its own, with the bytes both sizes keep (at most 4096).
+Result<void> Document::moveAcrossCutoff(StreamState& st, uint64_t oldSize, uint64_t newSize) {
+  const uint32_t S = m_pager->sectorSize();
+  std::vector<uint8_t> keep(size_t(std::min(oldSize, newSize)));
+  if (!keep.empty()) {
+    if (st.mini) TRY(readMini(st, 0, keep));
+    else TRY(st.chain->read(0, keep, false));
+  }
+  if (st.mini) {
+    TRY(resizeMini(st, oldSize, 0));
+    st.mini = false;
+    TRY(st.chain->resize((newSize + S - 1) / S));
+    if (!keep.empty()) TRY(st.chain->write(0, keep));
+  } else {
+    TRY(st.chain->clear());
+    st.mini = true;
+    TRY(resizeMini(st, 0, newSize));
+    if (!keep.empty()) TRY(writeMini(st, 0, keep));
+  }
   return {};
 }
 

@@ -75,6 +75,8 @@ class Document {
   [[nodiscard]] Result<void> readMini(StreamState& st, uint64_t offset, std::span<uint8_t> out);
   [[nodiscard]] Result<void> commitImpl();
   [[nodiscard]] Result<void> setStreamSizeImpl(StreamId sid, uint64_t newSize);
+  [[nodiscard]] Result<void> resizeInPlace(StreamState& st, uint64_t oldSize, uint64_t newSize);
+  [[nodiscard]] Result<void> moveAcrossCutoff(StreamState& st, uint64_t oldSize, uint64_t newSize);
   [[nodiscard]] Result<void> writeStreamImpl(StreamId sid, uint64_t offset,
                                              std::span<const uint8_t> data);
   [[nodiscard]] Result<void> destroyImpl(StreamId sid);
