@@ -284,77 +284,14 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::ReadMultiple(ULONG cpspec, const PROP
 
 Result<void> PropertyStorage::writeOne(Section& s, const PROPSPEC& request, const PROPVARIANT& value,
                                        PROPID propidNameFirst) {
-  PROPID id;
   std::optional<std::u16string> newName;
-  if (request.ulKind == PRSPEC_PROPID) {
-    id = request.propid;
-    if (id == PID_ILLEGAL) return {};  // skipped, as Windows does
-    if (id == PID_DICTIONARY || isSpecialReadOnly(id))
-      return makeError(STG_E_INVALIDPARAMETER, "property id 0x%x cannot be written", id);
-  } else if (request.ulKind == PRSPEC_LPWSTR) {
-    if (!request.lpwstr) return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC with a null name");
-    std::u16string_view name(request.lpwstr);
-    if (name.empty() || name.size() > kMaxNameLength)
-      return makeError(STG_E_INVALIDPARAMETER, "a name of %zu characters", name.size());
-    auto existing = findName(name);
-    if (existing) {
-      id = *existing;
-    } else {
-      if (propidNameFirst < PID_FIRST_USABLE || propidNameFirst >= PID_MIN_READONLY)
-        return makeError(STG_E_INVALIDPARAMETER, "propidNameFirst 0x%x", propidNameFirst);
-      // The lowest id from propidNameFirst that neither a value nor a name
-      // uses; Office numbers its custom properties the same way.
-      id = propidNameFirst;
-      auto used = [&](PROPID x) {
-        if (s.find(x)) return true;
-        for (const auto& e : s.dictionary)
-          if (e.id == x) return true;
-        return false;
-      };
-      while (used(id)) {
-        if (++id >= PID_MIN_READONLY) return makeError(STG_E_INVALIDPARAMETER, "no free id");
-      }
-      newName.emplace(name);
-    }
-  } else {
-    return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC of kind %u", request.ulKind);
-  }
-
+  ASSIGN(id, targetOf(s, request, propidNameFirst, newName));
+  if (id == PID_ILLEGAL) return {};  // skipped, as Windows does
+  TRY(checkSetHeader(s, id, value));
   const uint16_t cp = s.effectiveCodePage();
-  if (id == PID_CODEPAGE || id == PID_LOCALE) {
-    // Only while the set holds nothing else (Wine's tests on Windows).
-    for (const auto& p : s.properties)
-      if (p.id != PID_CODEPAGE && p.id != PID_LOCALE && p.id != PID_BEHAVIOR)
-        return makeError(STG_E_INVALIDPARAMETER, "id 0x%x written into a set with properties", id);
-    if (id == PID_CODEPAGE && value.vt != VT_I2 && value.vt != VT_UI2)
-      return makeError(STG_E_INVALIDPARAMETER, "a code page of type 0x%04x", value.vt);
-    if (id == PID_LOCALE && value.vt != VT_UI4)
-      return makeError(STG_E_INVALIDPARAMETER, "a locale of type 0x%04x", value.vt);
-  }
-  std::vector<uint8_t> bytes;
   VARTYPE vt = value.vt;
-  if (isIndirect(value.vt) && m_holder) {
-    auto b = writeIndirect(id, value, cp);
-    if (!b) return b.error();
-    bytes = std::move(b.value());
-  } else {
-    auto stored = fromPropVariant(value, cp);
-    if (!stored) return stored.error();
-    auto b = encodeValue(*stored, cp);
-    if (!b) return b.error();
-    bytes = std::move(b.value());
-    vt = stored->vt;
-  }
-
-  if (newName) {
-    if (!s.dictionaryReadable)
-      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::ofProperty(0), "the set's dictionary is damaged");
-    auto encoded = encodeName(*newName, cp);
-    if (!encoded) return encoded.error();
-    s.dictionary.push_back({id, std::move(encoded.value())});
-    // The dictionary goes first, as the writers of the format put it.
-    if (!s.hasDictionary()) s.properties.insert(s.properties.begin(), {PID_DICTIONARY, 0, true, {0}});
-  }
+  ASSIGN(bytes, storedBytes(id, value, cp, vt));
+  if (newName) TRY(addName(s, id, *newName, cp));
   Property* p = s.find(id);
   if (!p) {
     s.properties.push_back({id, vt, true, {}});
@@ -363,6 +300,79 @@ Result<void> PropertyStorage::writeOne(Section& s, const PROPSPEC& request, cons
   p->vt = vt;
   p->readable = true;
   p->bytes = std::move(bytes);
+  return {};
+}
+
+// The id a write goes to: the one asked for, the one a name already has, or
+// for a new name the lowest from `propidNameFirst` that neither a value nor
+// a name uses (Office numbers its custom properties the same way), with the
+// name in `newName`. PID_ILLEGAL: the write is skipped.
+Result<PROPID> PropertyStorage::targetOf(const Section& s, const PROPSPEC& request,
+                                         PROPID propidNameFirst,
+                                         std::optional<std::u16string>& newName) const {
+  if (request.ulKind == PRSPEC_PROPID) {
+    const PROPID id = request.propid;
+    if (id != PID_ILLEGAL && (id == PID_DICTIONARY || isSpecialReadOnly(id)))
+      return makeError(STG_E_INVALIDPARAMETER, "property id 0x%x cannot be written", id);
+    return id;
+  }
+  if (request.ulKind != PRSPEC_LPWSTR)
+    return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC of kind %u", request.ulKind);
+  if (!request.lpwstr) return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC with a null name");
+  std::u16string_view name(request.lpwstr);
+  if (name.empty() || name.size() > kMaxNameLength)
+    return makeError(STG_E_INVALIDPARAMETER, "a name of %zu characters", name.size());
+  if (auto existing = findName(name)) return *existing;
+  if (propidNameFirst < PID_FIRST_USABLE || propidNameFirst >= PID_MIN_READONLY)
+    return makeError(STG_E_INVALIDPARAMETER, "propidNameFirst 0x%x", propidNameFirst);
+  auto used = [&](PROPID x) {
+    if (s.find(x)) return true;
+    for (const auto& e : s.dictionary)
+      if (e.id == x) return true;
+    return false;
+  };
+  PROPID id = propidNameFirst;
+  while (used(id)) {
+    if (++id >= PID_MIN_READONLY) return makeError(STG_E_INVALIDPARAMETER, "no free id");
+  }
+  newName.emplace(name);
+  return id;
+}
+
+// The code page and the locale are written only while the set holds nothing
+// else (Wine's tests on Windows), and only with their own types.
+Result<void> PropertyStorage::checkSetHeader(const Section& s, PROPID id, const PROPVARIANT& value) {
+  if (id != PID_CODEPAGE && id != PID_LOCALE) return {};
+  for (const auto& p : s.properties)
+    if (p.id != PID_CODEPAGE && p.id != PID_LOCALE && p.id != PID_BEHAVIOR)
+      return makeError(STG_E_INVALIDPARAMETER, "id 0x%x written into a set with properties", id);
+  if (id == PID_CODEPAGE && value.vt != VT_I2 && value.vt != VT_UI2)
+    return makeError(STG_E_INVALIDPARAMETER, "a code page of type 0x%04x", value.vt);
+  if (id == PID_LOCALE && value.vt != VT_UI4)
+    return makeError(STG_E_INVALIDPARAMETER, "a locale of type 0x%04x", value.vt);
+  return {};
+}
+
+// The value as the set stores it, with the type it is stored as in `vt`;
+// a stream or storage value of a non-simple set goes to the set's storage.
+Result<std::vector<uint8_t>> PropertyStorage::storedBytes(PROPID id, const PROPVARIANT& value,
+                                                          uint16_t cp, VARTYPE& vt) {
+  if (isIndirect(value.vt) && m_holder) return writeIndirect(id, value, cp);
+  auto stored = fromPropVariant(value, cp);
+  if (!stored) return stored.error();
+  vt = stored->vt;
+  return encodeValue(*stored, cp);
+}
+
+// A new name in the dictionary, which goes first, as the format's writers
+// put it.
+Result<void> PropertyStorage::addName(Section& s, PROPID id, const std::u16string& name, uint16_t cp) {
+  if (!s.dictionaryReadable)
+    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::ofProperty(0), "the set's dictionary is damaged");
+  auto encoded = encodeName(name, cp);
+  if (!encoded) return encoded.error();
+  s.dictionary.push_back({id, std::move(encoded.value())});
+  if (!s.hasDictionary()) s.properties.insert(s.properties.begin(), {PID_DICTIONARY, 0, true, {0}});
   return {};
 }
 

@@ -57,6 +57,13 @@ class PropertyStorage final : public IPropertyStorage {
   std::optional<PROPID> findName(std::u16string_view name) const;
   Result<void> writeOne(Section& s, const PROPSPEC& request, const PROPVARIANT& value,
                         PROPID propidNameFirst);
+  // The steps of writeOne.
+  Result<PROPID> targetOf(const Section& s, const PROPSPEC& request, PROPID propidNameFirst,
+                          std::optional<std::u16string>& newName) const;
+  static Result<void> checkSetHeader(const Section& s, PROPID id, const PROPVARIANT& value);
+  Result<std::vector<uint8_t>> storedBytes(PROPID id, const PROPVARIANT& value, uint16_t cp,
+                                           VARTYPE& vt);
+  static Result<void> addName(Section& s, PROPID id, const std::u16string& name, uint16_t cp);
   Result<void> flush();
   // Stream and storage values of a non-simple set, kept in its storage.
   Result<void> readIndirect(const Property& p, uint16_t codePage, PROPVARIANT& out);
