@@ -109,6 +109,51 @@ HRESULT OpenContainer(LinkMode eMode, IStorage* pRoot, DWORD grfMode, IStorage**
   return OpenChildStorage(pRoot, OLESTR("ObjectPool"), grfMode, ppContainer);
 }
 
+
+// The record whose file name is the one the link's source names, compared
+// as Windows compares file names; null for none.
+const VltReference* RecordFor(const VltReference* poReferences, LONG lCount,
+                              const WideString& strFileName) {
+  for (LONG i = 0; i < lCount; ++i) {
+    const OLECHAR* pwszRecord = poReferences[i].bsFileName ? poReferences[i].bsFileName : OLESTR("");
+    if (lstrcmpiW(pwszRecord, strFileName.c_str()) == 0) return &poReferences[i];
+  }
+  return nullptr;
+}
+
+// One link object of the container pointed at its record's new path: S_OK
+// when saved; S_FALSE when it stays as it is (no link, no record for its
+// source, or a new path no link can hold); E_FAIL when the save failed.
+HRESULT RelinkObject(IStorage* pContainer, const WideString& strName,
+                     const VltReference* poReferences, LONG lCount) {
+  Held<IStorage> pObject;
+  if (FAILED(ThrowIfOutOfMemory(OpenChildStorage(pContainer, strName.c_str(),
+                                                 kModeChildReadWrite, pObject.Out()))))
+    return S_FALSE;
+  Held<IOleLink> pLink;
+  if (FAILED(ThrowIfOutOfMemory(LoadLinkObject(pObject.Get(), pLink.Out())))) return S_FALSE;
+  WideString strDisplayName;
+  if (!SourceDisplayName(pLink.Get(), strDisplayName)) return S_FALSE;
+  const VltReference* poMatch = RecordFor(poReferences, lCount, FileNameOf(strDisplayName));
+  if (!poMatch) return S_FALSE;
+  // The new path is what precedes its first NUL, as far as a file moniker
+  // reads it; an empty one names no file and one longer than a path can
+  // be names none Windows could open: either way the link stays as it is.
+  const OLECHAR* pwszNewPath = poMatch->bsFullPath ? poMatch->bsFullPath : OLESTR("");
+  size_t cchNewPath = BoundedLength(pwszNewPath, kMaxPathChars);
+  if (cchNewPath == 0 || cchNewPath > kMaxPathChars) return S_FALSE;
+
+  Held<IPersistStorage> pPersist;
+  if (FAILED(ThrowIfOutOfMemory(pLink->QueryInterface(
+          IID_IPersistStorage, reinterpret_cast<void**>(pPersist.Out())))))
+    return S_FALSE;
+  Held<IMoniker> pMoniker;
+  if (FAILED(ThrowIfOutOfMemory(CreatePathMoniker(pwszNewPath, pMoniker.Out())))) return S_FALSE;
+  if (FAILED(ThrowIfOutOfMemory(pLink->SetSourceMoniker(pMoniker.Get(), CLSID_NULL))))
+    return S_FALSE;
+  return FAILED(SaveLinkObject(pPersist.Get(), pObject.Get())) ? E_FAIL : S_OK;
+}
+
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
@@ -265,44 +310,9 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG lCount,
       bool bCandidate = IsCandidate(eMode, oStat);
       if (!bCandidate) continue;
 
-      Held<IStorage> pObject;
-      if (FAILED(ThrowIfOutOfMemory(OpenChildStorage(pContainer.Get(), strName.c_str(),
-                                                     kModeChildReadWrite, pObject.Out()))))
-        continue;
-      Held<IOleLink> pLink;
-      if (FAILED(ThrowIfOutOfMemory(LoadLinkObject(pObject.Get(), pLink.Out())))) continue;
-      WideString strDisplayName;
-      if (!SourceDisplayName(pLink.Get(), strDisplayName)) continue;
-      WideString strFileName = FileNameOf(strDisplayName);
-
-      const VltReference* poMatch = nullptr;
-      for (LONG i = 0; i < lCount; ++i) {
-        const OLECHAR* pwszRecord = poReferences[i].bsFileName ? poReferences[i].bsFileName
-                                                               : OLESTR("");
-        if (lstrcmpiW(pwszRecord, strFileName.c_str()) == 0) {
-          poMatch = &poReferences[i];
-          break;
-        }
-      }
-      if (!poMatch) continue;
-      // The new path is what precedes its first NUL, as far as a file moniker
-      // reads it; an empty one names no file and one longer than a path can
-      // be names none Windows could open: either way the link stays as it is.
-      const OLECHAR* pwszNewPath = poMatch->bsFullPath ? poMatch->bsFullPath : OLESTR("");
-      size_t cchNewPath = BoundedLength(pwszNewPath, kMaxPathChars);
-      if (cchNewPath == 0 || cchNewPath > kMaxPathChars) continue;
-
-      Held<IPersistStorage> pPersist;
-      if (FAILED(ThrowIfOutOfMemory(pLink->QueryInterface(
-              IID_IPersistStorage, reinterpret_cast<void**>(pPersist.Out())))))
-        continue;
-      Held<IMoniker> pMoniker;
-      if (FAILED(ThrowIfOutOfMemory(CreatePathMoniker(pwszNewPath, pMoniker.Out()))))
-        continue;
-      if (FAILED(ThrowIfOutOfMemory(pLink->SetSourceMoniker(pMoniker.Get(), CLSID_NULL))))
-        continue;
-      if (FAILED(SaveLinkObject(pPersist.Get(), pObject.Get()))) return E_FAIL;
-      bSaved = true;
+      hr = RelinkObject(pContainer.Get(), strName, poReferences, lCount);
+      if (FAILED(hr)) return hr;  // links already saved stay saved
+      if (hr == S_OK) bSaved = true;
     }
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
