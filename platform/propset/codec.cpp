@@ -696,8 +696,21 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
         used = end.value_or(0);
       }
     }
-    if (!prop.readable) used = nextOffset(e.offset) - e.offset;
+    const size_t room = std::min(nextOffset(e.offset) - e.offset, rest.size());
+    if (!prop.readable) used = room;
     used = std::min(used, rest.size());
+    // A value read on past its room is kept again by every entry that
+    // shares it. When all of them together would pass the bound on kept
+    // bytes, it is kept as its room's bytes, unreadable: where it stops
+    // parsing depends on the bytes that happen to follow it, which a rewrite
+    // changes, and the set stays readable either way.
+    if (prop.readable && used > room && e.id != PID_DICTIONARY) {
+      const size_t sharers = size_t(useOf(e.offset + 1) - useOf(e.offset));
+      if (kept + sharers * used > keptLimit) {
+        prop.readable = false;
+        used = room;
+      }
+    }
     usedAt[i] = uint32_t(used);
     readableAt[i] = prop.readable;
     kept += used;
