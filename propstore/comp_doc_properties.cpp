@@ -113,11 +113,40 @@ HRESULT CompDocProperties::LoadAllSets() {
   }
 }
 
+namespace {
+
+// The rows of `set` whose stored value is a clipboard picture, by the set's
+// listing. Such a value is never delivered, only refused, and its type alone
+// decides that; reading it would copy the whole picture (the thumbnail is
+// often most of a document's Summary bytes) only to drop it.
+uint64_t RowsStoredAsPictures(IPropertyStorage* pPropStg, const PropSetDef& set) {
+  static_assert(sizeof(g_DTPropertiesProps) / sizeof(PropDef) <= 64, "a row mask is 64 bits");
+  bool bAny = false;
+  for (ULONG i = 0; i < set.cRows; ++i) bAny |= set.pTable[i].vt == VT_CF;
+  if (!bAny) return 0;
+  IEnumSTATPROPSTG* pEnum = nullptr;
+  // Without the listing the rows are read as any other.
+  if (FAILED(pPropStg->Enum(&pEnum)) || !pEnum) return 0;
+  uint64_t uRows = 0;
+  STATPROPSTG stat;
+  while (pEnum->Next(1, &stat, nullptr) == S_OK) {
+    CoTaskMemFree(stat.lpwstrName);
+    if (stat.vt != VT_CF) continue;
+    for (ULONG i = 0; i < set.cRows; ++i)
+      if (set.pTable[i].vt == VT_CF && set.pTable[i].propid == stat.propid) uRows |= uint64_t(1) << i;
+  }
+  pEnum->Release();
+  return uRows;
+}
+
+}  // namespace
+
 HRESULT CompDocProperties::LoadSet(int iSet) {
   if (!m_pPropSetStorage) return S_FALSE;
   const PropSetDef& set = g_PropSets[iSet];
   IPropertyStorage* pPropStg = nullptr;
   m_strSetRefusal[iSet].clear();
+  m_uPictureRows[iSet] = 0;
   HRESULT hrOpen = m_pPropSetStorage->Open(*set.pFmtid, kModeSetRead, &pPropStg);
   if (FAILED(hrOpen) || !pPropStg) {
     if (hrOpen == STG_E_FILENOTFOUND) return S_FALSE;
@@ -125,11 +154,16 @@ HRESULT CompDocProperties::LoadSet(int iSet) {
     return hrOpen;
   }
 
+  const uint64_t uPictures = RowsStoredAsPictures(pPropStg, set);
   PROPSPEC* pSpecs = new (std::nothrow) PROPSPEC[set.cRows]();
   PROPVARIANT* pValues = new (std::nothrow) PROPVARIANT[set.cRows];
-  if (!pSpecs || !pValues) {
+  PROPVARIANT* pRead = new (std::nothrow) PROPVARIANT[set.cRows];
+  ULONG* pRowOf = new (std::nothrow) ULONG[set.cRows];
+  if (!pSpecs || !pValues || !pRead || !pRowOf) {
     delete[] pSpecs;
     delete[] pValues;
+    delete[] pRead;
+    delete[] pRowOf;
     pPropStg->Release();
     return E_OUTOFMEMORY;
   }
@@ -137,20 +171,25 @@ HRESULT CompDocProperties::LoadSet(int iSet) {
   PROPVARIANT*& pMember = ValuesOf(iSet);
   pMember = pValues;
 
+  ULONG cRead = 0;
   for (ULONG i = 0; i < set.cRows; ++i) {
-    pSpecs[i].ulKind = PRSPEC_PROPID;
-    pSpecs[i].propid = set.pTable[i].propid;
+    if (uPictures >> i & 1) continue;
+    pSpecs[cRead].ulKind = PRSPEC_PROPID;
+    pSpecs[cRead].propid = set.pTable[i].propid;
+    pRowOf[cRead++] = i;
   }
-  HRESULT hr = pPropStg->ReadMultiple(set.cRows, pSpecs, pValues);
+  HRESULT hr = cRead ? pPropStg->ReadMultiple(cRead, pSpecs, pRead) : S_FALSE;
   if (FAILED(hr)) {
     m_strSetRefusal[iSet] = DescribeFailure("its property set cannot be read", hr);
     // What a failed batch left behind is not to be trusted: serve the set as
     // present with nothing in it.
-    for (ULONG i = 0; i < set.cRows; ++i) {
-      PropVariantClear(&pValues[i]);
-      PropVariantInit(&pValues[i]);
-    }
+    for (ULONG k = 0; k < cRead; ++k) PropVariantClear(&pRead[k]);
+  } else {
+    for (ULONG k = 0; k < cRead; ++k) pValues[pRowOf[k]] = pRead[k];
+    m_uPictureRows[iSet] = uPictures;
   }
+  delete[] pRead;
+  delete[] pRowOf;
 
   // Narrow strings are in the code page the set declares, whichever set it
   // is.
@@ -214,6 +253,7 @@ void CompDocProperties::FreeValues() {
     delete[] pValues;
     pValues = nullptr;
     m_uSetCodePage[iSet] = CP_ACP;
+    m_uPictureRows[iSet] = 0;
   }
   m_CustomIndex.reset();
   for (CustomProps* pRecord : m_CustomList) delete pRecord;

@@ -102,6 +102,9 @@ class CompDocProperties {
   // Per catalogued set: the code page its narrow strings are in
   // (NarrowCodePageOf its code-page property).
   UINT m_uSetCodePage[kCatalogedSetCount] = {};
+  // Per catalogued set: the rows stored as pictures, known by type only
+  // (their values are not read).
+  uint64_t m_uPictureRows[kCatalogedSetCount] = {};
   // Why the document, a catalogued set or the custom set could not be read.
   WideString m_strOpenRefusal;
   WideString m_strSetRefusal[kCatalogedSetCount];

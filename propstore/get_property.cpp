@@ -91,5 +91,11 @@ HRESULT CompDocProperties::GetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARI
   if (!pValues) return S_FALSE;
   int iRow = LookupRow(g_PropSets[pBlock->iSet], pwszName);
   if (iRow < 0) return S_FALSE;
+  if (m_uPictureRows[pBlock->iSet] >> iRow & 1) {
+    PROPVARIANT oPicture;
+    PropVariantInit(&oPicture);
+    oPicture.vt = VT_CF;  // its type alone: the conversion refuses a picture
+    return FormatValue(&oPicture, poDest, m_uSetCodePage[pBlock->iSet]);
+  }
   return FormatValue(&pValues[iRow], poDest, m_uSetCodePage[pBlock->iSet]);
 }

@@ -7,7 +7,9 @@
 #          once at low priority, each with a corpus kept in
 #          VELMORA_FUZZ_WORK (build/fuzz-work) so a soak can resume; then
 #          each corpus is minimised into VELMORA_FUZZ_WORK/NAME.min, ready
-#          to be copied over fuzz/seeds/NAME.
+#          to be copied over fuzz/seeds/NAME. With VELMORA_FUZZ_CPU_SECONDS
+#          set, each target instead runs until it has used that much CPU
+#          time, however long the machine makes it wait.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-short}
@@ -35,7 +37,31 @@ inputs() { # NAME: the read-only folders a target starts from
   return 0
 }
 
+cpu_used() { # PID: its user and system time in whole seconds
+  local f
+  read -ra f <"/proc/$1/stat" 2>/dev/null || return 1
+  # Fields 14 and 15 after a command name without spaces.
+  echo $(((f[13] + f[14]) / $(getconf CLK_TCK)))
+}
+
+cpu_budget() { # NAME SECONDS: ask the target to stop once it has used SECONDS
+  local pid=""
+  for _ in $(seq 60); do
+    pid=$(pgrep -n -f "build/fuzz/fuzz/$1 ") && break
+    sleep 1
+  done
+  [[ -n $pid ]] || return 0
+  while used=$(cpu_used "$pid"); do
+    if ((used >= $2)); then
+      kill -USR1 "$pid" # libFuzzer stops gracefully and prints its stats
+      return 0
+    fi
+    sleep 15
+  done
+}
+
 if [[ $mode == soak ]]; then
+  [[ -n ${VELMORA_FUZZ_CPU_SECONDS:-} ]] && seconds=$((86400 * 7))
   work=${VELMORA_FUZZ_WORK:-build/fuzz-work}
   mkdir -p "$work"
   for name in "${names[@]}"; do
@@ -50,6 +76,9 @@ if [[ $mode == soak ]]; then
         -artifact_prefix="$name-" "$name" "${from[@]}" \
         >"$name.log" 2>&1 ) &
   done
+  if [[ -n ${VELMORA_FUZZ_CPU_SECONDS:-} ]]; then
+    for name in "${names[@]}"; do cpu_budget "$name" "$VELMORA_FUZZ_CPU_SECONDS" & done
+  fi
   wait
   for name in "${names[@]}"; do
     echo "== $name"

@@ -158,6 +158,42 @@ TEST_F(StoreTest, ALongCustomListAnswersEveryNameAsTheFirstEqualRecord) {
   }
 }
 
+// A picture is refused by its stored type, whatever its size, and never
+// costs the values beside it; the same row holding text delivers the text,
+// and a picture row with nothing stored reads as empty.
+TEST_F(StoreTest, PictureRowsAreRefusedByTypeAndTheirSetStillServes) {
+  std::vector<uint8_t> picture(200000, 0xA5);
+  CLIPDATA clip = {ULONG(4 + picture.size()), -1, picture.data()};
+  PROPVARIANT thumbnail = pvOfType(VT_CF);
+  thumbnail.pclipdata = &clip;
+  auto withThumbnail = m_dir.file("thumb.doc");
+  writeDocument(withThumbnail, {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
+                                 {byId(PIDSI_TITLE, pvWide(u"Pictured")),
+                                  byId(PIDSI_THUMBNAIL, thumbnail)}}});
+  auto withText = m_dir.file("text.doc");
+  writeDocument(withText, {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
+                            {byId(PIDSI_THUMBNAIL, pvWide(u"not a picture"))}}});
+
+  auto read = [](const std::filesystem::path& path, const char16_t* name, VARIANT& out) {
+    Store store;
+    EXPECT_EQ(S_OK, store.LoadProperties(path.u16string().c_str(), false));
+    VariantInit(&out);
+    return store.GetProperty(u"Summary", name, &out);
+  };
+  VARIANT v;
+  EXPECT_EQ(E_INVALIDARG, read(withThumbnail, u"Thumbnail", v));
+  EXPECT_EQ(VT_EMPTY, v.vt);
+  ASSERT_EQ(S_OK, read(withThumbnail, u"Title", v));
+  EXPECT_EQ(std::u16string(u"Pictured"), v.bstrVal);
+  VariantClear(&v);
+  ASSERT_EQ(S_OK, read(withText, u"Thumbnail", v));
+  ASSERT_EQ(VT_BSTR, v.vt);
+  EXPECT_EQ(std::u16string(u"not a picture"), v.bstrVal);
+  VariantClear(&v);
+  EXPECT_EQ(S_OK, read(m_path, u"Thumbnail", v)) << "nothing stored";
+  EXPECT_EQ(VT_EMPTY, v.vt);
+}
+
 TEST_F(StoreTest, NonDocumentsOpenAsNotHandled) {
   Store store;
   EXPECT_EQ(S_FALSE, store.OpenStorage(u"/nonexistent/x.doc", true));
