@@ -215,8 +215,17 @@ inline bool NamesEqual(const WCHAR* a, const WCHAR* b) {
 }
 
 // The first block of `blocks` whose name equals `block`, or null.
+// Hosts pass the names as the catalogue spells them, so a name equal code
+// unit for code unit is looked for first; no two block names are equal
+// under the comparison, so that match is the first equal block too.
 template <size_t N>
 const BlockDef* ResolveBlock(const BlockDef (&blocks)[N], const WCHAR* block) {
+  if (!block) return nullptr;
+  for (const BlockDef& def : blocks) {
+    size_t i = 0;
+    while (def.name[i] && def.name[i] == block[i]) ++i;
+    if (def.name[i] == block[i]) return &def;
+  }
   for (const BlockDef& def : blocks)
     if (NamesEqual(def.name, block)) return &def;
   return nullptr;

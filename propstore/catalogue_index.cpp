@@ -11,6 +11,15 @@ namespace {
 // matches none, and is still settled here.
 constexpr size_t kMaxKey = 64;
 
+// The hash of a key, from its length and three of its code units.
+uint32_t KeyHash(const char16_t* key, size_t length) {
+  uint32_t hash = 0;
+  if (length > 0)
+    hash = uint32_t(length) * 0x9E3779B1u ^ uint32_t(key[0]) * 0x85EBCA77u ^
+           uint32_t(key[length - 1]) * 0xC2B2AE3Du ^ uint32_t(key[length / 2]) * 0x27D4EB2Fu;
+  return hash ^ (hash >> 15);
+}
+
 // Folds a plain name into `out`; false when the name holds a character the
 // folding cannot decide, or is too long to be a catalogue name.
 bool FoldPlain(const WCHAR* name, char16_t (&out)[kMaxKey], size_t& length, bool& tooLong) {
@@ -37,11 +46,7 @@ bool FoldPlain(const WCHAR* name, char16_t (&out)[kMaxKey], size_t& length, bool
 bool FoldPlainHashed(const WCHAR* name, char16_t (&out)[kMaxKey], size_t& length, bool& tooLong,
                      uint32_t& hash) {
   if (!FoldPlain(name, out, length, tooLong)) return false;
-  hash = 0;
-  if (!tooLong && length > 0)
-    hash = uint32_t(length) * 0x9E3779B1u ^ uint32_t(out[0]) * 0x85EBCA77u ^
-           uint32_t(out[length - 1]) * 0xC2B2AE3Du ^ uint32_t(out[length / 2]) * 0x27D4EB2Fu;
-  hash ^= hash >> 15;
+  hash = tooLong ? 0 : KeyHash(out, length);
   return true;
 }
 
@@ -52,6 +57,7 @@ class SetIndex {
   explicit SetIndex(const PropSetDef& set) {
     m_keys.reserve(set.cRows);
     while (m_slots.size() < 4 * size_t(set.cRows) + 4) m_slots.resize(m_slots.empty() ? 8 : 2 * m_slots.size());
+    m_exact.resize(m_slots.size());
     for (ULONG i = 0; i < set.cRows; ++i) {
       size_t length = 0;
       bool tooLong = false;
@@ -73,7 +79,33 @@ class SetIndex {
         }
         at = (at + 1) & (m_slots.size() - 1);
       }
-      if (!repeated) m_slots[at] = {hash, int(i)};
+      if (!repeated) {
+        m_slots[at] = {hash, int(i)};
+        // The first row of its folded name is the answer for its own
+        // spelling too.
+        const std::u16string_view spelled(set.pTable[i].name, length);
+        const uint32_t exactHash = KeyHash(spelled.data(), length);
+        size_t slot = exactHash & (m_exact.size() - 1);
+        while (m_exact[slot].row >= 0) slot = (slot + 1) & (m_exact.size() - 1);
+        m_exact[slot] = {exactHash, int(i)};
+      }
+    }
+  }
+
+  // The row spelled exactly `name`, -1 for none, or kUnsettled when
+  // the name is too long to be one.
+  static constexpr int kUnsettled = -2;
+  int findSpelled(const WCHAR* name, const PropSetDef& set) const {
+    size_t length = 0;
+    while (name[length])
+      if (++length > kMaxKey) return kUnsettled;
+    const uint32_t hash = KeyHash(name, length);
+    for (size_t at = hash & (m_exact.size() - 1);; at = (at + 1) & (m_exact.size() - 1)) {
+      const Slot& slot = m_exact[at];
+      if (slot.row < 0) return -1;
+      if (slot.hash == hash && m_keys[size_t(slot.row)].size() == length &&
+          std::char_traits<char16_t>::compare(set.pTable[slot.row].name, name, length) == 0)
+        return slot.row;
     }
   }
 
@@ -95,6 +127,7 @@ class SetIndex {
   bool m_usable = true;
   std::vector<std::u16string> m_keys;
   std::vector<Slot> m_slots;  // a power of two, at most a quarter full
+  std::vector<Slot> m_exact;  // rows by spelling, as m_slots
 };
 
 const SetIndex* IndexOf(const PropSetDef& set) {
@@ -115,6 +148,9 @@ int LookupRow(const PropSetDef& set, const WCHAR* name) {
   if (!name) return -1;
   const SetIndex* index = IndexOf(set);
   if (!index || !index->usable()) return FindRow(set, name);
+  // Hosts mostly spell names as the catalogue does.
+  const int spelled = index->findSpelled(name, set);
+  if (spelled >= 0) return spelled;
   char16_t key[kMaxKey];
   size_t length = 0;
   bool tooLong = false;
