@@ -409,7 +409,10 @@ class Printer {
     bool first = true;
     auto put = [&](const std::string& value) {
       if (!first) out += csv ? ',' : '\t';
-      out += csv ? csvField(value) : escapePath(value);
+      if (csv)
+        out += csvField(value);
+      else
+        appendEscaped(value, out);
       first = false;
     };
     if (m_withFile) put(file);

@@ -110,17 +110,24 @@ WideString fromUtf8(const std::string& s) {
   return out;
 }
 
+void appendEscaped(const std::string& path, std::string& out) {
+  // Runs of printable bytes go in whole: a batch prints a path on every line.
+  size_t from = 0;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(path[i]);
+    if (c >= 0x20) continue;
+    out.append(path, from, i - from);
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\x%02X", c);
+    out += buf;
+    from = i + 1;
+  }
+  out.append(path, from, std::string::npos);
+}
+
 std::string escapePath(const std::string& path) {
   std::string out;
-  for (unsigned char c : path) {
-    if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    } else {
-      out += char(c);
-    }
-  }
+  appendEscaped(path, out);
   return out;
 }
 

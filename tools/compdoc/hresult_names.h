@@ -36,6 +36,8 @@ std::string toUtf8(const OLECHAR* text, size_t length);
 WideString fromUtf8(const std::string& s);
 // Writes control characters as \xNN, for text output.
 std::string escapePath(const std::string& path);
+// escapePath(path) appended to `out`.
+void appendEscaped(const std::string& path, std::string& out);
 // Splits "a/b/\x05c" into names, undoing the escapes; false when malformed.
 bool splitPath(const std::string& path, std::vector<WideString>* out);
 // "{00020906-0000-0000-C000-000000000046}"
