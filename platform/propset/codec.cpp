@@ -566,136 +566,212 @@ struct SectionBounds {
   size_t softEnd;  // where this section's own bytes end, as far as can be told
 };
 
-Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds bounds,
-                             bool keepOriginal) {
-  const size_t start = bounds.start;
-  ByteReader r(stream);
-  r.seek(start);
-  uint32_t size = r.u32();
-  uint32_t count = r.u32();
-  const size_t hardEnd = stream.size() - start;  // room to the end of the stream
-  if (!r.ok() || count > r.remaining() / 8) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(start), "section table runs past the stream");
+// A section's working tables, kept per thread: a batch parses a few sections
+// a document, each of which would otherwise allocate them all anew.
+struct SectionTables {
   struct Entry {
     PROPID id;
     uint32_t offset;  // from the section start
   };
-  std::vector<Entry> table(count);
-  for (auto& e : table) {
-    e.id = r.u32();
-    e.offset = r.u32();
-  }
-  const size_t tableEnd = 8 + size_t(count) * 8;
-  // A section Size that covers its table and lies in the stream bounds the
-  // section; many Office streams are longer than their sections, and some
-  // writers' Size is short of the next section, so the stream decides
-  // otherwise.
-  bool sizeSound = size >= tableEnd && size <= hardEnd;
-  size_t softEnd = sizeSound ? size : std::max(bounds.softEnd - start, tableEnd);
-  // Every property needs its 8 table bytes and a value of at least 4 more
-  // (a type and its padding): a table claiming more entries than the
-  // stream holds is forged, and would cost memory out of proportion.
-  if (count > kMaxSectionProperties || size_t(count) * 12 > hardEnd)
-    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(start), "section claims more properties than its bytes can hold");
-
-  // Offsets in order, each with the table entry that first uses it: the
-  // room of a value runs to the next offset, and a value several entries
-  // share is checked once.
+  // An offset with the table entry that first uses it.
   struct Use {
     uint32_t offset;
     uint32_t first;  // table index
   };
-  std::vector<Use> uses(count);
-  for (uint32_t i = 0; i < count; ++i) uses[i] = {table[i].offset, i};
-  std::stable_sort(uses.begin(), uses.end(),
-                   [](const Use& a, const Use& b) { return a.offset < b.offset; });
-  auto useOf = [&](uint32_t off) {
-    return std::lower_bound(uses.begin(), uses.end(), off,
-                            [](const Use& u, uint32_t o) { return u.offset < o; });
-  };
-  auto nextOffset = [&](size_t off) {
-    auto it = std::upper_bound(uses.begin(), uses.end(), off,
-                               [](size_t o, const Use& u) { return o < u.offset; });
-    size_t limit = it == uses.end() ? softEnd : it->offset;
-    return std::max(limit, off);
-  };
-  // [MS-OLEPS] 1.3.2: ids are unique; a repeated id keeps its first value.
-  std::vector<bool> repeated(count, false);
-  {
-    std::vector<uint32_t> byId(count);
-    for (uint32_t i = 0; i < count; ++i) byId[i] = i;
-    std::stable_sort(byId.begin(), byId.end(),
-                     [&](uint32_t a, uint32_t b) { return table[a].id < table[b].id; });
-    for (size_t i = 1; i < byId.size(); ++i)
-      if (table[byId[i]].id == table[byId[i - 1]].id) repeated[byId[i]] = true;
+  static constexpr uint32_t kUnmeasured = UINT32_MAX;
+  std::vector<Entry> table;
+  std::vector<Use> uses;          // by offset, then by entry
+  std::vector<uint32_t> byId;     // entries by id, then by position
+  std::vector<uint32_t> usedAt;   // the length found for each entry
+  std::vector<uint8_t> repeated;  // an id met before: the entry is skipped
+  std::vector<uint8_t> readable;  // per entry, once measured
+
+  void reset(uint32_t count) {
+    table.resize(count);
+    uses.resize(count);
+    byId.resize(count);
+    usedAt.assign(count, kUnmeasured);
+    repeated.assign(count, 0);
+    readable.assign(count, 1);
+  }
+  // A hostile section's tables are not kept past its parse.
+  void releaseIfLarge() {
+    if (table.capacity() > 4096) *this = SectionTables();
+  }
+};
+thread_local SectionTables t_sectionTables;
+
+// Reads one section: the table, the code page, then each value measured in
+// the room up to the next offset, under limits on the bytes walked and kept
+// in proportion to the section's own.
+class SectionParser {
+ public:
+  SectionParser(std::span<const uint8_t> stream, SectionBounds bounds, bool keepOriginal,
+                SectionTables& tables)
+      : m_stream(stream),
+        m_start(bounds.start),
+        m_boundsEnd(bounds.softEnd),
+        m_hardEnd(stream.size() - bounds.start),  // room to the end of the stream
+        m_keepOriginal(keepOriginal),
+        m_t(tables) {}
+
+  Result<Section> run() {
+    TRY(readTable());
+    orderOffsets();
+    markRepeated();
+    m_cp = codePage();
+    Section section;
+    section.properties.reserve(m_count);
+    m_withinSize = m_sizeSound;
+    for (uint32_t i = 0; i < m_count; ++i) TRY(readEntry(i, section));
+    // Values that share or overlap bytes are kept only as properties: the
+    // section is written anew, one value each, so that it reads back under
+    // the same limits wherever it lands.
+    if (size_t(m_count) * 12 > m_size || m_kept > m_size) m_withinSize = false;
+    section.properties.shrink_to_fit();
+    // A large table goes before the section's bytes are copied.
+    m_t.releaseIfLarge();
+    if (m_withinSize && m_keepOriginal)
+      section.original.emplace(m_stream.begin() + m_start, m_stream.begin() + m_start + m_size);
+    return section;
   }
 
-  Section section;
-  section.properties.reserve(count);
-  bool withinSize = sizeSound;
-  // The code page rules the dictionary and strings, so it is read first.
-  std::optional<uint16_t> codePage;
-  for (auto& e : table) {
-    if (e.id != PID_CODEPAGE || size_t(e.offset) + 8 > hardEnd) continue;
-    const uint8_t* p = &stream[start + e.offset];
-    VARTYPE vt = base::loadLE16(p);
-    if (vt == VT_I2 || vt == VT_UI2) codePage = base::loadLE16(p + 4);
-    break;
-  }
-  const uint16_t cp = codePage.value_or(kCodePageAnsi);
+ private:
+  using Entry = SectionTables::Entry;
+  using Use = SectionTables::Use;
 
-  // Limits in proportion to the section's bytes: bytes walked while checking
-  // values (each value is tried in up to three layouts, twice, and a value
-  // that fails in its room is read on to the stream's end), and bytes kept
-  // (overlapping values may share some).
-  const size_t workLimit = 8 * hardEnd + 4096;
-  const size_t keptLimit = 2 * hardEnd + kKeptSlack;
-  size_t work = 0;
-  size_t kept = 0;
-  // The length found for the first entry at each offset, by table index.
-  constexpr uint32_t kUnmeasured = UINT32_MAX;
-  std::vector<uint32_t> usedAt(count, kUnmeasured);
-  std::vector<bool> readableAt(count, true);
-
-  for (uint32_t i = 0; i < count; ++i) {
-    const Entry& e = table[i];
-    if (repeated[i]) continue;
-    if (e.offset < tableEnd || e.offset >= hardEnd) {
-      // A value outside the stream (or inside the table) has no bytes to
-      // keep; it is read as absent.
-      withinSize = false;
-      continue;
+  Result<void> readTable() {
+    ByteReader r(m_stream);
+    r.seek(m_start);
+    m_size = r.u32();
+    m_count = r.u32();
+    if (!r.ok() || m_count > r.remaining() / 8)
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(m_start), "section table runs past the stream");
+    m_tableEnd = 8 + size_t(m_count) * 8;
+    // A section Size that covers its table and lies in the stream bounds the
+    // section; many Office streams are longer than their sections, and some
+    // writers' Size is short of the next section, so the stream decides
+    // otherwise.
+    m_sizeSound = m_size >= m_tableEnd && m_size <= m_hardEnd;
+    m_softEnd = m_sizeSound ? m_size : std::max(m_boundsEnd - m_start, m_tableEnd);
+    // Every property needs its 8 table bytes and a value of at least 4 more
+    // (a type and its padding): a table claiming more entries than the
+    // stream holds is forged, and would cost memory out of proportion.
+    if (m_count > kMaxSectionProperties || size_t(m_count) * 12 > m_hardEnd)
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(m_start), "section claims more properties than its bytes can hold");
+    m_t.reset(m_count);
+    for (auto& e : m_t.table) {
+      e.id = r.u32();
+      e.offset = r.u32();
     }
-    auto rest = stream.subspan(start + e.offset, hardEnd - e.offset);
-    Property prop;
-    prop.id = e.id;
-    size_t used = 0;
+    // Limits in proportion to the section's bytes: bytes walked while
+    // checking values (each value is tried in up to three layouts, twice,
+    // and a value that fails in its room is read on to the stream's end),
+    // and bytes kept (overlapping values may share some).
+    m_workLimit = 8 * m_hardEnd + 4096;
+    m_keptLimit = 2 * m_hardEnd + kKeptSlack;
+    return {};
+  }
+
+  // Offsets in order, each with the table entry that first uses it: the room
+  // of a value runs to the next offset, and a value several entries share is
+  // checked once.
+  void orderOffsets() {
+    for (uint32_t i = 0; i < m_count; ++i) m_t.uses[i] = {m_t.table[i].offset, i};
+    std::sort(m_t.uses.begin(), m_t.uses.end(), [](const Use& a, const Use& b) {
+      return a.offset != b.offset ? a.offset < b.offset : a.first < b.first;
+    });
+  }
+
+  // [MS-OLEPS] 1.3.2: ids are unique; a repeated id keeps its first value.
+  void markRepeated() {
+    for (uint32_t i = 0; i < m_count; ++i) m_t.byId[i] = i;
+    const auto& table = m_t.table;
+    std::sort(m_t.byId.begin(), m_t.byId.end(), [&](uint32_t a, uint32_t b) {
+      return table[a].id != table[b].id ? table[a].id < table[b].id : a < b;
+    });
+    for (size_t i = 1; i < m_count; ++i)
+      if (table[m_t.byId[i]].id == table[m_t.byId[i - 1]].id) m_t.repeated[m_t.byId[i]] = 1;
+  }
+
+  // The code page rules the dictionary and strings, so it is read first.
+  uint16_t codePage() const {
+    for (const Entry& e : m_t.table) {
+      if (e.id != PID_CODEPAGE || size_t(e.offset) + 8 > m_hardEnd) continue;
+      const uint8_t* p = &m_stream[m_start + e.offset];
+      VARTYPE vt = base::loadLE16(p);
+      if (vt == VT_I2 || vt == VT_UI2) return base::loadLE16(p + 4);
+      break;
+    }
+    return kCodePageAnsi;
+  }
+
+  const Use* useOf(uint32_t off) const {
+    return &*std::lower_bound(m_t.uses.begin(), m_t.uses.end(), off,
+                              [](const Use& u, uint32_t o) { return u.offset < o; });
+  }
+  size_t sharersOf(uint32_t off) const {
+    auto from = std::lower_bound(m_t.uses.begin(), m_t.uses.end(), off,
+                                 [](const Use& u, uint32_t o) { return u.offset < o; });
+    auto to = std::upper_bound(m_t.uses.begin(), m_t.uses.end(), off,
+                               [](uint32_t o, const Use& u) { return o < u.offset; });
+    return size_t(to - from);
+  }
+  // Where the value at `off` must end: the next offset, or the section's end.
+  size_t nextOffset(size_t off) const {
+    auto it = std::upper_bound(m_t.uses.begin(), m_t.uses.end(), off,
+                               [](size_t o, const Use& u) { return o < u.offset; });
+    size_t limit = it == m_t.uses.end() ? m_softEnd : it->offset;
+    return std::max(limit, off);
+  }
+
+  // The length of the value `e` starts, and whether it reads.
+  void measure(uint32_t i, const Entry& e, std::span<const uint8_t> rest, Property& prop,
+               Section& section, size_t& used) {
     if (e.id == PID_DICTIONARY) {
-      auto dict = decodeDictionary(rest, cp, &used);
-      work += used;
+      auto dict = decodeDictionary(rest, m_cp, &used);
+      m_work += used;
       if (dict) {
         section.dictionary = std::move(dict.value());
       } else {
         section.dictionaryReadable = false;
         prop.readable = false;
       }
-    } else {
-      if (rest.size() >= 2) prop.vt = base::loadLE16(rest.data());
-      uint32_t first = useOf(e.offset)->first;
-      if (first != i && usedAt[first] != kUnmeasured && table[first].id != PID_DICTIONARY) {
-        used = usedAt[first];
-        prop.readable = readableAt[first];
-      } else {
-        // Read within the room to the next value first, so that a vector's
-        // layout is judged on its own bytes; a value that overlaps its
-        // successor is still read from the stream.
-        size_t room = nextOffset(e.offset) - e.offset;
-        std::optional<size_t> end;
-        if (room > 0 && room < rest.size()) end = measureValue(rest.first(room), work);
-        if (!end) end = measureValue(rest, work);
-        prop.readable = end.has_value();
-        used = end.value_or(0);
-      }
+      return;
     }
+    if (rest.size() >= 2) prop.vt = base::loadLE16(rest.data());
+    const uint32_t first = useOf(e.offset)->first;
+    if (first != i && m_t.usedAt[first] != SectionTables::kUnmeasured &&
+        m_t.table[first].id != PID_DICTIONARY) {
+      used = m_t.usedAt[first];
+      prop.readable = m_t.readable[first] != 0;
+      return;
+    }
+    // Read within the room to the next value first, so that a vector's
+    // layout is judged on its own bytes; a value that overlaps its
+    // successor is still read from the stream.
+    size_t room = nextOffset(e.offset) - e.offset;
+    std::optional<size_t> end;
+    if (room > 0 && room < rest.size()) end = measureValue(rest.first(room), m_work);
+    if (!end) end = measureValue(rest, m_work);
+    prop.readable = end.has_value();
+    used = end.value_or(0);
+  }
+
+  Result<void> readEntry(uint32_t i, Section& section) {
+    const Entry& e = m_t.table[i];
+    if (m_t.repeated[i]) return {};
+    if (e.offset < m_tableEnd || e.offset >= m_hardEnd) {
+      // A value outside the stream (or inside the table) has no bytes to
+      // keep; it is read as absent.
+      m_withinSize = false;
+      return {};
+    }
+    auto rest = m_stream.subspan(m_start + e.offset, m_hardEnd - e.offset);
+    Property prop;
+    prop.id = e.id;
+    size_t used = 0;
+    measure(i, e, rest, prop, section, used);
     const size_t room = std::min(nextOffset(e.offset) - e.offset, rest.size());
     if (!prop.readable) used = room;
     used = std::min(used, rest.size());
@@ -705,33 +781,42 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
     // parsing depends on the bytes that happen to follow it, which a rewrite
     // changes, and the set stays readable either way.
     if (prop.readable && used > room && e.id != PID_DICTIONARY) {
-      const size_t sharers = size_t(useOf(e.offset + 1) - useOf(e.offset));
-      if (kept + sharers * used > keptLimit) {
+      if (m_kept + sharersOf(e.offset) * used > m_keptLimit) {
         prop.readable = false;
         used = room;
       }
     }
-    usedAt[i] = uint32_t(used);
-    readableAt[i] = prop.readable;
-    kept += used;
-    if (work > workLimit || kept > keptLimit)
-      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(start), "section values overlap beyond what any writer stores");
-    if (e.offset + used > softEnd) withinSize = false;
-    prop.bytes.assign(rest.begin(), rest.begin() + used);
+    m_t.usedAt[i] = uint32_t(used);
+    m_t.readable[i] = prop.readable;
+    m_kept += used;
+    if (m_work > m_workLimit || m_kept > m_keptLimit)
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(m_start), "section values overlap beyond what any writer stores");
+    if (e.offset + used > m_softEnd) m_withinSize = false;
+    prop.bytes.assign(rest.begin(), rest.begin() + std::ptrdiff_t(used));
     section.properties.push_back(std::move(prop));
+    return {};
   }
-  // Values that share or overlap bytes are kept only as properties: the
-  // section is written anew, one value each, so that it reads back under the
-  // same limits wherever it lands.
-  if (size_t(count) * 12 > size || kept > size) withinSize = false;
-  section.properties.shrink_to_fit();
-  // The working tables go before the section's bytes are copied.
-  std::vector<Entry>().swap(table);
-  std::vector<Use>().swap(uses);
-  std::vector<uint32_t>().swap(usedAt);
-  if (withinSize && keepOriginal)
-    section.original.emplace(stream.begin() + start, stream.begin() + start + size);
-  return section;
+
+  std::span<const uint8_t> m_stream;
+  const size_t m_start;
+  const size_t m_boundsEnd;
+  const size_t m_hardEnd;
+  const bool m_keepOriginal;
+  SectionTables& m_t;
+  uint32_t m_size = 0;
+  uint32_t m_count = 0;
+  size_t m_tableEnd = 0;
+  bool m_sizeSound = false;
+  size_t m_softEnd = 0;
+  bool m_withinSize = false;
+  uint16_t m_cp = kCodePageAnsi;
+  size_t m_workLimit = 0, m_keptLimit = 0;
+  size_t m_work = 0, m_kept = 0;
+};
+
+Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds bounds,
+                             bool keepOriginal) {
+  return SectionParser(stream, bounds, keepOriginal, t_sectionTables).run();
 }
 
 }  // namespace
