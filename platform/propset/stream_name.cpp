@@ -48,19 +48,23 @@ std::u16string streamNameFor(REFFMTID fmtid) {
   for (const auto& s : kSpecial)
     if (IsEqualGUID(s.fmtid, fmtid)) return s.name;
   auto bytes = guidToBytes(fmtid);
-  std::u16string name(1, u'\005');
+  // The GUID's bytes as one little-endian number in two halves, taken five
+  // bits at a time (the last group has two bits above the GUID, which are
+  // clear).
+  uint64_t lo = 0, hi = 0;
+  for (size_t b = 8; b-- > 0;) {
+    lo = lo << 8 | bytes[b];
+    hi = hi << 8 | bytes[b + 8];
+  }
+  std::u16string name(kGroups + 1, u'\005');
   for (size_t i = 0; i < kGroups; ++i) {
-    size_t bit = 5 * i;
-    unsigned v = 0;
-    for (size_t k = 0; k < 5; ++k) {
-      size_t b = bit + k;
-      if (b < 128 && (bytes[b / 8] >> (b % 8)) & 1) v |= 1u << k;
-    }
-    char16_t c = kAlphabet[v];
+    const size_t bit = 5 * i;
+    const uint64_t group = bit >= 64 ? hi >> (bit - 64) : bit > 59 ? lo >> bit | hi << (64 - bit) : lo >> bit;
+    char16_t c = kAlphabet[group & 31];
     // Windows upper-cases the letters whose group starts a byte ([MS-OLEPS]
     // <8>); the comparison is case-insensitive either way.
     if (bit % 8 == 0 && c >= u'a' && c <= u'z') c = char16_t(c - 32);
-    name.push_back(c);
+    name[i + 1] = c;
   }
   return name;
 }
