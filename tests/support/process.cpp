@@ -2,7 +2,14 @@
 
 #include <sys/wait.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace velmora::test {
 
@@ -35,6 +42,53 @@ bool haveProgram(const std::string& name) {
   return status == 0;
 }
 
-std::string compdocPath() { return std::string(VELMORA_BINARY_DIR) + "/compdoc"; }
+std::string compdocPath() {
+  if (const char* env = std::getenv("COMPDOC"); env && *env) return env;
+  return std::string(VELMORA_BINARY_DIR) + "/compdoc";
+}
+
+namespace {
+
+// A scratch file for one command's standard error or input, gone with it.
+class ScratchFile {
+ public:
+  explicit ScratchFile(const char* what) {
+    static std::atomic<unsigned> counter{0};
+    m_path = std::filesystem::temp_directory_path() /
+             ("velmora-test-" + std::string(what) + "-" + std::to_string(::getpid()) + "-" +
+              std::to_string(counter++));
+  }
+  ~ScratchFile() {
+    std::error_code ec;
+    std::filesystem::remove(m_path, ec);
+  }
+  std::string path() const { return m_path.string(); }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+}  // namespace
+
+Outcome runSplit(const std::string& command) {
+  ScratchFile errFile("stderr");
+  Outcome r;
+  r.out = runCommand("( " + command + " ) 2>" + shellQuote(errFile.path()), r.status);
+  std::ifstream in(errFile.path(), std::ios::binary);
+  r.err.assign(std::istreambuf_iterator<char>(in), {});
+  return r;
+}
+
+Outcome runCompdoc(const std::string& args, const std::string& input) {
+  std::string command = "TZ=UTC " + shellQuote(compdocPath()) + " " + args;
+  if (input.empty()) return runSplit(command);
+  ScratchFile inFile("stdin");
+  std::ofstream(inFile.path(), std::ios::binary) << input;
+  return runSplit(command + " <" + shellQuote(inFile.path()));
+}
+
+std::string runCompdocMerged(const std::string& args, int& status) {
+  return runCommand("TZ=UTC " + shellQuote(compdocPath()) + " " + args + " 2>&1", status);
+}
 
 }  // namespace velmora::test

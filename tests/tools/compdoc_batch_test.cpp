@@ -22,25 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
 Outcome compdoc(const std::string& args, const std::string& input = "") {
-  TempDir scratch;
-  auto errFile = scratch.file("stderr");
-  std::string command = "TZ=UTC " + shellQuote(compdocPath()) + " " + args + " 2>" +
-                        shellQuote(errFile);
-  if (!input.empty()) {
-    std::ofstream(scratch.file("stdin")) << input;
-    command += " <" + shellQuote(scratch.file("stdin"));
-  }
-  Outcome r;
-  r.out = runCommand(command, r.status);
-  std::ifstream in(errFile);
-  r.err.assign(std::istreambuf_iterator<char>(in), {});
-  return r;
+  return runCompdoc(args, input);
 }
 
 std::vector<std::string> lines(const std::string& text) {

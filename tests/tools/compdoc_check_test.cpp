@@ -21,21 +21,17 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-struct Outcome {
+struct CheckOutcome {
   int status = -1;
   std::vector<json> records;
   std::string err;
 };
 
-Outcome check(const std::string& args) {
-  TempDir scratch;
-  auto errFile = scratch.file("stderr");
-  Outcome r;
-  std::istringstream out(runCommand(
-      shellQuote(compdocPath()) + " check -q --json " + args + " 2>" + shellQuote(errFile), r.status));
+CheckOutcome check(const std::string& args) {
+  Outcome run = runCompdoc("check -q --json " + args);
+  CheckOutcome r{run.status, {}, run.err};
+  std::istringstream out(run.out);
   for (std::string line; std::getline(out, line);) r.records.push_back(json::parse(line));
-  std::ifstream in(errFile);
-  r.err.assign(std::istreambuf_iterator<char>(in), {});
   return r;
 }
 
@@ -160,7 +156,7 @@ TEST_F(CompdocCheckTest, EveryPlantedFaultIsReportedAsDamageWithItsReason) {
     SCOPED_TRACE(f.name);
     fs::path doc = m_dir.file(f.name);
     f.plant(doc);
-    Outcome r = check(shellQuote(doc.string()));
+    CheckOutcome r = check(shellQuote(doc.string()));
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos, r.err.find(doc.string() + ": damaged: ")) << r.err;
     EXPECT_NE(std::string::npos, r.err.find(f.reason)) << r.err;
@@ -206,7 +202,7 @@ TEST_F(CompdocCheckTest, ATreeOurEngineWroteIsSound) {
   propertyDocument(m_dir.path() / "tree" / "a.doc");
   propertyDocument(m_dir.path() / "tree" / "sub" / "b.xls");
   linkDocument(m_dir.path() / "tree" / "sub" / "c.doc");
-  Outcome r = check("-r " + shellQuote((m_dir.path() / "tree").string()));
+  CheckOutcome r = check("-r " + shellQuote((m_dir.path() / "tree").string()));
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", r.err);
   ASSERT_EQ(3u, r.records.size());
@@ -216,7 +212,7 @@ TEST_F(CompdocCheckTest, ATreeOurEngineWroteIsSound) {
 TEST_F(CompdocCheckTest, EveryCorpusDocumentIsClassifiedAndNoneTakenForDamaged) {
   fs::path corpus = corpusDir();
   if (corpus.empty()) GTEST_SKIP() << "no document corpus (../shared/corpus)";
-  Outcome r = check("--ext '*' -j 2 " + shellQuote((corpus / "documents").string()));
+  CheckOutcome r = check("--ext '*' -j 2 " + shellQuote((corpus / "documents").string()));
   std::map<std::string, std::set<std::string>> statuses;
   for (const json& rec : r.records) statuses[rec["file"]].insert(rec["status"].get<std::string>());
   for (const auto& entry : fs::directory_iterator(corpus / "documents")) {

@@ -18,27 +18,10 @@ namespace {
 
 using nlohmann::json;
 
-std::string compdoc(const std::string& args, int& status) {
-  return runCommand("TZ=UTC " + shellQuote(compdocPath()) + " " + args + " 2>&1", status);
-}
-
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
+std::string compdoc(const std::string& args, int& status) { return runCompdocMerged(args, status); }
 
 // Standard output and standard error apart.
-Outcome compdocSplit(const std::string& args) {
-  TempDir scratch;
-  auto errFile = scratch.file("stderr");
-  Outcome r;
-  r.out = runCommand("TZ=UTC " + shellQuote(compdocPath()) + " " + args + " 2>" +
-                         shellQuote(errFile),
-                     r.status);
-  std::ifstream in(errFile);
-  r.err.assign(std::istreambuf_iterator<char>(in), {});
-  return r;
-}
+Outcome compdocSplit(const std::string& args) { return runCompdoc(args); }
 
 class CompdocHostTest : public ::testing::Test {
  protected:

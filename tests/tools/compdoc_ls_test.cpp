@@ -17,52 +17,27 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/temp_dir.h"
 #include "tests/support/modes.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
+using velmora::test::compdocPath;
+using velmora::test::Outcome;
+using velmora::test::runSplit;
+using velmora::test::shellQuote;
+
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int exit = -1;
-  std::string out;
-  std::string err;
-};
+std::string quote(const std::string& s) { return shellQuote(s); }
 
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+Outcome run(const std::string& cmd) { return runSplit(cmd); }
 
-Outcome run(const std::string& cmd) {
-  static int counter = 0;
-  auto errFile = fs::temp_directory_path() / ("compdoc-test-err-" + std::to_string(::getpid()) + "-" +
-                                              std::to_string(counter++));
-  Outcome r;
-  FILE* p = ::popen((cmd + " 2>" + quote(errFile.string())).c_str(), "r");
-  if (!p) return r;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int status = ::pclose(p);
-  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream e(errFile, std::ios::binary);
-  std::stringstream ss;
-  ss << e.rdbuf();
-  r.err = ss.str();
-  fs::remove(errFile);
-  return r;
-}
-
-std::string compdoc() {
-  if (const char* env = std::getenv("COMPDOC")) return env;
-  return std::string(VELMORA_BINARY_DIR) + "/compdoc";
-}
+std::string compdoc() { return shellQuote(compdocPath()); }
 std::string peer() { return std::string(VELMORA_SOURCE_DIR) + "/tests/tools/olefile_peer.py"; }
-bool haveOlefile() { return run("/usr/bin/python3 -c 'import olefile'").exit == 0; }
-bool haveTool(const std::string& name) { return run("command -v " + name).exit == 0; }
+bool haveOlefile() { return run("/usr/bin/python3 -c 'import olefile'").status == 0; }
+bool haveTool(const std::string& name) { return run("command -v " + name).status == 0; }
 
 std::string escape(const std::string& path) {
   std::string out;
@@ -141,16 +116,16 @@ std::string hex(const std::string& bytes) {
 // a few of them, one nested when there is one).
 void compareWithOlefile(const fs::path& file) {
   Outcome ls = run(compdoc() + " ls --json " + quote(file.string()));
-  ASSERT_EQ(ls.exit, 0) << ls.err;
+  ASSERT_EQ(ls.status, 0) << ls.err;
   Outcome ole = run("/usr/bin/python3 " + quote(peer()) + " ls " + quote(file.string()));
-  ASSERT_EQ(ole.exit, 0) << ole.err;
+  ASSERT_EQ(ole.status, 0) << ole.err;
   auto ours = parse(ls.out), theirs = parse(ole.out);
   std::sort(ours.begin(), ours.end());
   std::sort(theirs.begin(), theirs.end());
   ASSERT_EQ(ours, theirs) << file;
 
   Outcome dump = run("/usr/bin/python3 " + quote(peer()) + " dump " + quote(file.string()));
-  ASSERT_EQ(dump.exit, 0) << dump.err;
+  ASSERT_EQ(dump.status, 0) << dump.err;
   auto peerBytes = nlohmann::json::parse(dump.out);
   IStorage* root = nullptr;
   ASSERT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(file.u16string().c_str()),
@@ -175,7 +150,7 @@ void compareWithOlefile(const fs::path& file) {
     }
   for (auto& path : cats) {
     Outcome a = run(compdoc() + " cat " + quote(file.string()) + " " + quote(escape(path)));
-    ASSERT_EQ(a.exit, 0) << a.err;
+    ASSERT_EQ(a.status, 0) << a.err;
     EXPECT_TRUE(a.out == streams[path]) << file << " " << escape(path);
   }
 }
@@ -184,7 +159,7 @@ void compareWithOlefile(const fs::path& file) {
 // streams it lists, and the bytes of the top-level ones.
 void compareWithGsf(const fs::path& file) {
   Outcome ls = run(compdoc() + " ls --json " + quote(file.string()));
-  ASSERT_EQ(ls.exit, 0);
+  ASSERT_EQ(ls.status, 0);
   std::set<std::pair<std::string, uint64_t>> ours, theirs;
   std::set<std::string> storages;
   for (auto& e : parse(ls.out)) {
@@ -192,7 +167,7 @@ void compareWithGsf(const fs::path& file) {
     else storages.insert(e.path);
   }
   Outcome g = run("gsf list " + quote(file.string()));
-  ASSERT_EQ(g.exit, 0) << g.err;
+  ASSERT_EQ(g.status, 0) << g.err;
   std::regex row(R"(^f\s+(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\s+)?(\d+) (.*)$)");
   std::istringstream in(g.out);
   std::string line;
@@ -271,7 +246,7 @@ class CompdocCorpus : public ::testing::TestWithParam<std::string> {
 TEST_P(CompdocCorpus, ListsAndCatsLikeOlefile) {
   if (!isCompound(GetParam())) {
     Outcome ls = run(compdoc() + " ls " + quote(m_path.string()));
-    EXPECT_EQ(ls.exit, 1);
+    EXPECT_EQ(ls.status, 1);
     EXPECT_NE(ls.err.find("compdoc: " + m_path.string() + ": "), std::string::npos) << ls.err;
     EXPECT_NE(ls.err.find("STG_E_FILEALREADYEXISTS (0x80030050)"), std::string::npos) << ls.err;
     return;
@@ -330,16 +305,16 @@ TEST(CompdocErrors, MissingElementAndUsage) {
   if (velmora::test::corpusDir().empty()) GTEST_SKIP() << "the shared corpus is not there";
   auto doc = (velmora::test::corpusDir() / "documents" / "testWORD.doc").string();
   Outcome missing = run(compdoc() + " cat " + quote(doc) + " NoSuchStream");
-  EXPECT_EQ(missing.exit, 1);
+  EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("STG_E_FILENOTFOUND (0x80030002)"), std::string::npos) << missing.err;
   EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1);
   Outcome absent = run(compdoc() + " ls /nonexistent/file.doc");
-  EXPECT_EQ(absent.exit, 1);
+  EXPECT_EQ(absent.status, 1);
   EXPECT_NE(absent.err.find("STG_E_PATHNOTFOUND"), std::string::npos) << absent.err;
-  EXPECT_EQ(run(compdoc() + " ls").exit, 2);
-  EXPECT_EQ(run(compdoc() + " cat " + quote(doc)).exit, 2);
+  EXPECT_EQ(run(compdoc() + " ls").status, 2);
+  EXPECT_EQ(run(compdoc() + " cat " + quote(doc)).status, 2);
   Outcome summary = run(compdoc() + " cat " + quote(doc) + " '\\x05SummaryInformation'");
-  EXPECT_EQ(summary.exit, 0);
+  EXPECT_EQ(summary.status, 0);
   EXPECT_EQ(summary.out.size(), 4096u);
 }
 

@@ -21,9 +21,7 @@ namespace fs = std::filesystem;
 
 class CompdocRefsTest : public ::testing::Test {
  protected:
-  std::string compdoc(const std::string& args, int& status) {
-    return runCommand(shellQuote(compdocPath()) + " " + args + " 2>&1", status);
-  }
+  std::string compdoc(const std::string& args, int& status) { return runCompdocMerged(args, status); }
   // One JSON object per line of `compdoc refs --json`.
   std::vector<json> refs(const fs::path& doc) {
     int status = -1;
