@@ -17,6 +17,7 @@
 #include "cfb/file_io.h"
 #include "cfb/storage.h"
 #include "command.h"
+#include "hresult_names.h"
 #include "propset/codec.h"
 #include "propset/stream_name.h"
 #include "propstore/catalogue.h"
