@@ -10,6 +10,7 @@ timed.
 
   bench/batch_vs_peers.py [--compdoc build/release/compdoc] [--copies 100]
                           [--corpus DIR] [--jobs 2] [--runs 3]
+                          [--readers compdoc,olefile,gsf,exiftool,olecfinfo]
 """
 import argparse
 import os
@@ -72,7 +73,10 @@ def main():
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--olecf-copies", type=int, default=10,
                     help="copies olecfinfo reads (a process per file is slow)")
+    ap.add_argument("--readers", default="compdoc,olefile,gsf,exiftool,olecfinfo",
+                    help="which readers to time, comma-separated")
     args = ap.parse_args()
+    wanted = set(args.readers.split(","))
 
     docs = os.path.join(args.corpus, "documents")
     if not os.path.isdir(docs):
@@ -124,6 +128,7 @@ def main():
             readers.append(("olecfinfo (a process per file, %d copies)" % args.olecf_copies,
                             per_file("olecfinfo", few), None, len(few)))
 
+        readers = [r for r in readers if r[0].split()[0] in wanted]
         print("%d documents (the corpus's %d of the plug-in's extensions x %d), %d runs, median"
               % (len(listed), len(listed) // args.copies, args.copies, args.runs))
         print("%-44s %12s %16s" % ("reader", "documents/s", "bytes read/doc"))
