@@ -27,7 +27,7 @@ Result<void> MiniFat::load(const Header& h, SectorId rootStart, uint64_t rootSiz
   std::vector<uint8_t> buf(S);
   for (size_t i = 0; i < m_fatChain.sectorCount(); ++i) {
     TRY(m_pager.read(m_fatChain.sectors()[i], 0, buf, false));
-    for (uint32_t j = 0; j < E; ++j) m_entries[i * E + j] = base::loadLE32(&buf[4 * j]);
+    for (uint32_t j = 0; j < E; ++j) m_entries[size_t(i) * E + j] = base::loadLE32(&buf[4 * size_t(j)]);
   }
   m_limit = uint32_t(limit);
   // Entries past the mini stream are unusable; treat them as free.
@@ -119,7 +119,7 @@ Result<void> MiniFat::flush(Header& h) {
       if (!m_dirtySectors[k]) continue;
       for (uint32_t j = 0; j < E; ++j) {
         size_t m = k * E + j;
-        base::storeLE32(&buf[4 * j], m < m_limit && m < m_entries.size() ? m_entries[m] : kFreeSect);
+        base::storeLE32(&buf[4 * size_t(j)], m < m_limit && m < m_entries.size() ? m_entries[m] : kFreeSect);
       }
       TRY(m_fatChain.write(uint64_t(k) * S, buf));
       m_dirtySectors[k] = false;

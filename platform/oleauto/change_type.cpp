@@ -43,7 +43,7 @@ HRESULT readNumber(const VARIANT& v, Numeric& n) {
   using Kind = Numeric::Kind;
   switch (v.vt) {
     case VT_EMPTY: n.kind = Kind::Signed; n.i = 0; return S_OK;
-    case VT_I1: n.kind = Kind::Signed; n.i = v.cVal; return S_OK;
+    case VT_I1: n.kind = Kind::Signed; n.i = v.cVal; return S_OK;  // NOLINT(bugprone-signed-char-misuse): a signed number
     case VT_I2: n.kind = Kind::Signed; n.i = v.iVal; return S_OK;
     case VT_I4: case VT_INT: n.kind = Kind::Signed; n.i = v.lVal; return S_OK;
     case VT_I8: n.kind = Kind::Signed; n.i = v.llVal; return S_OK;

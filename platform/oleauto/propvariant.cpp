@@ -246,7 +246,7 @@ HRESULT copyOwned(PROPVARIANT& dest, const PROPVARIANT& src) {
       auto* to = static_cast<VersionedStream*>(duplicate(from, sizeof *from));
       if (!to) return E_OUTOFMEMORY;
       addRefUnknown(to->pStream);
-      std::memcpy(&dest.punkVal, &to, sizeof to);
+      std::memcpy(&dest.punkVal, &to, sizeof(void*));
       return S_OK;
     }
     case VT_RECORD: {

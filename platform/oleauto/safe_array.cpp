@@ -92,7 +92,7 @@ HRESULT clearCells(SAFEARRAY* psa) {
     for (size_t i = 0; i < n; ++i) VariantClear(&cells[i]);
   } else if (psa->fFeatures & FADF_RECORD) {
     IRecordInfo* info = nullptr;
-    std::memcpy(&info, reinterpret_cast<BYTE*>(psa) - sizeof info, sizeof info);
+    std::memcpy(&info, reinterpret_cast<BYTE*>(psa) - sizeof(void*), sizeof(void*));
     if (info) {
       auto* bytes = static_cast<BYTE*>(psa->pvData);
       for (size_t i = 0; i < n; ++i) info->RecordClear(bytes + i * psa->cbElements);
@@ -143,7 +143,7 @@ EXTERN_C HRESULT WINAPI SafeArrayDestroy(SAFEARRAY* psa) {
   psa->pvData = nullptr;
   if (psa->fFeatures & FADF_RECORD) {
     IRecordInfo* info = nullptr;
-    std::memcpy(&info, reinterpret_cast<BYTE*>(psa) - sizeof info, sizeof info);
+    std::memcpy(&info, reinterpret_cast<BYTE*>(psa) - sizeof(void*), sizeof(void*));
     if (info) info->Release();
   }
   freeDescriptor(psa);
@@ -164,7 +164,7 @@ EXTERN_C HRESULT WINAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
   copy->pvData = nullptr;
   if (copy->fFeatures & FADF_RECORD) {
     IRecordInfo* info = nullptr;
-    std::memcpy(&info, reinterpret_cast<BYTE*>(copy) - sizeof info, sizeof info);
+    std::memcpy(&info, reinterpret_cast<BYTE*>(copy) - sizeof(void*), sizeof(void*));
     if (info) info->AddRef();
   }
   if (psa->pvData) {
@@ -197,7 +197,7 @@ EXTERN_C HRESULT WINAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
       for (size_t i = 0; i < cells && SUCCEEDED(hr); ++i) hr = VariantCopy(&to[i], &from[i]);
     } else if (psa->fFeatures & FADF_RECORD) {
       IRecordInfo* info = nullptr;
-      std::memcpy(&info, reinterpret_cast<BYTE*>(psa) - sizeof info, sizeof info);
+      std::memcpy(&info, reinterpret_cast<BYTE*>(psa) - sizeof(void*), sizeof(void*));
       auto* from = static_cast<BYTE*>(psa->pvData);
       auto* to = static_cast<BYTE*>(copy->pvData);
       for (size_t i = 0; info && i < cells && SUCCEEDED(hr); ++i) {

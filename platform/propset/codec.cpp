@@ -158,7 +158,7 @@ class Decoder {
         if (!m_r.ok()) return false;
         if (m_measure) break;
         v.text.resize(n);
-        for (uint32_t i = 0; i < n; ++i) v.text[i] = char16_t(base::loadLE16(&b[2 * i]));
+        for (uint32_t i = 0; i < n; ++i) v.text[i] = char16_t(base::loadLE16(&b[2 * size_t(i)]));
         break;
       }
       case VT_CF: {
@@ -842,7 +842,7 @@ Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes, bool keepOr
     FMTID fmtid = guidFromBytes(std::span<const uint8_t, 16>(f.data(), 16));
     size_t offset = r.u32();
     if (offset < kStreamHeaderSize + n * kSectionEntrySize || offset > bytes.size() - 8)
-      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(kStreamHeaderSize + i * 20 + 16),
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(kStreamHeaderSize + size_t(i) * 20 + 16),
                     "section offset %zu lies outside the stream of %zu bytes", offset, bytes.size());
     list.emplace_back(fmtid, offset);
   }

@@ -27,7 +27,7 @@ namespace {
 constexpr size_t kMaxNameLength = 255;
 // Reading a stream larger than this is refused: no writer makes sets this
 // large, and the limit keeps a damaged size from exhausting memory.
-constexpr uint64_t kMaxReadSize = 64u * 1024 * 1024;
+constexpr uint64_t kMaxReadSize = uint64_t(64) << 20;
 
 using base::atBoundary;
 
@@ -65,7 +65,7 @@ std::optional<std::u16string> indirectName(const Property& p, uint16_t codePage)
 HRESULT copyStream(IStream* from, IStream* to) {
   LARGE_INTEGER zero{};
   HRESULT hr = from->Seek(zero, STREAM_SEEK_SET, nullptr);
-  std::vector<uint8_t> buf(64 * 1024);
+  std::vector<uint8_t> buf(size_t(64) << 10);
   while (SUCCEEDED(hr)) {
     ULONG got = 0;
     hr = from->Read(buf.data(), ULONG(buf.size()), &got);

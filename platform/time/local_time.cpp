@@ -86,7 +86,7 @@ class RecordZone final : public Zone {
       return false;
     }
     out = (daysFromCivil(year, rule.wMonth, day) * kSecondsPerDay + kUnixEpochSeconds) +
-          rule.wHour * 3600 + rule.wMinute * 60 + rule.wSecond;
+          int64_t(rule.wHour) * 3600 + int64_t(rule.wMinute) * 60 + rule.wSecond;
     return true;
   }
 

@@ -283,7 +283,7 @@ class Reader {
     size_t tables = static_cast<size_t>(memOffset) + 4 + infoLength;
     size_t record = static_cast<size_t>(memOffset) + 4;
     for (uint32_t i = 0; i < funcCount && m_ok; ++i) {
-      auto ids = atFile(static_cast<int64_t>(tables + i * 4), 4);
+      auto ids = atFile(static_cast<int64_t>(tables + uint64_t(i) * 4), 4);
       auto names = atFile(static_cast<int64_t>(tables + (members + i) * 4), 4);
       auto rec = atFile(static_cast<int64_t>(record), 24);
       if (!rec.ok() || !ids.ok() || !names.ok()) return;

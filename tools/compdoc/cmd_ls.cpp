@@ -43,7 +43,8 @@ struct Lister {
     ULONG got = 0;
     while ((hr = en->Next(1, &st, &got)) == S_OK && got == 1) {
       std::string name = toUtf8(st.pwcsName);
-      std::string path = prefix.empty() ? name : prefix + "/" + name;
+      std::string path = prefix.empty() ? name : prefix + '/';
+      if (!prefix.empty()) path += name;
       bool storage = st.type == STGTY_STORAGE;
       print(path, storage, st.cbSize.QuadPart, st.clsid);
       if (storage) {

@@ -108,6 +108,7 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
                             const std::vector<Request>& named) {
   DocumentResult result;
   std::vector<RequestRef> requests;
+  requests.reserve(named.size());
   for (const Request& r : named) requests.push_back({r.block, r.name});
   Problem busy;
   HeldOpen held;
@@ -181,7 +182,8 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
     std::string key = toUtf8(requests[i].block.data(), requests[i].block.size()) + ":" +
                       toUtf8(requests[i].name.data(), requests[i].name.size());
     std::string why = recordReason(refusals, key);
-    result.problems.push_back({reason::kNotDelivered, why.empty() ? key : key + ": " + why, false});
+    if (!why.empty()) key.append(": ").append(why);
+    result.problems.push_back({reason::kNotDelivered, std::move(key), false});
   }
   return result;
 }
