@@ -89,7 +89,7 @@ class Checker {
     const uint64_t described = m_miniFatSectors * (S / 4);
     if (miniCount > described) {
       if (!m_chainsOnly)
-        TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(h.firstMiniFatSector).at(0x3C),
+        TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(h.firstMiniFatSector).at(header_field::kFirstMiniFatSector),
                          "mini FAT of %llu sectors is shorter than the mini stream's %llu mini sectors",
                          (unsigned long long)m_miniFatSectors, (unsigned long long)miniCount), kLoses));
       miniCount = described;

@@ -117,10 +117,10 @@ Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool whole
       fat->m_targetFat = uint32_t(fat->m_fatLocations.size());
       break;
     }
-    TRY(fat->addFatLocation(s, "header DIFAT", atOffset(0x4C + 4 * uint64_t(i))));
+    TRY(fat->addFatLocation(s, "header DIFAT", atOffset(header_field::kDifat + 4 * uint64_t(i))));
   }
   fat->m_nextDifat = fat->m_fatLocations.size() < fat->m_targetFat ? h.firstDifatSector : kEndOfChain;
-  if (fat->m_fatLocations.empty()) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, atOffset(0x4C), "the DIFAT lists no FAT sector");
+  if (fat->m_fatLocations.empty()) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, atOffset(header_field::kDifat), "the DIFAT lists no FAT sector");
   if (wholeDifat) TRY(fat->loadDifat(UINT32_MAX));
   TRY(fat->flushMarks());
   return fat;
