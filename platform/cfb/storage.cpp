@@ -90,8 +90,7 @@ class StorageObj final : public IStorage {
                                          IStream** out) override {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       return createElement(name, mode, r1, r2, false, reinterpret_cast<void**>(out));
     });
   }
@@ -101,8 +100,10 @@ class StorageObj final : public IStorage {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
     return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
+      // The reserved arguments are refused before a reverted element.
+      ElementGuard guard(*m_shared, *m_node);
       if (r1 || r2) return STG_E_INVALIDPARAMETER;
+      if (guard.reverted()) return STG_E_REVERTED;
       return openElement(name, mode, false, reinterpret_cast<void**>(out));
     });
   }
@@ -111,8 +112,7 @@ class StorageObj final : public IStorage {
                                           IStorage** out) override {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       return createElement(name, mode, r1, r2, true, reinterpret_cast<void**>(out));
     });
   }
@@ -122,8 +122,9 @@ class StorageObj final : public IStorage {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
     return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
+      ElementGuard guard(*m_shared, *m_node);
       if (priority || exclude || reserved) return STG_E_INVALIDPARAMETER;
+      if (guard.reverted()) return STG_E_REVERTED;
       return openElement(name, mode, true, reinterpret_cast<void**>(out));
     });
   }
@@ -290,8 +291,8 @@ class StorageObj final : public IStorage {
     return node;
   }
 
+  // Both under an ElementGuard, the element not reverted.
   HRESULT openElement(const OLECHAR* name, DWORD mode, bool storage, void** out) {
-    if (m_node->reverted) return STG_E_REVERTED;
     std::u16string n;
     if (HRESULT hr = checkName(name, &n); FAILED(hr)) return hr;
     if (HRESULT hr = checkChildMode(mode, false, storage); FAILED(hr)) return hr;
@@ -309,7 +310,6 @@ class StorageObj final : public IStorage {
   }
 
   HRESULT createElement(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, bool storage, void** out) {
-    if (m_node->reverted) return STG_E_REVERTED;
     std::u16string n;
     if (HRESULT hr = checkName(name, &n); FAILED(hr)) return hr;
     if (r1 || r2) return STG_E_INVALIDPARAMETER;
