@@ -6,6 +6,7 @@
 #include <new>
 
 #include "navigator/comp_doc_file.h"
+#include "storage/held.h"
 #include "storage/storage_services.h"
 
 namespace {
@@ -39,30 +40,6 @@ WideString FileNameOf(const WideString& strDisplayName) {
   size_t pos = strDisplayName.rfind(u'\\');
   return pos == WideString::npos ? strDisplayName : strDisplayName.substr(pos + 1);
 }
-
-// Releases the interface it holds when it goes out of scope, so every
-// path out of an operation lets go of what it opened.
-template <typename T>
-class Held {
- public:
-  Held() = default;
-  ~Held() { Reset(); }
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-  T** Out() {
-    Reset();
-    return &m_p;
-  }
-  T* Get() const { return m_p; }
-  T* operator->() const { return m_p; }
-  void Reset() {
-    if (m_p) m_p->Release();
-    m_p = nullptr;
-  }
-
- private:
-  T* m_p = nullptr;
-};
 
 // Task-allocator memory the callee handed over, freed however the copy
 // made of it ends, a failed allocation included.

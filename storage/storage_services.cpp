@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "storage/held.h"
+
 HRESULT IsCompoundDocument(LPCWSTR pwszPath) { return StgIsStorageFile(pwszPath); }
 
 HRESULT OpenCompoundDocument(LPCWSTR pwszPath, DWORD grfMode, IStorage** ppStorage) {
@@ -31,8 +33,8 @@ HRESULT SaveLinkObject(IPersistStorage* pPersist, IStorage* pStorage) {
 
 std::basic_string<WCHAR> TakeErrorDescription() {
   std::basic_string<WCHAR> out;
-  IErrorInfo* pInfo = nullptr;
-  if (GetErrorInfo(0, &pInfo) != S_OK || !pInfo) return out;
+  Held<IErrorInfo> pInfo;
+  if (GetErrorInfo(0, pInfo.Out()) != S_OK || !pInfo.Get()) return out;
   BSTR bsText = nullptr;
   if (SUCCEEDED(pInfo->GetDescription(&bsText)) && bsText) {
     try {
@@ -42,20 +44,17 @@ std::basic_string<WCHAR> TakeErrorDescription() {
     }
   }
   SysFreeString(bsText);
-  pInfo->Release();
   return out;
 }
 
 void SetErrorDescription(const std::basic_string<WCHAR>& text) {
-  ICreateErrorInfo* pCreate = nullptr;
-  if (FAILED(CreateErrorInfo(&pCreate)) || !pCreate) return;
-  IErrorInfo* pInfo = nullptr;
+  Held<ICreateErrorInfo> pCreate;
+  if (FAILED(CreateErrorInfo(pCreate.Out())) || !pCreate.Get()) return;
+  Held<IErrorInfo> pInfo;
   if (SUCCEEDED(pCreate->SetDescription(const_cast<LPOLESTR>(text.c_str()))) &&
-      SUCCEEDED(pCreate->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&pInfo))) && pInfo) {
-    SetErrorInfo(0, pInfo);
-    pInfo->Release();
-  }
-  pCreate->Release();
+      SUCCEEDED(pCreate->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(pInfo.Out()))) &&
+      pInfo.Get())
+    SetErrorInfo(0, pInfo.Get());
 }
 
 std::basic_string<WCHAR> WideFromAscii(const char* text) {

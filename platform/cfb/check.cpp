@@ -32,22 +32,49 @@ class Checker {
       : m_doc(doc), m_strict(depth == Depth::Strict), m_chainsOnly(depth == Depth::Chains), m_findings(findings) {}
 
   Result<void> run() {
+    TRY(reportSteppedOver());
+    TRY(claimTables());
+    TRY(claimMiniStream());
+    TRY(loadMiniFat());
+    TRY(checkStreams());
+    if (!m_strict) return {};
+    TRY(checkLostSectors());
+    return checkUnreachableEntries();
+  }
+
+ private:
+  // What loading a damaged directory stepped over.
+  Result<void> reportSteppedOver() {
     Directory& dir = m_doc.dir();
     if (dir.damaged()) {
       for (const Error& e : dir.steppedOver()) TRY(found(e, kSteps));
     }
+    return {};
+  }
+
+  // The whole FAT read, then its own sectors and the DIFAT's claimed, and
+  // the chains of the directory and the mini FAT.
+  Result<void> claimTables() {
     Fat& fat = m_doc.fat();
     TRY(fat.loadWholeDifat());
-    const uint64_t nsect = fat.sectorsInUse();
-    const uint32_t S = m_doc.pager().sectorSize();
-    const uint32_t shift = m_doc.pager().sectorShift();
-    m_owner.assign(size_t(nsect), 0);
+    m_sectors = fat.sectorsInUse();
+    m_owner.assign(size_t(m_sectors), 0);
     for (SectorId s : fat.fatLocations()) TRY(claim(s, "FAT", kFatSect));
     for (SectorId s : fat.difatLocations()) TRY(claim(s, "DIFAT", kDifSect));
     const Header& h = m_doc.header();
     TRY(claimChain(h.firstDirSector, UINT64_MAX, "directory", 0).error);
     auto miniFatLen = claimChain(h.firstMiniFatSector, UINT64_MAX, "mini FAT", 0);
     TRY(miniFatLen.error);
+    m_miniFatSectors = miniFatLen.length;
+    return {};
+  }
+
+  // The root's chain, which holds the mini stream, matched with its size;
+  // then how many mini sectors the mini FAT can describe.
+  Result<void> claimMiniStream() {
+    Directory& dir = m_doc.dir();
+    const Header& h = m_doc.header();
+    const uint32_t S = m_doc.pager().sectorSize();
     const DirEntry& root = dir.entry(0);
     uint64_t rootSectors = (root.size + S - 1) / S;
     auto miniLen = claimChain(root.size ? root.start : kEndOfChain, rootSectors, "mini stream", 0);
@@ -59,24 +86,33 @@ class Checker {
       TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, dir.entryPlace(0), "mini stream size %llu is not a whole number of mini sectors",
                        (unsigned long long)root.size), kOdd));
     uint64_t miniCount = (root.size + kMiniSectorSize - 1) / kMiniSectorSize;
-    if (miniCount > miniFatLen.length * (S / 4)) {
+    const uint64_t described = m_miniFatSectors * (S / 4);
+    if (miniCount > described) {
       if (!m_chainsOnly)
-        TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(h.firstMiniFatSector).at(0x3C),
+        TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(h.firstMiniFatSector).at(header_field::kFirstMiniFatSector),
                          "mini FAT of %llu sectors is shorter than the mini stream's %llu mini sectors",
-                         (unsigned long long)miniFatLen.length, (unsigned long long)miniCount), kLoses));
-      miniCount = miniFatLen.length * (S / 4);
+                         (unsigned long long)m_miniFatSectors, (unsigned long long)miniCount), kLoses));
+      miniCount = described;
     }
     m_miniOwner.assign(size_t(miniCount), false);
-    bool miniUsable = true;
-    if (miniCount) {
-      auto loaded = m_doc.miniFat().load(h, root.start, root.size);
-      if (!loaded) {
-        TRY(found(loaded.error(), kLoses));
-        miniUsable = false;
-      }
-    }
+    return {};
+  }
 
-    // Every reachable stream: chain length matches its size.
+  // A mini FAT that does not load leaves the small streams unchecked.
+  Result<void> loadMiniFat() {
+    if (m_miniOwner.empty()) return {};
+    const DirEntry& root = m_doc.dir().entry(0);
+    auto loaded = m_doc.miniFat().load(m_doc.header(), root.start, root.size);
+    if (!loaded) {
+      TRY(found(loaded.error(), kLoses));
+      m_miniUsable = false;
+    }
+    return {};
+  }
+
+  // Every reachable stream: chain length matches its size.
+  Result<void> checkStreams() {
+    Directory& dir = m_doc.dir();
     std::vector<StreamId> stack{0};
     while (!stack.empty()) {
       StreamId st = stack.back();
@@ -86,72 +122,88 @@ class Checker {
       if (!m_chainsOnly && !dir.damaged()) TRY(checkTree(st));
       for (StreamId k : dir.children(st)) {
         const DirEntry& e = dir.entry(k);
-        if (e.type == EntryType::Storage) {
+        if (e.type == EntryType::Storage)
           stack.push_back(k);
-        } else if (e.size >= kMiniStreamCutoff) {
-          uint64_t want = (e.size + S - 1) / S;
-          auto got = claimChain(e.start, want, "stream", k);
-          TRY(got.error);
-          if (got.walked && got.length < want && !m_chainsOnly)
-            TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, dir.entryPlace(k), "stream %u: chain of %llu sectors for %llu bytes", k,
-                             (unsigned long long)got.length, (unsigned long long)e.size), kLoses));
-          else if (got.walked && got.length > want && !m_chainsOnly)
-            TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, dir.entryPlace(k), "stream %u: chain of %llu sectors for %llu bytes", k,
-                             (unsigned long long)got.length, (unsigned long long)e.size), kSteps));
-        } else if (e.size > 0) {
-          if (!miniUsable) continue;
-          uint64_t want = (e.size + kMiniSectorSize - 1) / kMiniSectorSize;
-          auto chain = m_doc.miniFat().walk(e.start, want + 1);
-          if (!chain) {
-            Error err = chain.error();
-            if (err.where.entry == base::Where::kNone32) err.where.entry = k;
-            auto head = m_doc.miniFat().walk(e.start, want);
-            TRY(found(err, head && head->size() == want ? kSteps : kLoses));
-            continue;
-          }
-          if (chain->size() != want && !m_chainsOnly)
-            TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, dir.entryPlace(k), "stream %u: mini chain of %zu for %llu bytes", k,
-                             chain->size(), (unsigned long long)e.size), chain->size() < want ? kLoses : kSteps));
-          for (uint32_t m : *chain) {
-            if (m >= m_miniOwner.size()) break;
-            if (m_miniOwner[m])
-              TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, ofEntry(k).inSector(m, "mini"),
-                               "mini sector %u is in two chains (stream %u)", m, k), kLoses));
-            m_miniOwner[m] = true;
-          }
-        }
+        else if (e.size >= kMiniStreamCutoff)
+          TRY(checkStream(k, e));
+        else if (e.size > 0 && m_miniUsable)
+          TRY(checkMiniStream(k, e));
       }
-    }
-    if (m_strict) {
-      // Lost sectors are counted, not listed: a damaged chain leaves its
-      // whole tail lost.
-      uint64_t lost = 0, first = 0;
-      for (uint64_t s = 0; s < nsect; ++s) {
-        if (m_owner[s]) continue;
-        ASSIGN(v, fat.entry(SectorId(s)));
-        bool rangeLock = SectorId(s) == SectorId((kRangeLockOffset >> shift) - 1);
-        if (v != kFreeSect && !rangeLock) {
-          if (!m_findings)
-            return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(SectorId(s)).at(sectorOffset(SectorId(s), shift)),
-                          "sector %llu is allocated but in no chain", (unsigned long long)s);
-          if (lost++ == 0) first = s;
-        }
-      }
-      if (lost)
-        TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(SectorId(first)).at(sectorOffset(SectorId(first), shift)),
-                         "%llu sector%s allocated but in no chain, the first sector %llu", (unsigned long long)lost,
-                         lost == 1 ? " is" : "s are", (unsigned long long)first), kOdd));
-      for (StreamId sid = 1; sid < dir.count(); ++sid)
-        if (!dir.reachable(sid) && dir.entry(sid).type != EntryType::Unused && !steppedOver(sid))
-          // Producers leave such entries behind; in a damaged directory they
-          // are what the damage cut off.
-          TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(sid),
-                           "directory entry %u is allocated but unreachable", sid), dir.damaged() ? kSteps : kOdd));
     }
     return {};
   }
 
- private:
+  // A stream in sectors: its chain claimed, its length matched with its size.
+  Result<void> checkStream(StreamId k, const DirEntry& e) {
+    const uint32_t S = m_doc.pager().sectorSize();
+    uint64_t want = (e.size + S - 1) / S;
+    auto got = claimChain(e.start, want, "stream", k);
+    TRY(got.error);
+    if (!got.walked || got.length == want || m_chainsOnly) return {};
+    return found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, m_doc.dir().entryPlace(k), "stream %u: chain of %llu sectors for %llu bytes", k,
+                        (unsigned long long)got.length, (unsigned long long)e.size),
+                 got.length < want ? kLoses : kSteps);
+  }
+
+  // A stream in the mini stream: its mini chain walked, matched with its
+  // size, and each mini sector claimed once.
+  Result<void> checkMiniStream(StreamId k, const DirEntry& e) {
+    uint64_t want = (e.size + kMiniSectorSize - 1) / kMiniSectorSize;
+    auto chain = m_doc.miniFat().walk(e.start, want + 1);
+    if (!chain) {
+      Error err = chain.error();
+      if (err.where.entry == base::Where::kNone32) err.where.entry = k;
+      auto head = m_doc.miniFat().walk(e.start, want);
+      return found(err, head && head->size() == want ? kSteps : kLoses);
+    }
+    if (chain->size() != want && !m_chainsOnly)
+      TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, m_doc.dir().entryPlace(k), "stream %u: mini chain of %zu for %llu bytes", k,
+                       chain->size(), (unsigned long long)e.size), chain->size() < want ? kLoses : kSteps));
+    for (uint32_t m : *chain) {
+      if (m >= m_miniOwner.size()) break;
+      if (m_miniOwner[m])
+        TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, ofEntry(k).inSector(m, "mini"),
+                         "mini sector %u is in two chains (stream %u)", m, k), kLoses));
+      m_miniOwner[m] = true;
+    }
+    return {};
+  }
+
+  // Sectors the FAT allocates that no chain or table claimed. Lost sectors
+  // are counted, not listed: a damaged chain leaves its whole tail lost.
+  Result<void> checkLostSectors() {
+    const uint32_t shift = m_doc.pager().sectorShift();
+    uint64_t lost = 0, first = 0;
+    for (uint64_t s = 0; s < m_sectors; ++s) {
+      if (m_owner[s]) continue;
+      ASSIGN(v, m_doc.fat().entry(SectorId(s)));
+      bool rangeLock = SectorId(s) == SectorId((kRangeLockOffset >> shift) - 1);
+      if (v != kFreeSect && !rangeLock) {
+        if (!m_findings)
+          return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(SectorId(s)).at(sectorOffset(SectorId(s), shift)),
+                        "sector %llu is allocated but in no chain", (unsigned long long)s);
+        if (lost++ == 0) first = s;
+      }
+    }
+    if (!lost) return {};
+    return found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(SectorId(first)).at(sectorOffset(SectorId(first), shift)),
+                        "%llu sector%s allocated but in no chain, the first sector %llu", (unsigned long long)lost,
+                        lost == 1 ? " is" : "s are", (unsigned long long)first),
+                 kOdd);
+  }
+
+  // Allocated directory entries out of the tree.
+  Result<void> checkUnreachableEntries() {
+    const Directory& dir = m_doc.dir();
+    for (StreamId sid = 1; sid < dir.count(); ++sid)
+      if (!dir.reachable(sid) && dir.entry(sid).type != EntryType::Unused && !steppedOver(sid))
+        // Producers leave such entries behind; in a damaged directory they
+        // are what the damage cut off.
+        TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(sid),
+                         "directory entry %u is allocated but unreachable", sid), dir.damaged() ? kSteps : kOdd));
+    return {};
+  }
+
   // A finding: kept when collecting (the check goes on), else the error.
   Result<void> found(Error e, Severity severity) {
     if (!m_findings) return e;
@@ -242,31 +294,50 @@ class Checker {
     Directory& dir = m_doc.dir();
     StreamId top = dir.entry(storage).child;
     if (top == kNoStream || top >= dir.count()) return {};
-    // In-order walk with an explicit stack, checking order as it goes.
+    bool walked = true;
+    TRY(checkOrder(storage, top, walked));
+    if (!walked || !m_strict) return {};
+    return checkRedBlack(storage, top);
+  }
+
+  // In-order walk with an explicit stack, checking order as it goes.
+  // `walked` stays true when the walk met neither a loop, a link out of the
+  // directory nor a name out of order: only such a tree is worth more checks.
+  Result<void> checkOrder(StreamId storage, StreamId top, bool& walked) {
+    Directory& dir = m_doc.dir();
+    auto stop = [&](Error e, Severity severity) {
+      walked = false;
+      return found(std::move(e), severity);
+    };
     std::vector<StreamId> order;
     std::vector<StreamId> stack;
     StreamId cur = top;
     size_t steps = 0;
     while (cur != kNoStream || !stack.empty()) {
       if (++steps > 4 * dir.count() + 4)
-        return found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage), "tree of entry %u does not end", storage), kSteps);
+        return stop(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage), "tree of entry %u does not end", storage), kSteps);
       while (cur != kNoStream) {
         if (++steps > 4 * dir.count() + 4)
-          return found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage), "tree of entry %u does not end", storage), kSteps);
+          return stop(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage), "tree of entry %u does not end", storage), kSteps);
         if (cur >= dir.count())
-          return found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage), "tree of entry %u links to entry %u", storage, cur), kSteps);
+          return stop(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage), "tree of entry %u links to entry %u", storage, cur), kSteps);
         stack.push_back(cur);
         cur = dir.entry(cur).left;
       }
       cur = stack.back();
       stack.pop_back();
       if (!order.empty() && compareNames(dir.entry(order.back()).name, dir.entry(cur).name) >= 0)
-        return found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(cur), "tree of entry %u is out of name order at entry %u", storage, cur),
+        return stop(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(cur), "tree of entry %u is out of name order at entry %u", storage, cur),
                      kOdd);
       order.push_back(cur);
       cur = dir.entry(cur).right;
     }
-    if (!m_strict) return {};
+    return {};
+  }
+
+  // A black top, no red entry under a red one, one black height.
+  Result<void> checkRedBlack(StreamId storage, StreamId top) {
+    Directory& dir = m_doc.dir();
     if (dir.entry(top).color != 1)
       return found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(top), "tree of entry %u has a red top", storage), kOdd);
     // Black height by a post-order pass over the sorted nodes.
@@ -305,6 +376,9 @@ class Checker {
   std::vector<uint8_t> m_owner;  // one byte a sector: claimed by a chain or table
   std::vector<SectorId> m_chain;  // claimChain's walk, its room kept
   std::vector<bool> m_miniOwner;
+  uint64_t m_sectors = 0;         // sectors in use when the check began
+  uint64_t m_miniFatSectors = 0;  // the mini FAT chain's length
+  bool m_miniUsable = true;       // the mini FAT loaded
 };
 
 // A borrowed view of a file: the checker must not close it.

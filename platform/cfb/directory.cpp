@@ -108,34 +108,35 @@ DirEntry decodeEntry(std::span<const uint8_t> bytes, bool v3) {
 void encodeEntry(const DirEntry& e, std::span<uint8_t> out) {
   std::memset(out.data(), 0, kDirEntrySize);
   uint8_t* p = out.data();
+  namespace at = entry_field;
   if (e.type == EntryType::Unused) {
-    base::storeLE32(p + 0x44, kNoStream);
-    base::storeLE32(p + 0x48, kNoStream);
-    base::storeLE32(p + 0x4C, kNoStream);
+    base::storeLE32(p + at::kLeft, kNoStream);
+    base::storeLE32(p + at::kRight, kNoStream);
+    base::storeLE32(p + at::kChild, kNoStream);
     return;
   }
   size_t n = std::min<size_t>(e.name.size(), kMaxNameChars);
-  for (size_t i = 0; i < n; ++i) base::storeLE16(p + 2 * i, e.name[i]);
-  base::storeLE16(p + 0x40, uint16_t((n + 1) * 2));
-  p[0x42] = uint8_t(e.type);
-  p[0x43] = e.color;
-  base::storeLE32(p + 0x44, e.left);
-  base::storeLE32(p + 0x48, e.right);
-  base::storeLE32(p + 0x4C, e.type == EntryType::Stream ? kNoStream : e.child);
+  for (size_t i = 0; i < n; ++i) base::storeLE16(p + at::kName + 2 * i, e.name[i]);
+  base::storeLE16(p + at::kNameLength, uint16_t((n + 1) * 2));
+  p[at::kType] = uint8_t(e.type);
+  p[at::kColor] = e.color;
+  base::storeLE32(p + at::kLeft, e.left);
+  base::storeLE32(p + at::kRight, e.right);
+  base::storeLE32(p + at::kChild, e.type == EntryType::Stream ? kNoStream : e.child);
   if (e.type != EntryType::Stream) {
-    base::storeLE32(p + 0x50, e.clsid.Data1);
-    base::storeLE16(p + 0x54, e.clsid.Data2);
-    base::storeLE16(p + 0x56, e.clsid.Data3);
-    std::memcpy(p + 0x58, e.clsid.Data4, 8);
-    base::storeLE32(p + 0x60, e.stateBits);
-    base::storeLE64(p + 0x64, e.type == EntryType::Root ? 0 : e.ctime);
-    base::storeLE64(p + 0x6C, e.mtime);
+    base::storeLE32(p + at::kClsid, e.clsid.Data1);
+    base::storeLE16(p + at::kClsid + 4, e.clsid.Data2);
+    base::storeLE16(p + at::kClsid + 6, e.clsid.Data3);
+    std::memcpy(p + at::kClsid + 8, e.clsid.Data4, 8);
+    base::storeLE32(p + at::kStateBits, e.stateBits);
+    base::storeLE64(p + at::kCreated, e.type == EntryType::Root ? 0 : e.ctime);
+    base::storeLE64(p + at::kModified, e.mtime);
   }
   if (e.type == EntryType::Storage) {
-    base::storeLE32(p + 0x74, 0);
+    base::storeLE32(p + at::kStart, 0);
   } else {
-    base::storeLE32(p + 0x74, e.size == 0 ? kEndOfChain : e.start);
-    base::storeLE64(p + 0x78, e.size);
+    base::storeLE32(p + at::kStart, e.size == 0 ? kEndOfChain : e.start);
+    base::storeLE64(p + at::kSize, e.size);
   }
 }
 
@@ -144,7 +145,7 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
   dir->m_v3 = h.majorVersion == 3;
   const uint64_t nsect = pager.fileSectors();
   if (h.firstDirSector == kEndOfChain || h.firstDirSector == kFreeSect)
-    return DAMAGE(STG_E_DOCFILECORRUPT, Header, atOffset(0x30), "the header names no directory");
+    return DAMAGE(STG_E_DOCFILECORRUPT, Header, atOffset(header_field::kFirstDirSector), "the header names no directory");
   TRY(dir->m_chain.load(h.firstDirSector, nsect, "directory"));
   const uint32_t S = h.sectorSize();
   const uint32_t perSector = S / kDirEntrySize;

@@ -19,6 +19,23 @@ namespace velmora::cfb {
 
 enum class EntryType : uint8_t { Unused = 0, Storage = 1, Stream = 2, Root = 5 };
 
+// Where each field of a 128-byte directory entry lies.
+namespace entry_field {
+inline constexpr uint32_t kName = 0x00;  // 32 UTF-16 code units
+inline constexpr uint32_t kNameLength = 0x40;  // in bytes, the NUL included
+inline constexpr uint32_t kType = 0x42;
+inline constexpr uint32_t kColor = 0x43;
+inline constexpr uint32_t kLeft = 0x44;
+inline constexpr uint32_t kRight = 0x48;
+inline constexpr uint32_t kChild = 0x4C;
+inline constexpr uint32_t kClsid = 0x50;
+inline constexpr uint32_t kStateBits = 0x60;
+inline constexpr uint32_t kCreated = 0x64;
+inline constexpr uint32_t kModified = 0x6C;
+inline constexpr uint32_t kStart = 0x74;
+inline constexpr uint32_t kSize = 0x78;
+}  // namespace entry_field
+
 struct DirEntry {
   std::u16string name;
   EntryType type = EntryType::Unused;

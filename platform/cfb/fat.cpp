@@ -13,6 +13,7 @@
 #include "cfb/fat.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <functional>
 #include <iterator>
@@ -117,10 +118,10 @@ Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool whole
       fat->m_targetFat = uint32_t(fat->m_fatLocations.size());
       break;
     }
-    TRY(fat->addFatLocation(s, "header DIFAT", atOffset(0x4C + 4 * uint64_t(i))));
+    TRY(fat->addFatLocation(s, "header DIFAT", atOffset(header_field::kDifat + 4 * uint64_t(i))));
   }
   fat->m_nextDifat = fat->m_fatLocations.size() < fat->m_targetFat ? h.firstDifatSector : kEndOfChain;
-  if (fat->m_fatLocations.empty()) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, atOffset(0x4C), "the DIFAT lists no FAT sector");
+  if (fat->m_fatLocations.empty()) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, atOffset(header_field::kDifat), "the DIFAT lists no FAT sector");
   if (wholeDifat) TRY(fat->loadDifat(UINT32_MAX));
   TRY(fat->flushMarks());
   return fat;
@@ -136,6 +137,7 @@ Result<void> Fat::addFatLocation(SectorId s, const char* listedBy, base::Where l
 }
 
 Result<void> Fat::markFatLocations(size_t from) {
+  assert(from <= m_fatLocations.size());
   const auto first = m_fatLocations.begin() + std::ptrdiff_t(from);
   const auto last = m_fatLocations.end();
   if (first == last) return {};
@@ -168,6 +170,7 @@ Result<void> Fat::loadDifat(uint32_t k) {
     // a DIFAT sector at a time and marked as one run when they ascend, as
     // producers write them.
     const size_t from = m_fatLocations.size();
+    assert(from < m_targetFat);  // the loop's condition: FAT sectors are still to come
     const size_t room = std::min<size_t>(m_E - 1, m_targetFat - from);
     m_fatLocations.resize(from + room);
     SectorId* taken = m_fatLocations.data() + from;
@@ -348,6 +351,9 @@ Result<SectorId> Fat::allocate() {
   if (m_v3 && sectorOffset(s, m_shift) + (1u << m_shift) > kV3MaxFileSize)
     return base::makeError(STG_E_MEDIUMFULL, "a version 3 file cannot grow past 2 GB");
   if (s >= kMaxRegSect) return base::makeError(STG_E_MEDIUMFULL, "sector numbers exhausted");
+  // The high-water mark never falls below the committed image: a sector
+  // taken from past it is free in the committed view (invariant 1).
+  assert(uint64_t(s) >= m_committedSectors);
   ++m_highWater;
   TRY(setEntry(s, kEndOfChain));
   return s;
@@ -397,7 +403,14 @@ Result<void> Fat::placeTables(std::vector<bool>& difatDirty) {
     ASSIGN(difatGrew, growDifat());
     if (difatGrew) continue;
     ASSIGN(difatMoved, placeDifatSectors(difatDirty));
-    if (!difatMoved) return {};
+    if (!difatMoved) {
+      // A round that moved nothing: the FAT covers every sector in use and
+      // the DIFAT lists every FAT sector past the header's.
+      assert(uint64_t(m_newFatLocations.size()) * m_E >= m_highWater);
+      assert(m_newDifatLocations.size() == difatSectorsFor(m_newFatLocations.size()));
+      assert(difatDirty.size() == m_newDifatLocations.size());
+      return {};
+    }
   }
 }
 
@@ -489,6 +502,9 @@ Result<void> Fat::writeFatSectors() {
         if (entries[i] != kFreeSect) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "FAT entry beyond the FAT's capacity");
       continue;
     }
+    // Invariant 1: a changed FAT sector is written at a new place, never
+    // over the committed one.
+    assert(k >= m_fatLocations.size() || m_newFatLocations[k] != m_fatLocations[k]);
     for (uint32_t i = 0; i < m_E; ++i) {
       uint64_t id = uint64_t(k) * m_E + i;
       base::storeLE32(&buf[4 * i], id < m_highWater ? entries[i] : kFreeSect);
@@ -505,6 +521,8 @@ Result<void> Fat::writeDifatSectors(const std::vector<bool>& difatDirty) {
   std::vector<uint8_t> buf(size_t(m_E) * 4);
   for (size_t j = 0; j < difatDirty.size(); ++j) {
     if (!difatDirty[j]) continue;
+    // The same for a changed DIFAT sector the committed image holds.
+    assert(j >= m_difatLocations.size() || m_newDifatLocations[j] != m_difatLocations[j]);
     for (size_t i = 0; i < perDifat; ++i) {
       size_t k = kHeaderDifatEntries + j * perDifat + i;
       base::storeLE32(&buf[4 * i], k < nFat ? m_newFatLocations[k] : kFreeSect);
@@ -529,7 +547,8 @@ void Fat::commitDone() {
   for (SectorId s : m_fatLocations) (void)m_marks.add(s, kFatSect);
   for (SectorId s : m_difatLocations) (void)m_marks.add(s, kDifSect);
   SectorId unused;
-  (void)m_marks.flush(&unused);
+  [[maybe_unused]] const bool listedOnce = m_marks.flush(&unused);
+  assert(listedOnce && "the tables just written list a sector twice");
   m_committedSectors = m_highWater;
   for (SectorId s : m_pendingFree)
     if (m_reusableSet.insert(s).second) m_reusable.push_back(s);

@@ -4,7 +4,9 @@
 // the tables themselves at commit.
 #pragma once
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -46,6 +48,8 @@ class SectorMarks {
   // Marks `n` ascending sectors at once when they extend one of the runs;
   // false, with nothing marked, when they do not.
   [[nodiscard]] bool addRun(const SectorId* s, size_t n, uint32_t mark) {
+    assert(n > 0 && std::adjacent_find(s, s + n, std::greater_equal<SectorId>()) == s + n &&
+           "a run is a non-empty ascending list");
     auto extend = [&](std::vector<std::pair<SectorId, uint32_t>>& run) {
       if (!run.empty() && run.back().first >= s[0]) return false;
       const size_t at = run.size();

@@ -28,7 +28,7 @@ Result<Header> decodeHeader(std::span<const uint8_t> bytes, uint64_t fileSize) {
   if (fileSize < kHeaderSize || bytes.size() < kHeaderSize || !hasSignature(bytes))
     return base::makeError(STG_E_FILEALREADYEXISTS, "not a compound file (no signature)");
   base::ByteReader r(bytes.first(kHeaderSize));
-  r.seek(0x18);
+  r.seek(header_field::kMinorVersion);
   Header h;
   h.minorVersion = r.u16();
   h.majorVersion = r.u16();
@@ -49,13 +49,13 @@ Result<Header> decodeHeader(std::span<const uint8_t> bytes, uint64_t fileSize) {
   if (!r.ok()) return DAMAGE(STG_E_INVALIDHEADER, Header, where(), "header shorter than 512 bytes");
 
   if (byteOrder != 0xFFFE)
-    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(0x1C), "byte order mark 0x%04X, expected 0xFFFE", byteOrder);
+    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(header_field::kByteOrder), "byte order mark 0x%04X, expected 0xFFFE", byteOrder);
   if (!((h.majorVersion == 3 && h.sectorShift == 9) ||
         (h.majorVersion == 4 && h.sectorShift == 12)))
-    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(0x1A), "major version %u with sector shift %u", h.majorVersion,
+    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(header_field::kMajorVersion), "major version %u with sector shift %u", h.majorVersion,
                   h.sectorShift);
   if (miniShift != 6)
-    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(0x20), "mini sector shift %u, expected 6", miniShift);
+    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(header_field::kMiniSectorShift), "mini sector shift %u, expected 6", miniShift);
   if (h.majorVersion == 3) h.numDirSectors = 0;
 
   const uint32_t S = h.sectorSize();
@@ -74,7 +74,7 @@ Result<Header> decodeHeader(std::span<const uint8_t> bytes, uint64_t fileSize) {
                            (unsigned long long)fileSize);
   if (h.numFatSectors > nsect || h.numDifatSectors > nsect || h.numMiniFatSectors > nsect ||
       h.numDirSectors > nsect)
-    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(0x28),
+    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(header_field::kNumDirSectors),
                   "header counts (FAT %u, DIFAT %u, mini FAT %u, directory %u) exceed "
                   "the file's %llu sectors",
                   h.numFatSectors, h.numDifatSectors, h.numMiniFatSectors, h.numDirSectors,
@@ -89,22 +89,23 @@ std::array<uint8_t, kHeaderSize> encodeHeader(const Header& h) {
   std::array<uint8_t, kHeaderSize> out{};
   using base::storeLE16;
   using base::storeLE32;
-  std::memcpy(out.data(), kSignature, 8);
-  storeLE16(&out[0x18], 0x3E);
-  storeLE16(&out[0x1A], h.majorVersion);
-  storeLE16(&out[0x1C], 0xFFFE);
-  storeLE16(&out[0x1E], h.sectorShift);
-  storeLE16(&out[0x20], 6);
-  storeLE32(&out[0x28], h.majorVersion == 4 ? h.numDirSectors : 0);
-  storeLE32(&out[0x2C], h.numFatSectors);
-  storeLE32(&out[0x30], h.firstDirSector);
-  storeLE32(&out[0x34], 0);
-  storeLE32(&out[0x38], uint32_t(kMiniStreamCutoff));
-  storeLE32(&out[0x3C], h.firstMiniFatSector);
-  storeLE32(&out[0x40], h.numMiniFatSectors);
-  storeLE32(&out[0x44], h.firstDifatSector);
-  storeLE32(&out[0x48], h.numDifatSectors);
-  for (uint32_t i = 0; i < kHeaderDifatEntries; ++i) storeLE32(&out[0x4C + 4 * i], h.difat[i]);
+  namespace at = header_field;
+  std::memcpy(&out[at::kSignature], kSignature, 8);
+  storeLE16(&out[at::kMinorVersion], 0x3E);
+  storeLE16(&out[at::kMajorVersion], h.majorVersion);
+  storeLE16(&out[at::kByteOrder], 0xFFFE);
+  storeLE16(&out[at::kSectorShift], h.sectorShift);
+  storeLE16(&out[at::kMiniSectorShift], 6);
+  storeLE32(&out[at::kNumDirSectors], h.majorVersion == 4 ? h.numDirSectors : 0);
+  storeLE32(&out[at::kNumFatSectors], h.numFatSectors);
+  storeLE32(&out[at::kFirstDirSector], h.firstDirSector);
+  storeLE32(&out[at::kTransactionSignature], 0);
+  storeLE32(&out[at::kMiniStreamCutoff], uint32_t(kMiniStreamCutoff));
+  storeLE32(&out[at::kFirstMiniFatSector], h.firstMiniFatSector);
+  storeLE32(&out[at::kNumMiniFatSectors], h.numMiniFatSectors);
+  storeLE32(&out[at::kFirstDifatSector], h.firstDifatSector);
+  storeLE32(&out[at::kNumDifatSectors], h.numDifatSectors);
+  for (uint32_t i = 0; i < kHeaderDifatEntries; ++i) storeLE32(&out[at::kDifat + 4 * i], h.difat[i]);
   return out;
 }
 

@@ -9,6 +9,27 @@
 
 namespace velmora::cfb {
 
+// Where each header field lies: the codec's layout, named once for it, the
+// checker and the tests that patch a header in place.
+namespace header_field {
+inline constexpr uint32_t kSignature = 0x00;
+inline constexpr uint32_t kMinorVersion = 0x18;
+inline constexpr uint32_t kMajorVersion = 0x1A;
+inline constexpr uint32_t kByteOrder = 0x1C;
+inline constexpr uint32_t kSectorShift = 0x1E;
+inline constexpr uint32_t kMiniSectorShift = 0x20;
+inline constexpr uint32_t kNumDirSectors = 0x28;
+inline constexpr uint32_t kNumFatSectors = 0x2C;
+inline constexpr uint32_t kFirstDirSector = 0x30;
+inline constexpr uint32_t kTransactionSignature = 0x34;
+inline constexpr uint32_t kMiniStreamCutoff = 0x38;
+inline constexpr uint32_t kFirstMiniFatSector = 0x3C;
+inline constexpr uint32_t kNumMiniFatSectors = 0x40;
+inline constexpr uint32_t kFirstDifatSector = 0x44;
+inline constexpr uint32_t kNumDifatSectors = 0x48;
+inline constexpr uint32_t kDifat = 0x4C;  // kHeaderDifatEntries sector ids, 4 bytes each
+}  // namespace header_field
+
 struct Header {
   uint16_t minorVersion = 0x3E;          // 0x18
   uint16_t majorVersion = 3;             // 0x1A

@@ -90,8 +90,7 @@ class StorageObj final : public IStorage {
                                          IStream** out) override {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       return createElement(name, mode, r1, r2, false, reinterpret_cast<void**>(out));
     });
   }
@@ -101,8 +100,10 @@ class StorageObj final : public IStorage {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
     return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
+      // The reserved arguments are refused before a reverted element.
+      ElementGuard guard(*m_shared, *m_node);
       if (r1 || r2) return STG_E_INVALIDPARAMETER;
+      if (guard.reverted()) return STG_E_REVERTED;
       return openElement(name, mode, false, reinterpret_cast<void**>(out));
     });
   }
@@ -111,8 +112,7 @@ class StorageObj final : public IStorage {
                                           IStorage** out) override {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       return createElement(name, mode, r1, r2, true, reinterpret_cast<void**>(out));
     });
   }
@@ -122,8 +122,9 @@ class StorageObj final : public IStorage {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
     return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
+      ElementGuard guard(*m_shared, *m_node);
       if (priority || exclude || reserved) return STG_E_INVALIDPARAMETER;
+      if (guard.reverted()) return STG_E_REVERTED;
       return openElement(name, mode, true, reinterpret_cast<void**>(out));
     });
   }
@@ -133,9 +134,7 @@ class StorageObj final : public IStorage {
                                           DWORD flags) override;
 
   HRESULT STDMETHODCALLTYPE Commit(DWORD) override {
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       Document& doc = *m_shared->doc;
       if (!m_root || !doc.writable()) return S_OK;
       if (doc.hasChanges()) {
@@ -147,16 +146,14 @@ class StorageObj final : public IStorage {
   }
 
   HRESULT STDMETHODCALLTYPE Revert() override {
-    std::lock_guard lock(m_shared->mutex);
-    return m_node->reverted ? STG_E_REVERTED : S_OK;  // direct mode: nothing to undo
+    // Direct mode: nothing to undo.
+    return ElementGuard(*m_shared, *m_node).reverted() ? STG_E_REVERTED : S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE EnumElements(DWORD r1, void* r2, DWORD r3, IEnumSTATSTG** out) override {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       if (r1 || r2 || r3) return STG_E_INVALIDPARAMETER;
       *out = makeEnum(this, m_shared, m_node);
       return S_OK;
@@ -164,9 +161,7 @@ class StorageObj final : public IStorage {
   }
 
   HRESULT STDMETHODCALLTYPE DestroyElement(const OLECHAR* name) override {
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       std::u16string n;
       if (HRESULT hr = checkName(name, &n); FAILED(hr)) return hr;
       if (!canWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
@@ -180,9 +175,7 @@ class StorageObj final : public IStorage {
   }
 
   HRESULT STDMETHODCALLTYPE RenameElement(const OLECHAR* oldName, const OLECHAR* newName) override {
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       std::u16string o, n;
       if (HRESULT hr = checkName(oldName, &o); FAILED(hr)) return hr;
       if (HRESULT hr = checkName(newName, &n); FAILED(hr)) return hr;
@@ -202,9 +195,7 @@ class StorageObj final : public IStorage {
   HRESULT STDMETHODCALLTYPE SetElementTimes(const OLECHAR* name, const FILETIME* pctime,
                                             const FILETIME* patime, const FILETIME* pmtime) override {
     (void)patime;  // no access times are kept
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       if (!canWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
       CFB_HR(m_shared->doc->checkWritable());
       Directory& dir = m_shared->doc->dir();
@@ -227,9 +218,7 @@ class StorageObj final : public IStorage {
   }
 
   HRESULT STDMETHODCALLTYPE SetClass(REFCLSID clsid) override {
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       if (!canWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
       CFB_HR(m_shared->doc->checkWritable());
       DirEntry& e = m_shared->doc->dir().entry(m_node->sid);
@@ -240,9 +229,7 @@ class StorageObj final : public IStorage {
   }
 
   HRESULT STDMETHODCALLTYPE SetStateBits(DWORD bits, DWORD mask) override {
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       if (!canWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
       CFB_HR(m_shared->doc->checkWritable());
       DirEntry& e = m_shared->doc->dir().entry(m_node->sid);
@@ -254,9 +241,7 @@ class StorageObj final : public IStorage {
 
   HRESULT STDMETHODCALLTYPE Stat(STATSTG* st, DWORD flag) override {
     if (!st) return STG_E_INVALIDPOINTER;
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       if (flag != STATFLAG_DEFAULT && flag != STATFLAG_NONAME) return STG_E_INVALIDFLAG;
       bool noName = flag == STATFLAG_NONAME;
       if (m_root) {
@@ -306,8 +291,8 @@ class StorageObj final : public IStorage {
     return node;
   }
 
+  // Both under an ElementGuard, the element not reverted.
   HRESULT openElement(const OLECHAR* name, DWORD mode, bool storage, void** out) {
-    if (m_node->reverted) return STG_E_REVERTED;
     std::u16string n;
     if (HRESULT hr = checkName(name, &n); FAILED(hr)) return hr;
     if (HRESULT hr = checkChildMode(mode, false, storage); FAILED(hr)) return hr;
@@ -325,7 +310,6 @@ class StorageObj final : public IStorage {
   }
 
   HRESULT createElement(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, bool storage, void** out) {
-    if (m_node->reverted) return STG_E_REVERTED;
     std::u16string n;
     if (HRESULT hr = checkName(name, &n); FAILED(hr)) return hr;
     if (r1 || r2) return STG_E_INVALIDPARAMETER;
@@ -443,9 +427,7 @@ bool destInside(StorageObj* src, IStorage* dest) {
 
 HRESULT STDMETHODCALLTYPE StorageObj::CopyTo(DWORD ciid, const IID* rgiid, SNB exclude, IStorage* dest) {
   if (!dest) return STG_E_INVALIDPOINTER;
-  return atBoundary([&]() -> HRESULT {
-    std::lock_guard lock(m_shared->mutex);
-    if (m_node->reverted) return STG_E_REVERTED;
+  return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
     bool noStorages = false, noStreams = false;
     for (DWORD i = 0; rgiid && i < ciid; ++i) {
       if (IsEqualIID(rgiid[i], IID_IStorage)) noStorages = true;
@@ -462,9 +444,7 @@ HRESULT STDMETHODCALLTYPE StorageObj::CopyTo(DWORD ciid, const IID* rgiid, SNB e
 HRESULT STDMETHODCALLTYPE StorageObj::MoveElementTo(const OLECHAR* name, IStorage* dest,
                                                     const OLECHAR* newName, DWORD flags) {
   if (!dest) return STG_E_INVALIDPOINTER;
-  return atBoundary([&]() -> HRESULT {
-    std::lock_guard lock(m_shared->mutex);
-    if (m_node->reverted) return STG_E_REVERTED;
+  return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
     if (flags != STGMOVE_MOVE && flags != STGMOVE_COPY) return STG_E_INVALIDFLAG;
     std::u16string n, nn;
     if (HRESULT hr = checkName(name, &n); FAILED(hr)) return hr;

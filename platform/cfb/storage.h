@@ -62,6 +62,31 @@ HRESULT toHresult(const Result<T>& r) {
 
 using base::atBoundary;
 
+// The start of every call on an open element: the shared mutex held for
+// the whole call, and the element's state read under it. A call on an
+// element reverted before it answers STG_E_REVERTED.
+class ElementGuard {
+ public:
+  ElementGuard(Shared& shared, const OpenNode& node) : m_lock(shared.mutex), m_node(node) {}
+  bool reverted() const { return m_node.reverted; }
+
+ private:
+  std::lock_guard<std::recursive_mutex> m_lock;
+  const OpenNode& m_node;
+};
+
+// An interface method's body on an open element: at the API boundary,
+// under an ElementGuard, refused with STG_E_REVERTED once the element is
+// reverted.
+template <typename Body>
+HRESULT onOpenElement(Shared& shared, const OpenNode& node, Body&& body) {
+  return atBoundary([&]() -> HRESULT {
+    ElementGuard guard(shared, node);
+    if (guard.reverted()) return STG_E_REVERTED;
+    return body();
+  });
+}
+
 // A new storage object for element `sid` (0 for the root) with `mode`.
 IStorage* makeStorage(std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node, DWORD mode,
                       bool root);

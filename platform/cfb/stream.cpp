@@ -46,9 +46,7 @@ class StreamObj final : public IStream {
   HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* pcbRead) override {
     if (pcbRead) *pcbRead = 0;
     if (!pv) return STG_E_INVALIDPOINTER;
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       if ((m_mode & 3) == STGM_WRITE) return STG_E_ACCESSDENIED;
       auto n = m_shared->doc->readStream(m_node->sid, m_pos,
                                          std::span<uint8_t>(static_cast<uint8_t*>(pv), cb));
@@ -62,9 +60,7 @@ class StreamObj final : public IStream {
   HRESULT STDMETHODCALLTYPE Write(const void* pv, ULONG cb, ULONG* pcbWritten) override {
     if (pcbWritten) *pcbWritten = 0;
     if (!pv) return STG_E_INVALIDPOINTER;
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       if (!canWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
       if (cb == 0) return S_OK;
       auto r = m_shared->doc->writeStream(
@@ -77,8 +73,8 @@ class StreamObj final : public IStream {
   }
 
   HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPos) override {
-    std::lock_guard lock(m_shared->mutex);
-    if (m_node->reverted) return STG_E_REVERTED;
+    ElementGuard guard(*m_shared, *m_node);
+    if (guard.reverted()) return STG_E_REVERTED;
     uint64_t base;
     switch (origin) {
       case STREAM_SEEK_SET:
@@ -98,9 +94,7 @@ class StreamObj final : public IStream {
   }
 
   HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER size) override {
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       if (!canWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
       // Compound-file streams stay below 2^32 bytes, version 3 below 2 GB.
       if (size.HighPart != 0) return STG_E_INVALIDFUNCTION;
@@ -136,8 +130,7 @@ class StreamObj final : public IStream {
   }
 
   HRESULT STDMETHODCALLTYPE Commit(DWORD) override {
-    std::lock_guard lock(m_shared->mutex);
-    return m_node->reverted ? STG_E_REVERTED : S_OK;
+    return ElementGuard(*m_shared, *m_node).reverted() ? STG_E_REVERTED : S_OK;
   }
   HRESULT STDMETHODCALLTYPE Revert() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
@@ -149,9 +142,7 @@ class StreamObj final : public IStream {
 
   HRESULT STDMETHODCALLTYPE Stat(STATSTG* st, DWORD flag) override {
     if (!st) return STG_E_INVALIDPOINTER;
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       if (flag != STATFLAG_DEFAULT && flag != STATFLAG_NONAME) return STG_E_INVALIDFLAG;
       HRESULT hr = fillStat(*m_shared->doc, m_node->sid, st, flag == STATFLAG_NONAME);
       st->grfMode = m_mode;
@@ -162,9 +153,7 @@ class StreamObj final : public IStream {
   HRESULT STDMETHODCALLTYPE Clone(IStream** out) override {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       *out = new StreamObj(m_shared, m_node, m_mode, m_pos);
       return S_OK;
     });
@@ -212,8 +201,8 @@ class EnumObj final : public IEnumSTATSTG {
     if (!rgelt) return STG_E_INVALIDPOINTER;
     if (!fetched && celt != 1) return STG_E_INVALIDPOINTER;
     return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted || !m_shared->doc) return STG_E_REVERTED;
+      ElementGuard guard(*m_shared, *m_node);
+      if (guard.reverted() || !m_shared->doc) return STG_E_REVERTED;
       ULONG got = 0;
       try {
         while (got < celt) {
@@ -245,8 +234,8 @@ class EnumObj final : public IEnumSTATSTG {
   }
 
   HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
-    std::lock_guard lock(m_shared->mutex);
-    if (m_node->reverted || !m_shared->doc) return STG_E_REVERTED;
+    ElementGuard guard(*m_shared, *m_node);
+    if (guard.reverted() || !m_shared->doc) return STG_E_REVERTED;
     for (ULONG i = 0; i < celt; ++i) {
       auto sid = nextChild();
       if (!sid) return S_FALSE;
@@ -256,8 +245,8 @@ class EnumObj final : public IEnumSTATSTG {
   }
 
   HRESULT STDMETHODCALLTYPE Reset() override {
-    std::lock_guard lock(m_shared->mutex);
-    if (m_node->reverted) return STG_E_REVERTED;
+    ElementGuard guard(*m_shared, *m_node);
+    if (guard.reverted()) return STG_E_REVERTED;
     m_last.reset();
     return S_OK;
   }
@@ -265,9 +254,7 @@ class EnumObj final : public IEnumSTATSTG {
   HRESULT STDMETHODCALLTYPE Clone(IEnumSTATSTG** out) override {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
-    return atBoundary([&]() -> HRESULT {
-      std::lock_guard lock(m_shared->mutex);
-      if (m_node->reverted) return STG_E_REVERTED;
+    return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       *out = new EnumObj(m_owner, m_shared, m_node, m_last);
       return S_OK;
     });

@@ -9,9 +9,15 @@
 #include "base/little_endian.h"
 #include "tests/cfb/cfb_test_util.h"
 #include "tests/cfb/fault_files.h"
+#include "tests/support/cfb_fields.h"
 
 namespace velmora::cfb::test {
 namespace {
+
+using velmora::test::EntryField;
+using velmora::test::HeaderField;
+namespace header = velmora::test::header;
+namespace entry = velmora::test::entry;
 
 // A small version 3 or 4 document and the offsets of its structures.
 struct Image {
@@ -36,22 +42,25 @@ struct Image {
   }
   uint32_t u32(size_t at) const { return base::loadLE32(&bytes[at]); }
   void put32(size_t at, uint32_t v) { base::storeLE32(&bytes[at], v); }
-  void put16(size_t at, uint16_t v) { base::storeLE16(&bytes[at], v); }
+  // A header field, and a field of directory entry `sid`.
+  uint32_t get(HeaderField f) const { return uint32_t(velmora::test::fieldValue(bytes, f)); }
+  void corrupt(HeaderField f, uint64_t v) { velmora::test::corruptField(bytes, f, v); }
+  uint32_t get(uint32_t sid, EntryField f) const { return uint32_t(velmora::test::fieldValue(bytes, entry(sid), f)); }
+  void corrupt(uint32_t sid, EntryField f, uint64_t v) { velmora::test::corruptField(bytes, entry(sid), f, v); }
   size_t sector(uint32_t id) const { return size_t(id + 1) * S; }
-  uint32_t fat(uint32_t id) const { return u32(sector(u32(0x4C)) + 4 * id); }
-  size_t fatSlot(uint32_t id) const { return sector(u32(0x4C)) + 4 * id; }
+  uint32_t fat(uint32_t id) const { return u32(sector(get(header::difat(0))) + 4 * id); }
+  size_t fatSlot(uint32_t id) const { return sector(get(header::difat(0))) + 4 * id; }
   // Offset of directory entry `sid` (follows the directory chain).
   size_t entry(uint32_t sid) const {
-    uint32_t s = u32(0x30);
-    for (uint32_t k = 0; k < sid / (S / 128); ++k) s = fat(s);
-    return sector(s) + (sid % (S / 128)) * 128;
+    uint32_t s = get(header::kFirstDirSector);
+    for (uint32_t k = 0; k < sid / (S / kDirEntrySize); ++k) s = fat(s);
+    return sector(s) + (sid % (S / kDirEntrySize)) * kDirEntrySize;
   }
   uint32_t find(const std::u16string& name) const {
     for (uint32_t sid = 0; sid < 16; ++sid) {
-      size_t at = entry(sid);
-      uint16_t len = base::loadLE16(&bytes[at + 0x40]);
+      uint32_t len = get(sid, entry::kNameLength);
       std::u16string n;
-      for (int i = 0; i + 1 < len / 2; ++i) n.push_back(char16_t(base::loadLE16(&bytes[at + 2 * i])));
+      for (uint32_t i = 0; i + 1 < len / 2; ++i) n.push_back(char16_t(get(sid, entry::nameUnit(i))));
       if (n == name) return sid;
     }
     return kNoStream;
@@ -102,58 +111,64 @@ struct Poke {
 const Poke kPokes[] = {
     {"signature", [](Image& m) { m.bytes[0] = 0; }, STG_E_FILEALREADYEXISTS,
      "not a compound file (no signature)"},
-    {"byte order", [](Image& m) { m.put16(0x1C, 0xFEFF); }, STG_E_INVALIDHEADER,
+    {"byte order", [](Image& m) { m.corrupt(header::kByteOrder, 0xFEFF); }, STG_E_INVALIDHEADER,
      "byte order mark 0xFEFF, expected 0xFFFE (offset 0x1C)"},
-    {"major version", [](Image& m) { m.put16(0x1A, 5); }, STG_E_INVALIDHEADER,
+    {"major version", [](Image& m) { m.corrupt(header::kMajorVersion, 5); }, STG_E_INVALIDHEADER,
      "major version 5 with sector shift"},
-    {"sector shift 31", [](Image& m) { m.put16(0x1E, 31); }, STG_E_INVALIDHEADER,
+    {"sector shift 31", [](Image& m) { m.corrupt(header::kSectorShift, 31); }, STG_E_INVALIDHEADER,
      "with sector shift 31 (offset 0x1A)"},
-    {"sector shift 0", [](Image& m) { m.put16(0x1E, 0); }, STG_E_INVALIDHEADER,
+    {"sector shift 0", [](Image& m) { m.corrupt(header::kSectorShift, 0); }, STG_E_INVALIDHEADER,
      "with sector shift 0 (offset 0x1A)"},
-    {"mini sector shift", [](Image& m) { m.put16(0x20, 7); }, STG_E_INVALIDHEADER,
+    {"mini sector shift", [](Image& m) { m.corrupt(header::kMiniSectorShift, 7); }, STG_E_INVALIDHEADER,
      "mini sector shift 7, expected 6 (offset 0x20)"},
-    {"FAT count past the file", [](Image& m) { m.put32(0x2C, 0x10000000); }, STG_E_INVALIDHEADER,
+    {"FAT count past the file", [](Image& m) { m.corrupt(header::kNumFatSectors, 0x10000000); }, STG_E_INVALIDHEADER,
      "header counts (FAT 268435456,"},
-    {"DIFAT entry past the file", [](Image& m) { m.put32(0x4C, 0x00FFFFFF); }, STG_E_DOCFILECORRUPT,
+    {"DIFAT entry past the file", [](Image& m) { m.corrupt(header::difat(0), 0x00FFFFFF); }, STG_E_DOCFILECORRUPT,
      "header DIFAT lists FAT sector 16777215; the file has"},
-    {"directory start past the file", [](Image& m) { m.put32(0x30, 0x00FFFFFF); }, STG_E_DOCFILECORRUPT,
+    {"directory start past the file", [](Image& m) { m.corrupt(header::kFirstDirSector, 0x00FFFFFF); }, STG_E_DOCFILECORRUPT,
      "directory chain reaches sector 16777215"},
-    {"FAT sector listed twice", [](Image& m) { m.put32(0x2C, 2); m.put32(0x50, m.u32(0x4C)); },
+    {"FAT sector listed twice",
+     [](Image& m) {
+       m.corrupt(header::kNumFatSectors, 2);
+       m.corrupt(header::difat(1), m.get(header::difat(0)));
+     },
      STG_E_DOCFILECORRUPT,
      "is listed twice among the FAT and DIFAT sectors"},
-    {"directory chain loops", [](Image& m) { m.put32(m.fatSlot(m.u32(0x30)), m.u32(0x30)); },
+    {"directory chain loops",
+     [](Image& m) { m.put32(m.fatSlot(m.get(header::kFirstDirSector)), m.get(header::kFirstDirSector)); },
      STG_E_DOCFILECORRUPT,
      "directory chain loops at sector"},
-    {"directory chain runs into the FAT", [](Image& m) { m.put32(m.fatSlot(m.u32(0x30)), m.u32(0x4C)); },
+    {"directory chain runs into the FAT",
+     [](Image& m) { m.put32(m.fatSlot(m.get(header::kFirstDirSector)), m.get(header::difat(0))); },
      STG_E_DOCFILECORRUPT,
      "has FAT value 0xFFFFFFFD"},
-    {"root is not a root", [](Image& m) { m.bytes[m.entry(0) + 0x42] = 1; }, STG_E_DOCFILECORRUPT,
+    {"root is not a root", [](Image& m) { m.corrupt(0, entry::kType, 1); }, STG_E_DOCFILECORRUPT,
      "directory entry 0 has type 1, not root (directory sector"},
     {"big stream chain loops", [](Image& m) {
-       uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
+       uint32_t s = m.get(m.find(u"Big"), entry::kStart);
        m.put32(m.fatSlot(m.fat(s)), s);
      }, STG_E_DOCFILECORRUPT,
      "stream Big: stream chain loops at sector 1 (entry 2, FAT sector", "stream chain loops at sector 1 (entry 2, FAT sector"},
     {"big stream chain ends early", [](Image& m) {
-       uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
+       uint32_t s = m.get(m.find(u"Big"), entry::kStart);
        m.put32(m.fatSlot(s), kEndOfChain);
      }, STG_E_DOCFILECORRUPT,
      "stream Big: read at", "stream 2: chain of 1 sectors for 9000 bytes"},
     {"big stream chain has FREESECT", [](Image& m) {
-       uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
+       uint32_t s = m.get(m.find(u"Big"), entry::kStart);
        m.put32(m.fatSlot(s), kFreeSect);
      }, STG_E_DOCFILECORRUPT,
      "stream Big: stream chain: sector 1 has FAT value 0xFFFFFFFF (entry 2", "stream chain: sector 1 has FAT value 0xFFFFFFFF (entry 2"},
-    {"stream size beyond the file", [](Image& m) { m.put32(m.entry(m.find(u"Big")) + 0x78, 0x7FFFFFF0); },
+    {"stream size beyond the file", [](Image& m) { m.corrupt(m.find(u"Big"), entry::kSizeLow, 0x7FFFFFF0); },
      STG_E_DOCFILECORRUPT,
      "stream Big: read at", "stream 2: chain of "},
-    {"mini stream start past the file", [](Image& m) { m.put32(m.entry(m.find(u"Mini")) + 0x74, 0x0FFFFFFF); },
+    {"mini stream start past the file", [](Image& m) { m.corrupt(m.find(u"Mini"), entry::kStart, 0x0FFFFFFF); },
      STG_E_DOCFILECORRUPT,
      "stream Mini: mini chain reaches mini sector 268435455", "mini chain reaches mini sector 268435455; the mini stream has 6 (entry 1)"},
-    {"mini FAT start past the file", [](Image& m) { m.put32(0x3C, 0x0FFFFFFF); }, STG_E_DOCFILECORRUPT,
+    {"mini FAT start past the file", [](Image& m) { m.corrupt(header::kFirstMiniFatSector, 0x0FFFFFFF); }, STG_E_DOCFILECORRUPT,
      "mini FAT chain reaches sector 268435455"},
     {"reserved FAT value in a chain", [](Image& m) {
-       uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
+       uint32_t s = m.get(m.find(u"Big"), entry::kStart);
        m.put32(m.fatSlot(s), 0xFFFFFFFB);
      }, STG_E_DOCFILECORRUPT,
      "has FAT value 0xFFFFFFFB (entry 2"},
@@ -180,45 +195,45 @@ INSTANTIATE_TEST_SUITE_P(Fields, HostileField,
 // for or steps over directory entries it cannot use, but a writer would
 // spread: a writable open refuses it.
 const Poke kUnsafeToWrite[] = {
-    {"child link past the directory", [](Image& m) { m.put32(m.entry(0) + 0x4C, 5000); }, STG_E_DOCFILECORRUPT,
+    {"child link past the directory", [](Image& m) { m.corrupt(0, entry::kChild, 5000); }, STG_E_DOCFILECORRUPT,
      "directory entry 0 links to entry 5000 of"},
     {"sibling loop", [](Image& m) {
-       uint32_t top = m.u32(m.entry(0) + 0x4C);
-       m.put32(m.entry(top) + 0x44, top);
+       uint32_t top = m.get(0, entry::kChild);
+       m.corrupt(top, entry::kLeft, top);
      }, STG_E_DOCFILECORRUPT,
      "links to entry 3, which is already in a tree"},
     {"child points back at the root", [](Image& m) {
        uint32_t sub = m.find(u"Sub");
-       m.put32(m.entry(sub) + 0x4C, 0);
+       m.corrupt(sub, entry::kChild, 0);
      }, STG_E_DOCFILECORRUPT,
      "directory entry 3 links to entry 0, which is already in a tree"},
     {"node shared by two storages", [](Image& m) {
        uint32_t sub = m.find(u"Sub");
-       m.put32(m.entry(sub) + 0x4C, m.find(u"Big"));
+       m.corrupt(sub, entry::kChild, m.find(u"Big"));
      }, STG_E_DOCFILECORRUPT,
      "directory entry 3 links to entry 2, which is already in a tree"},
-    {"reachable entry of type 7", [](Image& m) { m.bytes[m.entry(m.find(u"Big")) + 0x42] = 7; },
+    {"reachable entry of type 7", [](Image& m) { m.corrupt(m.find(u"Big"), entry::kType, 7); },
      STG_E_DOCFILECORRUPT,
      "directory entry 2 has type 7 (directory sector"},
     {"mini chains cross-linked", [](Image& m) {
-       m.put32(m.entry(m.find(u"Inner")) + 0x74, m.u32(m.entry(m.find(u"Mini")) + 0x74));
+       m.corrupt(m.find(u"Inner"), entry::kStart, m.get(m.find(u"Mini"), entry::kStart));
      }, STG_E_DOCFILECORRUPT,
      "mini sector 0 is in two chains"},
     {"mini chain loops past its size", [](Image& m) {
-       uint32_t first = m.u32(m.entry(m.find(u"Mini")) + 0x74), last = first;
-       size_t miniFat = m.sector(m.u32(0x3C));
+       uint32_t first = m.get(m.find(u"Mini"), entry::kStart), last = first;
+       size_t miniFat = m.sector(m.get(header::kFirstMiniFatSector));
        for (int i = 0; i < 4; ++i) last = m.u32(miniFat + 4 * last);
        m.put32(miniFat + 4 * last, first);
      }, STG_E_DOCFILECORRUPT,
      "mini chain loops at mini sector"},
     {"stream chain runs on into the directory", [](Image& m) {
-       uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
+       uint32_t s = m.get(m.find(u"Big"), entry::kStart);
        while (m.fat(s) != kEndOfChain) s = m.fat(s);
-       m.put32(m.fatSlot(s), m.u32(0x30));
+       m.put32(m.fatSlot(s), m.get(header::kFirstDirSector));
      }, STG_E_DOCFILECORRUPT,
      "(stream) is used twice (entry 2"},
     {"stream chain runs on past the file", [](Image& m) {
-       uint32_t s = m.u32(m.entry(m.find(u"Big")) + 0x74);
+       uint32_t s = m.get(m.find(u"Big"), entry::kStart);
        while (m.fat(s) != kEndOfChain) s = m.fat(s);
        m.put32(m.fatSlot(s), 0x00FFFFFF);
      }, STG_E_DOCFILECORRUPT,
@@ -255,9 +270,9 @@ TEST(DamagedDirectory, ReadsWhatStaysReachableAndRefusesAWriter) {
   for (int version : {3, 4}) {
     SCOPED_TRACE(version);
     Image m = Image::build(version);
-    uint32_t top = m.u32(m.entry(0) + 0x4C);
-    m.bytes[m.entry(top) + 0x42] = 0xFF;
-    m.put32(m.entry(m.find(u"Inner")) + 0x48, 70000);
+    uint32_t top = m.get(0, entry::kChild);
+    m.corrupt(top, entry::kType, 0xFF);
+    m.corrupt(m.find(u"Inner"), entry::kRight, 70000);
     std::u16string lost;
     for (const char16_t* name : {u"Mini", u"Big", u"Sub"})
       if (m.find(name) == top) lost = name;
@@ -293,8 +308,8 @@ TEST(HostileFile, AFailedChainWalkLeavesTheOtherStreamsReadable) {
   for (int version : {3, 4}) {
     SCOPED_TRACE(version);
     Image m = Image::build(version);
-    uint32_t b0 = m.u32(m.entry(m.find(u"Big")) + 0x74);
-    uint32_t m0 = m.u32(m.entry(0) + 0x74);
+    uint32_t b0 = m.get(m.find(u"Big"), entry::kStart);
+    uint32_t m0 = m.get(0, entry::kStart);
     ASSERT_EQ(m.fat(m0), kEndOfChain);
     m.put32(m.fatSlot(b0), m0);
     m.put32(m.fatSlot(m0), b0);
@@ -344,26 +359,27 @@ TEST(HostileFile, TruncationsNeverCrash) {
 
 // What real producers get wrong and readers accept.
 const Poke kTolerated[] = {
-    {"minor version 0x21", [](Image& m) { m.put16(0x18, 0x21); }, S_OK},
-    {"cutoff field not 4096", [](Image& m) { m.put32(0x38, 0x2000); }, S_OK},
-    {"FREESECT as no DIFAT", [](Image& m) { m.put32(0x44, kFreeSect); }, S_OK},
+    {"minor version 0x21", [](Image& m) { m.corrupt(header::kMinorVersion, 0x21); }, S_OK},
+    {"cutoff field not 4096", [](Image& m) { m.corrupt(header::kMiniStreamCutoff, 0x2000); }, S_OK},
+    {"FREESECT as no DIFAT", [](Image& m) { m.corrupt(header::kFirstDifatSector, kFreeSect); }, S_OK},
     {"every node red", [](Image& m) {
-       for (uint32_t sid = 1; sid < 5; ++sid) m.bytes[m.entry(sid) + 0x43] = 0;
+       for (uint32_t sid = 1; sid < 5; ++sid) m.corrupt(sid, entry::kColor, 0);
      }, S_OK},
-    {"colour byte 9", [](Image& m) { m.bytes[m.entry(1) + 0x43] = 9; }, S_OK},
-    {"root named in lower case", [](Image& m) { m.bytes[m.entry(0)] = 'r'; }, S_OK},
-    {"stream with times and a class", [](Image& m) { m.bytes[m.entry(m.find(u"Big")) + 0x50] = 1; }, S_OK},
+    {"colour byte 9", [](Image& m) { m.corrupt(1, entry::kColor, 9); }, S_OK},
+    {"root named in lower case", [](Image& m) { m.corrupt(0, entry::nameUnit(0), 'r'); }, S_OK},
+    {"stream with times and a class", [](Image& m) { m.corrupt(m.find(u"Big"), entry::kClsidFirstByte, 1); }, S_OK},
     {"storage with garbage start and size", [](Image& m) {
-       m.put32(m.entry(m.find(u"Sub")) + 0x74, 0x12345678);
-       m.put32(m.entry(m.find(u"Sub")) + 0x78, 0x9999);
+       m.corrupt(m.find(u"Sub"), entry::kStart, 0x12345678);
+       m.corrupt(m.find(u"Sub"), entry::kSizeLow, 0x9999);
      }, S_OK},
     {"trailing bytes", [](Image& m) { m.bytes.resize(m.bytes.size() + 100, 0xEE); }, S_OK},
-    {"name length past the NUL", [](Image& m) { m.put16(m.entry(m.find(u"Big")) + 0x40, 64); }, S_OK},
+    {"name length past the NUL", [](Image& m) { m.corrupt(m.find(u"Big"), entry::kNameLength, 64); }, S_OK},
     {"tree out of name order", [](Image& m) {
        // "Big" becomes "Zzz": same length, now on the wrong side of its
        // siblings; lookups must not rely on the tree's order.
-       size_t at = m.entry(m.find(u"Big"));
-       m.put16(at, 'Z'), m.put16(at + 2, 'z'), m.put16(at + 4, 'z');
+       uint32_t big = m.find(u"Big");
+       m.corrupt(big, entry::nameUnit(0), 'Z'), m.corrupt(big, entry::nameUnit(1), 'z');
+       m.corrupt(big, entry::nameUnit(2), 'z');
      }, S_OK},
 };
 
@@ -382,8 +398,8 @@ INSTANTIATE_TEST_SUITE_P(Fields, ToleratedField,
 
 TEST(ToleratedFile, VersionThreeSizeHighWordIsIgnoredAndAShortLastSectorReads) {
   Image m = Image::build(3);
-  m.put32(m.entry(m.find(u"Big")) + 0x7C, 0x6D75636F);
-  m.put32(m.entry(0) + 0x7C, 0x31001E00);
+  m.corrupt(m.find(u"Big"), entry::kSizeHigh, 0x6D75636F);
+  m.corrupt(0, entry::kSizeHigh, 0x31001E00);
   // Cut the file inside its last sector: the rest reads as zeros.
   m.bytes.resize(m.bytes.size() - 100);
   IStorage* stg = nullptr;
@@ -417,23 +433,30 @@ struct LargeImage {
   }
   uint32_t u32(size_t at) const { return base::loadLE32(&bytes[at]); }
   void put32(size_t at, uint32_t v) { base::storeLE32(&bytes[at], v); }
+  uint32_t get(HeaderField f) const { return uint32_t(velmora::test::fieldValue(bytes, f)); }
+  // A field of directory entry `sid`, in the directory's first sector.
+  uint32_t get(uint32_t sid, EntryField f) const {
+    return uint32_t(velmora::test::fieldValue(bytes, sector(get(header::kFirstDirSector)) + sid * kDirEntrySize, f));
+  }
   static size_t sector(uint32_t id) { return size_t(id + 1) * 512; }
-  uint32_t difatSector() const { return u32(0x44); }
+  uint32_t difatSector() const { return get(header::kFirstDifatSector); }
   // Offset of the `i`-th FAT sector the first DIFAT sector lists.
   size_t difatSlot(uint32_t i) const { return sector(difatSector()) + 4 * i; }
-  uint32_t fatSector(uint32_t k) const { return k < 109 ? u32(0x4C + 4 * k) : u32(difatSlot(k - 109)); }
+  uint32_t fatSector(uint32_t k) const {
+    return k < kHeaderDifatEntries ? get(header::difat(k)) : u32(difatSlot(k - kHeaderDifatEntries));
+  }
   size_t fatSlot(uint32_t id) const { return sector(fatSector(id / 128)) + 4 * (id % 128); }
 };
 
 TEST(HostileDifat, FatSectorsListedInBothTheHeaderAndADifatSectorAreRefused) {
   LargeImage m;
-  ASSERT_GT(m.u32(0x2C), 109u) << "the FAT must outgrow the header";
+  ASSERT_GT(m.get(header::kNumFatSectors), kHeaderDifatEntries) << "the FAT must outgrow the header";
   ASSERT_NE(m.difatSector(), kEndOfChain);
   EXPECT_EQ(guarded(m.bytes), S_OK);
 
-  LargeImage header = m;
-  header.put32(header.difatSlot(5), header.u32(0x4C + 4 * 7));
-  EXPECT_EQ(guarded(header.bytes), STG_E_DOCFILECORRUPT) << "a header FAT sector again in the DIFAT";
+  LargeImage inHeader = m;
+  inHeader.put32(inHeader.difatSlot(5), inHeader.get(header::difat(7)));
+  EXPECT_EQ(guarded(inHeader.bytes), STG_E_DOCFILECORRUPT) << "a header FAT sector again in the DIFAT";
 
   LargeImage twice = m;
   twice.put32(twice.difatSlot(9), twice.u32(twice.difatSlot(3)));
@@ -467,8 +490,8 @@ TEST(HostileDifat, ALongChainThatLoopsIsRefused) {
   // Past the length a walk checks against itself, the loop is found by the
   // bitmap: near the chain's end, and back to its start.
   LargeImage m;
-  const uint32_t start = m.u32(LargeImage::sector(m.u32(0x30)) + 128 + 0x74);  // sid 1: "Big"
-  ASSERT_EQ(m.u32(LargeImage::sector(m.u32(0x30)) + 128 + 0x78), m.big.size()) << "entry 1 is Big";
+  const uint32_t start = m.get(1, entry::kStart);  // sid 1: "Big"
+  ASSERT_EQ(m.get(1, entry::kSizeLow), m.big.size()) << "entry 1 is Big";
   std::vector<uint32_t> chain{start};
   for (int i = 0; i < 200; ++i) chain.push_back(m.u32(m.fatSlot(chain.back())));
   LargeImage late = m;
@@ -572,9 +595,9 @@ TEST(IntegritySurvey, FindsNoDamageInWhatProducersWrite) {
 TEST(IntegritySurvey, ListsEveryFaultOfADamagedDirectory) {
   Image m = Image::build(3);
   uint32_t big = m.find(u"Big");
-  m.bytes[m.entry(big) + 0x42] = 0xFF;
+  m.corrupt(big, entry::kType, 0xFF);
   uint32_t inner = m.find(u"Inner");
-  m.put32(m.entry(inner) + 0x48, 70000);
+  m.corrupt(inner, entry::kRight, 70000);
   MemoryFile file(m.bytes);
   auto findings = surveyIntegrity(file);
   auto has = [&](const std::string& text) {

@@ -479,11 +479,9 @@ struct Summary {
   }
 };
 
-}  // namespace
-
-int runBatch(const std::string& command, const BatchOptions& o,
-             const std::vector<std::string>& columns, const std::string& recordNoun,
-             const DocumentJob& job) {
+// Options that exclude each other or leave nothing to read: the usage exit
+// with its message, or 0.
+int refusedUsage(const std::string& command, const BatchOptions& o) {
   if (o.json && o.csv) {
     std::cerr << "compdoc " << command << ": --json and --csv exclude each other\n";
     return kExitUsage;
@@ -497,7 +495,10 @@ int runBatch(const std::string& command, const BatchOptions& o,
     std::cerr << "compdoc " << command << ": standard input can be read once\n";
     return kExitUsage;
   }
+  return 0;
+}
 
+void keepFreedMemory() {
 #ifdef __GLIBC__
   // Documents are read one after another, each allocating and freeing
   // the same large buffers (a thumbnail is copied several times on its
@@ -506,6 +507,166 @@ int runBatch(const std::string& command, const BatchOptions& o,
   mallopt(M_MMAP_THRESHOLD, 8 << 20);
   mallopt(M_TRIM_THRESHOLD, 64 << 20);
 #endif
+}
+
+// The extensions a folder is searched for: those asked for, else the
+// plug-in's own.
+std::string extensionsToServe(PluginHost& host, const BatchOptions& o) {
+  std::string extensionList = o.extensions;
+  if (extensionList.empty()) {
+    BSTR company = nullptr, description = nullptr, extensions = nullptr;
+    if (SUCCEEDED(host.formats()->GetFormatInfo(&company, &description, &extensions)))
+      extensionList = bstrToUtf8(extensions);
+    SysFreeString(company);
+    SysFreeString(description);
+    SysFreeString(extensions);
+  }
+  return extensionList;
+}
+
+// One document named alone is answered as before batches: no file column,
+// no summary.
+bool answersAsBatch(const BatchOptions& o) {
+  if (!o.filesFrom.empty() || o.operands.size() != 1 || o.operands[0] == "-") return true;
+  std::error_code ec;
+  return fs::is_directory(o.operands[0], ec);
+}
+
+// The operands, then the list named by --files-from; false when that list
+// cannot be read.
+bool gatherInputs(const BatchOptions& o, InputList& list) {
+  for (const std::string& operand : o.operands) {
+    if (operand == "-") {
+      list.addList(std::cin);
+    } else {
+      list.addNamed(operand);
+    }
+  }
+  if (o.filesFrom.empty()) return true;
+  if (o.filesFrom == "-") return list.addList(std::cin);
+  std::ifstream in(o.filesFrom);
+  return in && list.addList(in);
+}
+
+// The documents served on a pool of workers. A document's records are
+// formatted on the worker that read it; the worker that completes the run
+// of documents next in order prints them, so that nothing waits on one
+// printing thread.
+class OrderedRun {
+ public:
+  OrderedRun(const std::vector<Input>& inputs, const DocumentJob& job, IVltFileFormat* formats,
+             const Printer& printer, Progress& progress, Summary& summary, std::string& out)
+      : m_inputs(inputs), m_job(job), m_formats(formats), m_printer(printer), m_progress(progress),
+        m_summary(summary), m_out(out), m_results(inputs.size()) {}
+
+  void run(unsigned workers) {
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < workers; ++t) pool.emplace_back([this] { work(); });
+    for (auto& t : pool) t.join();
+    printReady();  // nothing is left unless there were no inputs
+  }
+
+ private:
+  struct Done {
+    std::string text;
+    size_t records = 0;
+    std::vector<Problem> problems;
+  };
+
+  void work() {
+    // The navigators are apartment-threaded: each worker is an apartment of
+    // its own and keeps every navigator it makes to itself.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    for (size_t i; (i = m_next.fetch_add(1)) < m_inputs.size();) {
+      Done done = format(m_inputs[i].path, serve(m_inputs[i]));
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_results[i] = std::move(done);
+      printReady();
+    }
+    CoUninitialize();
+  }
+
+  DocumentResult serve(const Input& input) const {
+    DocumentResult result;
+    if (input.problem) {
+      result.problems.push_back(*input.problem);
+      return result;
+    }
+    try {
+      result = m_job(m_formats, input.path);
+    } catch (const std::exception& e) {
+      result = DocumentResult{};
+      result.problems.push_back({reason::kFailed, e.what()});
+    }
+    return result;
+  }
+
+  Done format(const std::string& file, DocumentResult result) const {
+    Done done;
+    done.text.reserve((result.records.size() + result.fields.size() / 4 + 1) * (file.size() + 96));
+    for (const auto& record : result.records) m_printer.record(file, record, done.text);
+    done.records = result.records.size() + m_printer.records(file, result.fields, done.text);
+    done.problems = std::move(result.problems);
+    return done;
+  }
+
+  void printReady() {  // under `m_mutex`
+    for (; m_printed < m_inputs.size() && m_results[m_printed]; ++m_printed) {
+      Done result = std::move(*m_results[m_printed]);
+      m_results[m_printed].reset();
+      print(m_inputs[m_printed].path, result);
+      size_t failures = 0;
+      for (const auto& [why, count] : m_summary.byReason) failures += count;
+      m_progress.update(m_printed + 1, failures, m_printed + 1 == m_inputs.size());
+    }
+  }
+
+  // A document's records to standard output, its problems to standard
+  // error, both counted.
+  void print(const std::string& file, const Done& result) {
+    m_out += result.text;
+    if (m_out.size() > (1 << 16) || !result.problems.empty()) {
+      std::fwrite(m_out.data(), 1, m_out.size(), stdout);
+      m_out.clear();
+    }
+    ++m_summary.documents;
+    m_summary.records += result.records;
+    bool failed = false;
+    if (!result.problems.empty()) {
+      std::fflush(stdout);
+      m_progress.clear();
+      for (const Problem& p : result.problems) {
+        std::string line = "compdoc: " + escapePath(file) + ": " + p.reason;
+        if (!p.detail.empty()) line += ": " + escapePath(p.detail);
+        std::fprintf(stderr, "%s\n", line.c_str());
+        if (!p.counted) continue;
+        ++m_summary.byReason[p.reason];
+        failed = failed || p.wholeDocument;
+      }
+    }
+    m_summary.failedDocuments += failed;
+  }
+
+  const std::vector<Input>& m_inputs;
+  const DocumentJob& m_job;
+  IVltFileFormat* m_formats;
+  const Printer& m_printer;
+  Progress& m_progress;
+  Summary& m_summary;
+  std::string& m_out;
+  std::vector<std::optional<Done>> m_results;
+  std::mutex m_mutex;
+  std::atomic<size_t> m_next{0};
+  size_t m_printed = 0;
+};
+
+}  // namespace
+
+int runBatch(const std::string& command, const BatchOptions& o,
+             const std::vector<std::string>& columns, const std::string& recordNoun,
+             const DocumentJob& job) {
+  if (int refused = refusedUsage(command, o)) return refused;
+  keepFreedMemory();
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   struct Uninit {
     ~Uninit() { CoUninitialize(); }
@@ -517,41 +678,12 @@ int runBatch(const std::string& command, const BatchOptions& o,
     return kExitFailure;
   }
 
-  std::string extensionList = o.extensions;
-  if (extensionList.empty()) {
-    BSTR company = nullptr, description = nullptr, extensions = nullptr;
-    if (SUCCEEDED(host.formats()->GetFormatInfo(&company, &description, &extensions)))
-      extensionList = bstrToUtf8(extensions);
-    SysFreeString(company);
-    SysFreeString(description);
-    SysFreeString(extensions);
-  }
+  std::string extensionList = extensionsToServe(host, o);
   InputList list(o.recursive, splitExtensions(extensionList), extensionList == "*");
-
-  // One document named alone is answered as before batches: no file column,
-  // no summary.
-  bool batch = !o.filesFrom.empty() || o.operands.size() != 1 || o.operands[0] == "-";
-  for (const std::string& operand : o.operands) {
-    std::error_code ec;
-    if (fs::is_directory(operand, ec)) batch = true;
-    if (operand == "-") {
-      list.addList(std::cin);
-    } else {
-      list.addNamed(operand);
-    }
-  }
-  if (!o.filesFrom.empty()) {
-    bool ok = true;
-    if (o.filesFrom == "-") {
-      ok = list.addList(std::cin);
-    } else {
-      std::ifstream in(o.filesFrom);
-      ok = in && list.addList(in);
-    }
-    if (!ok) {
-      std::cerr << "compdoc " << command << ": cannot read the list " << o.filesFrom << "\n";
-      return kExitFailure;
-    }
+  bool batch = answersAsBatch(o);
+  if (!gatherInputs(o, list)) {
+    std::cerr << "compdoc " << command << ": cannot read the list " << o.filesFrom << "\n";
+    return kExitFailure;
   }
   std::vector<Input>& inputs = list.inputs();
 
@@ -563,84 +695,7 @@ int runBatch(const std::string& command, const BatchOptions& o,
   Summary summary;
   std::string out;
   printer.header(out);
-
-  // A document's records are formatted on the worker that read it; the
-  // worker that completes the run of documents next in order prints them,
-  // so that nothing waits on one printing thread.
-  struct Done {
-    std::string text;
-    size_t records = 0;
-    std::vector<Problem> problems;
-  };
-  std::vector<std::optional<Done>> results(inputs.size());
-  std::mutex mutex;
-  size_t printed = 0;
-  auto printReady = [&] {  // under `mutex`
-    for (; printed < inputs.size() && results[printed]; ++printed) {
-      Done result = std::move(*results[printed]);
-      results[printed].reset();
-      const std::string& file = inputs[printed].path;
-      out += result.text;
-      if (out.size() > (1 << 16) || !result.problems.empty()) {
-        std::fwrite(out.data(), 1, out.size(), stdout);
-        out.clear();
-      }
-      ++summary.documents;
-      summary.records += result.records;
-      bool failed = false;
-      if (!result.problems.empty()) {
-        std::fflush(stdout);
-        progress.clear();
-        for (const Problem& p : result.problems) {
-          std::string line = "compdoc: " + escapePath(file) + ": " + p.reason;
-          if (!p.detail.empty()) line += ": " + escapePath(p.detail);
-          std::fprintf(stderr, "%s\n", line.c_str());
-          if (!p.counted) continue;
-          ++summary.byReason[p.reason];
-          failed = failed || p.wholeDocument;
-        }
-      }
-      summary.failedDocuments += failed;
-      size_t failures = 0;
-      for (const auto& [why, count] : summary.byReason) failures += count;
-      progress.update(printed + 1, failures, printed + 1 == inputs.size());
-    }
-  };
-
-  std::atomic<size_t> next{0};
-  IVltFileFormat* formats = host.formats();
-  auto work = [&] {
-    // The navigators are apartment-threaded: each worker is an apartment of
-    // its own and keeps every navigator it makes to itself.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    for (size_t i; (i = next.fetch_add(1)) < inputs.size();) {
-      DocumentResult result;
-      if (inputs[i].problem) {
-        result.problems.push_back(*inputs[i].problem);
-      } else {
-        try {
-          result = job(formats, inputs[i].path);
-        } catch (const std::exception& e) {
-          result = DocumentResult{};
-          result.problems.push_back({reason::kFailed, e.what()});
-        }
-      }
-      Done done;
-      const std::string& file = inputs[i].path;
-      done.text.reserve((result.records.size() + result.fields.size() / 4 + 1) * (file.size() + 96));
-      for (const auto& record : result.records) printer.record(file, record, done.text);
-      done.records = result.records.size() + printer.records(file, result.fields, done.text);
-      done.problems = std::move(result.problems);
-      std::lock_guard<std::mutex> lock(mutex);
-      results[i] = std::move(done);
-      printReady();
-    }
-    CoUninitialize();
-  };
-  std::vector<std::thread> pool;
-  for (unsigned t = 0; t < workers; ++t) pool.emplace_back(work);
-  for (auto& t : pool) t.join();
-  printReady();  // nothing is left unless there were no inputs
+  OrderedRun(inputs, job, host.formats(), printer, progress, summary, out).run(workers);
   std::fwrite(out.data(), 1, out.size(), stdout);
   std::fflush(stdout);
   progress.clear();
