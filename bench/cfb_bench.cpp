@@ -24,8 +24,8 @@ struct Docs {
     fs::create_directories(dir);
     small = dir / "small.doc";
     big = dir / "big.doc";
-    make(small, 4, 4096);          // about 20 KB
-    make(big, 4, 50 << 20);        // about 200 MB, in a few large streams
+    make(small, 4, 4096);    // about 20 KB
+    make(big, 4, 50 << 20);  // about 200 MB, in a few large streams
   }
   ~Docs() {
     std::error_code ec;
@@ -34,11 +34,13 @@ struct Docs {
   static void make(const fs::path& p, int streams, size_t size) {
     IStorage* stg = nullptr;
     auto w = p.u16string();
-    if (FAILED(StgCreateDocfile(reinterpret_cast<const WCHAR*>(w.c_str()), 0x1012, 0, &stg))) std::abort();
+    if (FAILED(StgCreateDocfile(reinterpret_cast<const WCHAR*>(w.c_str()), 0x1012, 0, &stg)))
+      std::abort();
     std::string data(size, 'd');
     for (int i = 0; i < streams; ++i) {
       IStream* s = nullptr;
-      std::u16string name = u"Data" + std::u16string(1, char16_t(u'A' + i % 26)) + char16_t(u'A' + i / 26);
+      std::u16string name =
+          u"Data" + std::u16string(1, char16_t(u'A' + i % 26)) + char16_t(u'A' + i / 26);
       stg->CreateStream(name.c_str(), 0x12, 0, 0, &s);
       data[0] = char(i);
       s->Write(data.data(), ULONG(data.size()), nullptr);
@@ -61,8 +63,8 @@ Docs& docs() {
 void readSummary(const fs::path& p) {
   auto w = p.u16string();
   IStorage* stg = nullptr;
-  if (FAILED(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(w.c_str()), 0x40000, STGFMT_ANY, 0, nullptr, nullptr,
-                              IID_IStorage, reinterpret_cast<void**>(&stg))))
+  if (FAILED(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(w.c_str()), 0x40000, STGFMT_ANY, 0,
+                              nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(&stg))))
     std::abort();
   IStream* s = nullptr;
   stg->OpenStream(u"\x05SummaryInformation", nullptr, 0x10, 0, &s);
@@ -91,8 +93,8 @@ void BM_RewriteSummaryAndCommit(benchmark::State& state) {
   int round = 0;
   for (auto _ : state) {
     IStorage* stg = nullptr;
-    if (FAILED(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(w.c_str()), 0x12, STGFMT_DOCFILE, 0, nullptr,
-                                nullptr, IID_IStorage, reinterpret_cast<void**>(&stg))))
+    if (FAILED(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(w.c_str()), 0x12, STGFMT_DOCFILE, 0,
+                                nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(&stg))))
       std::abort();
     IStream* s = nullptr;
     stg->OpenStream(u"\x05SummaryInformation", nullptr, 0x12, 0, &s);

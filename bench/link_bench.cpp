@@ -227,7 +227,8 @@ fs::path makeDocument(const std::string& name, int links, int embeddings) {
   for (int i = 0; i < links + embeddings; ++i) {
     std::u16string id = u"_" + fs::path(std::to_string(1000000 + i)).u16string();
     if (i % 2 == 0 && i / 2 < links) {
-      addLink(pool, id, u"C:\\data\\sources\\book" + fs::path(std::to_string(i / 2)).u16string() + u".xls");
+      addLink(pool, id,
+              u"C:\\data\\sources\\book" + fs::path(std::to_string(i / 2)).u16string() + u".xls");
     } else {
       addEmbedding(pool, id);
     }
@@ -334,14 +335,16 @@ void BM_UpdateReferences(benchmark::State& state) {
   for (int i = 0; i < 1000; ++i) {
     SysFreeString(records[i].bsFileName);
     SysFreeString(records[i].bsFullPath);
-    records[i].bsFileName = SysAllocString((u"book" + fs::path(std::to_string(i)).u16string() + u".xls").c_str());
+    records[i].bsFileName =
+        SysAllocString((u"book" + fs::path(std::to_string(i)).u16string() + u".xls").c_str());
   }
   std::vector<BSTR> paths[2];
   for (int k = 0; k < 2; ++k)
     for (int i = 0; i < 1000; ++i)
-      paths[k].push_back(SysAllocString((std::u16string(k ? u"D:\\moved\\" : u"E:\\back\\") + u"book" +
-                                         fs::path(std::to_string(i)).u16string() + u".xls")
-                                            .c_str()));
+      paths[k].push_back(
+          SysAllocString((std::u16string(k ? u"D:\\moved\\" : u"E:\\back\\") + u"book" +
+                          fs::path(std::to_string(i)).u16string() + u".xls")
+                             .c_str()));
   IoCounters before = ioNow();
   int pass = 0;
   HRESULT hr = S_OK;
@@ -352,8 +355,10 @@ void BM_UpdateReferences(benchmark::State& state) {
   }
   IoCounters after = ioNow();
   if (hr != S_OK) state.SkipWithError("UpdateReferences failed");
-  state.counters["bytes_written/call"] = double(after.wchar - before.wchar) / double(state.iterations());
-  state.counters["bytes_read/call"] = double(after.rchar - before.rchar) / double(state.iterations());
+  state.counters["bytes_written/call"] =
+      double(after.wchar - before.wchar) / double(state.iterations());
+  state.counters["bytes_read/call"] =
+      double(after.rchar - before.rchar) / double(state.iterations());
   for (auto& r : records) SysFreeString(r.bsFileName);
   for (auto& list : paths)
     for (BSTR b : list) SysFreeString(b);

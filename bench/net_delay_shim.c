@@ -57,7 +57,7 @@ static void markFd(int fd, int remote) {
   if (fd >= 0 && fd < MAX_FDS) g_remote[fd] = (unsigned char)remote;
 }
 
-#define REAL(name) \
+#define REAL(name)                      \
   static __typeof__(&name) real_##name; \
   if (!real_##name) real_##name = (__typeof__(&name))dlsym(RTLD_NEXT, #name)
 
@@ -119,16 +119,16 @@ int close(int fd) {
 }
 
 #define PATH_CALL(name, ret, params, args, path) \
-  ret name params { \
-    REAL(name); \
-    if (remotePath(path)) roundTrip(); \
-    return real_##name args; \
+  ret name params {                              \
+    REAL(name);                                  \
+    if (remotePath(path)) roundTrip();           \
+    return real_##name args;                     \
   }
 #define FD_CALL(name, ret, params, args, fd) \
-  ret name params { \
-    REAL(name); \
-    if (remoteFd(fd)) roundTrip(); \
-    return real_##name args; \
+  ret name params {                          \
+    REAL(name);                              \
+    if (remoteFd(fd)) roundTrip();           \
+    return real_##name args;                 \
   }
 
 PATH_CALL(stat, int, (const char* p, struct stat* s), (p, s), p)

@@ -50,8 +50,8 @@ fs::path makeDocument(const std::string& name, size_t payload) {
   if (fs::exists(path)) return path;
   std::u16string wpath = path.u16string();
   IStorage* root = nullptr;
-  if (FAILED(StgCreateDocfile(wpath.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                              0, &root)))
+  if (FAILED(StgCreateDocfile(wpath.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                              &root)))
     return {};
   IStream* stream = nullptr;
   root->CreateStream(u"WordDocument", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
@@ -67,8 +67,8 @@ fs::path makeDocument(const std::string& name, size_t payload) {
   auto write = [&](REFFMTID fmtid, DWORD flags, PROPSPEC spec, PROPVARIANT value) {
     IPropertyStorage* props = nullptr;
     if (SUCCEEDED(sets->Open(fmtid, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &props)) ||
-        SUCCEEDED(sets->Create(fmtid, nullptr, flags, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                               &props))) {
+        SUCCEEDED(
+            sets->Create(fmtid, nullptr, flags, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &props))) {
       props->WriteMultiple(1, &spec, &value, PID_FIRST_USABLE);
       props->Commit(STGC_DEFAULT);
       props->Release();
@@ -198,7 +198,9 @@ void writeOne(benchmark::State& state, const fs::path& path) {
   state.counters["bytes_read/write"] = double(after.rchar - before.rchar) / double(writes);
 }
 
-void BM_WriteSmall(benchmark::State& state) { writeOne(state, makeDocument("small-w.doc", 16 * 1024)); }
+void BM_WriteSmall(benchmark::State& state) {
+  writeOne(state, makeDocument("small-w.doc", 16 * 1024));
+}
 void BM_WriteLarge(benchmark::State& state) {
   writeOne(state, makeDocument("large-w.doc", size_t(200) << 20));
 }

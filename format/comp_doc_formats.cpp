@@ -90,8 +90,7 @@ HRESULT STDMETHODCALLTYPE CCompDocFormats::GetFormatInfo(BSTR* pbsCompany, BSTR*
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CCompDocFormats::GetExtensionFlags(LPCWSTR pwszExtension,
-                                                             LONG* plFlags) {
+HRESULT STDMETHODCALLTYPE CCompDocFormats::GetExtensionFlags(LPCWSTR pwszExtension, LONG* plFlags) {
   if (!plFlags) return E_POINTER;
   *plFlags = kExtensionFlagAttributes;
   if (!pwszExtension) return S_OK;

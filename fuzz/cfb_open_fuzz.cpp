@@ -21,13 +21,15 @@ void walk(IStorage* stg, int depth) {
   while (en->Next(1, &st, &got) == S_OK && ++count < 10000) {
     if (st.type == STGTY_STORAGE) {
       IStorage* sub = nullptr;
-      if (SUCCEEDED(stg->OpenStorage(st.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, &sub))) {
+      if (SUCCEEDED(stg->OpenStorage(st.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
+                                     nullptr, 0, &sub))) {
         walk(sub, depth + 1);
         sub->Release();
       }
     } else {
       IStream* s = nullptr;
-      if (SUCCEEDED(stg->OpenStream(st.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &s))) {
+      if (SUCCEEDED(
+              stg->OpenStream(st.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &s))) {
         uint8_t buf[4096];
         ULONG n = 0;
         uint64_t total = 0;
@@ -47,7 +49,8 @@ void walk(IStorage* stg, int depth) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes(data, data + size);
   IStorage* root = nullptr;
-  if (SUCCEEDED(openStorageOnFile(std::make_unique<MemoryFile>(bytes), STGM_READ | STGM_SHARE_EXCLUSIVE, &root))) {
+  if (SUCCEEDED(openStorageOnFile(std::make_unique<MemoryFile>(bytes),
+                                  STGM_READ | STGM_SHARE_EXCLUSIVE, &root))) {
     walk(root, 0);
     root->Release();
   }

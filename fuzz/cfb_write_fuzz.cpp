@@ -26,7 +26,9 @@ class SharedFile final : public File {
  public:
   explicit SharedFile(std::shared_ptr<MemoryFile> f) : m_f(std::move(f)) {}
   Result<size_t> readAt(uint64_t o, std::span<uint8_t> out) override { return m_f->readAt(o, out); }
-  Result<void> writeAt(uint64_t o, std::span<const uint8_t> d) override { return m_f->writeAt(o, d); }
+  Result<void> writeAt(uint64_t o, std::span<const uint8_t> d) override {
+    return m_f->writeAt(o, d);
+  }
   Result<void> sync() override { return m_f->sync(); }
   Result<uint64_t> size() override { return m_f->size(); }
   Result<void> extend(uint64_t n) override { return m_f->extend(n); }
@@ -45,7 +47,8 @@ const char16_t* const kNames[] = {u"A", u"B", u"\u0005SummaryInformation", u"Sub
 void edit(IStorage* root, const uint8_t* op) {
   IStorage* where = root;
   IStorage* sub = nullptr;
-  if ((op[2] & 1) && SUCCEEDED(root->OpenStorage(u"Sub", nullptr, kRW, nullptr, 0, &sub))) where = sub;
+  if ((op[2] & 1) && SUCCEEDED(root->OpenStorage(u"Sub", nullptr, kRW, nullptr, 0, &sub)))
+    where = sub;
   const char16_t* name = kNames[op[1] % 3];
   const uint32_t size = (op[3] | op[4] << 8 | uint32_t(op[5]) << 16) % 20000;
   std::string data(size, char(op[7]));
@@ -73,9 +76,7 @@ void edit(IStorage* root, const uint8_t* op) {
         (void)s->Write(data.data(), ULONG(std::min<size_t>(data.size(), 600)), &n);
       }
       break;
-    case 3:
-      (void)where->DestroyElement(kNames[op[1] % 4]);
-      break;
+    case 3: (void)where->DestroyElement(kNames[op[1] % 4]); break;
     case 4: {
       IStorage* made = nullptr;
       if (SUCCEEDED(root->CreateStorage(u"Sub", kRW | STGM_CREATE, 0, 0, &made))) made->Release();
@@ -118,12 +119,14 @@ bool readAll(IStorage* stg, int depth) {
   while (ok && en->Next(1, &st, &got) == S_OK) {
     if (st.type == STGTY_STORAGE) {
       IStorage* sub = nullptr;
-      ok = SUCCEEDED(stg->OpenStorage(st.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, &sub)) &&
+      ok = SUCCEEDED(stg->OpenStorage(st.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
+                                      nullptr, 0, &sub)) &&
            readAll(sub, depth + 1);
       if (sub) sub->Release();
     } else {
       IStream* s = nullptr;
-      ok = SUCCEEDED(stg->OpenStream(st.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &s));
+      ok =
+          SUCCEEDED(stg->OpenStream(st.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &s));
       uint64_t total = 0;
       uint8_t buf[4096];
       ULONG n = 0;
@@ -165,8 +168,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The commit never damages: a file that was sound and readable whole stays
   // so, and any file it accepted reopens.
   IStorage* again = nullptr;
-  if (FAILED(openStorageOnFile(std::make_unique<MemoryFile>(file->bytes()), STGM_READ | STGM_SHARE_EXCLUSIVE,
-                               &again)))
+  if (FAILED(openStorageOnFile(std::make_unique<MemoryFile>(file->bytes()),
+                               STGM_READ | STGM_SHARE_EXCLUSIVE, &again)))
     std::abort();
   bool whole = readAll(again, 0);
   again->Release();

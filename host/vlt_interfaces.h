@@ -39,19 +39,18 @@ struct IVltFileNavigator : public IUnknown {
                                                       LONG l5) = 0;
   virtual HRESULT STDMETHODCALLTYPE UnsupportedCall07(LONG l1, LONG l2, void* p3, void* p4) = 0;
   virtual HRESULT STDMETHODCALLTYPE UnsupportedCall08(LONG l1, LONG l2, void* p3, void* p4) = 0;
-  virtual HRESULT STDMETHODCALLTYPE WriteAttributes(LONG lIgnored1, LONG lStopFlag,
-                                                    LONG lIgnored3, LONG lArraySize,
-                                                    VltAttribute* poAttribArray,
+  virtual HRESULT STDMETHODCALLTYPE WriteAttributes(LONG lIgnored1, LONG lStopFlag, LONG lIgnored3,
+                                                    LONG lArraySize, VltAttribute* poAttribArray,
                                                     LONG lIgnored6) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ReadAttributes(LONG lIgnored1, LONG lStopFlag,
-                                                   LONG lIgnored3, LONG lArraySize,
+  virtual HRESULT STDMETHODCALLTYPE ReadAttributes(LONG lIgnored1, LONG lStopFlag, LONG lIgnored3,
+                                                   LONG lArraySize,
                                                    VltAttribute* poAttribArray) = 0;
   virtual HRESULT STDMETHODCALLTYPE UnsupportedCall11(void* p1, void* p2) = 0;
   virtual HRESULT STDMETHODCALLTYPE UnsupportedCall12(LONG l1, LONG l2, void* p3) = 0;
   virtual HRESULT STDMETHODCALLTYPE UnsupportedCall13(LONG l1, void* p2, void* p3, LONG l4,
                                                       LONG l5) = 0;
-  virtual HRESULT STDMETHODCALLTYPE UnsupportedCall14(LONG l1, LONG l2, LONG l3, LONG l4,
-                                                      LONG l5, LONG l6) = 0;
+  virtual HRESULT STDMETHODCALLTYPE UnsupportedCall14(LONG l1, LONG l2, LONG l3, LONG l4, LONG l5,
+                                                      LONG l6) = 0;
   virtual HRESULT STDMETHODCALLTYPE CloseFile() = 0;
   virtual HRESULT STDMETHODCALLTYPE UnsupportedCall16(void* p1) = 0;
   virtual HRESULT STDMETHODCALLTYPE UnsupportedCall17(LONG l1, LONG l2, LONG l3, LONG l4,

@@ -40,8 +40,7 @@ class CClassFactory final : public IClassFactory {
     return static_cast<ULONG>(lCount);
   }
 
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid,
-                                           void** ppv) override {
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     // An outer object is looked at only with IUnknown, and both classes
@@ -96,9 +95,9 @@ ClassEntry g_ClassTable[] = {
 // The library's own handle, found from an address inside it.
 HINSTANCE ThisLibrary() {
   HMODULE hModule = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&ThisLibrary), &hModule);
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&ThisLibrary), &hModule);
   return hModule;
 }
 

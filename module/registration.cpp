@@ -24,8 +24,7 @@ HRESULT GetModulePath(HINSTANCE hInstance, WCHAR* pwszPath, DWORD cchPath) {
 
 HRESULT UpdateRegistryFromResource(HINSTANCE hInstance, UINT nResId, BOOL bRegister) {
   WCHAR wszModule[MAX_PATH];
-  if (HRESULT hrPath = GetModulePath(hInstance, wszModule, MAX_PATH); FAILED(hrPath))
-    return hrPath;
+  if (HRESULT hrPath = GetModulePath(hInstance, wszModule, MAX_PATH); FAILED(hrPath)) return hrPath;
   IRegistrar* pRegistrar = nullptr;
   HRESULT hr = CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
                                 reinterpret_cast<void**>(&pRegistrar));
@@ -45,8 +44,7 @@ HRESULT CVelmoraModule::RegisterServer(BOOL bRegister) {
     HRESULT hr = p->pfnUpdateRegistry(bRegister);
     if (FAILED(hr)) return hr;
   }
-  if (!bRegister)
-    return UnRegisterTypeLib(*m_plibid, 1, 0, LOCALE_NEUTRAL, SYS_WIN32);
+  if (!bRegister) return UnRegisterTypeLib(*m_plibid, 1, 0, LOCALE_NEUTRAL, SYS_WIN32);
 
   WCHAR wszModule[MAX_PATH];
   if (HRESULT hrPath = GetModulePath(m_hInstance, wszModule, MAX_PATH); FAILED(hrPath))

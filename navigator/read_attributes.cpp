@@ -7,8 +7,7 @@
 #include "navigator/priority_walk.h"
 #include "storage/storage_services.h"
 
-HRESULT STDMETHODCALLTYPE CCompDocFile::ReadAttributes(LONG, LONG lStopFlag, LONG,
-                                                       LONG lArraySize,
+HRESULT STDMETHODCALLTYPE CCompDocFile::ReadAttributes(LONG, LONG lStopFlag, LONG, LONG lArraySize,
                                                        VltAttribute* poAttribArray) {
   if (!poAttribArray) return E_POINTER;
   try {
@@ -34,8 +33,7 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::ReadAttributes(LONG, LONG lStopFlag, LON
   }
 }
 
-HRESULT STDMETHODCALLTYPE CCompDocFile::AttribGetFirst(LONG lArraySize,
-                                                       VltAttribute* poAttribArray,
+HRESULT STDMETHODCALLTYPE CCompDocFile::AttribGetFirst(LONG lArraySize, VltAttribute* poAttribArray,
                                                        BSTR bsPrioBlockList) {
   if (!poAttribArray) return E_POINTER;
   try {
@@ -45,8 +43,7 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::AttribGetFirst(LONG lArraySize,
     bool bDelivered = false;
     WalkPriorityList(lArraySize, poAttribArray, bsPrioBlockList, [&](LONG i) {
       VltAttribute& oRecord = poAttribArray[i];
-      if (ThrowIfOutOfMemory(GetProperty(oRecord.bsBlock, oRecord.bsName, &oRecord.oValue)) !=
-          S_OK)
+      if (ThrowIfOutOfMemory(GetProperty(oRecord.bsBlock, oRecord.bsName, &oRecord.oValue)) != S_OK)
         return false;
       oRecord.bHandled = 1;
       bDelivered = true;

@@ -86,13 +86,13 @@ HRESULT OpenContainer(LinkMode eMode, IStorage* pRoot, DWORD grfMode, IStorage**
   return OpenChildStorage(pRoot, OLESTR("ObjectPool"), grfMode, ppContainer);
 }
 
-
 // The record whose file name is the one the link's source names, compared
 // as Windows compares file names; null for none.
 const VltReference* RecordFor(const VltReference* poReferences, LONG lCount,
                               const WideString& strFileName) {
   for (LONG i = 0; i < lCount; ++i) {
-    const OLECHAR* pwszRecord = poReferences[i].bsFileName ? poReferences[i].bsFileName : OLESTR("");
+    const OLECHAR* pwszRecord =
+        poReferences[i].bsFileName ? poReferences[i].bsFileName : OLESTR("");
     if (lstrcmpiW(pwszRecord, strFileName.c_str()) == 0) return &poReferences[i];
   }
   return nullptr;
@@ -104,8 +104,8 @@ const VltReference* RecordFor(const VltReference* poReferences, LONG lCount,
 HRESULT RelinkObject(IStorage* pContainer, const WideString& strName,
                      const VltReference* poReferences, LONG lCount) {
   Held<IStorage> pObject;
-  if (FAILED(ThrowIfOutOfMemory(OpenChildStorage(pContainer, strName.c_str(),
-                                                 kModeChildReadWrite, pObject.Out()))))
+  if (FAILED(ThrowIfOutOfMemory(
+          OpenChildStorage(pContainer, strName.c_str(), kModeChildReadWrite, pObject.Out()))))
     return S_FALSE;
   Held<IOleLink> pLink;
   if (FAILED(ThrowIfOutOfMemory(LoadLinkObject(pObject.Get(), pLink.Out())))) return S_FALSE;
@@ -121,8 +121,8 @@ HRESULT RelinkObject(IStorage* pContainer, const WideString& strName,
   if (cchNewPath == 0 || cchNewPath > kMaxPathChars) return S_FALSE;
 
   Held<IPersistStorage> pPersist;
-  if (FAILED(ThrowIfOutOfMemory(pLink->QueryInterface(
-          IID_IPersistStorage, reinterpret_cast<void**>(pPersist.Out())))))
+  if (FAILED(ThrowIfOutOfMemory(
+          pLink->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(pPersist.Out())))))
     return S_FALSE;
   Held<IMoniker> pMoniker;
   if (FAILED(ThrowIfOutOfMemory(CreatePathMoniker(pwszNewPath, pMoniker.Out())))) return S_FALSE;
@@ -257,8 +257,7 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::UpdateReferences(LONG, LONG lCount,
   try {
     if (ThrowIfOutOfMemory(IsCompoundDocument(m_strFilePath.c_str())) != S_OK) return S_FALSE;
     Held<IStorage> pRoot;
-    HRESULT hr =
-        OpenCompoundDocument(m_strFilePath.c_str(), kModeExclusiveReadWrite, pRoot.Out());
+    HRESULT hr = OpenCompoundDocument(m_strFilePath.c_str(), kModeExclusiveReadWrite, pRoot.Out());
     if (FAILED(ThrowIfOutOfMemory(hr))) return IsAccessFailure(hr) ? VLT_E_FILE_ACCESS : S_FALSE;
 
     // A missing pool is reported as such here, unlike discovery.

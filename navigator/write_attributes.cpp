@@ -38,8 +38,7 @@ HRESULT CCompDocFile::WriteRecord(VltAttribute& oRecord) {
   return SetProperty(oRecord.bsBlock, oRecord.bsName, &copy.v);
 }
 
-HRESULT STDMETHODCALLTYPE CCompDocFile::WriteAttributes(LONG, LONG lStopFlag, LONG,
-                                                        LONG lArraySize,
+HRESULT STDMETHODCALLTYPE CCompDocFile::WriteAttributes(LONG, LONG lStopFlag, LONG, LONG lArraySize,
                                                         VltAttribute* poAttribArray, LONG) {
   if (!poAttribArray) return E_POINTER;
   try {
@@ -65,8 +64,7 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::WriteAttributes(LONG, LONG lStopFlag, LO
   }
 }
 
-HRESULT STDMETHODCALLTYPE CCompDocFile::AttribSetFirst(LONG lArraySize,
-                                                       VltAttribute* poAttribArray,
+HRESULT STDMETHODCALLTYPE CCompDocFile::AttribSetFirst(LONG lArraySize, VltAttribute* poAttribArray,
                                                        BSTR bsPrioBlockList) {
   if (!poAttribArray) return E_POINTER;
   try {

@@ -138,8 +138,14 @@ inline constexpr PropDef g_PhysicalProps[] = {
 };
 
 // The five catalogued sets, in loading order; the custom set has no table.
-enum PropSetIndex { kSummarySet, kDocSummarySet, kDTPropertiesSet, kDTControlSet, kPhysicalSet,
-                    kCatalogedSetCount };
+enum PropSetIndex {
+  kSummarySet,
+  kDocSummarySet,
+  kDTPropertiesSet,
+  kDTControlSet,
+  kPhysicalSet,
+  kCatalogedSetCount
+};
 
 struct PropSetDef {
   const FMTID* pFmtid;
@@ -166,17 +172,17 @@ struct BlockDef {
 
 // The order in which reads try the block names.
 inline constexpr BlockDef g_ReadBlocks[] = {
-    {OLESTR("Summary"), kSummarySet},          {OLESTR("DocSummary"), kDocSummarySet},
-    {OLESTR("CustomProperty"), kCustomBlock},  {OLESTR("DTProperties"), kDTPropertiesSet},
-    {OLESTR("DTControl"), kDTControlSet},      {OLESTR("ModelInfo"), kPhysicalSet},
+    {OLESTR("Summary"), kSummarySet},         {OLESTR("DocSummary"), kDocSummarySet},
+    {OLESTR("CustomProperty"), kCustomBlock}, {OLESTR("DTProperties"), kDTPropertiesSet},
+    {OLESTR("DTControl"), kDTControlSet},     {OLESTR("ModelInfo"), kPhysicalSet},
     {OLESTR("Physical"), kPhysicalSet},
 };
 
 // The order in which writes try them.
 inline constexpr BlockDef g_WriteBlocks[] = {
-    {OLESTR("Summary"), kSummarySet},         {OLESTR("DocSummary"), kDocSummarySet},
+    {OLESTR("Summary"), kSummarySet},           {OLESTR("DocSummary"), kDocSummarySet},
     {OLESTR("DTProperties"), kDTPropertiesSet}, {OLESTR("DTControl"), kDTControlSet},
-    {OLESTR("ModelInfo"), kPhysicalSet},      {OLESTR("Physical"), kPhysicalSet},
+    {OLESTR("ModelInfo"), kPhysicalSet},        {OLESTR("Physical"), kPhysicalSet},
     {OLESTR("CustomProperty"), kCustomBlock},
 };
 

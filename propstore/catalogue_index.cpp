@@ -56,7 +56,8 @@ class SetIndex {
  public:
   explicit SetIndex(const PropSetDef& set) {
     m_keys.reserve(set.cRows);
-    while (m_slots.size() < 4 * size_t(set.cRows) + 4) m_slots.resize(m_slots.empty() ? 8 : 2 * m_slots.size());
+    while (m_slots.size() < 4 * size_t(set.cRows) + 4)
+      m_slots.resize(m_slots.empty() ? 8 : 2 * m_slots.size());
     m_exact.resize(m_slots.size());
     for (ULONG i = 0; i < set.cRows; ++i) {
       size_t length = 0;

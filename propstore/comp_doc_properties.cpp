@@ -17,16 +17,11 @@ CompDocProperties::~CompDocProperties() {
 
 PROPVARIANT*& CompDocProperties::ValuesOf(int iSet) {
   switch (iSet) {
-    case kSummarySet:
-      return m_pSummaryValues;
-    case kDocSummarySet:
-      return m_pDocSummaryValues;
-    case kDTPropertiesSet:
-      return m_pDTPropertiesValues;
-    case kDTControlSet:
-      return m_pDTControlValues;
-    default:
-      return m_pPhysicalValues;
+    case kSummarySet: return m_pSummaryValues;
+    case kDocSummarySet: return m_pDocSummaryValues;
+    case kDTPropertiesSet: return m_pDTPropertiesValues;
+    case kDTControlSet: return m_pDTControlValues;
+    default: return m_pPhysicalValues;
   }
 }
 
@@ -133,7 +128,8 @@ uint64_t RowsStoredAsPictures(IPropertyStorage* pPropStg, const PropSetDef& set)
     CoTaskMemFree(stat.lpwstrName);
     if (stat.vt != VT_CF) continue;
     for (ULONG i = 0; i < set.cRows; ++i)
-      if (set.pTable[i].vt == VT_CF && set.pTable[i].propid == stat.propid) uRows |= uint64_t(1) << i;
+      if (set.pTable[i].vt == VT_CF && set.pTable[i].propid == stat.propid)
+        uRows |= uint64_t(1) << i;
   }
   pEnum->Release();
   return uRows;

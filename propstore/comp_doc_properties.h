@@ -84,8 +84,8 @@ class CompDocProperties {
   bool CustomListIsUtf8() const;
   UINT CustomListCodePage() const;
   HRESULT FormatValue(const PROPVARIANT* poValue, VARIANT* poDest, UINT uCodePage);
-  HRESULT WriteProperty(REFFMTID fmtid, const PROPSPEC& spec, const VARIANT* poValue,
-                        VARTYPE vt, bool bCustom);
+  HRESULT WriteProperty(REFFMTID fmtid, const PROPSPEC& spec, const VARIANT* poValue, VARTYPE vt,
+                        bool bCustom);
 
   std::list<CustomProps*> m_CustomList;
   IStorage* m_pStorage = nullptr;
@@ -123,9 +123,9 @@ class CompDocProperties {
   // host reads every custom property by name, which would cost the square
   // of the list's length. Dropped whenever the list changes.
   struct CustomIndex {
-    std::vector<const CustomProps*> records;                // list order
-    std::unordered_map<WideString, size_t> plainNames;       // folded plain name -> first position
-    std::vector<size_t> otherNames;                         // positions of the other names, in order
+    std::vector<const CustomProps*> records;            // list order
+    std::unordered_map<WideString, size_t> plainNames;  // folded plain name -> first position
+    std::vector<size_t> otherNames;                     // positions of the other names, in order
   };
   std::optional<CustomIndex> m_CustomIndex;
 };

@@ -49,8 +49,10 @@ HRESULT CompDocProperties::LoadCustomProps() {
       pRecord = new CustomProps(std::move(name), stat.propid, value);
       m_CustomList.push_back(pRecord);
     } catch (...) {
-      if (pRecord) delete pRecord;  // owns the value now
-      else PropVariantClear(&value);
+      if (pRecord)
+        delete pRecord;  // owns the value now
+      else
+        PropVariantClear(&value);
       CoTaskMemFree(stat.lpwstrName);
       hrResult = E_OUTOFMEMORY;
       break;
@@ -71,8 +73,10 @@ HRESULT CompDocProperties::LoadCustomProps() {
       pRecord = new CustomProps(WideString(kCodePageRecordName), PID_CODEPAGE, value);
       m_CustomList.push_front(pRecord);
     } catch (...) {
-      if (pRecord) delete pRecord;
-      else PropVariantClear(&value);
+      if (pRecord)
+        delete pRecord;
+      else
+        PropVariantClear(&value);
       hrResult = E_OUTOFMEMORY;
     }
   } else {

@@ -13,8 +13,9 @@ HRESULT CompDocProperties::SetProperty(LPCWSTR pwszBlock, LPCWSTR pwszName, VARI
   if (hr != S_OK && m_strWriteRefusal.empty()) {
     if (!m_pPropSetStorage) {
       try {
-        m_strWriteRefusal = m_strOpenRefusal.empty() ? WideFromAscii("the document is not open for writing")
-                                                     : m_strOpenRefusal;
+        m_strWriteRefusal = m_strOpenRefusal.empty()
+                                ? WideFromAscii("the document is not open for writing")
+                                : m_strOpenRefusal;
       } catch (const std::bad_alloc&) {
         // The reason is lost, not the answer.
       }
@@ -96,8 +97,8 @@ HRESULT CompDocProperties::WriteProperty(REFFMTID fmtid, const PROPSPEC& spec,
     }
     if (hr == STG_E_FILENOTFOUND) {
       pPropStg = nullptr;
-      hr = m_pPropSetStorage->Create(fmtid, nullptr, PROPSETFLAG_ANSI, kModeSetReadWrite,
-                                     &pPropStg);
+      hr =
+          m_pPropSetStorage->Create(fmtid, nullptr, PROPSETFLAG_ANSI, kModeSetReadWrite, &pPropStg);
     }
     if (FAILED(hr) || !pPropStg) {
       if (FAILED(hr)) m_strWriteRefusal = DescribeFailure("the property set cannot be opened", hr);

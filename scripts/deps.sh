@@ -7,6 +7,7 @@ VELMORA_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbench
                         libcli11-dev nlohmann-json3-dev libsqlite3-dev
                         mingw-w64-tools dpkg-dev pkg-config)
 VELMORA_CHECK_PACKAGES=(g++-multilib g++-mingw-w64-x86-64 clang libclang-rt-14-dev
+                        clang-format clang-tidy
                         python3-olefile libimage-exiftool-perl libgsf-bin libolecf-utils
                         libreoffice-writer-nogui libreoffice-calc-nogui
                         libreoffice-impress-nogui)

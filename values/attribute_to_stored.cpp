@@ -21,8 +21,8 @@ WideString TextOf(const VARIANT* poIn, bool* pbAbsent = nullptr) {
   HRESULT hr = VariantChangeType(&vText, const_cast<VARIANT*>(poIn), 0, VT_BSTR);
   if (FAILED(hr)) throw ValueError(hr);
   if (pbAbsent) *pbAbsent = vText.bstrVal == nullptr;
-  WideString text = vText.bstrVal ? WideString(vText.bstrVal, SysStringLen(vText.bstrVal))
-                                  : WideString();
+  WideString text =
+      vText.bstrVal ? WideString(vText.bstrVal, SysStringLen(vText.bstrVal)) : WideString();
   VariantClear(&vText);
   return text;
 }
@@ -54,12 +54,13 @@ bool LocalDateToFileTime(DATE date, FILETIME& ftUtc) {
 // when some character has no exact form there.
 bool EncodeExactly(const WCHAR* pwszText, UINT uCodePage, std::string& bytes) {
   BOOL bUsedDefault = FALSE;
-  int cb = WideCharToMultiByte(uCodePage, WC_NO_BEST_FIT_CHARS, pwszText, -1, nullptr, 0,
-                               nullptr, &bUsedDefault);
+  int cb = WideCharToMultiByte(uCodePage, WC_NO_BEST_FIT_CHARS, pwszText, -1, nullptr, 0, nullptr,
+                               &bUsedDefault);
   if (cb <= 0 || bUsedDefault) return false;
   bytes.assign(static_cast<size_t>(cb), '\0');
-  if (WideCharToMultiByte(uCodePage, WC_NO_BEST_FIT_CHARS, pwszText, -1, bytes.data(), cb,
-                          nullptr, &bUsedDefault) != cb || bUsedDefault)
+  if (WideCharToMultiByte(uCodePage, WC_NO_BEST_FIT_CHARS, pwszText, -1, bytes.data(), cb, nullptr,
+                          &bUsedDefault) != cb ||
+      bUsedDefault)
     return false;
   bytes.resize(static_cast<size_t>(cb) - 1);
   return true;
@@ -88,8 +89,7 @@ bool AttributeToStored(const VARIANT* poIn, VARTYPE vtTarget, UINT uCodePage,
                        StoredValue& oStored) {
   PROPVARIANT& pv = oStored.oValue;
   switch (vtTarget) {
-    case VT_EMPTY:
-      break;
+    case VT_EMPTY: break;
     case VT_I2:
     case VT_BOOL:
       oStored.strText = TextOf(poIn);
@@ -167,8 +167,7 @@ bool AttributeToStored(const VARIANT* poIn, VARTYPE vtTarget, UINT uCodePage,
       if (!DateOf(poIn, date) || !LocalDateToFileTime(date, pv.filetime)) return false;
       break;
     }
-    default:
-      return false;
+    default: return false;
   }
   pv.vt = vtTarget;
   return true;

@@ -12,11 +12,11 @@
 // What a conversion made and must keep alive until the value is written:
 // the stored value points into these buffers or into the incoming value.
 struct StoredValue {
-  PROPVARIANT oValue;     // zeroed, then of the target type
-  bool bDelete = false;   // delete the property instead of writing it
-  WideString strText;     // the incoming value's text
-  std::string strNarrow;  // narrow text for VT_LPSTR
-  BSTR bsOwned = nullptr; // a BSTR made for a VT_BSTR target
+  PROPVARIANT oValue;      // zeroed, then of the target type
+  bool bDelete = false;    // delete the property instead of writing it
+  WideString strText;      // the incoming value's text
+  std::string strNarrow;   // narrow text for VT_LPSTR
+  BSTR bsOwned = nullptr;  // a BSTR made for a VT_BSTR target
 
   StoredValue() { PropVariantInit(&oValue); }
   ~StoredValue() { SysFreeString(bsOwned); }
@@ -35,8 +35,7 @@ struct StoredValue {
 // type it does not convert, for a file time whose date cannot be taken and
 // for text that the narrow code page cannot hold exactly. Raises ValueError
 // when the value has no text form or memory runs out.
-bool AttributeToStored(const VARIANT* poIn, VARTYPE vtTarget, UINT uCodePage,
-                       StoredValue& oStored);
+bool AttributeToStored(const VARIANT* poIn, VARTYPE vtTarget, UINT uCodePage, StoredValue& oStored);
 
 // As above, with narrow strings in UTF-8 (`bUtf8`) or the ANSI code page.
 inline bool AttributeToStored(const VARIANT* poIn, VARTYPE vtTarget, bool bUtf8,

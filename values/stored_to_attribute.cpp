@@ -87,8 +87,7 @@ HRESULT StoredToAttribute(VARIANT* poAttr, const PROPVARIANT* poStored, UINT uCo
     v.vt = VT_BSTR;
   } else {
     switch (vt) {
-      case VT_EMPTY:
-        return VariantClear(poAttr);
+      case VT_EMPTY: return VariantClear(poAttr);
       case VT_I2:
         v.vt = VT_I2;
         v.iVal = poStored->iVal;
@@ -111,9 +110,8 @@ HRESULT StoredToAttribute(VARIANT* poAttr, const PROPVARIANT* poStored, UINT uCo
         v.date = poStored->date;
         break;
       case VT_BSTR:
-        v.bstrVal = poStored->bstrVal
-                        ? AllocBstr(poStored->bstrVal, TextLength(poStored->bstrVal))
-                        : nullptr;
+        v.bstrVal = poStored->bstrVal ? AllocBstr(poStored->bstrVal, TextLength(poStored->bstrVal))
+                                      : nullptr;
         v.vt = VT_BSTR;
         break;
       case VT_BOOL:
@@ -130,18 +128,15 @@ HRESULT StoredToAttribute(VARIANT* poAttr, const PROPVARIANT* poStored, UINT uCo
         break;
       }
       case VT_LPWSTR:
-        v.bstrVal = poStored->pwszVal
-                        ? AllocBstr(poStored->pwszVal, TextLength(poStored->pwszVal))
-                        : nullptr;
+        v.bstrVal = poStored->pwszVal ? AllocBstr(poStored->pwszVal, TextLength(poStored->pwszVal))
+                                      : nullptr;
         v.vt = VT_BSTR;
         break;
       case VT_FILETIME:
         v.vt = VT_DATE;
         v.date = FileTimeToLocalDate(poStored->filetime);
         break;
-      default:
-        VariantClear(poAttr);
-        return E_INVALIDARG;
+      default: VariantClear(poAttr); return E_INVALIDARG;
     }
   }
   return VariantCopy(poAttr, &v);

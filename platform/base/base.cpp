@@ -34,14 +34,17 @@ std::string Where::text() const {
   };
   // An entry in its directory sector is named by the message itself.
   const bool inItsDirectory = sectorOf && std::strcmp(sectorOf, "directory") == 0;
-  if (entry != kNone32 && !inItsDirectory) std::snprintf(buf, sizeof buf, "entry %u", entry), add(buf);
+  if (entry != kNone32 && !inItsDirectory)
+    std::snprintf(buf, sizeof buf, "entry %u", entry), add(buf);
   if (property != kNone32) std::snprintf(buf, sizeof buf, "property 0x%x", property), add(buf);
   if (sector != kNone32) {
-    std::snprintf(buf, sizeof buf, "%s%ssector %u", sectorOf ? sectorOf : "", sectorOf ? " " : "", sector);
+    std::snprintf(buf, sizeof buf, "%s%ssector %u", sectorOf ? sectorOf : "", sectorOf ? " " : "",
+                  sector);
     add(buf);
   }
   if (offset != kNone) {
-    std::snprintf(buf, sizeof buf, inStream ? "byte %llu" : "offset 0x%llX", (unsigned long long)offset);
+    std::snprintf(buf, sizeof buf, inStream ? "byte %llu" : "offset 0x%llX",
+                  (unsigned long long)offset);
     add(buf);
   }
   return out;

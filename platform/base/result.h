@@ -42,19 +42,36 @@ const char* damageName(Damage kind);
 struct Where {
   static constexpr uint64_t kNone = UINT64_MAX;
   static constexpr uint32_t kNone32 = UINT32_MAX;
-  uint64_t offset = kNone;       // byte offset in the file, or in the stream when `inStream`
+  uint64_t offset = kNone;  // byte offset in the file, or in the stream when `inStream`
   uint32_t sector = kNone32;
   const char* sectorOf = nullptr;  // "directory", "FAT", "mini"...: what the sector holds
-  uint32_t entry = kNone32;      // directory entry
-  uint32_t property = kNone32;   // property id
-  bool inStream = false;         // `offset` counts from the start of the stream
+  uint32_t entry = kNone32;        // directory entry
+  uint32_t property = kNone32;     // property id
+  bool inStream = false;           // `offset` counts from the start of the stream
 
-  Where& at(uint64_t fileOffset) { offset = fileOffset, inStream = false; return *this; }
-  Where& atByte(uint64_t streamOffset) { offset = streamOffset, inStream = true; return *this; }
-  Where& inSector(uint32_t id, const char* of = nullptr) { sector = id, sectorOf = of; return *this; }
-  Where& ofEntry(uint32_t sid) { entry = sid; return *this; }
-  Where& ofProperty(uint32_t id) { property = id; return *this; }
-  bool empty() const { return offset == kNone && sector == kNone32 && entry == kNone32 && property == kNone32; }
+  Where& at(uint64_t fileOffset) {
+    offset = fileOffset, inStream = false;
+    return *this;
+  }
+  Where& atByte(uint64_t streamOffset) {
+    offset = streamOffset, inStream = true;
+    return *this;
+  }
+  Where& inSector(uint32_t id, const char* of = nullptr) {
+    sector = id, sectorOf = of;
+    return *this;
+  }
+  Where& ofEntry(uint32_t sid) {
+    entry = sid;
+    return *this;
+  }
+  Where& ofProperty(uint32_t id) {
+    property = id;
+    return *this;
+  }
+  bool empty() const {
+    return offset == kNone && sector == kNone32 && entry == kNone32 && property == kNone32;
+  }
   // "directory sector 2, offset 0x5180"; empty when nothing is known.
   std::string text() const;
 };
@@ -93,8 +110,8 @@ struct Error {
 }
 
 [[gnu::format(printf, 6, 7)]] inline Error damageError(HRESULT code, Damage kind, Where where,
-                                                      const char* file, int line, const char* fmt,
-                                                      ...) {
+                                                       const char* file, int line, const char* fmt,
+                                                       ...) {
   char buf[512];
   va_list ap;
   va_start(ap, fmt);
@@ -133,21 +150,21 @@ const std::string& pendingReason();
 
 // Damage found in the file, at `where` (a base::Where), of `kind` (a
 // base::Damage enumerator name), answered with `code`.
-#define DAMAGE(code, kind, where, fmt, ...)                                                    \
-  ::velmora::base::damageError(code, ::velmora::base::Damage::kind, where, __FILE_NAME__, __LINE__, \
-                               fmt __VA_OPT__(, ) __VA_ARGS__)
+#define DAMAGE(code, kind, where, fmt, ...)                                               \
+  ::velmora::base::damageError(code, ::velmora::base::Damage::kind, where, __FILE_NAME__, \
+                               __LINE__, fmt __VA_OPT__(, ) __VA_ARGS__)
 
 // Propagates the error of a Result-returning expression.
-#define TRY(expr)                                     \
-  do {                                                \
-    auto tryResult_ = (expr);                         \
-    if (!tryResult_) return tryResult_.error();       \
+#define TRY(expr)                               \
+  do {                                          \
+    auto tryResult_ = (expr);                   \
+    if (!tryResult_) return tryResult_.error(); \
   } while (0)
 
 // Binds the value of a Result-returning expression or propagates its error.
-#define ASSIGN(var, expr)                             \
-  auto var##Result_ = (expr);                         \
-  if (!var##Result_) return var##Result_.error();     \
+#define ASSIGN(var, expr)                         \
+  auto var##Result_ = (expr);                     \
+  if (!var##Result_) return var##Result_.error(); \
   auto var = std::move(var##Result_.value())
 
 namespace velmora::base {

@@ -19,7 +19,6 @@ namespace velmora::cfb {
 
 namespace {
 
-
 // The valid direct-mode roots; transacted, simple and SWMR modes are
 // not supported by this engine and answer STG_E_INVALIDFUNCTION.
 HRESULT checkOpenMode(DWORD mode) {
@@ -30,12 +29,14 @@ HRESULT checkOpenMode(DWORD mode) {
   if (mode & (STGM_CREATE | STGM_CONVERT)) return STG_E_INVALIDFLAG;
   if (mode & STGM_PRIORITY) {
     if (mode & STGM_DELETEONRELEASE) return STG_E_INVALIDFUNCTION;
-    if (access != STGM_READ || (mode & (STGM_TRANSACTED | STGM_SIMPLE | STGM_NOSCRATCH | STGM_NOSNAPSHOT)))
+    if (access != STGM_READ ||
+        (mode & (STGM_TRANSACTED | STGM_SIMPLE | STGM_NOSCRATCH | STGM_NOSNAPSHOT)))
       return STG_E_INVALIDFLAG;
     return S_OK;
   }
   if (mode & STGM_DELETEONRELEASE) return STG_E_INVALIDFLAG;
-  if (mode & (STGM_NOSCRATCH | STGM_NOSNAPSHOT)) return (mode & STGM_TRANSACTED) ? STG_E_INVALIDFUNCTION : STG_E_INVALIDFLAG;
+  if (mode & (STGM_NOSCRATCH | STGM_NOSNAPSHOT))
+    return (mode & STGM_TRANSACTED) ? STG_E_INVALIDFUNCTION : STG_E_INVALIDFLAG;
   if (mode & (STGM_TRANSACTED | STGM_SIMPLE | STGM_DIRECT_SWMR)) return STG_E_INVALIDFUNCTION;
   if (access == STGM_READ) {
     if (share == STGM_SHARE_EXCLUSIVE || share == STGM_SHARE_DENY_WRITE) return S_OK;
@@ -47,7 +48,8 @@ HRESULT checkOpenMode(DWORD mode) {
 HRESULT checkCreateMode(DWORD mode) {
   const DWORD access = mode & 3, share = mode & 0x70;
   if ((mode & ~kValidModeBits) || access == 3) return STG_E_INVALIDFLAG;
-  if (mode & (STGM_PRIORITY | STGM_CONVERT | STGM_NOSCRATCH | STGM_NOSNAPSHOT)) return STG_E_INVALIDFLAG;
+  if (mode & (STGM_PRIORITY | STGM_CONVERT | STGM_NOSCRATCH | STGM_NOSNAPSHOT))
+    return STG_E_INVALIDFLAG;
   if (mode & (STGM_TRANSACTED | STGM_SIMPLE | STGM_DIRECT_SWMR)) return STG_E_INVALIDFUNCTION;
   if (access == STGM_READ || share != STGM_SHARE_EXCLUSIVE) return STG_E_INVALIDFLAG;
   return S_OK;
@@ -95,7 +97,8 @@ std::shared_ptr<Shared> findLive(const std::string& native) {
   std::lock_guard lock(live.mutex);
   for (auto& w : live.roots) {
     auto shared = w.lock();
-    if (!shared || shared->device != uint64_t(st.st_dev) || shared->inode != uint64_t(st.st_ino)) continue;
+    if (!shared || shared->device != uint64_t(st.st_dev) || shared->inode != uint64_t(st.st_ino))
+      continue;
     std::lock_guard docLock(shared->mutex);
     if (shared->doc) return shared;
   }
@@ -198,8 +201,8 @@ HRESULT createRoot(const WCHAR* name, DWORD mode, int version, IStorage** out) {
     mode |= STGM_CREATE;
   }
   (void)takeProbed("");
-  auto file = openPosixFile(native, true,
-                            (mode & STGM_CREATE) ? Disposition::OpenOrCreate : Disposition::CreateNew);
+  auto file = openPosixFile(
+      native, true, (mode & STGM_CREATE) ? Disposition::OpenOrCreate : Disposition::CreateNew);
   if (!file) return base::report(file.error());
   SharingLocks locks;
   if (auto r = locks.acquire(**file, mode & ~STGM_CREATE); !r) return base::report(r.error());
@@ -341,7 +344,8 @@ EXTERN_C HRESULT WINAPI StgCreateStorageEx(const WCHAR* pwcsName, DWORD grfMode,
     int version = 3;
     if (pStgOptions) {
       if (stgfmt != STGFMT_DOCFILE || pStgOptions->usVersion == 0) return STG_E_INVALIDPARAMETER;
-      if (pStgOptions->ulSectorSize == 4096) version = 4;
+      if (pStgOptions->ulSectorSize == 4096)
+        version = 4;
       else if (pStgOptions->ulSectorSize != 512 && pStgOptions->ulSectorSize != 0)
         return STG_E_INVALIDPARAMETER;
     }

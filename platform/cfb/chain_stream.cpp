@@ -39,13 +39,15 @@ Result<void> FatChain::read(uint64_t offset, std::span<uint8_t> out, bool keep) 
     uint64_t pos = offset + done;
     uint64_t index = pos >> shift;
     if (index >= m_sectors.size())
-      return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(), "read at %llu runs past a chain of %zu sectors", (unsigned long long)pos,
-                         m_sectors.size());
+      return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(),
+                    "read at %llu runs past a chain of %zu sectors", (unsigned long long)pos,
+                    m_sectors.size());
     uint32_t within = uint32_t(pos & (S - 1));
     if (!keep && within == 0 && out.size() - done >= S) {
       // Whole sectors that lie one after another in the file go in one read.
       uint32_t run = 1;
-      while (run < 256 && index + run < m_sectors.size() && (size_t(run) + 1) * S <= out.size() - done &&
+      while (run < 256 && index + run < m_sectors.size() &&
+             (size_t(run) + 1) * S <= out.size() - done &&
              m_sectors[index + run] == m_sectors[index] + run)
         ++run;
       TRY(m_pager->readRun(m_sectors[index], run, out.subspan(done, size_t(run) * S)));
@@ -86,7 +88,8 @@ Result<void> FatChain::write(uint64_t offset, std::span<const uint8_t> data) {
   while (done < data.size()) {
     uint64_t pos = offset + done;
     uint64_t index = pos >> shift;
-    if (index >= m_sectors.size()) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(), "write past the end of a chain");
+    if (index >= m_sectors.size())
+      return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(), "write past the end of a chain");
     uint32_t within = uint32_t(pos & (S - 1));
     size_t n = std::min<size_t>(S - within, data.size() - done);
     ASSIGN(s, writable(size_t(index), n == S));

@@ -29,7 +29,10 @@ class Checker {
   // With `findings`, every finding is kept there and the walk goes on where
   // it safely can; without, the first one ends the check.
   Checker(Document& doc, Depth depth, std::vector<Finding>* findings = nullptr)
-      : m_doc(doc), m_strict(depth == Depth::Strict), m_chainsOnly(depth == Depth::Chains), m_findings(findings) {}
+      : m_doc(doc),
+        m_strict(depth == Depth::Strict),
+        m_chainsOnly(depth == Depth::Chains),
+        m_findings(findings) {}
 
   Result<void> run() {
     TRY(reportSteppedOver());
@@ -80,18 +83,25 @@ class Checker {
     auto miniLen = claimChain(root.size ? root.start : kEndOfChain, rootSectors, "mini stream", 0);
     TRY(miniLen.error);
     if (miniLen.length < rootSectors && !m_chainsOnly)
-      TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, dir.entryPlace(0), "mini stream chain of %llu sectors for %llu bytes",
-                       (unsigned long long)miniLen.length, (unsigned long long)root.size), kLoses));
+      TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, dir.entryPlace(0),
+                       "mini stream chain of %llu sectors for %llu bytes",
+                       (unsigned long long)miniLen.length, (unsigned long long)root.size),
+                kLoses));
     if (m_strict && root.size % kMiniSectorSize)
-      TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, dir.entryPlace(0), "mini stream size %llu is not a whole number of mini sectors",
-                       (unsigned long long)root.size), kOdd));
+      TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, dir.entryPlace(0),
+                       "mini stream size %llu is not a whole number of mini sectors",
+                       (unsigned long long)root.size),
+                kOdd));
     uint64_t miniCount = (root.size + kMiniSectorSize - 1) / kMiniSectorSize;
     const uint64_t described = m_miniFatSectors * (S / 4);
     if (miniCount > described) {
       if (!m_chainsOnly)
-        TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(h.firstMiniFatSector).at(header_field::kFirstMiniFatSector),
-                         "mini FAT of %llu sectors is shorter than the mini stream's %llu mini sectors",
-                         (unsigned long long)m_miniFatSectors, (unsigned long long)miniCount), kLoses));
+        TRY(found(
+            DAMAGE(STG_E_DOCFILECORRUPT, Allocation,
+                   inSector(h.firstMiniFatSector).at(header_field::kFirstMiniFatSector),
+                   "mini FAT of %llu sectors is shorter than the mini stream's %llu mini sectors",
+                   (unsigned long long)m_miniFatSectors, (unsigned long long)miniCount),
+            kLoses));
       miniCount = described;
     }
     m_miniOwner.assign(size_t(miniCount), false);
@@ -140,7 +150,8 @@ class Checker {
     auto got = claimChain(e.start, want, "stream", k);
     TRY(got.error);
     if (!got.walked || got.length == want || m_chainsOnly) return {};
-    return found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, m_doc.dir().entryPlace(k), "stream %u: chain of %llu sectors for %llu bytes", k,
+    return found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, m_doc.dir().entryPlace(k),
+                        "stream %u: chain of %llu sectors for %llu bytes", k,
                         (unsigned long long)got.length, (unsigned long long)e.size),
                  got.length < want ? kLoses : kSteps);
   }
@@ -157,13 +168,16 @@ class Checker {
       return found(err, head && head->size() == want ? kSteps : kLoses);
     }
     if (chain->size() != want && !m_chainsOnly)
-      TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, m_doc.dir().entryPlace(k), "stream %u: mini chain of %zu for %llu bytes", k,
-                       chain->size(), (unsigned long long)e.size), chain->size() < want ? kLoses : kSteps));
+      TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, m_doc.dir().entryPlace(k),
+                       "stream %u: mini chain of %zu for %llu bytes", k, chain->size(),
+                       (unsigned long long)e.size),
+                chain->size() < want ? kLoses : kSteps));
     for (uint32_t m : *chain) {
       if (m >= m_miniOwner.size()) break;
       if (m_miniOwner[m])
         TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, ofEntry(k).inSector(m, "mini"),
-                         "mini sector %u is in two chains (stream %u)", m, k), kLoses));
+                         "mini sector %u is in two chains (stream %u)", m, k),
+                  kLoses));
       m_miniOwner[m] = true;
     }
     return {};
@@ -180,16 +194,19 @@ class Checker {
       bool rangeLock = SectorId(s) == SectorId((kRangeLockOffset >> shift) - 1);
       if (v != kFreeSect && !rangeLock) {
         if (!m_findings)
-          return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(SectorId(s)).at(sectorOffset(SectorId(s), shift)),
+          return DAMAGE(STG_E_DOCFILECORRUPT, Allocation,
+                        inSector(SectorId(s)).at(sectorOffset(SectorId(s), shift)),
                         "sector %llu is allocated but in no chain", (unsigned long long)s);
         if (lost++ == 0) first = s;
       }
     }
     if (!lost) return {};
-    return found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(SectorId(first)).at(sectorOffset(SectorId(first), shift)),
-                        "%llu sector%s allocated but in no chain, the first sector %llu", (unsigned long long)lost,
-                        lost == 1 ? " is" : "s are", (unsigned long long)first),
-                 kOdd);
+    return found(
+        DAMAGE(STG_E_DOCFILECORRUPT, Allocation,
+               inSector(SectorId(first)).at(sectorOffset(SectorId(first), shift)),
+               "%llu sector%s allocated but in no chain, the first sector %llu",
+               (unsigned long long)lost, lost == 1 ? " is" : "s are", (unsigned long long)first),
+        kOdd);
   }
 
   // Allocated directory entries out of the tree.
@@ -200,7 +217,8 @@ class Checker {
         // Producers leave such entries behind; in a damaged directory they
         // are what the damage cut off.
         TRY(found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(sid),
-                         "directory entry %u is allocated but unreachable", sid), dir.damaged() ? kSteps : kOdd));
+                         "directory entry %u is allocated but unreachable", sid),
+                  dir.damaged() ? kSteps : kOdd));
     return {};
   }
 
@@ -220,15 +238,19 @@ class Checker {
   Result<void> claim(SectorId s, const char* what, uint32_t mark) {
     const uint32_t shift = m_doc.pager().sectorShift();
     if (s >= m_owner.size())
-      return found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(s), "%s sector %u outside the file", what, s), kLoses);
+      return found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(s),
+                          "%s sector %u outside the file", what, s),
+                   kLoses);
     if (m_owner[s])
       return found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(s).at(sectorOffset(s, shift)),
-                          "sector %u (%s) is used twice", s, what), kLoses);
+                          "sector %u (%s) is used twice", s, what),
+                   kLoses);
     m_owner[s] = 1;
     ASSIGN(v, m_doc.fat().entry(s));
     if (v != mark)
       return found(DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(s).at(sectorOffset(s, shift)),
-                          "%s sector %u is marked 0x%08X", what, s, v), kOdd);
+                          "%s sector %u is marked 0x%08X", what, s, v),
+                   kOdd);
     return {};
   }
 
@@ -256,8 +278,10 @@ class Checker {
     if (limit != UINT64_MAX && chain.size() > limit && m_strict && out.walked) {
       // Counted as a finding by the caller for streams.
       if (!sid) {
-        out.error = found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(), "%s chain of %zu sectors is longer than its %llu", what,
-                                 chain.size(), (unsigned long long)limit), kSteps);
+        out.error = found(DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(),
+                                 "%s chain of %zu sectors is longer than its %llu", what,
+                                 chain.size(), (unsigned long long)limit),
+                          kSteps);
         if (!out.error) return out;
       }
     }
@@ -268,8 +292,11 @@ class Checker {
         // Past the size, the reader never reads the shared sector as this
         // stream's.
         out.error = found(DAMAGE(STG_E_DOCFILECORRUPT, Chain,
-                                 (sid ? ofEntry(sid) : where()).inSector(s).at(sectorOffset(s, m_doc.pager().sectorShift())),
-                                 "sector %u (%s) is used twice", s, what), i < limit ? kLoses : kSteps);
+                                 (sid ? ofEntry(sid) : where())
+                                     .inSector(s)
+                                     .at(sectorOffset(s, m_doc.pager().sectorShift())),
+                                 "sector %u (%s) is used twice", s, what),
+                          i < limit ? kLoses : kSteps);
         if (!out.error) return out;
         continue;
       }
@@ -315,20 +342,27 @@ class Checker {
     size_t steps = 0;
     while (cur != kNoStream || !stack.empty()) {
       if (++steps > 4 * dir.count() + 4)
-        return stop(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage), "tree of entry %u does not end", storage), kSteps);
+        return stop(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage),
+                           "tree of entry %u does not end", storage),
+                    kSteps);
       while (cur != kNoStream) {
         if (++steps > 4 * dir.count() + 4)
-          return stop(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage), "tree of entry %u does not end", storage), kSteps);
+          return stop(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage),
+                             "tree of entry %u does not end", storage),
+                      kSteps);
         if (cur >= dir.count())
-          return stop(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage), "tree of entry %u links to entry %u", storage, cur), kSteps);
+          return stop(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(storage),
+                             "tree of entry %u links to entry %u", storage, cur),
+                      kSteps);
         stack.push_back(cur);
         cur = dir.entry(cur).left;
       }
       cur = stack.back();
       stack.pop_back();
       if (!order.empty() && compareNames(dir.entry(order.back()).name, dir.entry(cur).name) >= 0)
-        return stop(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(cur), "tree of entry %u is out of name order at entry %u", storage, cur),
-                     kOdd);
+        return stop(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(cur),
+                           "tree of entry %u is out of name order at entry %u", storage, cur),
+                    kOdd);
       order.push_back(cur);
       cur = dir.entry(cur).right;
     }
@@ -339,7 +373,9 @@ class Checker {
   Result<void> checkRedBlack(StreamId storage, StreamId top) {
     Directory& dir = m_doc.dir();
     if (dir.entry(top).color != 1)
-      return found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(top), "tree of entry %u has a red top", storage), kOdd);
+      return found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(top),
+                          "tree of entry %u has a red top", storage),
+                   kOdd);
     // Black height by a post-order pass over the sorted nodes.
     std::vector<std::pair<StreamId, int>> work{{top, 0}};
     std::unordered_map<StreamId, int> height;
@@ -356,13 +392,17 @@ class Checker {
       int hl = e.left == kNoStream ? 1 : height[e.left];
       int hr = e.right == kNoStream ? 1 : height[e.right];
       if (hl != hr)
-        return found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(sid), "tree of entry %u: entry %u has black heights %d and %d",
-                            storage, sid, hl, hr), kOdd);
+        return found(
+            DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(sid),
+                   "tree of entry %u: entry %u has black heights %d and %d", storage, sid, hl, hr),
+            kOdd);
       if (e.color == 0) {
         for (StreamId c : {e.left, e.right})
           if (c != kNoStream && dir.entry(c).color == 0)
-            return found(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(sid), "tree of entry %u: red entries %u and %u in a row",
-                                storage, sid, c), kOdd);
+            return found(
+                DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir.entryPlace(sid),
+                       "tree of entry %u: red entries %u and %u in a row", storage, sid, c),
+                kOdd);
       }
       height[sid] = hl + (e.color == 1 ? 1 : 0);
     }
@@ -373,7 +413,7 @@ class Checker {
   bool m_strict;
   bool m_chainsOnly;
   std::vector<Finding>* m_findings;
-  std::vector<uint8_t> m_owner;  // one byte a sector: claimed by a chain or table
+  std::vector<uint8_t> m_owner;   // one byte a sector: claimed by a chain or table
   std::vector<SectorId> m_chain;  // claimChain's walk, its room kept
   std::vector<bool> m_miniOwner;
   uint64_t m_sectors = 0;         // sectors in use when the check began
@@ -391,7 +431,9 @@ class Borrowed final : public File {
   }
   Result<void> sync() override { return {}; }
   Result<uint64_t> size() override { return m_f.size(); }
-  Result<void> extend(uint64_t) override { return base::makeError(STG_E_ACCESSDENIED, "read-only"); }
+  Result<void> extend(uint64_t) override {
+    return base::makeError(STG_E_ACCESSDENIED, "read-only");
+  }
   Result<void> discard() override { return base::makeError(STG_E_ACCESSDENIED, "read-only"); }
   Result<bool> tryLock(uint64_t, bool) override { return true; }
   Result<bool> heldByOthers(uint64_t, bool) override { return false; }
@@ -424,9 +466,9 @@ std::vector<Finding> surveyIntegrity(File& file) {
     if (sid == base::Where::kNone32 || sid == 0 || sid >= dir.count()) continue;
     // Up the tree to the root; an entry out of the tree keeps its own name.
     std::u16string path = dir.entry(sid).name;
-    for (StreamId up = dir.parentOf(sid), steps = 0; up != kNoStream && up != 0 && steps < dir.count();
-         up = dir.parentOf(up), ++steps)
-      path = dir.entry(up).name + u"/" + path;
+    for (StreamId up = dir.parentOf(sid), steps = 0;
+         up != kNoStream && up != 0 && steps < dir.count(); up = dir.parentOf(up), ++steps)
+      path.insert(0, dir.entry(up).name + u'/');
     f.path = std::move(path);
   }
   return findings;

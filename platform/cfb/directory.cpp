@@ -145,7 +145,8 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
   dir->m_v3 = h.majorVersion == 3;
   const uint64_t nsect = pager.fileSectors();
   if (h.firstDirSector == kEndOfChain || h.firstDirSector == kFreeSect)
-    return DAMAGE(STG_E_DOCFILECORRUPT, Header, atOffset(header_field::kFirstDirSector), "the header names no directory");
+    return DAMAGE(STG_E_DOCFILECORRUPT, Header, atOffset(header_field::kFirstDirSector),
+                  "the header names no directory");
   TRY(dir->m_chain.load(h.firstDirSector, nsect, "directory"));
   const uint32_t S = h.sectorSize();
   const uint32_t perSector = S / kDirEntrySize;
@@ -156,14 +157,15 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
   for (size_t i = 0; i < dir->m_chain.sectorCount(); ++i) {
     TRY(pager.read(dir->m_chain.sectors()[i], 0, buf, false));
     for (uint32_t j = 0; j < perSector && i * perSector + j < total; ++j)
-      dir->m_entries[i * perSector + j] =
-          decodeEntry(std::span<const uint8_t>(buf).subspan(j * kDirEntrySize, kDirEntrySize),
-                      dir->m_v3);
+      dir->m_entries[i * perSector + j] = decodeEntry(
+          std::span<const uint8_t>(buf).subspan(size_t(j) * kDirEntrySize, kDirEntrySize),
+          dir->m_v3);
   }
   dir->m_dirtySectors.assign(dir->m_chain.sectorCount(), false);
   auto& entries = dir->m_entries;
   if (entries.empty() || entries[0].type != EntryType::Root)
-    return DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(0), "directory entry 0 has type %u, not root",
+    return DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(0),
+                  "directory entry 0 has type %u, not root",
                   entries.empty() ? 0u : entries[0].rawType);
 
   // Walk every tree with explicit stacks; a visited set catches loops and
@@ -196,7 +198,8 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
       }
       if (visited[sid]) {
         dir->stepOver(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(from),
-                             "directory entry %u links to entry %u, which is already in a tree", from, sid));
+                             "directory entry %u links to entry %u, which is already in a tree",
+                             from, sid));
         continue;
       }
       visited[sid] = true;
@@ -204,7 +207,8 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
       const bool usable =
           (e.type == EntryType::Storage || e.type == EntryType::Stream) && !e.name.empty();
       if (!usable) {
-        dir->stepOver(e.name.empty() && (e.type == EntryType::Storage || e.type == EntryType::Stream)
+        dir->stepOver(e.name.empty() &&
+                              (e.type == EntryType::Storage || e.type == EntryType::Stream)
                           ? DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(sid),
                                    "directory entry %u has no name", sid)
                           : DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(sid),
@@ -243,8 +247,9 @@ base::Where Directory::entryPlace(StreamId sid) const {
   const size_t k = sid / perSector;
   if (k >= m_chain.sectorCount()) return ofEntry(sid);
   const SectorId at = m_chain.sectors()[k];
-  return ofEntry(sid).inSector(at, "directory").at(sectorOffset(at, m_pager.sectorShift()) +
-                                                   uint64_t(sid % perSector) * kDirEntrySize);
+  return ofEntry(sid)
+      .inSector(at, "directory")
+      .at(sectorOffset(at, m_pager.sectorShift()) + uint64_t(sid % perSector) * kDirEntrySize);
 }
 
 void Directory::stepOver(Error e) {
@@ -283,9 +288,9 @@ const std::vector<StreamId>& Directory::children(StreamId sid) const {
 
 std::optional<StreamId> Directory::find(StreamId storage, std::u16string_view name) const {
   const auto& kids = children(storage);
-  auto it = std::lower_bound(kids.begin(), kids.end(), name, [&](StreamId a, std::u16string_view n) {
-    return compareNames(m_entries[a].name, n) < 0;
-  });
+  auto it = std::lower_bound(
+      kids.begin(), kids.end(), name,
+      [&](StreamId a, std::u16string_view n) { return compareNames(m_entries[a].name, n) < 0; });
   if (it != kids.end() && compareNames(m_entries[*it].name, name) == 0) return *it;
   return std::nullopt;
 }
@@ -388,7 +393,7 @@ void Directory::treeInsert(StreamId storage, StreamId z) {
   for (StreamId x = m_entries[storage].child; x != kNoStream;) {
     path.push_back(x);
     x = compareNames(m_entries[z].name, m_entries[x].name) < 0 ? m_entries[x].left
-                                                                : m_entries[x].right;
+                                                               : m_entries[x].right;
   }
   setLeft(z, kNoStream);
   setRight(z, kNoStream);
@@ -439,7 +444,7 @@ void Directory::treeRemove(StreamId storage, StreamId z) {
     }
     path.push_back(x);
     x = compareNames(m_entries[z].name, m_entries[x].name) < 0 ? m_entries[x].left
-                                                                : m_entries[x].right;
+                                                               : m_entries[x].right;
   }
   if (m_entries[z].left != kNoStream && m_entries[z].right != kNoStream) {
     // Swap z with its successor y, so that z has at most one child.
@@ -528,7 +533,8 @@ Result<StreamId> Directory::add(StreamId parent, DirEntry e) {
     sid = m_free.back();
     m_free.pop_back();
   } else {
-    if (m_entries.size() >= kMaxRegSid) return base::makeError(STG_E_MEDIUMFULL, "directory is full");
+    if (m_entries.size() >= kMaxRegSid)
+      return base::makeError(STG_E_MEDIUMFULL, "directory is full");
     sid = StreamId(m_entries.size());
     m_entries.emplace_back();
     m_parent.push_back(kNoStream);
@@ -539,10 +545,9 @@ Result<StreamId> Directory::add(StreamId parent, DirEntry e) {
   m_entries[sid] = std::move(e);
   m_parent[sid] = parent;
   auto& kids = m_children[parent];
-  auto it = std::lower_bound(kids.begin(), kids.end(), m_entries[sid].name,
-                             [&](StreamId a, const std::u16string& n) {
-                               return compareNames(m_entries[a].name, n) < 0;
-                             });
+  auto it = std::lower_bound(
+      kids.begin(), kids.end(), m_entries[sid].name,
+      [&](StreamId a, const std::u16string& n) { return compareNames(m_entries[a].name, n) < 0; });
   kids.insert(it, sid);
   if (m_entries[sid].type == EntryType::Storage) {
     m_children[sid];
@@ -601,7 +606,7 @@ Result<void> Directory::flush(Header& h) {
     if (!m_allDirty && !m_dirtySectors[k]) continue;
     for (uint32_t j = 0; j < perSector; ++j) {
       size_t sid = k * perSector + j;
-      auto slot = std::span<uint8_t>(buf).subspan(j * kDirEntrySize, kDirEntrySize);
+      auto slot = std::span<uint8_t>(buf).subspan(size_t(j) * kDirEntrySize, kDirEntrySize);
       if (sid < m_entries.size()) {
         encodeEntry(m_entries[sid], slot);
       } else {

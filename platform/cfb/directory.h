@@ -21,7 +21,7 @@ enum class EntryType : uint8_t { Unused = 0, Storage = 1, Stream = 2, Root = 5 }
 
 // Where each field of a 128-byte directory entry lies.
 namespace entry_field {
-inline constexpr uint32_t kName = 0x00;  // 32 UTF-16 code units
+inline constexpr uint32_t kName = 0x00;        // 32 UTF-16 code units
 inline constexpr uint32_t kNameLength = 0x40;  // in bytes, the NUL included
 inline constexpr uint32_t kType = 0x42;
 inline constexpr uint32_t kColor = 0x43;

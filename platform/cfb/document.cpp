@@ -105,7 +105,8 @@ Result<void> Document::readMini(StreamState& st, uint64_t offset, std::span<uint
     uint64_t pos = offset + done;
     uint64_t idx = pos / kMiniSectorSize;
     if (idx >= st.minis.size())
-      return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(), "mini chain of %zu sectors is shorter than its stream", st.minis.size());
+      return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(),
+                    "mini chain of %zu sectors is shorter than its stream", st.minis.size());
     uint32_t within = uint32_t(pos % kMiniSectorSize);
     size_t n = std::min<size_t>(kMiniSectorSize - within, out.size() - done);
     TRY(m_mini->read(st.minis[idx], within, out.subspan(done, n)));
@@ -119,7 +120,8 @@ Result<void> Document::writeMini(StreamState& st, uint64_t offset, std::span<con
   while (done < data.size()) {
     uint64_t pos = offset + done;
     uint64_t idx = pos / kMiniSectorSize;
-    if (idx >= st.minis.size()) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(), "mini write past the stream's chain");
+    if (idx >= st.minis.size())
+      return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(), "mini write past the stream's chain");
     uint32_t within = uint32_t(pos % kMiniSectorSize);
     size_t n = std::min<size_t>(kMiniSectorSize - within, data.size() - done);
     TRY(m_mini->write(st.minis[idx], within, data.subspan(done, n)));
@@ -134,7 +136,8 @@ Result<size_t> Document::readStream(StreamId sid, uint64_t offset, std::span<uin
   size_t n = size_t(std::min<uint64_t>(out.size(), e.size - offset));
   auto st = state(sid);
   if (!st) return aboutStream(st.error(), sid);
-  auto r = (*st)->mini ? readMini(**st, offset, out.first(n)) : (*st)->chain->read(offset, out.first(n), false);
+  auto r = (*st)->mini ? readMini(**st, offset, out.first(n))
+                       : (*st)->chain->read(offset, out.first(n), false);
   if (!r) return aboutStream(r.error(), sid);
   return n;
 }
@@ -162,7 +165,7 @@ Result<void> Document::resizeMini(StreamState& st, uint64_t oldSize, uint64_t ne
     uint8_t zeros[kMiniSectorSize] = {};
     uint32_t within = uint32_t(oldSize % kMiniSectorSize);
     TRY(m_mini->write(st.minis[size_t(oldSize / kMiniSectorSize)], within,
-                          std::span<const uint8_t>(zeros, kMiniSectorSize - within)));
+                      std::span<const uint8_t>(zeros, kMiniSectorSize - within)));
   }
   static const uint8_t kZeros[kMiniSectorSize] = {};
   while (st.minis.size() < need) {
@@ -219,8 +222,10 @@ Result<void> Document::moveAcrossCutoff(StreamState& st, uint64_t oldSize, uint6
   const uint32_t S = m_pager->sectorSize();
   std::vector<uint8_t> keep(size_t(std::min(oldSize, newSize)));
   if (!keep.empty()) {
-    if (st.mini) TRY(readMini(st, 0, keep));
-    else TRY(st.chain->read(0, keep, false));
+    if (st.mini)
+      TRY(readMini(st, 0, keep));
+    else
+      TRY(st.chain->read(0, keep, false));
   }
   if (st.mini) {
     TRY(resizeMini(st, oldSize, 0));
@@ -269,8 +274,10 @@ Result<void> Document::freeStream(StreamId sid) {
   DirEntry& e = m_dir->entry(sid);
   if (e.type == EntryType::Stream && e.size > 0) {
     ASSIGN(st, state(sid));
-    if (st->mini) TRY(resizeMini(*st, e.size, 0));
-    else TRY(st->chain->clear());
+    if (st->mini)
+      TRY(resizeMini(*st, e.size, 0));
+    else
+      TRY(st->chain->clear());
   }
   m_streams.erase(sid);
   return {};

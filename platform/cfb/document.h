@@ -71,7 +71,8 @@ class Document {
   [[nodiscard]] Result<StreamState*> state(StreamId sid);
   Error aboutStream(Error e, StreamId sid) const;
   [[nodiscard]] Result<void> resizeMini(StreamState& st, uint64_t oldSize, uint64_t newSize);
-  [[nodiscard]] Result<void> writeMini(StreamState& st, uint64_t offset, std::span<const uint8_t> data);
+  [[nodiscard]] Result<void> writeMini(StreamState& st, uint64_t offset,
+                                       std::span<const uint8_t> data);
   [[nodiscard]] Result<void> readMini(StreamState& st, uint64_t offset, std::span<uint8_t> out);
   [[nodiscard]] Result<void> commitImpl();
   [[nodiscard]] Result<void> setStreamSizeImpl(StreamId sid, uint64_t newSize);

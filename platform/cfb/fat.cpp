@@ -109,10 +109,11 @@ Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool whole
   // One mark per FAT and DIFAT sector; growing the table one rehash at a time
   // would cost more than the reads on a large document. A hostile count is
   // bounded by what the file can hold.
-  fat->m_marks.reserve(size_t(std::min<uint64_t>(uint64_t(h.numFatSectors) + h.numDifatSectors,
-                                                 nsect / 64 + 16)));
+  fat->m_marks.reserve(
+      size_t(std::min<uint64_t>(uint64_t(h.numFatSectors) + h.numDifatSectors, nsect / 64 + 16)));
   fat->m_fatLocations.reserve(size_t(std::min<uint64_t>(h.numFatSectors, nsect / 64 + 16)));
-  for (uint32_t i = 0; i < kHeaderDifatEntries && fat->m_fatLocations.size() < h.numFatSectors; ++i) {
+  for (uint32_t i = 0; i < kHeaderDifatEntries && fat->m_fatLocations.size() < h.numFatSectors;
+       ++i) {
     SectorId s = h.difat[i];
     if (s == kFreeSect) {
       fat->m_targetFat = uint32_t(fat->m_fatLocations.size());
@@ -120,8 +121,11 @@ Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool whole
     }
     TRY(fat->addFatLocation(s, "header DIFAT", atOffset(header_field::kDifat + 4 * uint64_t(i))));
   }
-  fat->m_nextDifat = fat->m_fatLocations.size() < fat->m_targetFat ? h.firstDifatSector : kEndOfChain;
-  if (fat->m_fatLocations.empty()) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, atOffset(header_field::kDifat), "the DIFAT lists no FAT sector");
+  fat->m_nextDifat =
+      fat->m_fatLocations.size() < fat->m_targetFat ? h.firstDifatSector : kEndOfChain;
+  if (fat->m_fatLocations.empty())
+    return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, atOffset(header_field::kDifat),
+                  "the DIFAT lists no FAT sector");
   if (wholeDifat) TRY(fat->loadDifat(UINT32_MAX));
   TRY(fat->flushMarks());
   return fat;
@@ -129,8 +133,9 @@ Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool whole
 
 Result<void> Fat::addFatLocation(SectorId s, const char* listedBy, base::Where listedAt) {
   if (s >= m_committedSectors)
-    return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, listedAt, "%s lists FAT sector %u; the file has %llu sectors", listedBy, s,
-                       (unsigned long long)m_committedSectors);
+    return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, listedAt,
+                  "%s lists FAT sector %u; the file has %llu sectors", listedBy, s,
+                  (unsigned long long)m_committedSectors);
   if (!m_marks.add(s, kFatSect)) return listedTwice();
   m_fatLocations.push_back(s);
   return {};
@@ -153,15 +158,17 @@ Result<void> Fat::loadDifat(uint32_t k) {
   // Writers load it whole at open: the marks it carries keep allocation off
   // FAT sectors that a producer left unmarked.
   std::vector<uint8_t> buf;
-  while (m_fatLocations.size() <= k && m_fatLocations.size() < m_targetFat && m_nextDifat != kEndOfChain &&
-         m_nextDifat != kFreeSect) {
+  while (m_fatLocations.size() <= k && m_fatLocations.size() < m_targetFat &&
+         m_nextDifat != kEndOfChain && m_nextDifat != kFreeSect) {
     SectorId cur = m_nextDifat;
     if (cur >= m_committedSectors)
-      return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "DIFAT sector %u lies outside the file's %llu sectors", cur,
-                         (unsigned long long)m_committedSectors);
+      return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(),
+                    "DIFAT sector %u lies outside the file's %llu sectors", cur,
+                    (unsigned long long)m_committedSectors);
     // Checked at once: a looping chain must not run on to the next flush.
-    if (m_marks.find(cur)) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(cur).at(sectorOffset(cur, m_shift)),
-                                       "DIFAT chain loops or overlaps the FAT at sector %u", cur);
+    if (m_marks.find(cur))
+      return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(cur).at(sectorOffset(cur, m_shift)),
+                    "DIFAT chain loops or overlaps the FAT at sector %u", cur);
     if (!m_marks.add(cur, kDifSect)) return listedTwice();
     m_difatLocations.push_back(cur);
     buf.resize(size_t(m_E) * 4);
@@ -191,9 +198,10 @@ Result<void> Fat::loadDifat(uint32_t k) {
     m_fatLocations.resize(from + n);
     TRY(markFatLocations(from));
     if (outside != kFreeSect)  // names the fault and where it is listed
-      return addFatLocation(outside, "a DIFAT sector",
-                            inSector(cur, "DIFAT").at(sectorOffset(cur, m_shift) + 4 * uint64_t(n)));
-    m_nextDifat = base::loadLE32(&buf[4 * (m_E - 1)]);
+      return addFatLocation(
+          outside, "a DIFAT sector",
+          inSector(cur, "DIFAT").at(sectorOffset(cur, m_shift) + 4 * uint64_t(n)));
+    m_nextDifat = base::loadLE32(&buf[4 * (size_t(m_E) - 1)]);
   }
   if (k == UINT32_MAX) m_targetFat = uint32_t(m_fatLocations.size());
   return flushMarks();
@@ -211,7 +219,7 @@ Result<std::vector<uint32_t>*> Fat::committedSector(uint32_t k) {
     TRY(m_pager.read(m_fatLocations[k], 0, buf, false));
     const uint64_t first = uint64_t(k) * m_E;
     for (uint32_t i = 0; i < m_E; ++i) {
-      uint32_t v = base::loadLE32(&buf[4 * i]);
+      uint32_t v = base::loadLE32(&buf[4 * size_t(i)]);
       if (first + i >= m_committedSectors) v = kFreeSect;  // truncated to the file
       entries[i] = v;
     }
@@ -223,8 +231,8 @@ Result<std::vector<uint32_t>*> Fat::committedSector(uint32_t k) {
     if (!m_working.count(k)) {
       for (uint32_t i = 0; i < m_E; ++i) {
         uint64_t id = first + i;
-        if (entries[i] == kFreeSect && id < m_committedSectors && SectorId(id) != rangeLockSector() &&
-            m_reusableSet.insert(SectorId(id)).second)
+        if (entries[i] == kFreeSect && id < m_committedSectors &&
+            SectorId(id) != rangeLockSector() && m_reusableSet.insert(SectorId(id)).second)
           m_reusable.push_back(SectorId(id));
       }
     }
@@ -241,8 +249,9 @@ Result<std::vector<uint32_t>*> Fat::workingSector(uint32_t k) {
 
 Result<uint32_t> Fat::entry(SectorId id) {
   if (id >= m_highWater)
-    return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(), "sector %u lies outside the file's %llu sectors", id,
-                       (unsigned long long)m_highWater);
+    return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(),
+                  "sector %u lies outside the file's %llu sectors", id,
+                  (unsigned long long)m_highWater);
   uint32_t k = id / m_E;
   // Chains mostly stay within one FAT sector for a while: remember the last.
   if (m_lastSector && m_lastIndex == k) return (*m_lastSector)[id % m_E];
@@ -258,7 +267,9 @@ Result<uint32_t> Fat::entry(SectorId id) {
 }
 
 Result<void> Fat::setEntry(SectorId id, uint32_t value) {
-  if (id >= m_highWater) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "FAT update of sector %u past the end", id);
+  if (id >= m_highWater)
+    return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "FAT update of sector %u past the end",
+                  id);
   ASSIGN(w, workingSector(id / m_E));
   (*w)[id % m_E] = value;
   m_pager.markDirty();
@@ -300,8 +311,9 @@ Result<void> Fat::walkInto(SectorId start, uint64_t maxSectors, const char* what
     SectorId cur = start;
     while (cur != kEndOfChain && out.size() < maxSectors) {
       if (cur >= m_highWater)
-        return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out), "%s chain reaches sector %u; the file has %llu sectors", what, cur,
-                           (unsigned long long)m_highWater);
+        return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out),
+                      "%s chain reaches sector %u; the file has %llu sectors", what, cur,
+                      (unsigned long long)m_highWater);
       if (!bitmap && out.size() >= kScannedChain) {
         const size_t words = size_t((m_highWater + 63) / 64);
         if (m_seen.size() < words) m_seen.resize(words, 0);
@@ -311,15 +323,19 @@ Result<void> Fat::walkInto(SectorId start, uint64_t maxSectors, const char* what
       if (bitmap) {
         uint64_t& word = m_seen[cur >> 6];
         const uint64_t bit = uint64_t(1) << (cur & 63);
-        if (word & bit) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out), "%s chain loops at sector %u", what, cur);
+        if (word & bit)
+          return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out), "%s chain loops at sector %u",
+                        what, cur);
         word |= bit;
       } else if (std::find(out.begin(), out.end(), cur) != out.end()) {
-        return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out), "%s chain loops at sector %u", what, cur);
+        return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out), "%s chain loops at sector %u",
+                      what, cur);
       }
       out.push_back(cur);
       ASSIGN(next, entry(cur));
       if (!isRegularSector(next) && next != kEndOfChain)
-        return DAMAGE(STG_E_DOCFILECORRUPT, Chain, entryPlace(cur), "%s chain: sector %u has FAT value 0x%08X", what, cur, next);
+        return DAMAGE(STG_E_DOCFILECORRUPT, Chain, entryPlace(cur),
+                      "%s chain: sector %u has FAT value 0x%08X", what, cur, next);
       cur = next;
     }
     return {};
@@ -397,7 +413,8 @@ Result<void> Fat::prepareCommit(Header& h) {
 // sector or change a DIFAT sector: rounds run until one moves nothing.
 Result<void> Fat::placeTables(std::vector<bool>& difatDirty) {
   for (int round = 0;; ++round) {
-    if (round > 10000) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "FAT placement does not converge");
+    if (round > 10000)
+      return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "FAT placement does not converge");
     ASSIGN(fatMoved, placeFatSectors());
     if (fatMoved) continue;
     ASSIGN(difatGrew, growDifat());
@@ -489,8 +506,9 @@ Result<bool> Fat::placeDifatSectors(std::vector<bool>& difatDirty) {
 
 size_t Fat::difatSectorsFor(size_t fatSectors) const {
   const uint32_t perDifat = m_E - 1;
-  return fatSectors > kHeaderDifatEntries ? (fatSectors - kHeaderDifatEntries + perDifat - 1) / perDifat
-                                          : 0;
+  return fatSectors > kHeaderDifatEntries
+             ? (fatSectors - kHeaderDifatEntries + perDifat - 1) / perDifat
+             : 0;
 }
 
 // The changed FAT sectors, written at their new places.
@@ -499,7 +517,9 @@ Result<void> Fat::writeFatSectors() {
   for (auto& [k, entries] : m_working) {
     if (k >= m_newFatLocations.size()) {
       for (uint32_t i = 0; i < m_E; ++i)
-        if (entries[i] != kFreeSect) return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "FAT entry beyond the FAT's capacity");
+        if (entries[i] != kFreeSect)
+          return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(),
+                        "FAT entry beyond the FAT's capacity");
       continue;
     }
     // Invariant 1: a changed FAT sector is written at a new place, never
@@ -507,7 +527,7 @@ Result<void> Fat::writeFatSectors() {
     assert(k >= m_fatLocations.size() || m_newFatLocations[k] != m_fatLocations[k]);
     for (uint32_t i = 0; i < m_E; ++i) {
       uint64_t id = uint64_t(k) * m_E + i;
-      base::storeLE32(&buf[4 * i], id < m_highWater ? entries[i] : kFreeSect);
+      base::storeLE32(&buf[4 * size_t(i)], id < m_highWater ? entries[i] : kFreeSect);
     }
     TRY(m_pager.write(m_newFatLocations[k], 0, buf, true));
   }
@@ -528,7 +548,7 @@ Result<void> Fat::writeDifatSectors(const std::vector<bool>& difatDirty) {
       base::storeLE32(&buf[4 * i], k < nFat ? m_newFatLocations[k] : kFreeSect);
     }
     SectorId next = j + 1 < m_newDifatLocations.size() ? m_newDifatLocations[j + 1] : kEndOfChain;
-    base::storeLE32(&buf[4 * perDifat], next);
+    base::storeLE32(&buf[4 * size_t(perDifat)], next);
     TRY(m_pager.write(m_newDifatLocations[j], 0, buf, true));
   }
   return {};

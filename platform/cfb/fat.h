@@ -68,11 +68,13 @@ class SectorMarks {
   // for a whole FAT sector's worth of entries instead of one per entry.
   template <typename Fn>
   void forEachIn(SectorId lo, SectorId hi, Fn fn) const {
-    auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), lo,
-                               [](const std::pair<SectorId, uint32_t>& e, SectorId v) { return e.first < v; });
+    auto it = std::lower_bound(
+        m_sorted.begin(), m_sorted.end(), lo,
+        [](const std::pair<SectorId, uint32_t>& e, SectorId v) { return e.first < v; });
     for (; it != m_sorted.end() && it->first < hi; ++it) fn(it->first, it->second);
-    it = std::lower_bound(m_second.begin(), m_second.end(), lo,
-                          [](const std::pair<SectorId, uint32_t>& e, SectorId v) { return e.first < v; });
+    it = std::lower_bound(
+        m_second.begin(), m_second.end(), lo,
+        [](const std::pair<SectorId, uint32_t>& e, SectorId v) { return e.first < v; });
     for (; it != m_second.end() && it->first < hi; ++it) fn(it->first, it->second);
     for (const auto& e : m_tail)
       if (e.first >= lo && e.first < hi) fn(e.first, e.second);
@@ -177,8 +179,8 @@ class Fat {
   uint64_t m_highWater = 0;
   uint32_t m_targetFat = 0;                // FAT sectors the DIFAT is expected to list
   SectorId m_nextDifat = kEndOfChain;      // next DIFAT sector not yet read
-  std::vector<SectorId> m_fatLocations;     // committed DIFAT: FAT index -> sector
-  std::vector<SectorId> m_difatLocations;   // committed DIFAT sector chain
+  std::vector<SectorId> m_fatLocations;    // committed DIFAT: FAT index -> sector
+  std::vector<SectorId> m_difatLocations;  // committed DIFAT sector chain
   std::vector<SectorId> m_newFatLocations;
   std::vector<SectorId> m_newDifatLocations;
   SectorMarks m_marks;  // FATSECT/DIFSECT of the committed tables

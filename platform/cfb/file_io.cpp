@@ -23,11 +23,18 @@ IoCounters& ioCounters() {
 HRESULT hresultFromErrno(int err, bool writing) {
   switch (err) {
     case ENOENT: return STG_E_FILENOTFOUND;
-    case ENOTDIR: case ENAMETOOLONG: return STG_E_PATHNOTFOUND;
-    case EACCES: case EPERM: case EROFS: case EISDIR: return STG_E_ACCESSDENIED;
-    case EMFILE: case ENFILE: return STG_E_TOOMANYOPENFILES;
+    case ENOTDIR:
+    case ENAMETOOLONG: return STG_E_PATHNOTFOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return STG_E_ACCESSDENIED;
+    case EMFILE:
+    case ENFILE: return STG_E_TOOMANYOPENFILES;
     case ENOMEM: return STG_E_INSUFFICIENTMEMORY;
-    case ENOSPC: case EDQUOT: case EFBIG: return STG_E_MEDIUMFULL;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return STG_E_MEDIUMFULL;
     case EAGAIN: return STG_E_LOCKVIOLATION;
     default: return writing ? STG_E_WRITEFAULT : STG_E_READFAULT;
   }

@@ -10,11 +10,11 @@
 
 namespace velmora::cfb {
 
-using base::Error;
-using base::Result;
 using base::atOffset;
+using base::Error;
 using base::inSector;
 using base::ofEntry;
+using base::Result;
 using base::where;
 
 using SectorId = uint32_t;

@@ -49,26 +49,30 @@ Result<Header> decodeHeader(std::span<const uint8_t> bytes, uint64_t fileSize) {
   if (!r.ok()) return DAMAGE(STG_E_INVALIDHEADER, Header, where(), "header shorter than 512 bytes");
 
   if (byteOrder != 0xFFFE)
-    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(header_field::kByteOrder), "byte order mark 0x%04X, expected 0xFFFE", byteOrder);
+    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(header_field::kByteOrder),
+                  "byte order mark 0x%04X, expected 0xFFFE", byteOrder);
   if (!((h.majorVersion == 3 && h.sectorShift == 9) ||
         (h.majorVersion == 4 && h.sectorShift == 12)))
-    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(header_field::kMajorVersion), "major version %u with sector shift %u", h.majorVersion,
-                  h.sectorShift);
+    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(header_field::kMajorVersion),
+                  "major version %u with sector shift %u", h.majorVersion, h.sectorShift);
   if (miniShift != 6)
-    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(header_field::kMiniSectorShift), "mini sector shift %u, expected 6", miniShift);
+    return DAMAGE(STG_E_INVALIDHEADER, Header, atOffset(header_field::kMiniSectorShift),
+                  "mini sector shift %u, expected 6", miniShift);
   if (h.majorVersion == 3) h.numDirSectors = 0;
 
   const uint32_t S = h.sectorSize();
   if (fileSize < S)
-    return DAMAGE(STG_E_INVALIDHEADER, Header, where(), "file of %llu bytes is shorter than a %u-byte header",
+    return DAMAGE(STG_E_INVALIDHEADER, Header, where(),
+                  "file of %llu bytes is shorter than a %u-byte header",
                   (unsigned long long)fileSize, S);
   const uint64_t nsect = sectorCount(fileSize, S);
   if (nsect < 2)
-    return DAMAGE(STG_E_INVALIDHEADER, Header, where(), "file of %llu bytes has no room for a FAT and a directory",
+    return DAMAGE(STG_E_INVALIDHEADER, Header, where(),
+                  "file of %llu bytes has no room for a FAT and a directory",
                   (unsigned long long)fileSize);
   if (nsect > uint64_t(kMaxRegSect) + 1)
-    return DAMAGE(STG_E_INVALIDHEADER, Header, where(), "file of %llu bytes exceeds the sector numbering",
-                  (unsigned long long)fileSize);
+    return DAMAGE(STG_E_INVALIDHEADER, Header, where(),
+                  "file of %llu bytes exceeds the sector numbering", (unsigned long long)fileSize);
   if (h.majorVersion == 3 && fileSize > 0x80000000ull)
     return base::makeError(STG_E_DOCFILETOOLARGE, "version 3 file of %llu bytes exceeds 2 GB",
                            (unsigned long long)fileSize);
@@ -105,7 +109,8 @@ std::array<uint8_t, kHeaderSize> encodeHeader(const Header& h) {
   storeLE32(&out[at::kNumMiniFatSectors], h.numMiniFatSectors);
   storeLE32(&out[at::kFirstDifatSector], h.firstDifatSector);
   storeLE32(&out[at::kNumDifatSectors], h.numDifatSectors);
-  for (uint32_t i = 0; i < kHeaderDifatEntries; ++i) storeLE32(&out[at::kDifat + 4 * i], h.difat[i]);
+  for (uint32_t i = 0; i < kHeaderDifatEntries; ++i)
+    storeLE32(&out[at::kDifat + 4 * i], h.difat[i]);
   return out;
 }
 

@@ -31,17 +31,17 @@ inline constexpr uint32_t kDifat = 0x4C;  // kHeaderDifatEntries sector ids, 4 b
 }  // namespace header_field
 
 struct Header {
-  uint16_t minorVersion = 0x3E;          // 0x18
-  uint16_t majorVersion = 3;             // 0x1A
-  uint16_t sectorShift = 9;              // 0x1E
-  uint32_t numDirSectors = 0;            // 0x28, version 4 only
-  uint32_t numFatSectors = 0;            // 0x2C
-  SectorId firstDirSector = kEndOfChain; // 0x30
-  uint32_t transactionSignature = 0;     // 0x34
-  SectorId firstMiniFatSector = kEndOfChain;  // 0x3C
-  uint32_t numMiniFatSectors = 0;        // 0x40
-  SectorId firstDifatSector = kEndOfChain;    // 0x44
-  uint32_t numDifatSectors = 0;          // 0x48
+  uint16_t minorVersion = 0x3E;                     // 0x18
+  uint16_t majorVersion = 3;                        // 0x1A
+  uint16_t sectorShift = 9;                         // 0x1E
+  uint32_t numDirSectors = 0;                       // 0x28, version 4 only
+  uint32_t numFatSectors = 0;                       // 0x2C
+  SectorId firstDirSector = kEndOfChain;            // 0x30
+  uint32_t transactionSignature = 0;                // 0x34
+  SectorId firstMiniFatSector = kEndOfChain;        // 0x3C
+  uint32_t numMiniFatSectors = 0;                   // 0x40
+  SectorId firstDifatSector = kEndOfChain;          // 0x44
+  uint32_t numDifatSectors = 0;                     // 0x48
   std::array<SectorId, kHeaderDifatEntries> difat;  // 0x4C
 
   Header() { difat.fill(kFreeSect); }

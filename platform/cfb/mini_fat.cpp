@@ -27,7 +27,8 @@ Result<void> MiniFat::load(const Header& h, SectorId rootStart, uint64_t rootSiz
   std::vector<uint8_t> buf(S);
   for (size_t i = 0; i < m_fatChain.sectorCount(); ++i) {
     TRY(m_pager.read(m_fatChain.sectors()[i], 0, buf, false));
-    for (uint32_t j = 0; j < E; ++j) m_entries[size_t(i) * E + j] = base::loadLE32(&buf[4 * size_t(j)]);
+    for (uint32_t j = 0; j < E; ++j)
+      m_entries[size_t(i) * E + j] = base::loadLE32(&buf[4 * size_t(j)]);
   }
   m_limit = uint32_t(limit);
   // Entries past the mini stream are unusable; treat them as free.
@@ -47,17 +48,21 @@ Result<std::vector<uint32_t>> MiniFat::walk(uint32_t start, uint64_t maxSectors)
     uint32_t cur = start;
     while (cur != kEndOfChain && out.size() < maxSectors) {
       if (cur >= m_limit)
-        return DAMAGE(STG_E_DOCFILECORRUPT, Chain, out.empty() ? where() : inSector(out.back(), "mini"),
+        return DAMAGE(STG_E_DOCFILECORRUPT, Chain,
+                      out.empty() ? where() : inSector(out.back(), "mini"),
                       "mini chain reaches mini sector %u; the mini stream has %u", cur, m_limit);
       uint64_t& word = m_seen[cur >> 6];
       const uint64_t bit = uint64_t(1) << (cur & 63);
-      if (word & bit) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, out.empty() ? where() : inSector(out.back(), "mini"),
-                                    "mini chain loops at mini sector %u", cur);
+      if (word & bit)
+        return DAMAGE(STG_E_DOCFILECORRUPT, Chain,
+                      out.empty() ? where() : inSector(out.back(), "mini"),
+                      "mini chain loops at mini sector %u", cur);
       word |= bit;
       out.push_back(cur);
       uint32_t next = m_entries[cur];
       if (!isRegularSector(next) && next != kEndOfChain)
-        return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(cur, "mini"), "mini chain: mini sector %u has value 0x%08X", cur, next);
+        return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, inSector(cur, "mini"),
+                      "mini chain: mini sector %u has value 0x%08X", cur, next);
       cur = next;
     }
     return {};
@@ -98,12 +103,16 @@ Result<uint32_t> MiniFat::allocate() {
 }
 
 Result<void> MiniFat::read(uint32_t m, uint32_t offset, std::span<uint8_t> out) {
-  if (m >= m_limit) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(m, "mini"), "mini sector %u outside the mini stream", m);
+  if (m >= m_limit)
+    return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(m, "mini"),
+                  "mini sector %u outside the mini stream", m);
   return m_stream.read(uint64_t(m) * kMiniSectorSize + offset, out, true);
 }
 
 Result<void> MiniFat::write(uint32_t m, uint32_t offset, std::span<const uint8_t> data) {
-  if (m >= m_limit) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(m, "mini"), "mini sector %u outside the mini stream", m);
+  if (m >= m_limit)
+    return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(m, "mini"),
+                  "mini sector %u outside the mini stream", m);
   return m_stream.write(uint64_t(m) * kMiniSectorSize + offset, data);
 }
 
@@ -119,7 +128,8 @@ Result<void> MiniFat::flush(Header& h) {
       if (!m_dirtySectors[k]) continue;
       for (uint32_t j = 0; j < E; ++j) {
         size_t m = k * E + j;
-        base::storeLE32(&buf[4 * size_t(j)], m < m_limit && m < m_entries.size() ? m_entries[m] : kFreeSect);
+        base::storeLE32(&buf[4 * size_t(j)],
+                        m < m_limit && m < m_entries.size() ? m_entries[m] : kFreeSect);
       }
       TRY(m_fatChain.write(uint64_t(k) * S, buf));
       m_dirtySectors[k] = false;

@@ -53,14 +53,17 @@ Pager::Pager(File& file, uint32_t sectorShift, uint64_t fileSize, bool narrowLar
     : m_file(file),
       m_shift(sectorShift),
       m_fileSize(fileSize),
-      m_windowShift(narrowLarge && fileSize > kLargeFileBytes ? kLargeFileWindowShift : kWindowShift),
+      m_windowShift(narrowLarge && fileSize > kLargeFileBytes ? kLargeFileWindowShift
+                                                              : kWindowShift),
       m_windowBytes(1u << m_windowShift) {}
 
 Pager::~Pager() {
   for (Window& w : m_windows) {
     if (!w.bytes) continue;
-    if (t_windowPool.free.size() < kPoolLimit) t_windowPool.free.push_back(w.bytes);
-    else delete[] w.bytes;
+    if (t_windowPool.free.size() < kPoolLimit)
+      t_windowPool.free.push_back(w.bytes);
+    else
+      delete[] w.bytes;
   }
 }
 
@@ -133,7 +136,8 @@ Result<void> Pager::load(SectorId id, uint8_t* out) {
 
 Result<void> Pager::read(SectorId id, uint32_t offset, std::span<uint8_t> out, bool /*keep*/) {
   const uint32_t S = sectorSize();
-  if (offset > S || out.size() > S - offset) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(id), "read past the end of a sector");
+  if (offset > S || out.size() > S - offset)
+    return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(id), "read past the end of a sector");
   if (!m_dirty.empty()) {
     if (auto it = m_dirty.find(id); it != m_dirty.end()) {
       std::memcpy(out.data(), it->second.get() + offset, out.size());
@@ -149,7 +153,8 @@ Result<void> Pager::readRun(SectorId first, uint32_t count, std::span<uint8_t> o
   if (!m_dirty.empty())
     for (uint32_t i = 0; i < count && plain; ++i) plain = !m_dirty.count(first + i);
   if (!plain) {
-    for (uint32_t i = 0; i < count; ++i) CFB_TRY(read(first + i, 0, out.subspan(size_t(i) * S, S), false));
+    for (uint32_t i = 0; i < count; ++i)
+      CFB_TRY(read(first + i, 0, out.subspan(size_t(i) * S, S), false));
     return {};
   }
   uint64_t off = sectorOffset(first, m_shift);
@@ -175,7 +180,8 @@ Result<void> Pager::readRun(SectorId first, uint32_t count, std::span<uint8_t> o
 Result<void> Pager::write(SectorId id, uint32_t offset, std::span<const uint8_t> data, bool fresh) {
   CFB_TRY(checkWritable());
   const uint32_t S = sectorSize();
-  if (offset > S || data.size() > S - offset) return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(id), "write past the end of a sector");
+  if (offset > S || data.size() > S - offset)
+    return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(id), "write past the end of a sector");
   auto it = m_dirty.find(id);
   if (it == m_dirty.end()) {
     Buffer buf(new uint8_t[S]);

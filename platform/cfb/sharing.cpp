@@ -36,8 +36,10 @@ Result<void> SharingLocks::acquire(File& file, DWORD mode) {
   const bool wantsRead = access != STGM_WRITE;
   const bool wantsWrite = access != STGM_READ;
   // A priority open implies deny-none whatever sharing flag comes with it.
-  const bool denyRead = !priority && (share == STGM_SHARE_EXCLUSIVE || share == STGM_SHARE_DENY_READ);
-  const bool denyWrite = !priority && (share == STGM_SHARE_EXCLUSIVE || share == STGM_SHARE_DENY_WRITE);
+  const bool denyRead =
+      !priority && (share == STGM_SHARE_EXCLUSIVE || share == STGM_SHARE_DENY_READ);
+  const bool denyWrite =
+      !priority && (share == STGM_SHARE_EXCLUSIVE || share == STGM_SHARE_DENY_WRITE);
 
   // Take first, test second: of two racing openers that conflict, at least
   // one sees the other's locks, so both can fail but never both succeed.
@@ -49,15 +51,16 @@ Result<void> SharingLocks::acquire(File& file, DWORD mode) {
   const bool test[5] = {wantsWrite, denyRead, denyWrite || priority, wantsRead, wantsWrite};
   auto result = [&]() -> Result<void> {
     ASSIGN(refused, forRuns(take, [&](uint64_t first, uint64_t last) -> Result<bool> {
-      ASSIGN(ok, file.tryLockRange(first, last));
-      if (!ok) return true;
-      m_held[m_count++] = {first, last};
-      return false;
-    }));
-    if (refused) return base::makeError(STG_E_SHAREVIOLATION, "another open's sharing mode forbids this one");
+             ASSIGN(ok, file.tryLockRange(first, last));
+             if (!ok) return true;
+             m_held[m_count++] = {first, last};
+             return false;
+           }));
+    if (refused)
+      return base::makeError(STG_E_SHAREVIOLATION, "another open's sharing mode forbids this one");
     ASSIGN(conflict, forRuns(test, [&](uint64_t first, uint64_t last) {
-      return file.heldByOthersInRange(first, last);
-    }));
+             return file.heldByOthersInRange(first, last);
+           }));
     if (!conflict) return {};
     // Someone stands in the way: the single tests, in the order that
     // decides which code the caller hears.
@@ -66,13 +69,19 @@ Result<void> SharingLocks::acquire(File& file, DWORD mode) {
       ASSIGN(p, held(lockbyte::kPriority));
       if (p) return base::makeError(STG_E_LOCKVIOLATION, "a priority open holds the file");
     }
-    struct Pair { bool ask; uint64_t against; } pairs[] = {
-        {wantsRead, lockbyte::kDenyRead}, {wantsWrite, lockbyte::kDenyWrite},
-        {denyRead, lockbyte::kRead}, {denyWrite, lockbyte::kWrite}};
+    struct Pair {
+      bool ask;
+      uint64_t against;
+    } pairs[] = {{wantsRead, lockbyte::kDenyRead},
+                 {wantsWrite, lockbyte::kDenyWrite},
+                 {denyRead, lockbyte::kRead},
+                 {denyWrite, lockbyte::kWrite}};
     for (auto& p : pairs) {
       if (!p.ask) continue;
       ASSIGN(h, held(p.against));
-      if (h) return base::makeError(STG_E_SHAREVIOLATION, "another open's sharing mode forbids this one");
+      if (h)
+        return base::makeError(STG_E_SHAREVIOLATION,
+                               "another open's sharing mode forbids this one");
     }
     // A priority open wants the right to keep writers from committing.
     if (priority) {
@@ -90,6 +99,8 @@ void SharingLocks::release(File& file) {
   m_count = 0;
 }
 
-Result<bool> SharingLocks::priorityHeld(File& file) { return file.heldByOthers(lockbyte::kPriority, true); }
+Result<bool> SharingLocks::priorityHeld(File& file) {
+  return file.heldByOthers(lockbyte::kPriority, true);
+}
 
 }  // namespace velmora::cfb

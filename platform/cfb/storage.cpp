@@ -19,21 +19,21 @@
 #include "cfb/modes.h"
 
 // Returns the HRESULT of a failed Result expression.
-#define CFB_HR(expr)                          \
-  do {                                        \
-    auto cfbHr_ = (expr);                     \
-    if (!cfbHr_) return base::report(cfbHr_.error());  \
+#define CFB_HR(expr)                                  \
+  do {                                                \
+    auto cfbHr_ = (expr);                             \
+    if (!cfbHr_) return base::report(cfbHr_.error()); \
   } while (0)
 
 namespace velmora::cfb {
 
 namespace {
 
-
 // The flag checks shared by every child open or create.
 HRESULT checkChildMode(DWORD mode, bool create, bool storage) {
   if ((mode & ~kValidModeBits) || (mode & 3) == 3) return STG_E_INVALIDFLAG;
-  if (mode & STGM_DELETEONRELEASE) return (create && storage) ? STG_E_INVALIDFLAG : STG_E_INVALIDFUNCTION;
+  if (mode & STGM_DELETEONRELEASE)
+    return (create && storage) ? STG_E_INVALIDFLAG : STG_E_INVALIDFUNCTION;
   if (mode & (STGM_PRIORITY | STGM_CONVERT | STGM_SIMPLE | STGM_NOSCRATCH | STGM_NOSNAPSHOT |
               STGM_DIRECT_SWMR))
     return STG_E_INVALIDFLAG;
@@ -129,9 +129,10 @@ class StorageObj final : public IStorage {
     });
   }
 
-  HRESULT STDMETHODCALLTYPE CopyTo(DWORD ciid, const IID* rgiid, SNB exclude, IStorage* dest) override;
-  HRESULT STDMETHODCALLTYPE MoveElementTo(const OLECHAR* name, IStorage* dest, const OLECHAR* newName,
-                                          DWORD flags) override;
+  HRESULT STDMETHODCALLTYPE CopyTo(DWORD ciid, const IID* rgiid, SNB exclude,
+                                   IStorage* dest) override;
+  HRESULT STDMETHODCALLTYPE MoveElementTo(const OLECHAR* name, IStorage* dest,
+                                          const OLECHAR* newName, DWORD flags) override;
 
   HRESULT STDMETHODCALLTYPE Commit(DWORD) override {
     return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
@@ -150,7 +151,8 @@ class StorageObj final : public IStorage {
     return ElementGuard(*m_shared, *m_node).reverted() ? STG_E_REVERTED : S_OK;
   }
 
-  HRESULT STDMETHODCALLTYPE EnumElements(DWORD r1, void* r2, DWORD r3, IEnumSTATSTG** out) override {
+  HRESULT STDMETHODCALLTYPE EnumElements(DWORD r1, void* r2, DWORD r3,
+                                         IEnumSTATSTG** out) override {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
     return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
@@ -193,7 +195,8 @@ class StorageObj final : public IStorage {
   }
 
   HRESULT STDMETHODCALLTYPE SetElementTimes(const OLECHAR* name, const FILETIME* pctime,
-                                            const FILETIME* patime, const FILETIME* pmtime) override {
+                                            const FILETIME* patime,
+                                            const FILETIME* pmtime) override {
     (void)patime;  // no access times are kept
     return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
       if (!canWrite(m_mode) || !m_shared->doc->writable()) return STG_E_ACCESSDENIED;
@@ -209,7 +212,9 @@ class StorageObj final : public IStorage {
       }
       DirEntry& e = dir.entry(sid);
       if (e.type == EntryType::Stream) return S_OK;  // streams keep no times
-      auto ft = [](const FILETIME* f) { return uint64_t(f->dwLowDateTime) | (uint64_t(f->dwHighDateTime) << 32); };
+      auto ft = [](const FILETIME* f) {
+        return uint64_t(f->dwLowDateTime) | (uint64_t(f->dwHighDateTime) << 32);
+      };
       if (pctime && e.type != EntryType::Root) e.ctime = ft(pctime);
       if (pmtime) e.mtime = ft(pmtime);
       dir.touch(sid);
@@ -250,7 +255,9 @@ class StorageObj final : public IStorage {
         st->mtime = st->ctime = st->atime = FILETIME{};
         struct stat fs;
         if (!m_shared->nativePath.empty() && ::stat(m_shared->nativePath.c_str(), &fs) == 0) {
-          auto conv = [](const struct timespec& t) { return time::fileTimeOf(time::ticksOfUnix(t)); };
+          auto conv = [](const struct timespec& t) {
+            return time::fileTimeOf(time::ticksOfUnix(t));
+          };
           st->mtime = conv(fs.st_mtim);
           st->ctime = conv(fs.st_ctim);
           st->atime = conv(fs.st_atim);
@@ -275,7 +282,6 @@ class StorageObj final : public IStorage {
   }
 
  private:
-
   bool isOpen(StreamId sid) {
     auto it = m_shared->open.find(sid);
     if (it == m_shared->open.end()) return false;
@@ -296,7 +302,8 @@ class StorageObj final : public IStorage {
     std::u16string n;
     if (HRESULT hr = checkName(name, &n); FAILED(hr)) return hr;
     if (HRESULT hr = checkChildMode(mode, false, storage); FAILED(hr)) return hr;
-    if (canWrite(mode) && (!canWrite(m_mode) || !m_shared->doc->writable())) return STG_E_INVALIDFLAG;
+    if (canWrite(mode) && (!canWrite(m_mode) || !m_shared->doc->writable()))
+      return STG_E_INVALIDFLAG;
     Document& doc = *m_shared->doc;
     auto sid = doc.dir().find(m_node->sid, n);
     if (!sid) return STG_E_FILENOTFOUND;
@@ -304,12 +311,15 @@ class StorageObj final : public IStorage {
     if (doc.dir().entry(*sid).type != want) return STG_E_FILENOTFOUND;
     if (isOpen(*sid)) return STG_E_ACCESSDENIED;
     auto node = registerChild(*sid);
-    if (storage) *out = makeStorage(m_shared, node, mode, false);
-    else *out = makeStream(m_shared, node, mode, 0);
+    if (storage)
+      *out = makeStorage(m_shared, node, mode, false);
+    else
+      *out = makeStream(m_shared, node, mode, 0);
     return S_OK;
   }
 
-  HRESULT createElement(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, bool storage, void** out) {
+  HRESULT createElement(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, bool storage,
+                        void** out) {
     std::u16string n;
     if (HRESULT hr = checkName(name, &n); FAILED(hr)) return hr;
     if (r1 || r2) return STG_E_INVALIDPARAMETER;
@@ -318,7 +328,8 @@ class StorageObj final : public IStorage {
     Directory& dir = doc.dir();
     auto existing = dir.find(m_node->sid, n);
     if (existing && !(mode & STGM_CREATE)) return STG_E_FILEALREADYEXISTS;
-    if (!canWrite(m_mode) || !doc.writable()) return existing ? STG_E_FILEALREADYEXISTS : STG_E_ACCESSDENIED;
+    if (!canWrite(m_mode) || !doc.writable())
+      return existing ? STG_E_FILEALREADYEXISTS : STG_E_ACCESSDENIED;
     CFB_HR(doc.checkWritable());
     if (existing) {
       // STGM_CREATE replaces a stream or a storage of that name; its open
@@ -333,8 +344,10 @@ class StorageObj final : public IStorage {
     auto sid = dir.add(m_node->sid, std::move(e));
     if (!sid) return base::report(sid.error());
     auto node = registerChild(*sid);
-    if (storage) *out = makeStorage(m_shared, node, mode & ~STGM_CREATE, false);
-    else *out = makeStream(m_shared, node, mode & ~STGM_CREATE, 0);
+    if (storage)
+      *out = makeStorage(m_shared, node, mode & ~STGM_CREATE, false);
+    else
+      *out = makeStream(m_shared, node, mode & ~STGM_CREATE, 0);
     return S_OK;
   }
 
@@ -386,8 +399,8 @@ HRESULT copyTree(StorageObj* src, StreamId from, IStorage* dest, bool noStorages
     if (e.type == EntryType::Stream) {
       if (noStreams) continue;
       IStream* out = nullptr;
-      HRESULT hr = dest->CreateStream(name.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE,
-                                      0, 0, &out);
+      HRESULT hr = dest->CreateStream(
+          name.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, 0, &out);
       if (FAILED(hr)) return hr;
       hr = copyStreamData(doc, k, out);
       out->Release();
@@ -398,8 +411,8 @@ HRESULT copyTree(StorageObj* src, StreamId from, IStorage* dest, bool noStorages
       HRESULT hr = dest->OpenStorage(name.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
                                      nullptr, 0, &sub);
       if (hr == STG_E_FILENOTFOUND)
-        hr = dest->CreateStorage(name.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0,
-                                 0, &sub);
+        hr = dest->CreateStorage(name.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE,
+                                 0, 0, &sub);
       if (FAILED(hr)) return hr;
       sub->SetClass(e.clsid);
       sub->SetStateBits(e.stateBits, 0xFFFFFFFF);
@@ -418,14 +431,16 @@ bool destInside(StorageObj* src, IStorage* dest) {
   auto* other = dynamic_cast<StorageObj*>(dest);
   if (!other || &other->shared() != &src->shared()) return false;
   Directory& dir = src->shared().doc->dir();
-  for (StreamId cur = other->sid(); cur != kNoStream; cur = cur == 0 ? kNoStream : dir.parentOf(cur))
+  for (StreamId cur = other->sid(); cur != kNoStream;
+       cur = cur == 0 ? kNoStream : dir.parentOf(cur))
     if (cur == src->sid()) return true;
   return false;
 }
 
 }  // namespace
 
-HRESULT STDMETHODCALLTYPE StorageObj::CopyTo(DWORD ciid, const IID* rgiid, SNB exclude, IStorage* dest) {
+HRESULT STDMETHODCALLTYPE StorageObj::CopyTo(DWORD ciid, const IID* rgiid, SNB exclude,
+                                             IStorage* dest) {
   if (!dest) return STG_E_INVALIDPOINTER;
   return onOpenElement(*m_shared, *m_node, [&]() -> HRESULT {
     bool noStorages = false, noStreams = false;
@@ -484,7 +499,8 @@ HRESULT STDMETHODCALLTYPE StorageObj::MoveElementTo(const OLECHAR* name, IStorag
   });
 }
 
-IStorage* makeStorage(std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node, DWORD mode, bool root) {
+IStorage* makeStorage(std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node, DWORD mode,
+                      bool root) {
   return new StorageObj(std::move(shared), std::move(node), mode, root);
 }
 

@@ -36,8 +36,8 @@ struct Shared {
   std::shared_ptr<Document> doc;
   std::unordered_map<StreamId, std::weak_ptr<OpenNode>> open;
   SharingLocks locks;
-  std::u16string path;         // full path, for Stat; resolved when first asked for
-  std::string nativePath;      // for delete-on-release and the file's times
+  std::u16string path;     // full path, for Stat; resolved when first asked for
+  std::string nativePath;  // for delete-on-release and the file's times
   bool deleteOnRelease = false;
   // The file's identity (device, inode), for a priority read root that
   // other priority reads of the same file may share.

@@ -15,7 +15,8 @@ namespace {
 
 class StreamObj final : public IStream {
  public:
-  StreamObj(std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node, DWORD mode, uint64_t pos)
+  StreamObj(std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node, DWORD mode,
+            uint64_t pos)
       : m_shared(std::move(shared)), m_node(std::move(node)), m_mode(mode), m_pos(pos) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -72,7 +73,8 @@ class StreamObj final : public IStream {
     });
   }
 
-  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPos) override {
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin,
+                                 ULARGE_INTEGER* newPos) override {
     ElementGuard guard(*m_shared, *m_node);
     if (guard.reverted()) return STG_E_REVERTED;
     uint64_t base;
@@ -174,7 +176,10 @@ class EnumObj final : public IEnumSTATSTG {
  public:
   EnumObj(IStorage* owner, std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node,
           std::optional<std::u16string> last)
-      : m_owner(owner), m_shared(std::move(shared)), m_node(std::move(node)), m_last(std::move(last)) {
+      : m_owner(owner),
+        m_shared(std::move(shared)),
+        m_node(std::move(node)),
+        m_last(std::move(last)) {
     m_owner->AddRef();  // the enumerator keeps its storage alive
   }
   ~EnumObj() { m_owner->Release(); }
@@ -266,9 +271,10 @@ class EnumObj final : public IEnumSTATSTG {
     const auto& kids = dir.children(m_node->sid);
     auto it = kids.begin();
     if (m_last) {
-      it = std::upper_bound(kids.begin(), kids.end(), *m_last, [&](const std::u16string& n, StreamId s) {
-        return compareNames(n, dir.entry(s).name) < 0;
-      });
+      it = std::upper_bound(kids.begin(), kids.end(), *m_last,
+                            [&](const std::u16string& n, StreamId s) {
+                              return compareNames(n, dir.entry(s).name) < 0;
+                            });
     }
     if (it == kids.end()) return std::nullopt;
     return *it;
@@ -288,7 +294,8 @@ IStream* makeStream(std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> no
   return new StreamObj(std::move(shared), std::move(node), mode, position);
 }
 
-IEnumSTATSTG* makeEnum(IStorage* owner, std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node) {
+IEnumSTATSTG* makeEnum(IStorage* owner, std::shared_ptr<Shared> shared,
+                       std::shared_ptr<OpenNode> node) {
   return new EnumObj(owner, std::move(shared), std::move(node), std::nullopt);
 }
 

@@ -18,8 +18,8 @@ thread_local Apartment t_apartment;
 }  // namespace
 
 EXTERN_C HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) {
-  constexpr DWORD kKnown = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE |
-                           COINIT_SPEED_OVER_MEMORY;
+  constexpr DWORD kKnown =
+      COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE | COINIT_SPEED_OVER_MEMORY;
   if (pvReserved || (dwCoInit & ~kKnown)) return E_INVALIDARG;
   const bool singleThreaded = (dwCoInit & COINIT_APARTMENTTHREADED) != 0;
   if (t_apartment.entries == 0) {

@@ -60,9 +60,7 @@ void futexWake(LONG volatile* word) {
 
 }  // namespace
 
-EXTERN_C void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs) {
-  *cs = CRITICAL_SECTION{};
-}
+EXTERN_C void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs) { *cs = CRITICAL_SECTION{}; }
 
 EXTERN_C void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs) {
   // Only this thread ever stores its own tag, so a stale read cannot match.

@@ -46,8 +46,7 @@ typedef void* PSECURITY_DESCRIPTOR;
 EXTERN_C LPVOID WINAPI CoTaskMemAlloc(SIZE_T cb);
 EXTERN_C LPVOID WINAPI CoTaskMemRealloc(LPVOID pv, SIZE_T cb);
 EXTERN_C void WINAPI CoTaskMemFree(LPVOID pv);
-EXTERN_C HRESULT WINAPI CoCreateFreeThreadedMarshaler(LPUNKNOWN punkOuter,
-                                                      LPUNKNOWN* ppunkMarshal);
+EXTERN_C HRESULT WINAPI CoCreateFreeThreadedMarshaler(LPUNKNOWN punkOuter, LPUNKNOWN* ppunkMarshal);
 
 typedef enum tagCOINIT {
   COINIT_APARTMENTTHREADED = 0x2,
@@ -77,14 +76,13 @@ EXTERN_C void WINAPI CoUninitialize(void);
 
 EXTERN_C HRESULT WINAPI StgCreateDocfile(const WCHAR* pwcsName, DWORD grfMode, DWORD reserved,
                                          IStorage** ppstgOpen);
-EXTERN_C HRESULT WINAPI StgOpenStorage(const WCHAR* pwcsName, IStorage* pstgPriority,
-                                       DWORD grfMode, SNB snbExclude, DWORD reserved,
-                                       IStorage** ppstgOpen);
+EXTERN_C HRESULT WINAPI StgOpenStorage(const WCHAR* pwcsName, IStorage* pstgPriority, DWORD grfMode,
+                                       SNB snbExclude, DWORD reserved, IStorage** ppstgOpen);
 EXTERN_C HRESULT WINAPI StgIsStorageFile(const WCHAR* pwcsName);
 EXTERN_C HRESULT WINAPI StgCreateStorageEx(const WCHAR* pwcsName, DWORD grfMode, DWORD stgfmt,
                                            DWORD grfAttrs, STGOPTIONS* pStgOptions,
-                                           PSECURITY_DESCRIPTOR pSecurityDescriptor,
-                                           REFIID riid, void** ppObjectOpen);
+                                           PSECURITY_DESCRIPTOR pSecurityDescriptor, REFIID riid,
+                                           void** ppObjectOpen);
 EXTERN_C HRESULT WINAPI StgOpenStorageEx(const WCHAR* pwcsName, DWORD grfMode, DWORD stgfmt,
                                          DWORD grfAttrs, STGOPTIONS* pStgOptions,
                                          PSECURITY_DESCRIPTOR pSecurityDescriptor, REFIID riid,
@@ -92,8 +90,7 @@ EXTERN_C HRESULT WINAPI StgOpenStorageEx(const WCHAR* pwcsName, DWORD grfMode, D
 EXTERN_C HRESULT WINAPI ReadClassStg(IStorage* pStg, CLSID* pclsid);
 EXTERN_C HRESULT WINAPI WriteClassStg(IStorage* pStg, REFCLSID rclsid);
 EXTERN_C HRESULT WINAPI CreateFileMoniker(LPCOLESTR lpszPathName, LPMONIKER* ppmk);
-EXTERN_C HRESULT WINAPI CreateItemMoniker(LPCOLESTR lpszDelim, LPCOLESTR lpszItem,
-                                          LPMONIKER* ppmk);
+EXTERN_C HRESULT WINAPI CreateItemMoniker(LPCOLESTR lpszDelim, LPCOLESTR lpszItem, LPMONIKER* ppmk);
 EXTERN_C HRESULT WINAPI CreateAntiMoniker(LPMONIKER* ppmk);
 EXTERN_C HRESULT WINAPI CreateGenericComposite(LPMONIKER pmkFirst, LPMONIKER pmkRest,
                                                LPMONIKER* ppmkComposite);
@@ -109,8 +106,8 @@ typedef enum tagCLSCTX {
 } CLSCTX;
 #define CLSCTX_INPROC (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)
 #define CLSCTX_SERVER (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
-#define CLSCTX_ALL (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | \
-                    CLSCTX_REMOTE_SERVER)
+#define CLSCTX_ALL \
+  (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
 
 typedef struct _COSERVERINFO COSERVERINFO;
 

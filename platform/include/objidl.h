@@ -84,8 +84,7 @@ struct IMarshal : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE MarshalInterface(IStream* pStm, REFIID riid, void* pv,
                                                      DWORD dwDestContext, void* pvDestContext,
                                                      DWORD mshlflags) = 0;
-  virtual HRESULT STDMETHODCALLTYPE UnmarshalInterface(IStream* pStm, REFIID riid,
-                                                       void** ppv) = 0;
+  virtual HRESULT STDMETHODCALLTYPE UnmarshalInterface(IStream* pStm, REFIID riid, void** ppv) = 0;
   virtual HRESULT STDMETHODCALLTYPE ReleaseMarshalData(IStream* pStm) = 0;
   virtual HRESULT STDMETHODCALLTYPE DisconnectObject(DWORD dwReserved) = 0;
 };
@@ -101,8 +100,7 @@ struct IStream : public ISequentialStream {
                                          ULARGE_INTEGER* plibNewPosition) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER libNewSize) = 0;
   virtual HRESULT STDMETHODCALLTYPE CopyTo(IStream* pstm, ULARGE_INTEGER cb,
-                                           ULARGE_INTEGER* pcbRead,
-                                           ULARGE_INTEGER* pcbWritten) = 0;
+                                           ULARGE_INTEGER* pcbRead, ULARGE_INTEGER* pcbWritten) = 0;
   virtual HRESULT STDMETHODCALLTYPE Commit(DWORD grfCommitFlags) = 0;
   virtual HRESULT STDMETHODCALLTYPE Revert() = 0;
   virtual HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb,
@@ -126,8 +124,7 @@ struct IStorage : public IUnknown {
                                                  DWORD reserved1, DWORD reserved2,
                                                  IStream** ppstm) = 0;
   virtual HRESULT STDMETHODCALLTYPE OpenStream(const OLECHAR* pwcsName, void* reserved1,
-                                               DWORD grfMode, DWORD reserved2,
-                                               IStream** ppstm) = 0;
+                                               DWORD grfMode, DWORD reserved2, IStream** ppstm) = 0;
   virtual HRESULT STDMETHODCALLTYPE CreateStorage(const OLECHAR* pwcsName, DWORD grfMode,
                                                   DWORD reserved1, DWORD reserved2,
                                                   IStorage** ppstg) = 0;
@@ -137,17 +134,15 @@ struct IStorage : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE CopyTo(DWORD ciidExclude, const IID* rgiidExclude,
                                            SNB snbExclude, IStorage* pstgDest) = 0;
   virtual HRESULT STDMETHODCALLTYPE MoveElementTo(const OLECHAR* pwcsName, IStorage* pstgDest,
-                                                  const OLECHAR* pwcsNewName,
-                                                  DWORD grfFlags) = 0;
+                                                  const OLECHAR* pwcsNewName, DWORD grfFlags) = 0;
   virtual HRESULT STDMETHODCALLTYPE Commit(DWORD grfCommitFlags) = 0;
   virtual HRESULT STDMETHODCALLTYPE Revert() = 0;
-  virtual HRESULT STDMETHODCALLTYPE EnumElements(DWORD reserved1, void* reserved2,
-                                                 DWORD reserved3, IEnumSTATSTG** ppenum) = 0;
+  virtual HRESULT STDMETHODCALLTYPE EnumElements(DWORD reserved1, void* reserved2, DWORD reserved3,
+                                                 IEnumSTATSTG** ppenum) = 0;
   virtual HRESULT STDMETHODCALLTYPE DestroyElement(const OLECHAR* pwcsName) = 0;
   virtual HRESULT STDMETHODCALLTYPE RenameElement(const OLECHAR* pwcsOldName,
                                                   const OLECHAR* pwcsNewName) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetElementTimes(const OLECHAR* pwcsName,
-                                                    const FILETIME* pctime,
+  virtual HRESULT STDMETHODCALLTYPE SetElementTimes(const OLECHAR* pwcsName, const FILETIME* pctime,
                                                     const FILETIME* patime,
                                                     const FILETIME* pmtime) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetClass(REFCLSID clsid) = 0;
@@ -202,8 +197,8 @@ typedef IBindCtx* LPBC;
 struct IMoniker : public IPersistStream {
   virtual HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx* pbc, IMoniker* pmkToLeft,
                                                  REFIID riidResult, void** ppvResult) = 0;
-  virtual HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx* pbc, IMoniker* pmkToLeft,
-                                                  REFIID riid, void** ppvObj) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx* pbc, IMoniker* pmkToLeft, REFIID riid,
+                                                  void** ppvObj) = 0;
   virtual HRESULT STDMETHODCALLTYPE Reduce(IBindCtx* pbc, DWORD dwReduceHowFar,
                                            IMoniker** ppmkToLeft, IMoniker** ppmkReduced) = 0;
   virtual HRESULT STDMETHODCALLTYPE ComposeWith(IMoniker* pmkRight, BOOL fOnlyIfNotGeneric,
@@ -216,10 +211,8 @@ struct IMoniker : public IPersistStream {
   virtual HRESULT STDMETHODCALLTYPE GetTimeOfLastChange(IBindCtx* pbc, IMoniker* pmkToLeft,
                                                         FILETIME* pFileTime) = 0;
   virtual HRESULT STDMETHODCALLTYPE Inverse(IMoniker** ppmk) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CommonPrefixWith(IMoniker* pmkOther,
-                                                     IMoniker** ppmkPrefix) = 0;
-  virtual HRESULT STDMETHODCALLTYPE RelativePathTo(IMoniker* pmkOther,
-                                                   IMoniker** ppmkRelPath) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CommonPrefixWith(IMoniker* pmkOther, IMoniker** ppmkPrefix) = 0;
+  virtual HRESULT STDMETHODCALLTYPE RelativePathTo(IMoniker* pmkOther, IMoniker** ppmkRelPath) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetDisplayName(IBindCtx* pbc, IMoniker* pmkToLeft,
                                                    LPOLESTR* ppszDisplayName) = 0;
   virtual HRESULT STDMETHODCALLTYPE ParseDisplayName(IBindCtx* pbc, IMoniker* pmkToLeft,

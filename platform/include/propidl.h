@@ -212,8 +212,7 @@ struct IPropertyStorage : public IUnknown {
                                                       LPOLESTR rglpwstrName[]) = 0;
   virtual HRESULT STDMETHODCALLTYPE WritePropertyNames(ULONG cpropid, const PROPID rgpropid[],
                                                        const LPOLESTR rglpwstrName[]) = 0;
-  virtual HRESULT STDMETHODCALLTYPE DeletePropertyNames(ULONG cpropid,
-                                                        const PROPID rgpropid[]) = 0;
+  virtual HRESULT STDMETHODCALLTYPE DeletePropertyNames(ULONG cpropid, const PROPID rgpropid[]) = 0;
   virtual HRESULT STDMETHODCALLTYPE Commit(DWORD grfCommitFlags) = 0;
   virtual HRESULT STDMETHODCALLTYPE Revert() = 0;
   virtual HRESULT STDMETHODCALLTYPE Enum(IEnumSTATPROPSTG** ppenum) = 0;
@@ -235,8 +234,7 @@ struct IPropertySetStorage : public IUnknown {
 typedef IPropertySetStorage* LPPROPERTYSETSTORAGE;
 
 struct IEnumSTATPROPSTG : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt, STATPROPSTG* rgelt,
-                                         ULONG* pceltFetched) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt, STATPROPSTG* rgelt, ULONG* pceltFetched) = 0;
   virtual HRESULT STDMETHODCALLTYPE Skip(ULONG celt) = 0;
   virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
   virtual HRESULT STDMETHODCALLTYPE Clone(IEnumSTATPROPSTG** ppenum) = 0;

@@ -58,20 +58,18 @@ typedef struct _TIME_ZONE_INFORMATION {
 #define TIME_ZONE_ID_STANDARD 1
 #define TIME_ZONE_ID_DAYLIGHT 2
 
-EXTERN_C BOOL WINAPI FileTimeToSystemTime(const FILETIME* lpFileTime,
-                                          LPSYSTEMTIME lpSystemTime);
-EXTERN_C BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime,
-                                          LPFILETIME lpFileTime);
+EXTERN_C BOOL WINAPI FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime);
+EXTERN_C BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFileTime);
 EXTERN_C BOOL WINAPI FileTimeToLocalFileTime(const FILETIME* lpFileTime,
                                              LPFILETIME lpLocalFileTime);
 EXTERN_C BOOL WINAPI LocalFileTimeToFileTime(const FILETIME* lpLocalFileTime,
                                              LPFILETIME lpFileTime);
-EXTERN_C BOOL WINAPI TzSpecificLocalTimeToSystemTime(
-    const TIME_ZONE_INFORMATION* lpTimeZoneInformation, const SYSTEMTIME* lpLocalTime,
-    LPSYSTEMTIME lpUniversalTime);
-EXTERN_C BOOL WINAPI SystemTimeToTzSpecificLocalTime(
-    const TIME_ZONE_INFORMATION* lpTimeZoneInformation, const SYSTEMTIME* lpUniversalTime,
-    LPSYSTEMTIME lpLocalTime);
+EXTERN_C BOOL WINAPI
+TzSpecificLocalTimeToSystemTime(const TIME_ZONE_INFORMATION* lpTimeZoneInformation,
+                                const SYSTEMTIME* lpLocalTime, LPSYSTEMTIME lpUniversalTime);
+EXTERN_C BOOL WINAPI
+SystemTimeToTzSpecificLocalTime(const TIME_ZONE_INFORMATION* lpTimeZoneInformation,
+                                const SYSTEMTIME* lpUniversalTime, LPSYSTEMTIME lpLocalTime);
 EXTERN_C DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZoneInformation);
 EXTERN_C void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
 EXTERN_C void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
@@ -97,7 +95,6 @@ EXTERN_C void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSect
 EXTERN_C void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 EXTERN_C void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 EXTERN_C void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-
 
 // Loaded libraries. An HMODULE is the address at which the library is mapped.
 #define MAX_PATH 260

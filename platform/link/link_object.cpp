@@ -152,8 +152,8 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
     if (!pStg) return E_INVALIDARG;
     return base::atBoundary<E_OUTOFMEMORY>([&]() -> HRESULT {
       IStream* stream = nullptr;
-      HRESULT hr = pStg->OpenStream(kOleStreamName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
-                                    &stream);
+      HRESULT hr =
+          pStg->OpenStream(kOleStreamName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream);
       if (FAILED(hr)) return hr;
       // Released however the read ends, a failed allocation included.
       struct Releaser {
@@ -242,7 +242,9 @@ class DefaultHandler final : public com::Object<IPersistStorage> {
   HRESULT STDMETHODCALLTYPE IsDirty() override { return S_FALSE; }
   HRESULT STDMETHODCALLTYPE InitNew(IStorage* pStg) override { return pStg ? S_OK : E_INVALIDARG; }
   HRESULT STDMETHODCALLTYPE Load(IStorage* pStg) override { return pStg ? S_OK : E_INVALIDARG; }
-  HRESULT STDMETHODCALLTYPE Save(IStorage* pStg, BOOL) override { return pStg ? S_OK : E_INVALIDARG; }
+  HRESULT STDMETHODCALLTYPE Save(IStorage* pStg, BOOL) override {
+    return pStg ? S_OK : E_INVALIDARG;
+  }
   HRESULT STDMETHODCALLTYPE SaveCompleted(IStorage*) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE HandsOffStorage() override { return S_OK; }
 

@@ -14,7 +14,8 @@ namespace velmora::link {
 namespace {
 
 Error truncated(const char* what) {
-  return DAMAGE(STG_E_READFAULT, Link, base::where(), "%s runs past the end of its moniker stream", what);
+  return DAMAGE(STG_E_READFAULT, Link, base::where(), "%s runs past the end of its moniker stream",
+                what);
 }
 
 GUID readGuid(base::ByteReader& r) {
@@ -36,8 +37,8 @@ void writeGuid(base::ByteWriter& w, const GUID& g) {
 
 std::u16string fromAnsi(std::span<const uint8_t> bytes) {
   if (bytes.empty()) return {};
-  int n = MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCCH>(bytes.data()),
-                              int(bytes.size()), nullptr, 0);
+  int n = MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCCH>(bytes.data()), int(bytes.size()),
+                              nullptr, 0);
   std::u16string out(size_t(n > 0 ? n : 0), u'\0');
   if (n > 0)
     MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCCH>(bytes.data()), int(bytes.size()),
@@ -50,14 +51,14 @@ std::string toAnsi(std::u16string_view text, bool* lossy) {
   *lossy = false;
   if (text.empty()) return {};
   BOOL usedDefault = FALSE;
-  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), int(text.size()),
-                              nullptr, 0, nullptr, &usedDefault);
+  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), int(text.size()), nullptr,
+                              0, nullptr, &usedDefault);
   std::string out(size_t(n > 0 ? n : 0), '\0');
   if (n > 0)
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), int(text.size()), out.data(),
-                        n, nullptr, &usedDefault);
-  *lossy = usedDefault || n <= 0 || fromAnsi({reinterpret_cast<const uint8_t*>(out.data()),
-                                              out.size()}) != text;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), int(text.size()), out.data(), n,
+                        nullptr, &usedDefault);
+  *lossy = usedDefault || n <= 0 ||
+           fromAnsi({reinterpret_cast<const uint8_t*>(out.data()), out.size()}) != text;
   return out;
 }
 
@@ -80,8 +81,8 @@ size_t utf16Length(std::span<const uint8_t> bytes) {
 }
 
 Error pathTooLong(size_t length) {
-  return DAMAGE(E_FAIL, Link, base::where(), "file moniker path of %zu characters exceeds %zu", length,
-                         kMaxPath);
+  return DAMAGE(E_FAIL, Link, base::where(), "file moniker path of %zu characters exceeds %zu",
+                length, kMaxPath);
 }
 
 // An item moniker's counted block: ANSI text to the first NUL, then an
@@ -108,7 +109,8 @@ Result<void> parseFile(base::ByteReader& r, MonikerNode& m) {
   uint32_t cbUnicode = r.u32();
   if (!r.ok()) return truncated("file moniker fields");
   if (version != 0xDEAD)
-    return DAMAGE(E_FAIL, Link, base::where(), "file moniker version 0x%04X is not 0xDEAD", version);
+    return DAMAGE(E_FAIL, Link, base::where(), "file moniker version 0x%04X is not 0xDEAD",
+                  version);
   // Bytes bound the characters they decode to, so the path is measured
   // before it is decoded.
   if (nul > kMaxPath) return pathTooLong(nul);
@@ -179,7 +181,8 @@ const CLSID& classOf(MonikerKind kind) {
 
 Result<MonikerPtr> parseMonikerStream(base::ByteReader& r, int depth) {
   if (depth > kMaxNesting)
-    return DAMAGE(E_FAIL, Link, base::where(), "composite monikers nested more than %d deep", kMaxNesting);
+    return DAMAGE(E_FAIL, Link, base::where(), "composite monikers nested more than %d deep",
+                  kMaxNesting);
   CLSID clsid = readGuid(r);
   if (!r.ok()) return truncated("moniker class id");
   MonikerNode m;
@@ -197,7 +200,8 @@ Result<MonikerPtr> parseMonikerStream(base::ByteReader& r, int depth) {
     m.antiCount = r.u32();
     if (!r.ok()) return truncated("anti moniker");
     if (m.antiCount > kMaxAntiCount)
-      return DAMAGE(E_FAIL, Link, base::where(), "anti moniker count %u exceeds %u", m.antiCount, kMaxAntiCount);
+      return DAMAGE(E_FAIL, Link, base::where(), "anti moniker count %u exceeds %u", m.antiCount,
+                    kMaxAntiCount);
   } else if (clsid == kCompositeMonikerClass) {
     m.kind = MonikerKind::Composite;
     uint32_t count = r.u32();
@@ -205,8 +209,8 @@ Result<MonikerPtr> parseMonikerStream(base::ByteReader& r, int depth) {
     // Every component takes at least its 16-byte class id, so a count the
     // remaining bytes cannot hold is refused before anything is reserved.
     if (count > r.remaining() / 16)
-      return DAMAGE(STG_E_READFAULT, Link, base::where(), "composite moniker of %u components in %zu bytes",
-                             count, r.remaining());
+      return DAMAGE(STG_E_READFAULT, Link, base::where(),
+                    "composite moniker of %u components in %zu bytes", count, r.remaining());
     for (uint32_t i = 0; i < count; ++i) {
       auto part = parseMonikerStream(r, depth + 1);
       if (!part) return part.error();
@@ -328,7 +332,8 @@ Result<MonikerPtr> makeFileMoniker(std::u16string_view path) {
   uint16_t endServer = 0xFFFF;
   if (path.substr(0, 2) == u"\\\\") {
     size_t sep = path.find(u'\\', 2);
-    endServer = uint16_t(std::min<size_t>(sep == std::u16string_view::npos ? path.size() : sep, 0xFFFE));
+    endServer =
+        uint16_t(std::min<size_t>(sep == std::u16string_view::npos ? path.size() : sep, 0xFFFE));
   }
   base::ByteWriter w(m.data);
   w.u16(m.cAnti);

@@ -206,8 +206,9 @@ class MemoryStream final : public com::Object<IStream> {
       return S_OK;
     });
   }
-  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPos) override {
-    LONGLONG base = origin == STREAM_SEEK_SET ? 0
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin,
+                                 ULARGE_INTEGER* newPos) override {
+    LONGLONG base = origin == STREAM_SEEK_SET   ? 0
                     : origin == STREAM_SEEK_CUR ? LONGLONG(m_pos)
                     : origin == STREAM_SEEK_END ? LONGLONG(m_bytes.size())
                                                 : -1;
@@ -223,7 +224,8 @@ class MemoryStream final : public com::Object<IStream> {
       return S_OK;
     });
   }
-  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
+                                   ULARGE_INTEGER*) override {
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
@@ -308,7 +310,8 @@ EXTERN_C HRESULT WINAPI CreateFileMoniker(LPCOLESTR lpszPathName, LPMONIKER* ppm
   if (!ppmk) return E_INVALIDARG;
   *ppmk = nullptr;
   if (!lpszPathName) return E_INVALIDARG;
-  return velmora::base::atBoundary<E_OUTOFMEMORY>([&] { return newMoniker(makeFileMoniker(lpszPathName), ppmk); });
+  return velmora::base::atBoundary<E_OUTOFMEMORY>(
+      [&] { return newMoniker(makeFileMoniker(lpszPathName), ppmk); });
 }
 
 EXTERN_C HRESULT WINAPI CreateItemMoniker(LPCOLESTR lpszDelim, LPCOLESTR lpszItem,
@@ -324,7 +327,8 @@ EXTERN_C HRESULT WINAPI CreateItemMoniker(LPCOLESTR lpszDelim, LPCOLESTR lpszIte
 EXTERN_C HRESULT WINAPI CreateAntiMoniker(LPMONIKER* ppmk) {
   if (!ppmk) return E_INVALIDARG;
   *ppmk = nullptr;
-  return velmora::base::atBoundary<E_OUTOFMEMORY>([&] { return newMoniker(makeAntiMoniker(1), ppmk); });
+  return velmora::base::atBoundary<E_OUTOFMEMORY>(
+      [&] { return newMoniker(makeAntiMoniker(1), ppmk); });
 }
 
 EXTERN_C HRESULT WINAPI CreateGenericComposite(LPMONIKER pmkFirst, LPMONIKER pmkRest,
@@ -354,7 +358,8 @@ EXTERN_C HRESULT WINAPI CreateURLMoniker(LPMONIKER pMkCtx, LPCWSTR szURL, LPMONI
   // Partial URLs are not completed against a context: the moniker keeps
   // the text it was given.
   (void)pMkCtx;
-  return velmora::base::atBoundary<E_OUTOFMEMORY>([&] { return newMoniker(makeUrlMoniker(szURL), ppmk); });
+  return velmora::base::atBoundary<E_OUTOFMEMORY>(
+      [&] { return newMoniker(makeUrlMoniker(szURL), ppmk); });
 }
 
 EXTERN_C HRESULT WINAPI OleSaveToStream(LPPERSISTSTREAM pPStm, LPSTREAM pStm) {

@@ -11,7 +11,8 @@ namespace velmora::link {
 namespace {
 
 base::Error pastTheEnd(const char* what) {
-  return DAMAGE(STG_E_READFAULT, Link, base::where(), "\\1Ole %s runs past the end of the stream", what);
+  return DAMAGE(STG_E_READFAULT, Link, base::where(), "\\1Ole %s runs past the end of the stream",
+                what);
 }
 
 // A size-prefixed MONIKERSTREAM; the size counts its own four bytes.
@@ -21,7 +22,8 @@ base::Result<void> readFramed(base::ByteReader& r, const char* what, std::vector
   if (!r.ok()) return pastTheEnd(what);
   *present = size != 0;
   if (size == 0) return {};
-  if (size < 4) return DAMAGE(STG_E_READFAULT, Link, base::where(), "\\1Ole %s size %u is below 4", what, size);
+  if (size < 4)
+    return DAMAGE(STG_E_READFAULT, Link, base::where(), "\\1Ole %s size %u is below 4", what, size);
   if (size - 4 > r.remaining()) return pastTheEnd(what);
   auto bytes = r.bytes(size - 4);
   out->assign(bytes.begin(), bytes.end());
@@ -49,16 +51,20 @@ base::Result<OleStream> parseOleStream(std::span<const uint8_t> bytes) {
   if (!r.ok()) return pastTheEnd("header");
   if (version != kOleStreamVersion)
     return DAMAGE(DV_E_CLIPFORMAT, Link, base::where(), "\\1Ole version 0x%08X", version);
-  if (reserved1 != 0) return DAMAGE(DV_E_CLIPFORMAT, Link, base::where(), "\\1Ole Reserved1 0x%08X", reserved1);
-  if (auto done = readFramed(r, "reserved moniker", &s.reservedMoniker, &s.hasReservedMoniker); !done)
+  if (reserved1 != 0)
+    return DAMAGE(DV_E_CLIPFORMAT, Link, base::where(), "\\1Ole Reserved1 0x%08X", reserved1);
+  if (auto done = readFramed(r, "reserved moniker", &s.reservedMoniker, &s.hasReservedMoniker);
+      !done)
     return done.error();
   if (!s.isLink()) {
     auto rest = r.bytes(r.remaining());
     s.tail.assign(rest.begin(), rest.end());
     return s;
   }
-  if (auto done = readFramed(r, "relative moniker", &s.relative, &s.hasRelative); !done) return done.error();
-  if (auto done = readFramed(r, "absolute moniker", &s.absolute, &s.hasAbsolute); !done) return done.error();
+  if (auto done = readFramed(r, "relative moniker", &s.relative, &s.hasRelative); !done)
+    return done.error();
+  if (auto done = readFramed(r, "absolute moniker", &s.absolute, &s.hasAbsolute); !done)
+    return done.error();
   uint32_t indicator = r.u32();
   if (!r.ok()) return pastTheEnd("ClsidIndicator");
   if (indicator != 0xFFFFFFFF)
@@ -84,7 +90,8 @@ base::Result<OleStream> parseOleStream(std::span<const uint8_t> bytes) {
 
 std::vector<uint8_t> encodeOleStream(const OleStream& s) {
   std::vector<uint8_t> out;
-  out.reserve(40 + s.reservedMoniker.size() + s.relative.size() + s.absolute.size() + s.tail.size());
+  out.reserve(40 + s.reservedMoniker.size() + s.relative.size() + s.absolute.size() +
+              s.tail.size());
   base::ByteWriter w(out);
   w.u32(kOleStreamVersion);
   w.u32(s.flags);

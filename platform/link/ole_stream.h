@@ -26,8 +26,8 @@ struct OleStream {
   bool hasRelative = false, hasAbsolute = false;
   std::vector<uint8_t> relative;
   std::vector<uint8_t> absolute;
-  CLSID clsid{};                  // the link source's class
-  std::vector<uint8_t> tail;      // from ReservedDisplayName to the end, as found
+  CLSID clsid{};              // the link source's class
+  std::vector<uint8_t> tail;  // from ReservedDisplayName to the end, as found
   bool isLink() const { return (flags & kOleFlagLink) != 0; }
 };
 

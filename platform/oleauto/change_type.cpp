@@ -24,8 +24,8 @@
 namespace velmora::oleauto {
 namespace {
 
-constexpr IID kIidDispatch = {0x00020400, 0x0000, 0x0000,
-                              {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr IID kIidDispatch = {
+    0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr double kMinDate = -657434.0;
 constexpr double kMaxDate = 2958465.0;
 
@@ -42,18 +42,58 @@ struct Numeric {
 HRESULT readNumber(const VARIANT& v, Numeric& n) {
   using Kind = Numeric::Kind;
   switch (v.vt) {
-    case VT_EMPTY: n.kind = Kind::Signed; n.i = 0; return S_OK;
-    case VT_I1: n.kind = Kind::Signed; n.i = v.cVal; return S_OK;  // NOLINT(bugprone-signed-char-misuse): a signed number
-    case VT_I2: n.kind = Kind::Signed; n.i = v.iVal; return S_OK;
-    case VT_I4: case VT_INT: n.kind = Kind::Signed; n.i = v.lVal; return S_OK;
-    case VT_I8: n.kind = Kind::Signed; n.i = v.llVal; return S_OK;
-    case VT_BOOL: n.kind = Kind::Signed; n.i = v.boolVal; n.fromBool = true; return S_OK;
-    case VT_UI1: n.kind = Kind::Unsigned; n.u = v.bVal; return S_OK;
-    case VT_UI2: n.kind = Kind::Unsigned; n.u = v.uiVal; return S_OK;
-    case VT_UI4: case VT_UINT: n.kind = Kind::Unsigned; n.u = v.ulVal; return S_OK;
-    case VT_UI8: n.kind = Kind::Unsigned; n.u = v.ullVal; return S_OK;
-    case VT_R4: n.kind = Kind::Real; n.d = v.fltVal; return S_OK;
-    case VT_R8: case VT_DATE: n.kind = Kind::Real; n.d = v.dblVal; return S_OK;
+    case VT_EMPTY:
+      n.kind = Kind::Signed;
+      n.i = 0;
+      return S_OK;
+    case VT_I1:
+      n.kind = Kind::Signed;
+      n.i = v.cVal;  // NOLINT(bugprone-signed-char-misuse): a signed number
+      return S_OK;
+    case VT_I2:
+      n.kind = Kind::Signed;
+      n.i = v.iVal;
+      return S_OK;
+    case VT_I4:
+    case VT_INT:
+      n.kind = Kind::Signed;
+      n.i = v.lVal;
+      return S_OK;
+    case VT_I8:
+      n.kind = Kind::Signed;
+      n.i = v.llVal;
+      return S_OK;
+    case VT_BOOL:
+      n.kind = Kind::Signed;
+      n.i = v.boolVal;
+      n.fromBool = true;
+      return S_OK;
+    case VT_UI1:
+      n.kind = Kind::Unsigned;
+      n.u = v.bVal;
+      return S_OK;
+    case VT_UI2:
+      n.kind = Kind::Unsigned;
+      n.u = v.uiVal;
+      return S_OK;
+    case VT_UI4:
+    case VT_UINT:
+      n.kind = Kind::Unsigned;
+      n.u = v.ulVal;
+      return S_OK;
+    case VT_UI8:
+      n.kind = Kind::Unsigned;
+      n.u = v.ullVal;
+      return S_OK;
+    case VT_R4:
+      n.kind = Kind::Real;
+      n.d = v.fltVal;
+      return S_OK;
+    case VT_R8:
+    case VT_DATE:
+      n.kind = Kind::Real;
+      n.d = v.dblVal;
+      return S_OK;
     case VT_CY: {
       n.kind = Kind::Exact;
       n.exact.negative = v.cyVal.int64 < 0;
@@ -76,8 +116,7 @@ HRESULT readNumber(const VARIANT& v, Numeric& n) {
       if (!parseNumber(v.bstrVal, SysStringLen(v.bstrVal), n.exact)) return DISP_E_TYPEMISMATCH;
       n.kind = Kind::Exact;
       return S_OK;
-    default:
-      return DISP_E_TYPEMISMATCH;
+    default: return DISP_E_TYPEMISMATCH;
   }
 }
 
@@ -112,8 +151,7 @@ HRESULT toInteger(const Numeric& n, int64_t lo, uint64_t hi, bool& negative, uin
     }
     case Numeric::Kind::Exact: {
       unsigned __int128 m = 0;
-      if (!scaledInteger(n.exact, 0, ~(unsigned __int128)0 >> 1, negative, m) ||
-          m > UINT64_MAX) {
+      if (!scaledInteger(n.exact, 0, ~(unsigned __int128)0 >> 1, negative, m) || m > UINT64_MAX) {
         return DISP_E_OVERFLOW;
       }
       magnitude = uint64_t(m);
@@ -137,8 +175,10 @@ HRESULT toIntegerVariant(const Numeric& n, VARTYPE vt, VARIANT& out) {
     case VT_UI1: r = {0, UINT8_MAX, 1}; break;
     case VT_I2: r = {INT16_MIN, INT16_MAX, 2}; break;
     case VT_UI2: r = {0, UINT16_MAX, 2}; break;
-    case VT_I4: case VT_INT: r = {INT32_MIN, INT32_MAX, 4}; break;
-    case VT_UI4: case VT_UINT: r = {0, UINT32_MAX, 4}; break;
+    case VT_I4:
+    case VT_INT: r = {INT32_MIN, INT32_MAX, 4}; break;
+    case VT_UI4:
+    case VT_UINT: r = {0, UINT32_MAX, 4}; break;
     case VT_I8: r = {INT64_MIN, INT64_MAX, 8}; break;
     case VT_UI8: r = {0, UINT64_MAX, 8}; break;
     default: return DISP_E_TYPEMISMATCH;
@@ -169,9 +209,7 @@ HRESULT toCurrency(const Numeric& n, CY& out) {
       negative = n.i < 0;
       m = (unsigned __int128)(negative ? 0 - uint64_t(n.i) : uint64_t(n.i)) * 10000;
       break;
-    case Numeric::Kind::Unsigned:
-      m = (unsigned __int128)n.u * 10000;
-      break;
+    case Numeric::Kind::Unsigned: m = (unsigned __int128)n.u * 10000; break;
     case Numeric::Kind::Real: {
       if (std::isnan(n.d)) return DISP_E_OVERFLOW;
       const double r = std::nearbyint(n.d * 10000.0);
@@ -195,16 +233,12 @@ HRESULT toDecimalValue(const Numeric& n, DECIMAL& out) {
       number.negative = n.i < 0;
       number.digits = std::to_string(number.negative ? 0 - uint64_t(n.i) : uint64_t(n.i));
       break;
-    case Numeric::Kind::Unsigned:
-      number.digits = std::to_string(n.u);
-      break;
+    case Numeric::Kind::Unsigned: number.digits = std::to_string(n.u); break;
     case Numeric::Kind::Real:
       if (!std::isfinite(n.d)) return DISP_E_OVERFLOW;
       number = fromDouble(n.d, 15);
       break;
-    case Numeric::Kind::Exact:
-      number = n.exact;
-      break;
+    case Numeric::Kind::Exact: number = n.exact; break;
   }
   if (number.digits == "0") number.digits.clear();
   return toDecimal(number, out) ? S_OK : DISP_E_OVERFLOW;
@@ -258,9 +292,7 @@ HRESULT toDate(const VARIANT& v, DATE& out) {
       // ("0.5" is 00:05).
       if (!v.bstrVal) return DISP_E_TYPEMISMATCH;
       return parseDate(v.bstrVal, SysStringLen(v.bstrVal), out);
-    case VT_BOOL:
-      out = v.boolVal ? -1.0 : 0.0;
-      return S_OK;
+    case VT_BOOL: out = v.boolVal ? -1.0 : 0.0; return S_OK;
     case VT_R4:
     case VT_R8:
     case VT_CY:
@@ -279,7 +311,8 @@ HRESULT toDate(const VARIANT& v, DATE& out) {
       Numeric n;
       const HRESULT hr = readNumber(v, n);
       if (FAILED(hr)) return hr;
-      if (n.kind == Numeric::Kind::Signed && (n.i < -657434 || n.i > 2958465)) return DISP_E_OVERFLOW;
+      if (n.kind == Numeric::Kind::Signed && (n.i < -657434 || n.i > 2958465))
+        return DISP_E_OVERFLOW;
       if (n.kind == Numeric::Kind::Unsigned && n.u > 2958465) return DISP_E_OVERFLOW;
       out = asDouble(n);
       return S_OK;
@@ -292,11 +325,13 @@ HRESULT toText(const VARIANT& v, USHORT flags, std::u16string& text) {
     case VT_EMPTY: text.clear(); return S_OK;
     case VT_I1: text = integerText(v.cVal); return S_OK;
     case VT_I2: text = integerText(v.iVal); return S_OK;
-    case VT_I4: case VT_INT: text = integerText(v.lVal); return S_OK;
+    case VT_I4:
+    case VT_INT: text = integerText(v.lVal); return S_OK;
     case VT_I8: text = integerText(v.llVal); return S_OK;
     case VT_UI1: text = unsignedText(v.bVal); return S_OK;
     case VT_UI2: text = unsignedText(v.uiVal); return S_OK;
-    case VT_UI4: case VT_UINT: text = unsignedText(v.ulVal); return S_OK;
+    case VT_UI4:
+    case VT_UINT: text = unsignedText(v.ulVal); return S_OK;
     case VT_UI8: text = unsignedText(v.ullVal); return S_OK;
     case VT_R4: text = realText(v.fltVal, 7); return S_OK;
     case VT_R8: text = realText(v.dblVal, 15); return S_OK;
@@ -310,8 +345,7 @@ HRESULT toText(const VARIANT& v, USHORT flags, std::u16string& text) {
         text = integerText(v.boolVal);  // the raw value: VARIANT_TRUE is "-1", 1 is "1"
       }
       return S_OK;
-    default:
-      return DISP_E_TYPEMISMATCH;
+    default: return DISP_E_TYPEMISMATCH;
   }
 }
 
@@ -323,8 +357,8 @@ HRESULT valueOf(const VARIANT& in, LCID lcid, USHORT flags, VARIANT& value) {
   if (flags & VARIANT_NOVALUEPROP) return DISP_E_TYPEMISMATCH;
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   VariantInit(&value);
-  const HRESULT hr = in.pdispVal->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET,
-                                         &none, &value, nullptr, nullptr);
+  const HRESULT hr = in.pdispVal->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET, &none,
+                                         &value, nullptr, nullptr);
   if (FAILED(hr)) {
     VariantClear(&value);
     return DISP_E_TYPEMISMATCH;
@@ -359,8 +393,7 @@ HRESULT convertToOther(VARIANT& out, const VARIANT& in, USHORT flags, VARTYPE vt
   handled = true;
   HRESULT hr = S_OK;
   switch (vt) {
-    case VT_EMPTY:
-      return S_OK;
+    case VT_EMPTY: return S_OK;
     case VT_NULL:
     case VT_ERROR:
       if (in.vt != VT_EMPTY) return DISP_E_TYPEMISMATCH;
@@ -397,9 +430,7 @@ HRESULT convertToOther(VARIANT& out, const VARIANT& in, USHORT flags, VARTYPE vt
       hr = toBool(in, out.boolVal);
       if (SUCCEEDED(hr)) out.vt = VT_BOOL;
       return hr;
-    default:
-      handled = false;
-      return S_OK;
+    default: handled = false; return S_OK;
   }
 }
 
@@ -431,8 +462,7 @@ HRESULT convertToNumber(VARIANT& out, const VARIANT& in, VARTYPE vt) {
       out.vt = VT_DECIMAL;  // decVal overlays the type field: set it last
       return S_OK;
     }
-    default:
-      return toIntegerVariant(n, vt, out);
+    default: return toIntegerVariant(n, vt, out);
   }
 }
 

@@ -42,7 +42,7 @@ HRESULT dateText(DATE value, USHORT flags, std::u16string& out);
 // digits and a power of ten.
 struct DecimalNumber {
   bool negative = false;
-  std::string digits;  // no leading zeros; empty for zero
+  std::string digits;    // no leading zeros; empty for zero
   int64_t exponent = 0;  // value = digits * 10^exponent
 };
 
@@ -57,8 +57,8 @@ HRESULT parseDate(const OLECHAR* text, size_t length, DATE& out);
 // `number` times 10^scale rounded to an integer, ties to even (banker's
 // rounding, as the Var*From* functions round); false when the magnitude does
 // not fit `limit`.
-bool scaledInteger(const DecimalNumber& number, int scale, unsigned __int128 limit,
-                   bool& negative, unsigned __int128& magnitude);
+bool scaledInteger(const DecimalNumber& number, int scale, unsigned __int128 limit, bool& negative,
+                   unsigned __int128& magnitude);
 
 double toDouble(const DecimalNumber& number);
 

@@ -13,22 +13,26 @@
 namespace velmora::oleauto {
 namespace {
 
-std::u16string ascii(const char* s) { return std::u16string(s, s + std::char_traits<char>::length(s)); }
+std::u16string ascii(const char* s) {
+  return std::u16string(s, s + std::char_traits<char>::length(s));
+}
 
 // ---- Parsing ----
 
-const char* const kMonths[12] = {"january", "february", "march",     "april",   "may",      "june",
-                                 "july",    "august",   "september", "october", "november", "december"};
+const char* const kMonths[12] = {"january",   "february", "march",    "april",
+                                 "may",       "june",     "july",     "august",
+                                 "september", "october",  "november", "december"};
 const char* const kMonthsShort[12] = {"jan", "feb", "mar", "apr", "may", "jun",
                                       "jul", "aug", "sep", "oct", "nov", "dec"};
-const char* const kDays[7] = {"monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday"};
+const char* const kDays[7] = {"monday", "tuesday",  "wednesday", "thursday",
+                              "friday", "saturday", "sunday"};
 const char* const kDaysShort[7] = {"mon", "tue", "wed", "thu", "fri", "sat", "sun"};
 
 enum class AmPm { None, Am, Pm };
 
 struct Field {
   uint32_t value = 0;
-  int digits = 0;       // 0 for a month name
+  int digits = 0;  // 0 for a month name
   bool isMonth = false;
   bool timeSeparator = false;  // followed by ":" or "."
   bool dotSeparator = false;   // ... and that separator was "."

@@ -54,7 +54,9 @@ class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetSource(LPOLESTR text) override { return take(m_source, text); }
-  HRESULT STDMETHODCALLTYPE SetDescription(LPOLESTR text) override { return take(m_description, text); }
+  HRESULT STDMETHODCALLTYPE SetDescription(LPOLESTR text) override {
+    return take(m_description, text);
+  }
   HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR text) override { return take(m_helpFile, text); }
   HRESULT STDMETHODCALLTYPE SetHelpContext(DWORD context) override {
     m_helpContext = context;

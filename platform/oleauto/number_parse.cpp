@@ -13,7 +13,9 @@
 namespace velmora::oleauto {
 namespace {
 
-bool isSpace(OLECHAR c) { return c == u' ' || (c >= 0x09 && c <= 0x0D) || c == 0xA0 || c == 0x3000; }
+bool isSpace(OLECHAR c) {
+  return c == u' ' || (c >= 0x09 && c <= 0x0D) || c == 0xA0 || c == 0x3000;
+}
 bool isDigit(OLECHAR c) { return c >= u'0' && c <= u'9'; }
 
 int digitOf(OLECHAR c, int base) {
@@ -192,8 +194,8 @@ bool scaledInteger(const DecimalNumber& number, int scale, unsigned __int128 lim
 double toDouble(const DecimalNumber& number) {
   if (number.digits.empty()) return 0.0;
   static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(0));
-  const std::string text = (number.negative ? "-" : "") + number.digits + "e" +
-                           std::to_string(number.exponent);
+  const std::string text =
+      (number.negative ? "-" : "") + number.digits + "e" + std::to_string(number.exponent);
   return strtod_l(text.c_str(), nullptr, cLocale);
 }
 

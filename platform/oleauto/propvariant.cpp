@@ -15,39 +15,92 @@ namespace {
 
 bool isScalarPropType(VARTYPE vt) {
   switch (vt) {
-    case VT_EMPTY: case VT_NULL: case VT_I1: case VT_UI1: case VT_I2: case VT_UI2:
-    case VT_I4: case VT_UI4: case VT_I8: case VT_UI8: case VT_INT: case VT_UINT:
-    case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BSTR: case VT_ERROR:
-    case VT_BOOL: case VT_DECIMAL: case VT_VARIANT: case VT_DISPATCH: case VT_UNKNOWN:
-    case VT_RECORD: case VT_LPSTR: case VT_LPWSTR: case VT_FILETIME: case VT_BLOB:
-    case VT_STREAM: case VT_STORAGE: case VT_STREAMED_OBJECT: case VT_STORED_OBJECT:
-    case VT_BLOB_OBJECT: case VT_CF: case VT_CLSID: case VT_VERSIONED_STREAM:
-      return true;
-    default:
-      return false;
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_BSTR:
+    case VT_ERROR:
+    case VT_BOOL:
+    case VT_DECIMAL:
+    case VT_VARIANT:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_RECORD:
+    case VT_LPSTR:
+    case VT_LPWSTR:
+    case VT_FILETIME:
+    case VT_BLOB:
+    case VT_STREAM:
+    case VT_STORAGE:
+    case VT_STREAMED_OBJECT:
+    case VT_STORED_OBJECT:
+    case VT_BLOB_OBJECT:
+    case VT_CF:
+    case VT_CLSID:
+    case VT_VERSIONED_STREAM: return true;
+    default: return false;
   }
 }
 
 // Element types allowed with VT_ARRAY, and with VT_BYREF.
 bool isArrayOrByrefElement(VARTYPE base) {
   switch (base) {
-    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_I8:
-    case VT_UI8: case VT_INT: case VT_UINT: case VT_R4: case VT_R8: case VT_CY: case VT_DATE:
-    case VT_BSTR: case VT_ERROR: case VT_BOOL: case VT_DECIMAL: case VT_VARIANT:
-    case VT_DISPATCH: case VT_UNKNOWN: case VT_RECORD:
-      return true;
-    default:
-      return false;
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_BSTR:
+    case VT_ERROR:
+    case VT_BOOL:
+    case VT_DECIMAL:
+    case VT_VARIANT:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_RECORD: return true;
+    default: return false;
   }
 }
 
 // Bytes of one element of a VT_VECTOR of `base`; 0 when no such vector exists.
 size_t vectorElementSize(VARTYPE base) {
   switch (base) {
-    case VT_I1: case VT_UI1: return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
-    case VT_I4: case VT_UI4: case VT_R4: case VT_ERROR: return 4;
-    case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: return 8;
+    case VT_I1:
+    case VT_UI1: return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_R4:
+    case VT_ERROR: return 4;
+    case VT_I8:
+    case VT_UI8:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE: return 8;
     case VT_FILETIME: return sizeof(FILETIME);
     case VT_BSTR: return sizeof(BSTR);
     case VT_LPSTR: return sizeof(LPSTR);
@@ -108,10 +161,10 @@ void clearVectorElements(PROPVARIANT& pv) {
       }
       break;
     case VT_VARIANT:
-      for (ULONG i = 0; pv.capropvar.pElems && i < n; ++i) PropVariantClear(&pv.capropvar.pElems[i]);
+      for (ULONG i = 0; pv.capropvar.pElems && i < n; ++i)
+        PropVariantClear(&pv.capropvar.pElems[i]);
       break;
-    default:
-      break;
+    default: break;
   }
   CoTaskMemFree(pv.cac.pElems);
 }
@@ -220,8 +273,8 @@ HRESULT copyOwned(PROPVARIANT& dest, const PROPVARIANT& src) {
       if (!dest.pclipdata) return E_OUTOFMEMORY;
       dest.pclipdata->pClipData = nullptr;
       if (src.pclipdata->pClipData) {
-        dest.pclipdata->pClipData = static_cast<BYTE*>(
-            duplicate(src.pclipdata->pClipData, clipDataBytes(*src.pclipdata)));
+        dest.pclipdata->pClipData =
+            static_cast<BYTE*>(duplicate(src.pclipdata->pClipData, clipDataBytes(*src.pclipdata)));
         if (!dest.pclipdata->pClipData) return E_OUTOFMEMORY;
       }
       return S_OK;
@@ -236,9 +289,7 @@ HRESULT copyOwned(PROPVARIANT& dest, const PROPVARIANT& src) {
     case VT_STREAM:
     case VT_STREAMED_OBJECT:
     case VT_STORAGE:
-    case VT_STORED_OBJECT:
-      addRefUnknown(src.punkVal);
-      return S_OK;
+    case VT_STORED_OBJECT: addRefUnknown(src.punkVal); return S_OK;
     case VT_VERSIONED_STREAM: {
       const auto* from = reinterpret_cast<const VersionedStream*>(src.punkVal);
       dest.punkVal = nullptr;
@@ -257,8 +308,7 @@ HRESULT copyOwned(PROPVARIANT& dest, const PROPVARIANT& src) {
       std::memcpy(&dest.punkVal, &to.pvRecord, sizeof(void*) * 2);
       return hr;
     }
-    default:
-      return S_OK;  // scalars: the bit copy is the copy
+    default: return S_OK;  // scalars: the bit copy is the copy
   }
 }
 
@@ -279,14 +329,10 @@ EXTERN_C HRESULT WINAPI PropVariantClear(PROPVARIANT* pvar) {
     if (FAILED(hr)) return hr;
   } else if (!(vt & VT_BYREF)) {
     switch (vt) {
-      case VT_BSTR:
-        SysFreeString(pvar->bstrVal);
-        break;
+      case VT_BSTR: SysFreeString(pvar->bstrVal); break;
       case VT_LPSTR:
       case VT_LPWSTR:
-      case VT_CLSID:
-        CoTaskMemFree(pvar->pszVal);
-        break;
+      case VT_CLSID: CoTaskMemFree(pvar->pszVal); break;
       case VT_CF:
         if (pvar->pclipdata) {
           CoTaskMemFree(pvar->pclipdata->pClipData);
@@ -294,17 +340,13 @@ EXTERN_C HRESULT WINAPI PropVariantClear(PROPVARIANT* pvar) {
         }
         break;
       case VT_BLOB:
-      case VT_BLOB_OBJECT:
-        CoTaskMemFree(pvar->blob.pBlobData);
-        break;
+      case VT_BLOB_OBJECT: CoTaskMemFree(pvar->blob.pBlobData); break;
       case VT_DISPATCH:
       case VT_UNKNOWN:
       case VT_STREAM:
       case VT_STREAMED_OBJECT:
       case VT_STORAGE:
-      case VT_STORED_OBJECT:
-        releaseUnknown(pvar->punkVal);
-        break;
+      case VT_STORED_OBJECT: releaseUnknown(pvar->punkVal); break;
       case VT_VERSIONED_STREAM:
         if (auto* vs = reinterpret_cast<VersionedStream*>(pvar->punkVal)) {
           releaseUnknown(vs->pStream);
@@ -320,8 +362,7 @@ EXTERN_C HRESULT WINAPI PropVariantClear(PROPVARIANT* pvar) {
         }
         break;
       }
-      default:
-        break;
+      default: break;
     }
   }
   std::memset(pvar, 0, sizeof *pvar);

@@ -20,27 +20,19 @@ constexpr size_t kPrefix = 16;
 
 ULONG elementSize(VARTYPE vt) {
   switch (vt) {
-    case VT_DECIMAL:
-      return sizeof(DECIMAL);
-    case VT_VARIANT:
-      return sizeof(VARIANT);
-    default:
-      return ULONG(velmora::oleauto::variantValueSize(vt));
+    case VT_DECIMAL: return sizeof(DECIMAL);
+    case VT_VARIANT: return sizeof(VARIANT);
+    default: return ULONG(velmora::oleauto::variantValueSize(vt));
   }
 }
 
 USHORT featuresOf(VARTYPE vt) {
   switch (vt) {
-    case VT_BSTR:
-      return FADF_BSTR | FADF_HAVEVARTYPE;
-    case VT_UNKNOWN:
-      return FADF_UNKNOWN | FADF_HAVEIID;
-    case VT_DISPATCH:
-      return FADF_DISPATCH | FADF_HAVEIID;
-    case VT_VARIANT:
-      return FADF_VARIANT | FADF_HAVEVARTYPE;
-    default:
-      return FADF_HAVEVARTYPE;
+    case VT_BSTR: return FADF_BSTR | FADF_HAVEVARTYPE;
+    case VT_UNKNOWN: return FADF_UNKNOWN | FADF_HAVEIID;
+    case VT_DISPATCH: return FADF_DISPATCH | FADF_HAVEIID;
+    case VT_VARIANT: return FADF_VARIANT | FADF_HAVEVARTYPE;
+    default: return FADF_HAVEVARTYPE;
   }
 }
 

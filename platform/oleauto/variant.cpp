@@ -70,10 +70,8 @@ HRESULT ownContents(VARIANT& dest, const VARIANT& src) {
     case VT_DISPATCH:
       if (src.punkVal) src.punkVal->AddRef();
       return S_OK;
-    case VT_RECORD:
-      return copyRecord(dest, src);
-    default:
-      return S_OK;
+    case VT_RECORD: return copyRecord(dest, src);
+    default: return S_OK;
   }
 }
 
@@ -95,9 +93,7 @@ EXTERN_C HRESULT WINAPI VariantClear(VARIANTARG* pvarg) {
       if (FAILED(hr)) return hr;  // a locked array stays where it is
     } else {
       switch (vt) {
-        case VT_BSTR:
-          SysFreeString(pvarg->bstrVal);
-          break;
+        case VT_BSTR: SysFreeString(pvarg->bstrVal); break;
         case VT_UNKNOWN:
         case VT_DISPATCH:
           if (pvarg->punkVal) pvarg->punkVal->Release();
@@ -108,8 +104,7 @@ EXTERN_C HRESULT WINAPI VariantClear(VARIANTARG* pvarg) {
             pvarg->pRecInfo->Release();
           }
           break;
-        default:
-          break;
+        default: break;
       }
     }
   }

@@ -27,16 +27,13 @@ inline size_t variantValueSize(VARTYPE vt) {
   switch (vt) {
     case VT_BSTR:
     case VT_UNKNOWN:
-    case VT_DISPATCH:
-      return sizeof(void*);
+    case VT_DISPATCH: return sizeof(void*);
     // A VARIANT holds no FILETIME or CLSID by value, and a DECIMAL fills
     // the whole VARIANT rather than its value member.
     case VT_FILETIME:
     case VT_CLSID:
-    case VT_DECIMAL:
-      return 0;
-    default:
-      return base::fixedValueSize(vt);
+    case VT_DECIMAL: return 0;
+    default: return base::fixedValueSize(vt);
   }
 }
 

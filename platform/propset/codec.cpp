@@ -39,35 +39,60 @@ bool isScalarType(VARTYPE vt) {
     case VT_LPWSTR:
     case VT_BLOB:
     case VT_BLOB_OBJECT:
-    case VT_CF:
-      return true;
-    default:
-      return elementSize(vt) != 0;
+    case VT_CF: return true;
+    default: return elementSize(vt) != 0;
   }
 }
 
 // [MS-OLEPS] 2.14: element types of VT_VECTOR.
 bool vectorAllowed(VARTYPE t) {
   switch (t) {
-    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BSTR:
-    case VT_ERROR: case VT_BOOL: case VT_VARIANT: case VT_I1: case VT_UI1: case VT_UI2:
-    case VT_UI4: case VT_I8: case VT_UI8: case VT_LPSTR: case VT_LPWSTR: case VT_FILETIME:
-    case VT_CF: case VT_CLSID:
-      return true;
-    default:
-      return false;
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_BSTR:
+    case VT_ERROR:
+    case VT_BOOL:
+    case VT_VARIANT:
+    case VT_I1:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_LPSTR:
+    case VT_LPWSTR:
+    case VT_FILETIME:
+    case VT_CF:
+    case VT_CLSID: return true;
+    default: return false;
   }
 }
 
 // [MS-OLEPS] 2.14: element types of VT_ARRAY.
 bool arrayAllowed(VARTYPE t) {
   switch (t) {
-    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BSTR:
-    case VT_ERROR: case VT_BOOL: case VT_VARIANT: case VT_DECIMAL: case VT_I1: case VT_UI1:
-    case VT_UI2: case VT_UI4: case VT_INT: case VT_UINT:
-      return true;
-    default:
-      return false;
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_BSTR:
+    case VT_ERROR:
+    case VT_BOOL:
+    case VT_VARIANT:
+    case VT_DECIMAL:
+    case VT_I1:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT: return true;
+    default: return false;
   }
 }
 
@@ -139,8 +164,7 @@ class Decoder {
     size_t start = m_r.position();
     switch (vt) {
       case VT_EMPTY:
-      case VT_NULL:
-        return true;
+      case VT_NULL: return true;
       case VT_LPSTR:
       case VT_BSTR:
       case VT_BLOB:
@@ -170,8 +194,7 @@ class Decoder {
         if (!m_measure) v.bytes.assign(b.begin(), b.end());
         break;
       }
-      default:
-        return false;
+      default: return false;
     }
     if (layout == Layout::Unaligned) return true;
     return pad(start, layout);
@@ -296,15 +319,17 @@ bool needsVersion1(VARTYPE vt) {
 
 Result<Value> decodeValue(std::span<const uint8_t> bytes, uint16_t, size_t* consumed) {
   if (consumed) *consumed = 0;
-  if (bytes.size() < 4) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0), "typed value shorter than its header");
+  if (bytes.size() < 4)
+    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0),
+                  "typed value shorter than its header");
   VARTYPE vt = base::loadLE16(bytes.data());
   if (!isKnownType(vt))
     return makeError(STG_E_INVALIDPARAMETER, "type 0x%04x is not a simple property type", vt);
   Decoder d(bytes);
   Value v;
   if (!d.typed(v, Layout::AlignedStrict, 0) || !d.reader().ok())
-    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::where(), "value of type 0x%04x runs past its %zu bytes", vt,
-                  bytes.size());
+    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::where(),
+                  "value of type 0x%04x runs past its %zu bytes", vt, bytes.size());
   if (consumed) *consumed = d.reader().position();
   return v;
 }
@@ -331,8 +356,8 @@ class Encoder {
         return bad("an array of type 0x%04x cannot be stored", vt);
       return array(v, t, depth);
     }
-    if (!isScalarType(vt) || (depth > 0 && (vt == VT_EMPTY || vt == VT_NULL || vt == VT_BLOB ||
-                                            vt == VT_BLOB_OBJECT)))
+    if (!isScalarType(vt) ||
+        (depth > 0 && (vt == VT_EMPTY || vt == VT_NULL || vt == VT_BLOB || vt == VT_BLOB_OBJECT)))
       return bad("type 0x%04x cannot be stored here", vt);
     auto r = element(v, vt);
     m_w.align(4);
@@ -366,8 +391,7 @@ class Encoder {
     size_t start = m_w.position();
     switch (vt) {
       case VT_EMPTY:
-      case VT_NULL:
-        return {};
+      case VT_NULL: return {};
       case VT_LPSTR:
       case VT_BSTR:
       case VT_BLOB:
@@ -384,8 +408,7 @@ class Encoder {
         m_w.u32(uint32_t(v.clipFormat));
         m_w.bytes(v.bytes);
         break;
-      default:
-        return bad("type 0x%04x cannot be stored", vt);
+      default: return bad("type 0x%04x cannot be stored", vt);
     }
     alignFrom(start);
     return {};
@@ -468,7 +491,9 @@ Result<std::vector<DictionaryEntry>> decodeDictionary(std::span<const uint8_t> b
   if (consumed) *consumed = 0;
   ByteReader r(bytes);
   uint32_t n = r.u32();
-  if (!r.ok() || n > r.remaining() / 8) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0), "dictionary count runs past the section");
+  if (!r.ok() || n > r.remaining() / 8)
+    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0),
+                  "dictionary count runs past the section");
   size_t unit = codePage == kCodePageUnicode ? 2 : 1;
   std::vector<DictionaryEntry> entries;
   entries.reserve(n);
@@ -478,7 +503,8 @@ Result<std::vector<DictionaryEntry>> decodeDictionary(std::span<const uint8_t> b
     e.id = r.u32();
     uint32_t length = r.u32();
     if (!r.ok() || length > r.remaining() / unit)
-      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(entryStart), "dictionary entry runs past the section");
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(entryStart),
+                    "dictionary entry runs past the section");
     auto name = r.bytes(length * unit);
     e.name.assign(name.begin(), name.end());
     // [MS-OLEPS] 2.16: Unicode entries are padded to 4; 8-bit ones are not.
@@ -646,7 +672,8 @@ class SectionParser {
     m_size = r.u32();
     m_count = r.u32();
     if (!r.ok() || m_count > r.remaining() / 8)
-      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(m_start), "section table runs past the stream");
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(m_start),
+                    "section table runs past the stream");
     m_tableEnd = 8 + size_t(m_count) * 8;
     // A section Size that covers its table and lies in the stream bounds the
     // section; many Office streams are longer than their sections, and some
@@ -658,7 +685,8 @@ class SectionParser {
     // (a type and its padding): a table claiming more entries than the
     // stream holds is forged, and would cost memory out of proportion.
     if (m_count > kMaxSectionProperties || size_t(m_count) * 12 > m_hardEnd)
-      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(m_start), "section claims more properties than its bytes can hold");
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(m_start),
+                    "section claims more properties than its bytes can hold");
     m_t.reset(m_count);
     for (auto& e : m_t.table) {
       e.id = r.u32();
@@ -790,7 +818,8 @@ class SectionParser {
     m_t.readable[i] = prop.readable;
     m_kept += used;
     if (m_work > m_workLimit || m_kept > m_keptLimit)
-      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(m_start), "section values overlap beyond what any writer stores");
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(m_start),
+                    "section values overlap beyond what any writer stores");
     if (e.offset + used > m_softEnd) m_withinSize = false;
     prop.bytes.assign(rest.begin(), rest.begin() + std::ptrdiff_t(used));
     section.properties.push_back(std::move(prop));
@@ -823,27 +852,37 @@ Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds boun
 
 Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes, bool keepOriginal) {
   ByteReader r(bytes);
-  if (bytes.size() < kStreamHeaderSize) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0), "property-set stream shorter than its header");
+  if (bytes.size() < kStreamHeaderSize)
+    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0),
+                  "property-set stream shorter than its header");
   uint16_t order = r.u16();
-  if (order != kByteOrderMark) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0), "byte order 0x%04X, not 0xFFFE", order);
+  if (order != kByteOrderMark)
+    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0),
+                  "byte order 0x%04X, not 0xFFFE", order);
   PropertySet set;
   set.version = r.u16();
-  if (set.version > 1) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(2), "version %u, above 1", set.version);
+  if (set.version > 1)
+    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(2), "version %u, above 1",
+                  set.version);
   set.osVersion = r.u32();
   auto clsid = r.bytes(16);
   set.clsid = guidFromBytes(std::span<const uint8_t, 16>(clsid.data(), 16));
   uint32_t n = r.u32();
-  if (n < 1 || n > 2) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(24), "section count %u, not 1 or 2", n);
+  if (n < 1 || n > 2)
+    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(24),
+                  "section count %u, not 1 or 2", n);
   if (bytes.size() < kStreamHeaderSize + n * kSectionEntrySize)
-    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(kStreamHeaderSize), "section list runs past the stream");
+    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(kStreamHeaderSize),
+                  "section list runs past the stream");
   std::vector<std::pair<FMTID, size_t>> list;
   for (uint32_t i = 0; i < n; ++i) {
     auto f = r.bytes(16);
     FMTID fmtid = guidFromBytes(std::span<const uint8_t, 16>(f.data(), 16));
     size_t offset = r.u32();
     if (offset < kStreamHeaderSize + n * kSectionEntrySize || offset > bytes.size() - 8)
-      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(kStreamHeaderSize + size_t(i) * 20 + 16),
-                    "section offset %zu lies outside the stream of %zu bytes", offset, bytes.size());
+      return DAMAGE(
+          STG_E_INVALIDHEADER, PropertySet, base::atByte(kStreamHeaderSize + size_t(i) * 20 + 16),
+          "section offset %zu lies outside the stream of %zu bytes", offset, bytes.size());
     list.emplace_back(fmtid, offset);
   }
   for (uint32_t i = 0; i < n; ++i) {
@@ -912,7 +951,8 @@ void encodeSection(const Section& section, std::vector<uint8_t>& out) {
   // in.
   const size_t tableEnd = 8 + 8 * props.size();
   size_t size = std::max(tableEnd + values.size(), 8 + 12 * props.size());
-  if (kept > 2 * size + kKeptSlack) size += ((kept - kKeptSlack - 2 * size + 1) / 2 + 3) & ~size_t(3);
+  if (kept > 2 * size + kKeptSlack)
+    size += ((kept - kKeptSlack - 2 * size + 1) / 2 + 3) & ~size_t(3);
   const size_t gap = size - tableEnd - values.size();
   ByteWriter w(out);
   w.u32(uint32_t(size));

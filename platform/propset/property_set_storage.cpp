@@ -21,8 +21,10 @@ namespace {
 
 using base::makeError;
 
-const GUID kDocSummary = {0xD5CDD502, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}};
-const GUID kUserDefined = {0xD5CDD505, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}};
+const GUID kDocSummary = {
+    0xD5CDD502, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}};
+const GUID kUserDefined = {
+    0xD5CDD505, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}};
 constexpr const char16_t* kContents = u"CONTENTS";
 // What Windows 10 and later store; a reader of the file expects a Windows value.
 constexpr uint32_t kOsVersion = 0x0002000A;
@@ -173,7 +175,8 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
       // Otherwise a stream is named after its set, so one without that
       // section is damaged. Calling the set absent would trap a writer
       // between Open (not found) and Create (already exists).
-      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(28), "the stream holds no section of its FMTID");
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(28),
+                    "the stream holds no section of its FMTID");
     }
     *out = new PropertyStorage(el.stream, el.holder, std::move(set.value()), fmtid,
                                (grfMode & 3) == STGM_READWRITE, false);
@@ -199,7 +202,8 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
       // A document-summary stream without its first section is as damaged
       // as one that does not parse.
       if (existing && pair && !existing->find(kDocSummary))
-        existing = DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::where(), "no document-summary section");
+        existing =
+            DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::where(), "no document-summary section");
       if (existing && pair) {
         // The other section of the document-summary stream stays.
         if (existing->find(fmtid) && !replace)
@@ -218,13 +222,15 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
     if (!el.stream) {
       if (nonSimple) {
         HRESULT hs = m_root->CreateStorage(name.c_str(), rw | STGM_CREATE, 0, 0, &el.holder);
-        if (FAILED(hs)) return base::failedCall(accessCode(hs, rw), "the set's storage cannot be created");
+        if (FAILED(hs))
+          return base::failedCall(accessCode(hs, rw), "the set's storage cannot be created");
         if (pclsid) el.holder->SetClass(*pclsid);
         hs = el.holder->CreateStream(kContents, rw | STGM_CREATE, 0, 0, &el.stream);
         if (FAILED(hs)) return base::failedCall(hs, "the CONTENTS stream cannot be created");
       } else {
         HRESULT hs = m_root->CreateStream(name.c_str(), rw | STGM_CREATE, 0, 0, &el.stream);
-        if (FAILED(hs)) return base::failedCall(accessCode(hs, rw), "the set's stream cannot be created");
+        if (FAILED(hs))
+          return base::failedCall(accessCode(hs, rw), "the set's stream cannot be created");
       }
     }
     if (fresh) {
@@ -236,7 +242,8 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
     if (IsEqualGUID(fmtid, kUserDefined)) {
       // The user-defined set is the second section; Create makes the first
       // one too when it is missing (Win32 IPropertySetStorage remarks).
-      if (!set.find(kDocSummary)) set.sections.insert(set.sections.begin(), newSection(kDocSummary, grfFlags));
+      if (!set.find(kDocSummary))
+        set.sections.insert(set.sections.begin(), newSection(kDocSummary, grfFlags));
       set.sections.push_back(std::move(section));
     } else {
       set.sections.insert(set.sections.begin(), std::move(section));
@@ -261,7 +268,8 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
     HRESULT hr = m_root->OpenStream(name.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
                                     &el.stream);
     if (FAILED(hr))
-      return base::failedCall(accessCode(hr, STGM_READWRITE), "the document-summary stream cannot be opened");
+      return base::failedCall(accessCode(hr, STGM_READWRITE),
+                              "the document-summary stream cannot be opened");
     auto set = load(el.stream);
     if (!set && set.code() != STG_E_INVALIDHEADER) return set.error();
     if (!set || !set->find(kDocSummary)) {

@@ -175,10 +175,14 @@ Section newSection(REFFMTID fmtid, DWORD grfFlags) {
   return s;
 }
 
-PropertyStorage::PropertyStorage(IStream* stream, IStorage* holder, PropertySet set,
-                                 REFFMTID fmtid, bool writable, bool dirty)
-    : m_stream(stream), m_holder(holder), m_set(std::move(set)), m_fmtid(fmtid),
-      m_writable(writable), m_dirty(dirty) {
+PropertyStorage::PropertyStorage(IStream* stream, IStorage* holder, PropertySet set, REFFMTID fmtid,
+                                 bool writable, bool dirty)
+    : m_stream(stream),
+      m_holder(holder),
+      m_set(std::move(set)),
+      m_fmtid(fmtid),
+      m_writable(writable),
+      m_dirty(dirty) {
   m_stream->AddRef();
   if (m_holder) m_holder->AddRef();
 }
@@ -282,8 +286,8 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::ReadMultiple(ULONG cpspec, const PROP
   return hr;
 }
 
-Result<void> PropertyStorage::writeOne(Section& s, const PROPSPEC& request, const PROPVARIANT& value,
-                                       PROPID propidNameFirst) {
+Result<void> PropertyStorage::writeOne(Section& s, const PROPSPEC& request,
+                                       const PROPVARIANT& value, PROPID propidNameFirst) {
   std::optional<std::u16string> newName;
   ASSIGN(id, targetOf(s, request, propidNameFirst, newName));
   if (id == PID_ILLEGAL) return {};  // skipped, as Windows does
@@ -341,7 +345,8 @@ Result<PROPID> PropertyStorage::targetOf(const Section& s, const PROPSPEC& reque
 
 // The code page and the locale are written only while the set holds nothing
 // else (Wine's tests on Windows), and only with their own types.
-Result<void> PropertyStorage::checkSetHeader(const Section& s, PROPID id, const PROPVARIANT& value) {
+Result<void> PropertyStorage::checkSetHeader(const Section& s, PROPID id,
+                                             const PROPVARIANT& value) {
   if (id != PID_CODEPAGE && id != PID_LOCALE) return {};
   for (const auto& p : s.properties)
     if (p.id != PID_CODEPAGE && p.id != PID_LOCALE && p.id != PID_BEHAVIOR)
@@ -366,9 +371,11 @@ Result<std::vector<uint8_t>> PropertyStorage::storedBytes(PROPID id, const PROPV
 
 // A new name in the dictionary, which goes first, as the format's writers
 // put it.
-Result<void> PropertyStorage::addName(Section& s, PROPID id, const std::u16string& name, uint16_t cp) {
+Result<void> PropertyStorage::addName(Section& s, PROPID id, const std::u16string& name,
+                                      uint16_t cp) {
   if (!s.dictionaryReadable)
-    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::ofProperty(0), "the set's dictionary is damaged");
+    return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::ofProperty(0),
+                  "the set's dictionary is damaged");
   auto encoded = encodeName(name, cp);
   if (!encoded) return encoded.error();
   s.dictionary.push_back({id, std::move(encoded.value())});
@@ -393,7 +400,8 @@ Result<void> PropertyStorage::readIndirect(const Property& p, uint16_t codePage,
   // A value whose element is missing reads as absent; the set is damaged
   // there, not everywhere.
   if (hr == STG_E_FILENOTFOUND) return {};
-  if (FAILED(hr)) return base::failedCall(hr, "the element of property 0x%x cannot be opened", p.id);
+  if (FAILED(hr))
+    return base::failedCall(hr, "the element of property 0x%x cannot be opened", p.id);
   out.vt = p.vt;
   return {};
 }
@@ -482,7 +490,8 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::DeleteMultiple(ULONG cpspec, const PR
     for (PROPID id : ids) {
       // An indirect value's element goes with it.
       if (const Property* p = s.find(id); p && m_holder && isIndirect(p->vt))
-        if (auto name = indirectName(*p, s.effectiveCodePage())) m_holder->DestroyElement(name->c_str());
+        if (auto name = indirectName(*p, s.effectiveCodePage()))
+          m_holder->DestroyElement(name->c_str());
       auto gone = std::remove_if(s.properties.begin(), s.properties.end(),
                                  [&](const Property& p) { return p.id == id; });
       changed |= gone != s.properties.end();
@@ -528,7 +537,8 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::ReadPropertyNames(ULONG cpropid, cons
   return found ? S_OK : S_FALSE;
 }
 
-HRESULT STDMETHODCALLTYPE PropertyStorage::WritePropertyNames(ULONG cpropid, const PROPID rgpropid[],
+HRESULT STDMETHODCALLTYPE PropertyStorage::WritePropertyNames(ULONG cpropid,
+                                                              const PROPID rgpropid[],
                                                               const LPOLESTR rglpwstrName[]) {
   std::lock_guard lock(m_lock);
   if (cpropid == 0) return S_OK;
@@ -536,7 +546,9 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::WritePropertyNames(ULONG cpropid, con
   if (!m_writable) return STG_E_ACCESSDENIED;
   return atBoundary([&]() -> Result<void> {
     Section s = section();
-    if (!s.dictionaryReadable) return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::ofProperty(0), "the set's dictionary is damaged");
+    if (!s.dictionaryReadable)
+      return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::ofProperty(0),
+                    "the set's dictionary is damaged");
     const uint16_t cp = s.effectiveCodePage();
     for (ULONG i = 0; i < cpropid; ++i) {
       PROPID id = rgpropid[i];
@@ -550,8 +562,8 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::WritePropertyNames(ULONG cpropid, con
       for (const auto& e : s.dictionary) {
         std::u16string stored = decodeName(e.name, cp);
         std::u16string wanted(name);
-        bool same = s.caseSensitive() ? stored == wanted
-                                      : lstrcmpiW(stored.c_str(), wanted.c_str()) == 0;
+        bool same =
+            s.caseSensitive() ? stored == wanted : lstrcmpiW(stored.c_str(), wanted.c_str()) == 0;
         if (same && e.id != id)
           return makeError(STG_E_INVALIDPARAMETER, "the name is already used by id 0x%x", e.id);
       }
@@ -564,7 +576,8 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::WritePropertyNames(ULONG cpropid, con
       else
         s.dictionary.push_back({id, std::move(encoded.value())});
     }
-    if (!s.hasDictionary()) s.properties.insert(s.properties.begin(), {PID_DICTIONARY, 0, true, {0}});
+    if (!s.hasDictionary())
+      s.properties.insert(s.properties.begin(), {PID_DICTIONARY, 0, true, {0}});
     s.original.reset();
     section() = std::move(s);
     m_dirty = true;

@@ -22,8 +22,8 @@ class PropertyStorage final : public IPropertyStorage {
   // Takes a reference on `stream` (and on `holder`, the non-simple set's
   // storage, when there is one). `dirty` makes the first Commit write even
   // without changes (a set just created).
-  PropertyStorage(IStream* stream, IStorage* holder, PropertySet set, REFFMTID fmtid,
-                  bool writable, bool dirty);
+  PropertyStorage(IStream* stream, IStorage* holder, PropertySet set, REFFMTID fmtid, bool writable,
+                  bool dirty);
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
@@ -67,7 +67,8 @@ class PropertyStorage final : public IPropertyStorage {
   Result<void> flush();
   // Stream and storage values of a non-simple set, kept in its storage.
   Result<void> readIndirect(const Property& p, uint16_t codePage, PROPVARIANT& out);
-  Result<std::vector<uint8_t>> writeIndirect(PROPID id, const PROPVARIANT& value, uint16_t codePage);
+  Result<std::vector<uint8_t>> writeIndirect(PROPID id, const PROPVARIANT& value,
+                                             uint16_t codePage);
 
   std::atomic<ULONG> m_refs{1};
   // The compound-file implementation's objects may be called from any

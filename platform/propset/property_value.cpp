@@ -168,8 +168,7 @@ Result<void> vectorOut(const Value& v, PROPVARIANT& pv) {
     case VT_BSTR:
     case VT_LPWSTR:
     case VT_CF:
-    case VT_VARIANT:
-      break;
+    case VT_VARIANT: break;
     default: {
       // Packed fixed-size elements: their memory layout is their stored one.
       size_t elem = packedElementSize(t);
@@ -233,23 +232,27 @@ Result<void> scalarOut(const Value& v, PROPVARIANT& pv) {
   const uint64_t x = v.scalar;
   switch (v.vt) {
     case VT_EMPTY:
-    case VT_NULL:
-      return {};
+    case VT_NULL: return {};
     case VT_I1: pv.cVal = CHAR(x); return {};
     case VT_UI1: pv.bVal = UCHAR(x); return {};
     case VT_I2: pv.iVal = SHORT(x); return {};
     case VT_UI2: pv.uiVal = USHORT(x); return {};
     case VT_BOOL: pv.boolVal = VARIANT_BOOL(x); return {};
-    case VT_I4: case VT_ERROR: case VT_INT: pv.lVal = LONG(uint32_t(x)); return {};
-    case VT_UI4: case VT_UINT: pv.ulVal = ULONG(x); return {};
+    case VT_I4:
+    case VT_ERROR:
+    case VT_INT: pv.lVal = LONG(uint32_t(x)); return {};
+    case VT_UI4:
+    case VT_UINT: pv.ulVal = ULONG(x); return {};
     case VT_R4: {
       uint32_t bits = uint32_t(x);
       std::memcpy(&pv.fltVal, &bits, 4);
       return {};
     }
-    case VT_R8: case VT_DATE: std::memcpy(&pv.dblVal, &x, 8); return {};
+    case VT_R8:
+    case VT_DATE: std::memcpy(&pv.dblVal, &x, 8); return {};
     case VT_CY: pv.cyVal.int64 = LONGLONG(x); return {};
-    case VT_I8: case VT_UI8: pv.uhVal.QuadPart = x; return {};
+    case VT_I8:
+    case VT_UI8: pv.uhVal.QuadPart = x; return {};
     case VT_FILETIME:
       pv.filetime.dwLowDateTime = DWORD(x);
       pv.filetime.dwHighDateTime = DWORD(x >> 32);
@@ -305,7 +308,8 @@ Result<Value> lpstrIn(LPCSTR s, uint16_t codePage) {
   if (codePage == kCodePageUnicode) {
     // Windows reads the caller's bytes as ANSI text and stores UTF-16.
     auto w = widen({reinterpret_cast<const uint8_t*>(text.data()), text.size()}, CP_ACP);
-    std::u16string wide = w ? *w : latin1({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+    std::u16string wide =
+        w ? *w : latin1({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
     wide.push_back(u'\0');
     v.bytes = toUtf16le(wide);
   } else {
@@ -356,23 +360,29 @@ Result<Value> fromScalar(const PROPVARIANT& pv, uint16_t codePage) {
   Value v;
   v.vt = pv.vt;
   switch (pv.vt) {
-    case VT_EMPTY: case VT_NULL: return v;
+    case VT_EMPTY:
+    case VT_NULL: return v;
     case VT_I1: v.scalar = uint8_t(pv.cVal); return v;
     case VT_UI1: v.scalar = pv.bVal; return v;
     case VT_I2: v.scalar = uint16_t(pv.iVal); return v;
     case VT_UI2: v.scalar = pv.uiVal; return v;
     case VT_BOOL: v.scalar = uint16_t(pv.boolVal); return v;
-    case VT_I4: case VT_ERROR: case VT_INT: v.scalar = uint32_t(pv.lVal); return v;
-    case VT_UI4: case VT_UINT: v.scalar = pv.ulVal; return v;
+    case VT_I4:
+    case VT_ERROR:
+    case VT_INT: v.scalar = uint32_t(pv.lVal); return v;
+    case VT_UI4:
+    case VT_UINT: v.scalar = pv.ulVal; return v;
     case VT_R4: {
       uint32_t bits;
       std::memcpy(&bits, &pv.fltVal, 4);
       v.scalar = bits;
       return v;
     }
-    case VT_R8: case VT_DATE: std::memcpy(&v.scalar, &pv.dblVal, 8); return v;
+    case VT_R8:
+    case VT_DATE: std::memcpy(&v.scalar, &pv.dblVal, 8); return v;
     case VT_CY: v.scalar = uint64_t(pv.cyVal.int64); return v;
-    case VT_I8: case VT_UI8: v.scalar = pv.uhVal.QuadPart; return v;
+    case VT_I8:
+    case VT_UI8: v.scalar = pv.uhVal.QuadPart; return v;
     case VT_FILETIME:
       v.scalar = pv.filetime.dwLowDateTime | (uint64_t(pv.filetime.dwHighDateTime) << 32);
       return v;
@@ -394,11 +404,13 @@ Result<Value> fromScalar(const PROPVARIANT& pv, uint16_t codePage) {
       if (pv.blob.cbSize) v.bytes.assign(pv.blob.pBlobData, pv.blob.pBlobData + pv.blob.cbSize);
       return v;
     case VT_CF: return clipIn(pv.pclipdata);
-    case VT_STREAM: case VT_STORAGE: case VT_STREAMED_OBJECT: case VT_STORED_OBJECT:
+    case VT_STREAM:
+    case VT_STORAGE:
+    case VT_STREAMED_OBJECT:
+    case VT_STORED_OBJECT:
     case VT_VERSIONED_STREAM:
       return makeError(STG_E_PROPSETMISMATCHED, "type 0x%04x needs a non-simple set", pv.vt);
-    default:
-      return makeError(STG_E_INVALIDPARAMETER, "type 0x%04x cannot be stored", pv.vt);
+    default: return makeError(STG_E_INVALIDPARAMETER, "type 0x%04x cannot be stored", pv.vt);
   }
 }
 
@@ -418,7 +430,8 @@ Result<Value> fromVector(const PROPVARIANT& pv, uint16_t codePage) {
   if (n > kMaxSetSize / 4) return makeError(STG_E_INVALIDPARAMETER, "vector too large");
   v.elements.reserve(n);
   for (ULONG i = 0; i < n; ++i) {
-    Result<Value> e = makeError(STG_E_INVALIDPARAMETER, "vector of type 0x%04x cannot be stored", pv.vt);
+    Result<Value> e =
+        makeError(STG_E_INVALIDPARAMETER, "vector of type 0x%04x cannot be stored", pv.vt);
     switch (t) {
       case VT_LPSTR: e = lpstrIn(pv.calpstr.pElems[i], codePage); break;
       case VT_BSTR: e = bstrIn(pv.cabstr.pElems[i], codePage); break;
@@ -466,8 +479,10 @@ Result<void> arrayOut(const Value& v, uint16_t codePage, PROPVARIANT& pv) {
     for (size_t i = 0; i < v.elements.size() && i < total && r; ++i) {
       if (t == VT_BSTR) {
         auto b = bstrOut(v.elements[i], codePage);
-        if (!b) r = b.error();
-        else static_cast<BSTR*>(data)[i] = *b;
+        if (!b)
+          r = b.error();
+        else
+          static_cast<BSTR*>(data)[i] = *b;
       } else {
         PROPVARIANT e;
         r = toPropVariant(v.elements[i], codePage, &e);
@@ -503,7 +518,8 @@ Result<Value> arrayIn(const PROPVARIANT& pv, uint16_t codePage) {
   }
   size_t elem = packedElementSize(t);
   if (elem && SafeArrayGetElemsize(psa) != elem)
-    return makeError(STG_E_INVALIDPARAMETER, "array elements of %u bytes", SafeArrayGetElemsize(psa));
+    return makeError(STG_E_INVALIDPARAMETER, "array elements of %u bytes",
+                     SafeArrayGetElemsize(psa));
   void* data = nullptr;
   if (FAILED(SafeArrayAccessData(psa, &data)))
     return makeError(STG_E_INVALIDPARAMETER, "the array cannot be accessed");
@@ -519,10 +535,13 @@ Result<Value> arrayIn(const PROPVARIANT& pv, uint16_t codePage) {
       } else if (t == VT_VARIANT) {
         PROPVARIANT x;
         std::memcpy(&x, static_cast<VARIANT*>(data) + i, sizeof x);
-        if (!(x.vt & (VT_VECTOR | VT_ARRAY | VT_BYREF)) && x.vt != VT_VARIANT) e = fromScalar(x, codePage);
+        if (!(x.vt & (VT_VECTOR | VT_ARRAY | VT_BYREF)) && x.vt != VT_VARIANT)
+          e = fromScalar(x, codePage);
       }
-      if (!e) r = e.error();
-      else v.elements.push_back(std::move(e.value()));
+      if (!e)
+        r = e.error();
+      else
+        v.elements.push_back(std::move(e.value()));
     }
   }
   SafeArrayUnaccessData(psa);
@@ -560,7 +579,8 @@ Result<Value> fromPropVariant(const PROPVARIANT& pv, uint16_t codePage) {
       case VT_UI1: x.bVal = *pv.pbVal; break;
       case VT_I2: x.iVal = *pv.piVal; break;
       case VT_UI2: x.uiVal = *pv.puiVal; break;
-      case VT_I4: case VT_ERROR: x.lVal = *pv.plVal; break;
+      case VT_I4:
+      case VT_ERROR: x.lVal = *pv.plVal; break;
       case VT_UI4: x.ulVal = *pv.pulVal; break;
       case VT_INT: x.intVal = *pv.pintVal; break;
       case VT_UINT: x.uintVal = *pv.puintVal; break;
@@ -570,10 +590,12 @@ Result<Value> fromPropVariant(const PROPVARIANT& pv, uint16_t codePage) {
       case VT_CY: x.cyVal = *pv.pcyVal; break;
       case VT_BOOL: x.boolVal = *pv.pboolVal; break;
       case VT_BSTR: x.bstrVal = *pv.pbstrVal; break;
-      case VT_DECIMAL: x.decVal = *pv.pdecVal; x.vt = VT_DECIMAL; break;
+      case VT_DECIMAL:
+        x.decVal = *pv.pdecVal;
+        x.vt = VT_DECIMAL;
+        break;
       case VT_VARIANT: return fromPropVariant(*pv.pvarVal, codePage);
-      default:
-        return makeError(STG_E_INVALIDPARAMETER, "VT_BYREF of type 0x%04x", x.vt);
+      default: return makeError(STG_E_INVALIDPARAMETER, "VT_BYREF of type 0x%04x", x.vt);
     }
     return fromScalar(x, codePage);
   }

@@ -59,7 +59,9 @@ std::u16string streamNameFor(REFFMTID fmtid) {
   std::u16string name(kGroups + 1, u'\005');
   for (size_t i = 0; i < kGroups; ++i) {
     const size_t bit = 5 * i;
-    const uint64_t group = bit >= 64 ? hi >> (bit - 64) : bit > 59 ? lo >> bit | hi << (64 - bit) : lo >> bit;
+    const uint64_t group = bit >= 64  ? hi >> (bit - 64)
+                           : bit > 59 ? lo >> bit | hi << (64 - bit)
+                                      : lo >> bit;
     char16_t c = kAlphabet[group & 31];
     // Windows upper-cases the letters whose group starts a byte ([MS-OLEPS]
     // <8>); the comparison is case-insensitive either way.

@@ -44,8 +44,8 @@ class Parser {
       if (t.kind == TokenKind::End) break;
       if (t.kind != TokenKind::Word) return fail(t, "expected a root key such as HKCR");
       if (!sameNoCase(t.text, u"HKCR") && !sameNoCase(t.text, u"HKEY_CLASSES_ROOT"))
-        return fail(t, "root key '" + utf8(t.text) +
-                           "' is not kept by this registry; only HKCR is");
+        return fail(t,
+                    "root key '" + utf8(t.text) + "' is not kept by this registry; only HKCR is");
       ScriptKey root;
       root.name = u"HKEY_CLASSES_ROOT";
       root.flag = KeyFlag::NoRemove;
@@ -233,8 +233,7 @@ class Parser {
         }
         return true;
       }
-      default:
-        return failed(type, "unknown value type '" + utf8(type.text) + "'");
+      default: return failed(type, "unknown value type '" + utf8(type.text) + "'");
     }
   }
 

@@ -16,12 +16,11 @@
 //   }
 //
 // Tokens are separated by white space ("{", "}" and "=" standing alone are
-// the syntax; {0D8708AD-...} is a name). A key is a word or a quoted name, optionally preceded by ForceRemove,
-// NoRemove or Delete, optionally followed by "= type 'value'" (its default
-// value) and a braced block of sub-keys and "val Name = type 'value'" lines.
-// Types: s (string), e (expandable string), d (number), b (hexadecimal bytes),
-// m (multi-string: \0 between parts). Inside quotes '' stands for one quote.
-// %NAME% is replaced from the replacement map before parsing; %% is one %.
+// the syntax; {0D8708AD-...} is a name). A key is a word or a quoted name, optionally preceded by
+// ForceRemove, NoRemove or Delete, optionally followed by "= type 'value'" (its default value) and
+// a braced block of sub-keys and "val Name = type 'value'" lines. Types: s (string), e (expandable
+// string), d (number), b (hexadecimal bytes), m (multi-string: \0 between parts). Inside quotes ''
+// stands for one quote. %NAME% is replaced from the replacement map before parsing; %% is one %.
 //
 // The whole script is parsed before anything is written, so a script that
 // does not parse writes nothing.

@@ -50,12 +50,9 @@ LSTATUS statusOf(int rc) {
   switch (rc & 0xFF) {
     case SQLITE_OK:
     case SQLITE_DONE:
-    case SQLITE_ROW:
-      return ERROR_SUCCESS;
-    case SQLITE_NOMEM:
-      return ERROR_OUTOFMEMORY;
-    default:
-      return ERROR_REGISTRY_IO_FAILED;
+    case SQLITE_ROW: return ERROR_SUCCESS;
+    case SQLITE_NOMEM: return ERROR_OUTOFMEMORY;
+    default: return ERROR_REGISTRY_IO_FAILED;
   }
 }
 
@@ -88,15 +85,15 @@ class Statement {
   Statement& bind(int i, std::u16string_view text) {
     if (m_rc == SQLITE_OK)
       // An empty view may have no data pointer, which SQLite would bind as NULL.
-      m_rc = sqlite3_bind_text16(m_stmt, i, text.empty() ? u"" : text.data(),
-                                 static_cast<int>(text.size() * sizeof(char16_t)),
-                                 SQLITE_TRANSIENT);
+      m_rc =
+          sqlite3_bind_text16(m_stmt, i, text.empty() ? u"" : text.data(),
+                              static_cast<int>(text.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
     return *this;
   }
   Statement& bindBlob(int i, const void* data, size_t size) {
     if (m_rc == SQLITE_OK)
-      m_rc = sqlite3_bind_blob(m_stmt, i, size ? data : "", static_cast<int>(size),
-                               SQLITE_TRANSIENT);
+      m_rc =
+          sqlite3_bind_blob(m_stmt, i, size ? data : "", static_cast<int>(size), SQLITE_TRANSIENT);
     return *this;
   }
   // SQLITE_ROW, SQLITE_DONE or an error.
@@ -150,15 +147,13 @@ LSTATUS ensureOpen(Database& d) {
   std::error_code ec;
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                           nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close(db);
     return ERROR_REGISTRY_IO_FAILED;
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  rc = exec(db,
-            "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+  rc = exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
   if (rc == SQLITE_OK) rc = exec(db, "BEGIN IMMEDIATE");
   if (rc == SQLITE_OK) {
     rc = exec(db,
@@ -386,9 +381,9 @@ LSTATUS handOut(LSTATUS s, PHKEY phkResult) {
 
 }  // namespace
 
-EXTERN_C LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR,
-                                        DWORD, REGSAM, const LPSECURITY_ATTRIBUTES,
-                                        PHKEY phkResult, LPDWORD lpdwDisposition) {
+EXTERN_C LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR, DWORD,
+                                        REGSAM, const LPSECURITY_ATTRIBUTES, PHKEY phkResult,
+                                        LPDWORD lpdwDisposition) {
   if (!phkResult || Reserved) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
   bool valid;
@@ -401,40 +396,44 @@ EXTERN_C LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reser
   if (!valid) return ERROR_BAD_PATHNAME;
   for (auto part : parts)
     if (part.size() > 255) return ERROR_INVALID_PARAMETER;
-  return handOut(run(true, [&](Database& d) -> LSTATUS {
-    sqlite3_int64 id;
-    if (LSTATUS s = liveKey(d, hKey, id)) return s;
-    DWORD disposition = REG_OPENED_EXISTING_KEY;
-    for (auto part : parts) {
-      LSTATUS s;
-      if (auto next = child(d, id, part, s)) {
-        id = *next;
-        continue;
-      }
-      if (s) return s;
-      if ((s = beforeWrite(d))) return s;
-      Statement st(d.db, "INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
-      if (int rc = st.bind(1, id).bind(2, part).bind(3, fold(part)).step(); rc != SQLITE_DONE)
-        return statusOf(rc);
-      id = sqlite3_last_insert_rowid(d.db);
-      disposition = REG_CREATED_NEW_KEY;
-    }
-    if (LSTATUS s = newHandle(id, phkResult)) return s;
-    if (lpdwDisposition) *lpdwDisposition = disposition;
-    return ERROR_SUCCESS;
-  }), phkResult);
+  return handOut(run(true,
+                     [&](Database& d) -> LSTATUS {
+                       sqlite3_int64 id;
+                       if (LSTATUS s = liveKey(d, hKey, id)) return s;
+                       DWORD disposition = REG_OPENED_EXISTING_KEY;
+                       for (auto part : parts) {
+                         LSTATUS s;
+                         if (auto next = child(d, id, part, s)) {
+                           id = *next;
+                           continue;
+                         }
+                         if (s) return s;
+                         if ((s = beforeWrite(d))) return s;
+                         Statement st(d.db, "INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
+                         if (int rc = st.bind(1, id).bind(2, part).bind(3, fold(part)).step();
+                             rc != SQLITE_DONE)
+                           return statusOf(rc);
+                         id = sqlite3_last_insert_rowid(d.db);
+                         disposition = REG_CREATED_NEW_KEY;
+                       }
+                       if (LSTATUS s = newHandle(id, phkResult)) return s;
+                       if (lpdwDisposition) *lpdwDisposition = disposition;
+                       return ERROR_SUCCESS;
+                     }),
+                 phkResult);
 }
 
-EXTERN_C LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM,
-                                      PHKEY phkResult) {
+EXTERN_C LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
   if (!phkResult) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
-  return handOut(run(false, [&](Database& d) -> LSTATUS {
-    sqlite3_int64 id;
-    if (LSTATUS s = liveKey(d, hKey, id)) return s;
-    if (LSTATUS s = findPath(d, id, lpSubKey, id)) return s;
-    return newHandle(id, phkResult);
-  }), phkResult);
+  return handOut(run(false,
+                     [&](Database& d) -> LSTATUS {
+                       sqlite3_int64 id;
+                       if (LSTATUS s = liveKey(d, hKey, id)) return s;
+                       if (LSTATUS s = findPath(d, id, lpSubKey, id)) return s;
+                       return newHandle(id, phkResult);
+                     }),
+                 phkResult);
 }
 
 EXTERN_C LSTATUS WINAPI RegCloseKey(HKEY hKey) {
@@ -448,8 +447,8 @@ EXTERN_C LSTATUS WINAPI RegCloseKey(HKEY hKey) {
   return ERROR_SUCCESS;
 }
 
-EXTERN_C LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved,
-                                       DWORD dwType, const BYTE* lpData, DWORD cbData) {
+EXTERN_C LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                                       const BYTE* lpData, DWORD cbData) {
   if (Reserved || (!lpData && cbData)) return ERROR_INVALID_PARAMETER;
   auto name = valueName(lpValueName);
   return run(true, [&](Database& d) -> LSTATUS {
@@ -460,8 +459,12 @@ EXTERN_C LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Res
                  "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
                  " ON CONFLICT(key, fold) DO UPDATE SET name=excluded.name,"
                  " type=excluded.type, data=excluded.data");
-    int rc = st.bind(1, id).bind(2, name).bind(3, fold(name)).bind(4, dwType)
-                 .bindBlob(5, lpData, cbData).step();
+    int rc = st.bind(1, id)
+                 .bind(2, name)
+                 .bind(3, fold(name))
+                 .bind(4, dwType)
+                 .bindBlob(5, lpData, cbData)
+                 .step();
     return statusOf(rc);
   });
 }
@@ -495,8 +498,7 @@ EXTERN_C LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
     if (LSTATUS s = liveKey(d, hKey, id)) return s;
     if (LSTATUS s = beforeWrite(d)) return s;
     Statement st(d.db, "DELETE FROM vals WHERE key=? AND fold=?");
-    if (int rc = st.bind(1, id).bind(2, fold(name)).step(); rc != SQLITE_DONE)
-      return statusOf(rc);
+    if (int rc = st.bind(1, id).bind(2, fold(name)).step(); rc != SQLITE_DONE) return statusOf(rc);
     return sqlite3_changes(d.db) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   });
 }

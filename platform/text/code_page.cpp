@@ -23,18 +23,11 @@ Resolved resolve(UINT codePage) {
   switch (codePage) {
     case CP_ACP:
     case CP_THREAD_ACP:
-    case kAnsiCodePage:
-      return {CodePage::Windows1252};
-    case CP_UTF8:
-      return {CodePage::Utf8};
-    case CP_OEMCP:
-      codePage = kOemCodePage;
-      break;
-    case CP_MACCP:
-      codePage = kMacCodePage;
-      break;
-    default:
-      break;
+    case kAnsiCodePage: return {CodePage::Windows1252};
+    case CP_UTF8: return {CodePage::Utf8};
+    case CP_OEMCP: codePage = kOemCodePage; break;
+    case CP_MACCP: codePage = kMacCodePage; break;
+    default: break;
   }
   // CP_UTF7 and the rest have no table here; Windows gives the same error
   // for a code page it does not have.
@@ -52,8 +45,8 @@ constexpr DWORD kWcFlags8Bit =
     WC_COMPOSITECHECK | WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR | WC_NO_BEST_FIT_CHARS;
 
 // Writes up to `capacity` units; returns the count the whole input needs.
-size_t widen1252(const uint8_t* in, size_t length, bool composite, char16_t* out,
-                 size_t capacity, bool& overflow) {
+size_t widen1252(const uint8_t* in, size_t length, bool composite, char16_t* out, size_t capacity,
+                 bool& overflow) {
   size_t units = 0;
   auto put = [&](char16_t u) {
     if (units < capacity) {
@@ -76,8 +69,8 @@ size_t widen1252(const uint8_t* in, size_t length, bool composite, char16_t* out
   return units;
 }
 
-size_t narrow1252(const char16_t* in, size_t length, DWORD flags, uint8_t defaultByte,
-                  uint8_t* out, size_t capacity, bool& overflow, bool& usedDefault) {
+size_t narrow1252(const char16_t* in, size_t length, DWORD flags, uint8_t defaultByte, uint8_t* out,
+                  size_t capacity, bool& overflow, bool& usedDefault) {
   size_t bytes = 0;
   auto put = [&](uint8_t b) {
     if (bytes < capacity) {
@@ -138,8 +131,8 @@ EXTERN_C UINT WINAPI GetOEMCP(void) { return kOemCodePage; }
 
 namespace {
 
-int widen(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
-          LPWSTR lpWideCharStr, int cchWideChar) {
+int widen(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
+          int cchWideChar) {
   if (!lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 ||
       (!lpWideCharStr && cchWideChar != 0)) {
     return fail(ERROR_INVALID_PARAMETER);
@@ -147,8 +140,7 @@ int widen(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
   const Resolved page = resolve(CodePage);
   if (page.kind == CodePage::Unsupported) return fail(ERROR_INVALID_PARAMETER);
   // Any negative length means "up to and including the terminator".
-  const size_t length =
-      cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : size_t(cbMultiByte);
+  const size_t length = cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : size_t(cbMultiByte);
   const auto* in = reinterpret_cast<const uint8_t*>(lpMultiByteStr);
   char16_t* out = cchWideChar ? lpWideCharStr : nullptr;
   const size_t capacity = size_t(cchWideChar);
@@ -178,7 +170,8 @@ int widen(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
   // Every byte of 1252 is defined, so MB_ERR_INVALID_CHARS never fires, and
   // 1252 has no glyph table, so MB_USEGLYPHCHARS changes nothing.
   bool overflow = false;
-  const size_t units = widen1252(in, length, (dwFlags & MB_COMPOSITE) != 0, out, capacity, overflow);
+  const size_t units =
+      widen1252(in, length, (dwFlags & MB_COMPOSITE) != 0, out, capacity, overflow);
   if (out && overflow) return fail(ERROR_INSUFFICIENT_BUFFER);
   return int(units);
 }
@@ -237,8 +230,7 @@ int narrow(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
 // A table page's inverse is built on its first use; when memory for it runs
 // out the call fails as Windows' do, and the next call tries again.
 EXTERN_C int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr,
-                                        int cbMultiByte, LPWSTR lpWideCharStr,
-                                        int cchWideChar) {
+                                        int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar) {
   try {
     return widen(CodePage, dwFlags, lpMultiByteStr, cbMultiByte, lpWideCharStr, cchWideChar);
   } catch (const std::bad_alloc&) {

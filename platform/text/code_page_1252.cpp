@@ -114,9 +114,9 @@ struct Compositions {
   void add(char16_t unit) {
     const auto* first = tables::kDecompositions;
     const auto* last = first + tables::kDecompositionCount;
-    const auto* it = std::lower_bound(
-        first, last, char32_t(unit),
-        [](const tables::Decomposition& d, char32_t cp) { return d.from < cp; });
+    const auto* it =
+        std::lower_bound(first, last, char32_t(unit),
+                         [](const tables::Decomposition& d, char32_t cp) { return d.from < cp; });
     if (it == last || it->from != unit || it->length != 2) return;
     const char32_t* parts = tables::kDecompositionPool + it->offset;
     if (parts[0] > 0xFFFF || parts[1] > 0xFFFF || count == items.size()) return;

@@ -29,7 +29,8 @@ struct TableCodePage {
     if (!dbcs) return tables::kNoMapping;
     const uint8_t lead = uint8_t(code >> 8);
     const uint8_t trail = uint8_t(code);
-    if (!isLead(lead) || trail < dbcs->trailFirst || trail > dbcs->trailLast) return tables::kNoMapping;
+    if (!isLead(lead) || trail < dbcs->trailFirst || trail > dbcs->trailLast)
+      return tables::kNoMapping;
     const size_t width = size_t(dbcs->trailLast - dbcs->trailFirst + 1);
     return dbcs->rows[(dbcs->leadRows[lead - 0x80] - 1) * width + (trail - dbcs->trailFirst)];
   }
@@ -76,9 +77,12 @@ struct Registry {
   std::unique_ptr<TableCodePage[]> pages;
   size_t count = 0;
 
-  Registry() : pages(new TableCodePage[tables::kSingleByteTableCount + tables::kDoubleByteTableCount]) {
-    for (size_t i = 0; i < tables::kSingleByteTableCount; ++i) pages[count++].sbcs = &tables::kSingleByteTables[i];
-    for (size_t i = 0; i < tables::kDoubleByteTableCount; ++i) pages[count++].dbcs = &tables::kDoubleByteTables[i];
+  Registry()
+      : pages(new TableCodePage[tables::kSingleByteTableCount + tables::kDoubleByteTableCount]) {
+    for (size_t i = 0; i < tables::kSingleByteTableCount; ++i)
+      pages[count++].sbcs = &tables::kSingleByteTables[i];
+    for (size_t i = 0; i < tables::kDoubleByteTableCount; ++i)
+      pages[count++].dbcs = &tables::kDoubleByteTables[i];
   }
 };
 
@@ -118,8 +122,8 @@ char16_t decodeTableCode(const TableCodePage& page, uint16_t code) { return page
 
 TableEncoded encodeTableUnit(const TableCodePage& page, char16_t unit) { return page.encode(unit); }
 
-TableDecoded decodeTable(const TableCodePage& page, const uint8_t* in, size_t length, bool composite,
-                         char16_t* out, size_t capacity) {
+TableDecoded decodeTable(const TableCodePage& page, const uint8_t* in, size_t length,
+                         bool composite, char16_t* out, size_t capacity) {
   TableDecoded r;
   auto put = [&](char16_t u) {
     char32_t parts[4];
@@ -180,7 +184,8 @@ TableNarrowed encodeTable(const TableCodePage& page, const char16_t* in, size_t 
   };
   auto putMapped = [&](char16_t unit) {
     TableEncoded e = page.encode(unit);
-    if (e.kind == CodePageFit::BestFit && (flags & WC_NO_BEST_FIT_CHARS)) e.kind = CodePageFit::None;
+    if (e.kind == CodePageFit::BestFit && (flags & WC_NO_BEST_FIT_CHARS))
+      e.kind = CodePageFit::None;
     // A best fit to "?" is the default character in all but name (U+FF1F).
     if (e.kind == CodePageFit::BestFit && e.code == '?') e.kind = CodePageFit::None;
     if (e.kind == CodePageFit::None) {

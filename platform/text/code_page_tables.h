@@ -27,12 +27,12 @@ struct SingleByteTable {
 
 struct DoubleByteTable {
   uint16_t codePage;
-  const char16_t* singles;   // bytes 80-FF alone; kNoMapping for lead bytes
-  const uint8_t* leadRows;   // bytes 80-FF: 0, or 1 + the lead byte's row
-  const char16_t* rows;      // per lead byte, trails trailFirst..trailLast
+  const char16_t* singles;  // bytes 80-FF alone; kNoMapping for lead bytes
+  const uint8_t* leadRows;  // bytes 80-FF: 0, or 1 + the lead byte's row
+  const char16_t* rows;     // per lead byte, trails trailFirst..trailLast
   uint8_t trailFirst;
   uint8_t trailLast;
-  char16_t unicodeDefault;   // what an undecodable byte or pair gives
+  char16_t unicodeDefault;  // what an undecodable byte or pair gives
   const EncodeOverride* overrides;
   size_t overrideCount;
 };

@@ -33,9 +33,8 @@ namespace {
 
 uint8_t rangeValue(const tables::CodeRange* ranges, size_t count, char32_t cp) {
   const auto* last = ranges + count;
-  const auto* it = std::upper_bound(ranges, last, cp, [](char32_t c, const tables::CodeRange& r) {
-    return c < r.first;
-  });
+  const auto* it = std::upper_bound(
+      ranges, last, cp, [](char32_t c, const tables::CodeRange& r) { return c < r.first; });
   if (it == ranges) return 0;
   --it;
   return cp <= it->last ? it->value : 0;
@@ -88,9 +87,8 @@ std::u32string normalizeNfd(const std::u32string& in) {
     }
     size_t j = i;
     while (j < out.size() && combiningClass(out[j]) != 0) ++j;
-    std::stable_sort(out.begin() + i, out.begin() + j, [](char32_t a, char32_t b) {
-      return combiningClass(a) < combiningClass(b);
-    });
+    std::stable_sort(out.begin() + i, out.begin() + j,
+                     [](char32_t a, char32_t b) { return combiningClass(a) < combiningClass(b); });
     i = j;
   }
   return out;
@@ -263,9 +261,8 @@ char32_t foldCase(char32_t cp) {
   if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp + 32 : cp;
   const auto* first = tables::kCaseFolds;
   const auto* last = first + tables::kCaseFoldCount;
-  const auto* it = std::lower_bound(first, last, cp, [](const tables::CaseFold& f, char32_t c) {
-    return f.from < c;
-  });
+  const auto* it = std::lower_bound(
+      first, last, cp, [](const tables::CaseFold& f, char32_t c) { return f.from < c; });
   return it != last && it->from == cp ? it->to : cp;
 }
 
@@ -285,9 +282,8 @@ size_t decomposeCanonical(char32_t cp, char32_t* out, size_t capacity) {
   if (cp < 0xC0) return 0;
   const auto* first = tables::kDecompositions;
   const auto* last = first + tables::kDecompositionCount;
-  const auto* it = std::lower_bound(first, last, cp, [](const tables::Decomposition& d, char32_t c) {
-    return d.from < c;
-  });
+  const auto* it = std::lower_bound(
+      first, last, cp, [](const tables::Decomposition& d, char32_t c) { return d.from < c; });
   if (it == last || it->from != cp || it->length > capacity) return 0;
   std::copy_n(tables::kDecompositionPool + it->offset, it->length, out);
   return it->length;

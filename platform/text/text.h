@@ -89,8 +89,8 @@ struct TableNarrowed {
 
 // UTF-16 to bytes under the WideCharToMultiByte flags; `defaultCode` is the
 // default character (one byte, or two for a double-byte one).
-TableNarrowed encodeTable(const TableCodePage& page, const char16_t* in, size_t length,
-                          DWORD flags, uint16_t defaultCode, uint8_t* out, size_t capacity);
+TableNarrowed encodeTable(const TableCodePage& page, const char16_t* in, size_t length, DWORD flags,
+                          uint16_t defaultCode, uint8_t* out, size_t capacity);
 
 // ---- UTF-8 ----
 

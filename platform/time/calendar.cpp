@@ -61,7 +61,8 @@ bool isValidSystemTime(const SYSTEMTIME& st) {
 
 int64_t secondsOf(const SYSTEMTIME& st) {
   const int64_t days = daysFromCivil(st.wYear, st.wMonth, st.wDay);
-  return (days * kSecondsPerDay + int64_t(st.wHour) * 3600 + int64_t(st.wMinute) * 60 + st.wSecond) +
+  return (days * kSecondsPerDay + int64_t(st.wHour) * 3600 + int64_t(st.wMinute) * 60 +
+          st.wSecond) +
          kUnixEpochSeconds;
 }
 

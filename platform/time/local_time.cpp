@@ -206,19 +206,21 @@ EXTERN_C BOOL WINAPI LocalFileTimeToFileTime(const FILETIME* lpLocalFileTime,
   return TRUE;
 }
 
-EXTERN_C BOOL WINAPI TzSpecificLocalTimeToSystemTime(
-    const TIME_ZONE_INFORMATION* lpTimeZoneInformation, const SYSTEMTIME* lpLocalTime,
-    LPSYSTEMTIME lpUniversalTime) {
+EXTERN_C BOOL WINAPI
+TzSpecificLocalTimeToSystemTime(const TIME_ZONE_INFORMATION* lpTimeZoneInformation,
+                                const SYSTEMTIME* lpLocalTime, LPSYSTEMTIME lpUniversalTime) {
   if (!lpLocalTime || !lpUniversalTime) return fail();
-  if (lpTimeZoneInformation) return toUtc(RecordZone(*lpTimeZoneInformation), *lpLocalTime, *lpUniversalTime);
+  if (lpTimeZoneInformation)
+    return toUtc(RecordZone(*lpTimeZoneInformation), *lpLocalTime, *lpUniversalTime);
   return toUtc(CLibraryZone(), *lpLocalTime, *lpUniversalTime);
 }
 
-EXTERN_C BOOL WINAPI SystemTimeToTzSpecificLocalTime(
-    const TIME_ZONE_INFORMATION* lpTimeZoneInformation, const SYSTEMTIME* lpUniversalTime,
-    LPSYSTEMTIME lpLocalTime) {
+EXTERN_C BOOL WINAPI
+SystemTimeToTzSpecificLocalTime(const TIME_ZONE_INFORMATION* lpTimeZoneInformation,
+                                const SYSTEMTIME* lpUniversalTime, LPSYSTEMTIME lpLocalTime) {
   if (!lpUniversalTime || !lpLocalTime) return fail();
-  if (lpTimeZoneInformation) return toLocal(RecordZone(*lpTimeZoneInformation), *lpUniversalTime, *lpLocalTime);
+  if (lpTimeZoneInformation)
+    return toLocal(RecordZone(*lpTimeZoneInformation), *lpUniversalTime, *lpLocalTime);
   return toLocal(CLibraryZone(), *lpUniversalTime, *lpLocalTime);
 }
 

@@ -292,7 +292,8 @@ class Reader {
       f.name = nameAt(names.i32());
       uint32_t info = rec.u32();
       size_t recordSize = info & 0xFFFF;
-      if (recordSize < 24 || record + recordSize > tables) return fail("a function record is too short or too long");
+      if (recordSize < 24 || record + recordSize > tables)
+        return fail("a function record is too short or too long");
       f.result = typeOf(rec.i32());
       f.flags = static_cast<WORD>(rec.u32());
       f.oVft = rec.i16();
@@ -305,7 +306,8 @@ class Reader {
       f.callconv = static_cast<CALLCONV>((fkccic >> 8) & 0xF);
       size_t params = static_cast<size_t>(argCount) * 12;
       size_t defaults = (fkccic & 0x1000) ? static_cast<size_t>(argCount) * 4 : 0;
-      if (24 + params + defaults > recordSize) return fail("a function's parameters overrun its record");
+      if (24 + params + defaults > recordSize)
+        return fail("a function's parameters overrun its record");
       size_t optional = (recordSize - 24 - params - defaults) / 4;
       if (optional >= 2) {
         rec.u32();  // help context

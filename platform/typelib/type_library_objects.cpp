@@ -115,9 +115,8 @@ class TypeInfo final : public com::Object<ITypeInfo> {
     return S_OK;
   }
 
-  HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR* pBstrName,
-                                             BSTR* pBstrDocString, DWORD* pdwHelpContext,
-                                             BSTR* pBstrHelpFile) override;
+  HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString,
+                                             DWORD* pdwHelpContext, BSTR* pBstrHelpFile) override;
 
   HRESULT STDMETHODCALLTYPE GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) override;
   HRESULT STDMETHODCALLTYPE GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) override;
@@ -230,15 +229,14 @@ class TypeLib final : public com::Object<ITypeLib> {
 
   // index -1 documents the library itself.
   HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrDocString,
-                                             DWORD* pdwHelpContext,
-                                             BSTR* pBstrHelpFile) override {
-    if (index < -1 || index >= static_cast<INT>(m_data.types.size()))
-      return TYPE_E_ELEMENTNOTFOUND;
+                                             DWORD* pdwHelpContext, BSTR* pBstrHelpFile) override {
+    if (index < -1 || index >= static_cast<INT>(m_data.types.size())) return TYPE_E_ELEMENTNOTFOUND;
     const std::u16string& name = index < 0 ? m_data.name : m_data.types[index].name;
     const std::u16string& doc = index < 0 ? m_data.helpString : m_data.types[index].helpString;
     BSTR bsName = pBstrName ? allocString(name) : nullptr;
     BSTR bsDoc = pBstrDocString && !doc.empty() ? allocString(doc) : nullptr;
-    BSTR bsHelp = pBstrHelpFile && !m_data.helpFile.empty() ? allocString(m_data.helpFile) : nullptr;
+    BSTR bsHelp =
+        pBstrHelpFile && !m_data.helpFile.empty() ? allocString(m_data.helpFile) : nullptr;
     // All or nothing: a string missing for want of memory would pass for
     // one the library does not have.
     if ((pBstrName && !bsName) || (pBstrDocString && !doc.empty() && !bsDoc) ||
@@ -339,7 +337,8 @@ base::Result<std::vector<uint8_t>> readTypeLibraryBytes(LPCOLESTR szFile) {
                                 std::istreambuf_iterator<char>());
   }
   auto resource = activation::loadResource(szFile, u"TYPELIB", 1);
-  if (!resource) return base::makeError(TYPE_E_CANTLOADLIBRARY, "%s", resource.error().message.c_str());
+  if (!resource)
+    return base::makeError(TYPE_E_CANTLOADLIBRARY, "%s", resource.error().message.c_str());
   return resource;
 }
 

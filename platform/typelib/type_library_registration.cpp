@@ -47,14 +47,10 @@ std::u16string versionText(WORD major, WORD minor) {
 
 const char16_t* syskindName(SYSKIND k) {
   switch (k) {
-    case SYS_WIN16:
-      return u"win16";
-    case SYS_WIN32:
-      return u"win32";
-    case SYS_MAC:
-      return u"mac";
-    case SYS_WIN64:
-      return u"win64";
+    case SYS_WIN16: return u"win16";
+    case SYS_WIN32: return u"win32";
+    case SYS_MAC: return u"mac";
+    case SYS_WIN64: return u"win64";
   }
   return nullptr;
 }
@@ -180,7 +176,8 @@ EXTERN_C HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath,
     if (!s)
       s = forEachRegisteredInterface(ptlib, [&](const TYPEATTR& type, const std::u16string& n) {
         std::u16string ikey = u"Interface\\" + guidText(type.guid);
-        std::u16string proxy = guidText(type.typekind == TKIND_DISPATCH ? kPSDispatch : kPSOAInterface);
+        std::u16string proxy =
+            guidText(type.typekind == TKIND_DISPATCH ? kPSDispatch : kPSOAInterface);
         LSTATUS r = setString(ikey, nullptr, n);
         if (!r) r = setString(ikey + u"\\ProxyStubClsid", nullptr, proxy);
         if (!r) r = setString(ikey + u"\\ProxyStubClsid32", nullptr, proxy);
@@ -195,8 +192,8 @@ EXTERN_C HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath,
   }
 }
 
-EXTERN_C HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor,
-                                          LCID lcid, SYSKIND syskind) {
+EXTERN_C HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                                          SYSKIND syskind) {
   const char16_t* sys = syskindName(syskind);
   if (!sys) return E_INVALIDARG;
   try {
@@ -213,8 +210,8 @@ EXTERN_C HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wV
       return registryFailure(o);
     WCHAR path[4 * MAX_PATH] = {};
     DWORD size = sizeof path - sizeof(WCHAR);
-    LSTATUS s = RegQueryValueExW(hKey, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(path),
-                                 &size);
+    LSTATUS s =
+        RegQueryValueExW(hKey, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size);
     RegCloseKey(hKey);
 
     // The interfaces to remove are read from the library the key names;
@@ -227,7 +224,8 @@ EXTERN_C HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wV
     if (hrLoad == E_OUTOFMEMORY) return hrLoad;
     if (SUCCEEDED(hrLoad)) {
       s = forEachRegisteredInterface(lib, [&](const TYPEATTR& type, const std::u16string&) {
-        LSTATUS r = RegDeleteTreeW(HKEY_CLASSES_ROOT, (u"Interface\\" + guidText(type.guid)).c_str());
+        LSTATUS r =
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, (u"Interface\\" + guidText(type.guid)).c_str());
         return r == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : r;
       });
       lib->Release();

@@ -23,8 +23,8 @@ namespace {
 TEST(ActivationRaceTest, UnloadingNeverPullsTheLibraryFromUnderActivation) {
   ScratchRegistry registry;
   {
-    void* lib = dlopen((std::string(VELMORA_BINARY_DIR) + "/Velmora.so").c_str(),
-                       RTLD_NOW | RTLD_LOCAL);
+    void* lib =
+        dlopen((std::string(VELMORA_BINARY_DIR) + "/Velmora.so").c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_TRUE(lib) << dlerror();
     auto reg = reinterpret_cast<HRESULT (*)()>(dlsym(lib, "DllRegisterServer"));
     ASSERT_EQ(S_OK, reg());
@@ -104,10 +104,10 @@ TEST(ActivationRaceTest, UnloadingNeverPullsTheLibraryFromUnderActivation) {
   if (rounds.load() >= 10) {
     EXPECT_GT(reloads.load(), 0) << "the library never went: nothing raced";
   }
-  std::printf("[ race     ] %u threads activating, %u unloading, %.1f s: %ld activations in %ld "
-              "rounds, the library unloaded before %ld of them, %ld unload passes\n",
-              makers, freers, seconds, created.load(), rounds.load(), reloads.load(),
-              frees.load());
+  std::printf(
+      "[ race     ] %u threads activating, %u unloading, %.1f s: %ld activations in %ld "
+      "rounds, the library unloaded before %ld of them, %ld unload passes\n",
+      makers, freers, seconds, created.load(), rounds.load(), reloads.load(), frees.load());
 }
 
 // Windows' rule for a library whose server says it can unload: outside a

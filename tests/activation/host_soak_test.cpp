@@ -101,8 +101,8 @@ TEST(HostSoakTest, MemoryAndDescriptorsStayFlatOverManyDocuments) {
   ScratchRegistry registry;
   TempDir dir;
   {
-    void* lib = dlopen((std::string(VELMORA_BINARY_DIR) + "/Velmora.so").c_str(),
-                       RTLD_NOW | RTLD_LOCAL);
+    void* lib =
+        dlopen((std::string(VELMORA_BINARY_DIR) + "/Velmora.so").c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_TRUE(lib) << dlerror();
     ASSERT_EQ(S_OK, reinterpret_cast<HRESULT (*)()>(dlsym(lib, "DllRegisterServer"))());
     dlclose(lib);
@@ -136,9 +136,10 @@ TEST(HostSoakTest, MemoryAndDescriptorsStayFlatOverManyDocuments) {
     if (i + 1 >= warm) heapPeak = std::max<size_t>(heapPeak, VELMORA_LIVE_HEAP());
   }
   const size_t heapEnd = VELMORA_LIVE_HEAP(), fdsEnd = openDescriptors();
-  std::printf("[ soak     ] %ld documents: live heap %zu bytes when warm, %zu at the end, "
-              "%zu at most; %zu descriptors when warm, %zu at the end\n",
-              total, heapWarm, heapEnd, heapPeak, fdsWarm, fdsEnd);
+  std::printf(
+      "[ soak     ] %ld documents: live heap %zu bytes when warm, %zu at the end, "
+      "%zu at most; %zu descriptors when warm, %zu at the end\n",
+      total, heapWarm, heapEnd, heapPeak, fdsWarm, fdsEnd);
   EXPECT_EQ(fdsWarm, fdsEnd) << "descriptors leak";
   // A leak of even a few bytes a document shows over the run; the slack is
   // for caches that settle late.

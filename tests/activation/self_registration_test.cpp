@@ -25,7 +25,8 @@ const std::u16string kLibKey = u"TypeLib\\{EEF90444-7203-CA1F-B072-9A3D5354BC0E}
 // The library at `path`, loaded as a registration tool loads it.
 class Library {
  public:
-  explicit Library(const std::string& path) : m_handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+  explicit Library(const std::string& path)
+      : m_handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
   ~Library() {
     if (m_handle) dlclose(m_handle);
   }
@@ -136,13 +137,13 @@ TEST_F(SelfRegistrationTest, ActivationSaysWhatIsMissing) {
   CLSID clsid{};
   IUnknown* unk = nullptr;
   EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(u"Velmora.CompDocFormats.1", &clsid));
-  EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(CLSID_CompDocFormats, nullptr,
-                                                  CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                                  reinterpret_cast<void**>(&unk)));
+  EXPECT_EQ(REGDB_E_CLASSNOTREG,
+            CoCreateInstance(CLSID_CompDocFormats, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             reinterpret_cast<void**>(&unk)));
   ASSERT_EQ(S_OK, m_plugin.registerServer());
-  EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(CLSID_CompDocFormats, nullptr,
-                                                  CLSCTX_LOCAL_SERVER, IID_IUnknown,
-                                                  reinterpret_cast<void**>(&unk)));
+  EXPECT_EQ(REGDB_E_CLASSNOTREG,
+            CoCreateInstance(CLSID_CompDocFormats, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                             reinterpret_cast<void**>(&unk)));
   EXPECT_EQ(CLASS_E_NOAGGREGATION,
             CoCreateInstance(CLSID_CompDocFormats, reinterpret_cast<IUnknown*>(&clsid),
                              CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&unk)));
@@ -180,9 +181,9 @@ TEST_F(SelfRegistrationTest, AFailingStepStopsRegistrationWithItsCode) {
     const char* absent;   // would have been written after it
   } cases[] = {
       {0, nullptr, "Velmora"},
-      {5, "Velmora.CompDocFormats.1", "Velmora.CompDocFile"},   // inside the first script
-      {21, "CompDocFormats Class", "Velmora.CompDocFile"},      // the second script's first write
-      {42, "Velmora.CompDocFile.1", "TypeLib\\{EEF90444"},      // after both scripts
+      {5, "Velmora.CompDocFormats.1", "Velmora.CompDocFile"},  // inside the first script
+      {21, "CompDocFormats Class", "Velmora.CompDocFile"},     // the second script's first write
+      {42, "Velmora.CompDocFile.1", "TypeLib\\{EEF90444"},     // after both scripts
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failAt);
@@ -205,7 +206,8 @@ TEST_F(SelfRegistrationTest, AFailingStepStopsRegistrationWithItsCode) {
     m_plugin.unregisterServer();
     RegDeleteTreeW(HKEY_CLASSES_ROOT, kLibKey.c_str());
   }
-  EXPECT_EQ(42 + 10, writes) << "the cases assume two scripts of 21 writes and the type library's 10";
+  EXPECT_EQ(42 + 10, writes)
+      << "the cases assume two scripts of 21 writes and the type library's 10";
   EXPECT_EQ(clean, dumpRegistry());
 }
 
@@ -272,11 +274,13 @@ TEST(TypeLibraryTest, ReadsBackLibraryClassesAndInterfaces) {
     WORD flags;
     UINT funcs;
   } expected[] = {
-      {u"ICompDocFormats", u"ICompDocFormats Interface", TKIND_INTERFACE, IID_ICompDocFormats, 0, 0},
+      {u"ICompDocFormats", u"ICompDocFormats Interface", TKIND_INTERFACE, IID_ICompDocFormats, 0,
+       0},
       {u"ICompDocFile", u"ICompDocFile Interface", TKIND_INTERFACE, IID_ICompDocFile, 0, 2},
       {u"CompDocFormats", u"CompDocFormats Class", TKIND_COCLASS, CLSID_CompDocFormats,
        TYPEFLAG_FCANCREATE, 0},
-      {u"CompDocFile", u"CompDocFile Class", TKIND_COCLASS, CLSID_CompDocFile, TYPEFLAG_FCANCREATE, 0},
+      {u"CompDocFile", u"CompDocFile Class", TKIND_COCLASS, CLSID_CompDocFile, TYPEFLAG_FCANCREATE,
+       0},
   };
   ASSERT_EQ(4u, lib->GetTypeInfoCount());
   for (UINT i = 0; i < 4; ++i) {
@@ -287,8 +291,8 @@ TEST(TypeLibraryTest, ReadsBackLibraryClassesAndInterfaces) {
     ASSERT_EQ(S_OK, info->GetTypeAttr(&type));
     EXPECT_EQ(expected[i].kind, type->typekind);
     EXPECT_TRUE(IsEqualGUID(expected[i].guid, type->guid));
-    EXPECT_EQ(expected[i].flags, type->wTypeFlags & (TYPEFLAG_FCANCREATE | TYPEFLAG_FDUAL |
-                                                     TYPEFLAG_FOLEAUTOMATION));
+    EXPECT_EQ(expected[i].flags,
+              type->wTypeFlags & (TYPEFLAG_FCANCREATE | TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION));
     EXPECT_EQ(expected[i].funcs, type->cFuncs);
     EXPECT_EQ(1, type->cImplTypes) << "a coclass's default interface, or IUnknown";
     ASSERT_EQ(S_OK, info->GetDocumentation(MEMBERID_NIL, &name, &doc, nullptr, nullptr));
@@ -359,21 +363,25 @@ TEST(TypeLibraryTest, ReadsBackLibraryClassesAndInterfaces) {
 TEST(TypeLibraryTest, TheAttributeRecordIsTheHostLibrarysSeventhType) {
   auto bytesOf = [](const std::string& file) {
     std::ifstream in(file, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
   };
-  auto plugin = oleauto::parseTypeLibrary(bytesOf(std::string(VELMORA_BINARY_DIR) + "/typelib/velmora.tlb"));
+  auto plugin =
+      oleauto::parseTypeLibrary(bytesOf(std::string(VELMORA_BINARY_DIR) + "/typelib/velmora.tlb"));
   ASSERT_TRUE(plugin) << plugin.error().message;
   const oleauto::TlbParam& array = plugin->types[1].funcs[0].params[1];
   const oleauto::TlbImport* imp = plugin->import(array.type.href);
   ASSERT_NE(nullptr, imp);
-  const GUID hostLib = {0x32666F9A, 0xC2D3, 0xDBC2, {0xA8, 0x50, 0x7D, 0x53, 0x0E, 0xAE, 0x01, 0xD8}};
+  const GUID hostLib = {
+      0x32666F9A, 0xC2D3, 0xDBC2, {0xA8, 0x50, 0x7D, 0x53, 0x0E, 0xAE, 0x01, 0xD8}};
   EXPECT_TRUE(IsEqualGUID(hostLib, imp->libid));
   EXPECT_EQ(6, imp->majorVersion);
   EXPECT_EQ(0, imp->minorVersion);
   EXPECT_FALSE(imp->byGuid);
   EXPECT_EQ(6, imp->index);
 
-  auto host = oleauto::parseTypeLibrary(bytesOf(std::string(VELMORA_BINARY_DIR) + "/typelib/vlt_host.tlb"));
+  auto host =
+      oleauto::parseTypeLibrary(bytesOf(std::string(VELMORA_BINARY_DIR) + "/typelib/vlt_host.tlb"));
   ASSERT_TRUE(host) << host.error().message;
   ASSERT_GT(host->types.size(), 6u);
   EXPECT_EQ(std::u16string(u"VltAttribute"), host->types[6].name);

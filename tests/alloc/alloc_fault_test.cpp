@@ -73,24 +73,18 @@ std::string hex(HRESULT hr) {
 std::string describe(const VARIANT& v) {
   std::string out = std::to_string(v.vt) + ":";
   switch (v.vt) {
-    case VT_EMPTY:
-      return out;
+    case VT_EMPTY: return out;
     case VT_BSTR:
       for (UINT i = 0; v.bstrVal && i < SysStringLen(v.bstrVal); ++i)
         out += std::to_string(v.bstrVal[i]) + ",";
       return out;
     case VT_I2:
-    case VT_BOOL:
-      return out + std::to_string(v.iVal);
-    case VT_I4:
-      return out + std::to_string(v.lVal);
-    case VT_R4:
-      return out + std::to_string(v.fltVal);
+    case VT_BOOL: return out + std::to_string(v.iVal);
+    case VT_I4: return out + std::to_string(v.lVal);
+    case VT_R4: return out + std::to_string(v.fltVal);
     case VT_R8:
-    case VT_DATE:
-      return out + std::to_string(v.dblVal);
-    default:
-      return out + std::to_string(v.llVal);
+    case VT_DATE: return out + std::to_string(v.dblVal);
+    default: return out + std::to_string(v.llVal);
   }
 }
 
@@ -247,9 +241,9 @@ class AllocFaultTest : public ::testing::Test {
     s_dir = new TempDir;
     int status = -1;
     for (const char* name : {"sample.doc", "sample.xls"}) {
-      runCommand(shellQuote(kMakeSample) + " --links --scalars " +
-                     shellQuote(s_dir->file(name).string()),
-                 status);
+      runCommand(
+          shellQuote(kMakeSample) + " --links --scalars " + shellQuote(s_dir->file(name).string()),
+          status);
       ASSERT_EQ(0, status) << "make_sample " << name;
     }
     registerPlugin();
@@ -392,11 +386,10 @@ TEST_F(AllocFaultTest, ReadingEverySetReportsTheFailureOrReadsItAll) {
                              describe((*one)[1].oValue) == expected.at("Summary:Title");
            // S_OK with anything missing or different is a read that did not
            // happen: reported as a last, unexpected code.
-           codes.insert(codes.end(),
-                        {hrRead, hrFirst,
-                         (hrRead == S_OK && !whole) || (hrFirst == S_OK && !firstRight)
-                             ? E_UNEXPECTED
-                             : S_OK});
+           codes.insert(codes.end(), {hrRead, hrFirst,
+                                      (hrRead == S_OK && !whole) || (hrFirst == S_OK && !firstRight)
+                                          ? E_UNEXPECTED
+                                          : S_OK});
          },
          [](const std::vector<HRESULT>& codes, bool) -> std::string {
            if (codes.size() == 1)
@@ -452,7 +445,8 @@ TEST_F(AllocFaultTest, WritingAnAttributeAndANewCustomPropertyNeverDamages) {
          [&](const std::vector<HRESULT>& codes, bool) -> std::string {
            for (size_t i = 0; i + 1 < codes.size(); ++i)
              if (!isNavigatorOutcome(codes[i])) return "not a memory failure: " + hex(codes[i]);
-           bool done = codes.size() == 4 && codes[1] == S_OK && codes[2] == S_OK && codes[3] == S_OK;
+           bool done =
+               codes.size() == 4 && codes[1] == S_OK && codes[2] == S_OK && codes[3] == S_OK;
            return judgeWrite(path, before, after, changed, done);
          }});
 
@@ -578,8 +572,8 @@ TEST_F(AllocFaultTest, CreatingTheClassObjectsReportsTheFailureAndLeavesNoLock) 
          [&](std::vector<HRESULT>& codes) {
            for (const CLSID* clsid : {&CLSID_CompDocFormats, &CLSID_CompDocFile}) {
              Ref<IClassFactory> factory;
-             HRESULT hr = CoGetClassObject(*clsid, CLSCTX_INPROC_SERVER, nullptr,
-                                           IID_IClassFactory, factory.out());
+             HRESULT hr = CoGetClassObject(*clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                           factory.out());
              codes.push_back(hr);
              if (FAILED(hr)) continue;
              codes.push_back(factory->LockServer(TRUE));

@@ -20,7 +20,9 @@ class ApiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_file = m_dir.file("api.doc");
-    ASSERT_EQ(StgCreateDocfile(path(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, &m_root), S_OK);
+    ASSERT_EQ(
+        StgCreateDocfile(path(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, &m_root),
+        S_OK);
   }
   void TearDown() override {
     if (m_root) m_root->Release();
@@ -94,20 +96,27 @@ TEST_F(ApiTest, ChildOpensNeedExclusiveSharingAndOpenOnce) {
   EXPECT_EQ(m_root->RenameElement(u"One", u"Two"), STG_E_ACCESSDENIED);
   s->Release();
   EXPECT_EQ(m_root->OpenStream(u"One", nullptr, STGM_READ, 0, &again), STG_E_INVALIDFLAG);
-  EXPECT_EQ(m_root->OpenStream(u"One", nullptr, kModeReadWrite | STGM_TRANSACTED, 0, &again), STG_E_INVALIDFUNCTION);
-  EXPECT_EQ(m_root->OpenStream(u"One", reinterpret_cast<void*>(1), kModeReadWrite, 0, &again), STG_E_INVALIDPARAMETER);
-  EXPECT_EQ(m_root->OpenStream(u"ONE", nullptr, kModeReadWrite, 0, &again), S_OK);  // names ignore case
+  EXPECT_EQ(m_root->OpenStream(u"One", nullptr, kModeReadWrite | STGM_TRANSACTED, 0, &again),
+            STG_E_INVALIDFUNCTION);
+  EXPECT_EQ(m_root->OpenStream(u"One", reinterpret_cast<void*>(1), kModeReadWrite, 0, &again),
+            STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(m_root->OpenStream(u"ONE", nullptr, kModeReadWrite, 0, &again),
+            S_OK);  // names ignore case
   again->Release();
   EXPECT_EQ(m_root->CreateStream(u"one", kModeReadWrite, 0, 0, &again), STG_E_FILEALREADYEXISTS);
   EXPECT_EQ(m_root->CreateStream(nullptr, kModeReadWrite, 0, 0, &again), STG_E_INVALIDNAME);
   EXPECT_EQ(m_root->CreateStream(u"a/b", kModeReadWrite, 0, 0, &again), STG_E_INVALIDNAME);
-  EXPECT_EQ(m_root->CreateStream(u"12345678901234567890123456789012", kModeReadWrite, 0, 0, &again), STG_E_INVALIDNAME);
+  EXPECT_EQ(m_root->CreateStream(u"12345678901234567890123456789012", kModeReadWrite, 0, 0, &again),
+            STG_E_INVALIDNAME);
   EXPECT_EQ(m_root->CreateStream(u"x", kModeReadWrite, 1, 0, &again), STG_E_INVALIDPARAMETER);
-  EXPECT_EQ(m_root->CreateStream(u"x", STGM_READWRITE | STGM_SHARE_DENY_NONE, 0, 0, &again), STG_E_INVALIDFLAG);
+  EXPECT_EQ(m_root->CreateStream(u"x", STGM_READWRITE | STGM_SHARE_DENY_NONE, 0, 0, &again),
+            STG_E_INVALIDFLAG);
   IStorage* sub = nullptr;
   EXPECT_EQ(m_root->OpenStorage(u"One", nullptr, kModeRead, nullptr, 0, &sub), STG_E_FILENOTFOUND);
-  EXPECT_EQ(m_root->OpenStorage(u"Missing", nullptr, kModeRead, nullptr, 0, &sub), STG_E_FILENOTFOUND);
-  EXPECT_EQ(m_root->CreateStorage(u"Sub", kModeReadWrite | STGM_PRIORITY, 0, 0, &sub), STG_E_INVALIDFLAG);
+  EXPECT_EQ(m_root->OpenStorage(u"Missing", nullptr, kModeRead, nullptr, 0, &sub),
+            STG_E_FILENOTFOUND);
+  EXPECT_EQ(m_root->CreateStorage(u"Sub", kModeReadWrite | STGM_PRIORITY, 0, 0, &sub),
+            STG_E_INVALIDFLAG);
   ASSERT_EQ(m_root->CreateStorage(u"Sub", kModeReadWrite, 0, 0, &sub), S_OK);
   EXPECT_EQ(m_root->OpenStream(u"Sub", nullptr, kModeReadWrite, 0, &again), STG_E_FILENOTFOUND);
   sub->Release();
@@ -149,7 +158,8 @@ TEST_F(ApiTest, EnumerationWalksNameOrderAndEndsWithAZeroedEntry) {
     names.push_back(st.pwcsName);
     CoTaskMemFree(st.pwcsName);
   }
-  EXPECT_EQ(names, (std::vector<std::u16string>{u"B", u"a1", u"ab", u"Zeta", u"CONTENTS", u"ABCDEFGHIJ"}));
+  EXPECT_EQ(names,
+            (std::vector<std::u16string>{u"B", u"a1", u"ab", u"Zeta", u"CONTENTS", u"ABCDEFGHIJ"}));
   std::memset(&st, 0xAB, sizeof st);
   EXPECT_EQ(en->Next(1, &st, &got), S_FALSE);
   EXPECT_EQ(got, 0u);
@@ -180,7 +190,8 @@ TEST_F(ApiTest, ReadOnlyRootRefusesEveryChange) {
   m_root->Release();
   m_root = nullptr;
   IStorage* ro = nullptr;
-  ASSERT_EQ(StgOpenStorage(path(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &ro), S_OK);
+  ASSERT_EQ(StgOpenStorage(path(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &ro),
+            S_OK);
   IStream* s = nullptr;
   IStorage* sub = nullptr;
   EXPECT_EQ(ro->CreateStream(u"x", kModeReadWrite, 0, 0, &s), STG_E_ACCESSDENIED);
@@ -225,28 +236,32 @@ TEST_F(ApiTest, FileLevelFunctions) {
   auto w = wide(other);
   EXPECT_EQ(StgIsStorageFile(reinterpret_cast<const WCHAR*>(w.c_str())), S_FALSE);
   IStorage* stg = nullptr;
-  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(w.c_str()), nullptr, 0x40000, nullptr, 0, &stg),
-            STG_E_FILEALREADYEXISTS);
+  EXPECT_EQ(
+      StgOpenStorage(reinterpret_cast<const WCHAR*>(w.c_str()), nullptr, 0x40000, nullptr, 0, &stg),
+      STG_E_FILEALREADYEXISTS);
   auto empty = m_dir.file("empty.doc");
   std::ofstream(empty).flush();
   auto we = wide(empty);
-  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(we.c_str()), nullptr, 0x40000, nullptr, 0, &stg),
+  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(we.c_str()), nullptr, 0x40000, nullptr, 0,
+                           &stg),
             STG_E_FILEALREADYEXISTS);
   EXPECT_EQ(std::filesystem::file_size(empty), 0u);
   auto missing = wide(m_dir.file("missing.doc"));
   EXPECT_EQ(StgIsStorageFile(reinterpret_cast<const WCHAR*>(missing.c_str())), STG_E_FILENOTFOUND);
   EXPECT_EQ(StgCreateDocfile(path(), kModeReadWrite, 0, &stg), STG_E_FILEALREADYEXISTS);
   EXPECT_EQ(StgCreateDocfile(path(), 0x1002, 0, &stg), STG_E_INVALIDFLAG);
-  EXPECT_EQ(StgOpenStorage(path(), nullptr, kModeReadWrite | STGM_CREATE, nullptr, 0, &stg), STG_E_INVALIDFLAG);
+  EXPECT_EQ(StgOpenStorage(path(), nullptr, kModeReadWrite | STGM_CREATE, nullptr, 0, &stg),
+            STG_E_INVALIDFLAG);
   void* ps = nullptr;
   EXPECT_EQ(StgOpenStorageEx(path(), 0x40000, STGFMT_FILE, 0, nullptr, nullptr, IID_IStorage, &ps),
             STG_E_INVALIDPARAMETER);
   // Version 4 through STGOPTIONS.
   auto v4 = wide(m_dir.file("v4.doc"));
   STGOPTIONS opt{1, 0, 4096, nullptr};
-  ASSERT_EQ(StgCreateStorageEx(reinterpret_cast<const WCHAR*>(v4.c_str()), kModeCreate, STGFMT_DOCFILE, 0, &opt,
-                               nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)),
-            S_OK);
+  ASSERT_EQ(
+      StgCreateStorageEx(reinterpret_cast<const WCHAR*>(v4.c_str()), kModeCreate, STGFMT_DOCFILE, 0,
+                         &opt, nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)),
+      S_OK);
   stg->Release();
   std::ifstream in(m_dir.file("v4.doc"), std::ios::binary);
   uint8_t head[32];
@@ -301,14 +316,18 @@ TEST_F(ApiTest, OnlyRegularFilesAreOpenedAndNothingElseIsWaitedOn) {
   ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   auto ws = wide(sock);
   EXPECT_EQ(StgIsStorageFile(reinterpret_cast<const WCHAR*>(ws.c_str())), S_FALSE);
-  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(ws.c_str()), nullptr, 0x40000, nullptr, 0, &stg),
+  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(ws.c_str()), nullptr, 0x40000, nullptr, 0,
+                           &stg),
             STG_E_FILEALREADYEXISTS);
   ::close(fd);
 
   auto folder = wide(m_dir.file(""));
-  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(folder.c_str()), nullptr, 0x40000, nullptr, 0, &stg),
+  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(folder.c_str()), nullptr, 0x40000,
+                           nullptr, 0, &stg),
             STG_E_ACCESSDENIED);
-  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(u"/dev/null"), nullptr, 0x40000, nullptr, 0, &stg), STG_E_FILEALREADYEXISTS);
+  EXPECT_EQ(StgOpenStorage(reinterpret_cast<const WCHAR*>(u"/dev/null"), nullptr, 0x40000, nullptr,
+                           0, &stg),
+            STG_E_FILEALREADYEXISTS);
 }
 
 // A priority read of a file that another priority read holds open in this
@@ -333,14 +352,16 @@ TEST_F(ApiTest, APriorityReadOfAFileHeldOpenHereSharesItsDocument) {
   first->Release();
   EXPECT_EQ(contents(second), "one") << "the shared document outlives the open it came from";
   IStorage* writer = nullptr;
-  EXPECT_EQ(StgOpenStorage(path(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0, &writer),
-            STG_E_LOCKVIOLATION);
+  EXPECT_EQ(
+      StgOpenStorage(path(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0, &writer),
+      STG_E_LOCKVIOLATION);
   EXPECT_EQ(writer, nullptr);
 
   auto other = m_dir.file("other.doc");
   auto wo = wide(other);
   IStorage* made = nullptr;
-  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wo.c_str()), kModeCreate, 0, &made), S_OK);
+  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wo.c_str()), kModeCreate, 0, &made),
+            S_OK);
   ASSERT_EQ(putStream(made, u"S", "two"), S_OK);
   made->Release();
   std::filesystem::rename(other, m_file);
@@ -361,13 +382,16 @@ TEST_F(ApiTest, CopyToMergesAndRefusesItsOwnChild) {
   sub->Release();
   auto other = wide(m_dir.file("copy.doc"));
   IStorage* dest = nullptr;
-  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(other.c_str()), kModeCreate, 0, &dest), S_OK);
+  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(other.c_str()), kModeCreate, 0, &dest),
+            S_OK);
   ASSERT_EQ(putStream(dest, u"Kept", "kept"), S_OK);
   ASSERT_EQ(putStream(dest, u"Top", "old"), S_OK);
   EXPECT_EQ(m_root->CopyTo(0, nullptr, nullptr, dest), S_OK);
   Tree t;
   ASSERT_EQ(readTree(dest, u"", t), S_OK);
-  EXPECT_EQ(t, (Tree{{u"Kept", "kept"}, {u"Top", "top"}, {u"Sub", kStorageMark}, {u"Sub/Inner", "inner"}}));
+  EXPECT_EQ(
+      t,
+      (Tree{{u"Kept", "kept"}, {u"Top", "top"}, {u"Sub", kStorageMark}, {u"Sub/Inner", "inner"}}));
   dest->Release();
 }
 

@@ -36,7 +36,8 @@ inline HRESULT readTree(IStorage* stg, const std::u16string& prefix, Tree& out) 
     if (st.type == STGTY_STORAGE) {
       out[path] = kStorageMark;
       IStorage* sub = nullptr;
-      hr = stg->OpenStorage(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, &sub);
+      hr = stg->OpenStorage(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                            &sub);
       if (FAILED(hr)) break;
       hr = readTree(sub, path, out);
       sub->Release();
@@ -66,8 +67,9 @@ inline HRESULT readTree(IStorage* stg, const std::u16string& prefix, Tree& out) 
 
 inline HRESULT readFileTree(const std::filesystem::path& file, Tree& out) {
   IStorage* root = nullptr;
-  HRESULT hr = StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(file).c_str()), STGM_READ | STGM_PRIORITY,
-                                STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(&root));
+  HRESULT hr = StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(file).c_str()),
+                                STGM_READ | STGM_PRIORITY, STGFMT_ANY, 0, nullptr, nullptr,
+                                IID_IStorage, reinterpret_cast<void**>(&root));
   if (FAILED(hr)) return hr;
   out.clear();
   hr = readTree(root, u"", out);
@@ -78,7 +80,8 @@ inline HRESULT readFileTree(const std::filesystem::path& file, Tree& out) {
 // Writes `data` as stream `name` of `stg` (replacing it).
 inline HRESULT putStream(IStorage* stg, const std::u16string& name, const std::string& data) {
   IStream* stm = nullptr;
-  HRESULT hr = stg->CreateStream(name.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, 0, &stm);
+  HRESULT hr = stg->CreateStream(name.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE,
+                                 0, 0, &stm);
   if (FAILED(hr)) return hr;
   ULONG n = 0;
   if (!data.empty()) hr = stm->Write(data.data(), ULONG(data.size()), &n);
@@ -105,7 +108,8 @@ inline std::filesystem::path corpusDocuments() {
 // A writable copy of `from` (the corpus is read-only).
 inline void copyWritable(const std::filesystem::path& from, const std::filesystem::path& to) {
   std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
-  std::filesystem::permissions(to, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::filesystem::permissions(
+      to, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 inline Result<void> checkFile(const std::filesystem::path& p, bool strict) {

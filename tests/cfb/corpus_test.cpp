@@ -12,7 +12,8 @@ std::vector<std::string> corpusNames() {
   std::vector<std::string> names;
   auto dir = corpusDocuments();
   if (dir.empty()) return {"(no corpus)"};
-  for (auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  for (auto& e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -55,8 +56,9 @@ TEST_P(CorpusFile, EditedCopyReadsBackAsEdited) {
   ASSERT_EQ(readFileTree(copy, model), S_OK);
 
   IStorage* stg = nullptr;
-  ASSERT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(copy).c_str()), kModeReadWrite, STGFMT_DOCFILE, 0,
-                             nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)),
+  ASSERT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(copy).c_str()), kModeReadWrite,
+                             STGFMT_DOCFILE, 0, nullptr, nullptr, IID_IStorage,
+                             reinterpret_cast<void**>(&stg)),
             S_OK);
   // Add a stream over the cutoff and a storage with a small stream.
   ASSERT_EQ(putStream(stg, u"VelmoraAdded", pattern(5000, 1)), S_OK);
@@ -71,10 +73,14 @@ TEST_P(CorpusFile, EditedCopyReadsBackAsEdited) {
   // first large one below it, delete another.
   std::u16string grown, shrunk, deleted;
   for (auto& [k, v] : model) {
-    if (k.find(u'/') != std::u16string::npos || v == kStorageMark || k.rfind(u"Velmora", 0) == 0) continue;
-    if (grown.empty() && v.size() < 4096) grown = k;
-    else if (shrunk.empty() && v.size() >= 4096) shrunk = k;
-    else if (deleted.empty()) deleted = k;
+    if (k.find(u'/') != std::u16string::npos || v == kStorageMark || k.rfind(u"Velmora", 0) == 0)
+      continue;
+    if (grown.empty() && v.size() < 4096)
+      grown = k;
+    else if (shrunk.empty() && v.size() >= 4096)
+      shrunk = k;
+    else if (deleted.empty())
+      deleted = k;
   }
   IStream* stm = nullptr;
   if (!grown.empty()) {

@@ -23,15 +23,14 @@ TEST_P(NameOrder, ComparesAsTheFormatSays) {
   EXPECT_EQ((r > 0) - (r < 0), -sign);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, NameOrder,
-                         ::testing::Values(Order{u"ABCDEFGHIJ", u"CONTENTS", 1}, Order{u"b", u"AA", -1},
-                                           Order{u"contents", u"CONTENTS", 0}, Order{u"a", u"B", -1},
-                                           Order{u"\x05SummaryInformation", u"\x05summaryinformation", 0},
-                                           Order{u"\u00e9t\u00e9", u"\u00c9T\u00c9", 0},
-                                           Order{u"\u03c3", u"\u03a3", 0},
-                                           // Upper-cased first: '_' (0x5F) sorts after 'a' (as 0x41).
-                                           Order{u"_", u"a", 1},
-                                           Order{u"\xD800", u"\xD801", -1}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NameOrder,
+    ::testing::Values(Order{u"ABCDEFGHIJ", u"CONTENTS", 1}, Order{u"b", u"AA", -1},
+                      Order{u"contents", u"CONTENTS", 0}, Order{u"a", u"B", -1},
+                      Order{u"\x05SummaryInformation", u"\x05summaryinformation", 0},
+                      Order{u"\u00e9t\u00e9", u"\u00c9T\u00c9", 0}, Order{u"\u03c3", u"\u03a3", 0},
+                      // Upper-cased first: '_' (0x5F) sorts after 'a' (as 0x41).
+                      Order{u"_", u"a", 1}, Order{u"\xD800", u"\xD801", -1}));
 
 }  // namespace
 }  // namespace velmora::cfb::test

@@ -49,7 +49,8 @@ TEST(FatAllocateTest, FreedCommittedSectorsWaitForTheCommit) {
   velmora::test::TempDir dir;
   auto file = dir.file("f.cfb");
   IStorage* stg = nullptr;
-  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(file).c_str()), 0x1012, 0, &stg), S_OK);
+  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(file).c_str()), 0x1012, 0, &stg),
+            S_OK);
   ASSERT_EQ(putStream(stg, u"A", pattern(20000, 1)), S_OK);
   ASSERT_EQ(stg->Commit(0), S_OK);
   // Replace A in the same session: its committed sectors must not be reused

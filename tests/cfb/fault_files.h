@@ -15,14 +15,14 @@
 namespace velmora::cfb::test {
 
 struct DiskState {
-  std::vector<uint8_t> durable;   // what survives a crash
-  std::vector<uint8_t> current;   // what the writer sees
-  uint64_t ops = 0;               // writes, extends and syncs so far
-  uint64_t cutAt = UINT64_MAX;    // the operation that crashes or fails
+  std::vector<uint8_t> durable;  // what survives a crash
+  std::vector<uint8_t> current;  // what the writer sees
+  uint64_t ops = 0;              // writes, extends and syncs so far
+  uint64_t cutAt = UINT64_MAX;   // the operation that crashes or fails
   bool crashed = false;
-  bool keepPending = false;       // crash image keeps unsynced writes...
-  size_t tearAt = 512;            // ...with the crashing write torn here
-  bool failOnce = false;          // FailingFile: fail op cutAt, go on after
+  bool keepPending = false;  // crash image keeps unsynced writes...
+  size_t tearAt = 512;       // ...with the crashing write torn here
+  bool failOnce = false;     // FailingFile: fail op cutAt, go on after
 };
 
 class CrashFile final : public File {
@@ -77,7 +77,9 @@ class CrashFile final : public File {
   Result<void> step() {
     uint64_t op = m_s->ops++;
     if (m_s->failOnce) {
-      if (op == m_s->cutAt) return base::makeError(STG_E_WRITEFAULT, "injected failure at op %llu", (unsigned long long)op);
+      if (op == m_s->cutAt)
+        return base::makeError(STG_E_WRITEFAULT, "injected failure at op %llu",
+                               (unsigned long long)op);
       return {};
     }
     if (m_s->crashed || op >= m_s->cutAt) {

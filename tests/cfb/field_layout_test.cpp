@@ -43,7 +43,8 @@ TEST(FieldLayout, HeaderFieldsAreWhereTheDecoderReadsThem) {
   EXPECT_EQ(fieldValue(bytes, header::kNumMiniFatSectors), 13u);
   EXPECT_EQ(fieldValue(bytes, header::kFirstDifatSector), 17u);
   EXPECT_EQ(fieldValue(bytes, header::kNumDifatSectors), 19u);
-  EXPECT_EQ(fieldValue(bytes, header::difat(kHeaderDifatEntries - 1)), 100u + kHeaderDifatEntries - 1);
+  EXPECT_EQ(fieldValue(bytes, header::difat(kHeaderDifatEntries - 1)),
+            100u + kHeaderDifatEntries - 1);
 
   // Each field patched by name is the one the decoder sees change.
   corruptField(bytes, header::kFirstDirSector, 23);

@@ -19,7 +19,8 @@ std::vector<uint8_t> makeSeed(int version, int streams, size_t size) {
   IStorage* sub = nullptr;
   EXPECT_EQ(stg->CreateStorage(u"ObjectPool", kModeReadWrite, 0, 0, &sub), S_OK);
   for (int i = 0; i < streams; ++i) {
-    std::u16string name = u"\x05S" + std::u16string(1, char16_t(u'a' + i % 26)) + char16_t(u'0' + i / 26);
+    std::u16string name =
+        u"\x05S" + std::u16string(1, char16_t(u'a' + i % 26)) + char16_t(u'0' + i / 26);
     EXPECT_EQ(putStream(i % 2 ? stg : sub, name, pattern(size * (i + 1), unsigned(i))), S_OK);
   }
   sub->Release();
@@ -28,9 +29,15 @@ std::vector<uint8_t> makeSeed(int version, int streams, size_t size) {
 }
 
 TEST(FuzzSeeds, EngineMadeSeedsOpen) {
-  struct { const char* name; int version, streams; size_t size; } seeds[] = {
-      {"v3_mini", 3, 3, 100}, {"v3_regular", 3, 2, 3000}, {"v3_many", 3, 40, 10},
-      {"v4_mini", 4, 3, 100}, {"v4_regular", 4, 2, 3000}};
+  struct {
+    const char* name;
+    int version, streams;
+    size_t size;
+  } seeds[] = {{"v3_mini", 3, 3, 100},
+               {"v3_regular", 3, 2, 3000},
+               {"v3_many", 3, 40, 10},
+               {"v4_mini", 4, 3, 100},
+               {"v4_regular", 4, 2, 3000}};
   auto dir = std::filesystem::path(VELMORA_SOURCE_DIR) / "fuzz" / "seeds" / "cfb_open_fuzz";
   bool write = std::getenv("VELMORA_WRITE_SEEDS") != nullptr;
   for (auto& s : seeds) {
@@ -40,7 +47,8 @@ TEST(FuzzSeeds, EngineMadeSeedsOpen) {
     EXPECT_TRUE(r.ok()) << s.name << ": " << r.error().message;
     if (write) {
       std::filesystem::create_directories(dir);
-      std::ofstream(dir / s.name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+      std::ofstream(dir / s.name, std::ios::binary)
+          .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
   }
 }

@@ -20,9 +20,10 @@ TEST_P(RandomEdits, MatchTheModelAfterEveryCommit) {
   auto w = wide(file);
   STGOPTIONS opt{1, 0, version == 4 ? 4096u : 512u, nullptr};
   IStorage* root = nullptr;
-  ASSERT_EQ(StgCreateStorageEx(reinterpret_cast<const WCHAR*>(w.c_str()), kModeCreate, STGFMT_DOCFILE, 0, &opt, nullptr,
-                               IID_IStorage, reinterpret_cast<void**>(&root)),
-            S_OK);
+  ASSERT_EQ(
+      StgCreateStorageEx(reinterpret_cast<const WCHAR*>(w.c_str()), kModeCreate, STGFMT_DOCFILE, 0,
+                         &opt, nullptr, IID_IStorage, reinterpret_cast<void**>(&root)),
+      S_OK);
   Tree model;
   auto pick = [&](size_t n) { return size_t(rng() % n); };
   auto sizes = std::vector<size_t>{0, 1, 63, 64, 65, 500, 4095, 4096, 4097, 9000, 40000};
@@ -36,9 +37,11 @@ TEST_P(RandomEdits, MatchTheModelAfterEveryCommit) {
     int op = int(pick(10));
     auto existing = names();
     if (op <= 2 || existing.empty()) {
-      std::u16string name = u"n" + std::u16string(1, char16_t(u'a' + pick(12))) + std::u16string(pick(3), u'q');
+      std::u16string name =
+          u"n" + std::u16string(1, char16_t(u'a' + pick(12))) + std::u16string(pick(3), u'q');
       bool clash = false;
-      for (auto& [k, v] : model) clash |= compareNames(k, name) == 0 && k.find(u'/') == std::u16string::npos;
+      for (auto& [k, v] : model)
+        clash |= compareNames(k, name) == 0 && k.find(u'/') == std::u16string::npos;
       if (clash) continue;
       std::string data = pattern(sizes[pick(sizes.size())], unsigned(step));
       ASSERT_EQ(putStream(root, name, data), S_OK);
@@ -92,8 +95,9 @@ TEST_P(RandomEdits, MatchTheModelAfterEveryCommit) {
         Tree back;
         ASSERT_EQ(readFileTree(file, back), S_OK);
         ASSERT_TRUE(back == model) << "step " << step;
-        ASSERT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(w.c_str()), kModeReadWrite, STGFMT_DOCFILE, 0, nullptr,
-                                   nullptr, IID_IStorage, reinterpret_cast<void**>(&root)),
+        ASSERT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(w.c_str()), kModeReadWrite,
+                                   STGFMT_DOCFILE, 0, nullptr, nullptr, IID_IStorage,
+                                   reinterpret_cast<void**>(&root)),
                   S_OK);
       }
     }
@@ -107,7 +111,8 @@ TEST_P(RandomEdits, MatchTheModelAfterEveryCommit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, RandomEdits,
-                         ::testing::Combine(::testing::Values(3, 4), ::testing::Values(1u, 2u, 3u, 4u)));
+                         ::testing::Combine(::testing::Values(3, 4),
+                                            ::testing::Values(1u, 2u, 3u, 4u)));
 
 }  // namespace
 }  // namespace velmora::cfb::test

@@ -14,17 +14,19 @@ IStorage* create(const std::filesystem::path& p, int version) {
   opt.usVersion = 1;
   opt.ulSectorSize = version == 4 ? 4096 : 512;
   IStorage* stg = nullptr;
-  HRESULT hr = StgCreateStorageEx(reinterpret_cast<const WCHAR*>(wide(p).c_str()),
-                                  STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, STGFMT_DOCFILE, 0,
-                                  &opt, nullptr, IID_IStorage, reinterpret_cast<void**>(&stg));
+  HRESULT hr =
+      StgCreateStorageEx(reinterpret_cast<const WCHAR*>(wide(p).c_str()),
+                         STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, STGFMT_DOCFILE, 0,
+                         &opt, nullptr, IID_IStorage, reinterpret_cast<void**>(&stg));
   EXPECT_EQ(hr, S_OK);
   return stg;
 }
 
 IStorage* openWrite(const std::filesystem::path& p) {
   IStorage* stg = nullptr;
-  EXPECT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(p).c_str()), kModeReadWrite, STGFMT_DOCFILE, 0, nullptr,
-                             nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)),
+  EXPECT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(p).c_str()), kModeReadWrite,
+                             STGFMT_DOCFILE, 0, nullptr, nullptr, IID_IStorage,
+                             reinterpret_cast<void**>(&stg)),
             S_OK);
   return stg;
 }
@@ -86,8 +88,8 @@ TEST_P(SizeRoundTrip, ReadsBackWhatWasWrittenAndChangesSizeAcrossTheCutoff) {
 
 INSTANTIATE_TEST_SUITE_P(Boundaries, SizeRoundTrip,
                          ::testing::Combine(::testing::Values(3, 4),
-                                            ::testing::Values(0, 1, 63, 64, 65, 511, 512, 513, 4095, 4096,
-                                                              4097, 70000)));
+                                            ::testing::Values(0, 1, 63, 64, 65, 511, 512, 513, 4095,
+                                                              4096, 4097, 70000)));
 
 class TreeRoundTrip : public ::testing::TestWithParam<int> {};
 
@@ -185,7 +187,9 @@ TEST(CommitCost, RewritingASmallStreamOfAManyMegabyteDocumentWritesAFewSectors) 
   auto file = dir.file("cost.cfb");
   IStorage* stg = create(file, 3);
   for (int i = 0; i < 20; ++i)
-    ASSERT_EQ(putStream(stg, u"bulk" + std::u16string(1, char16_t(u'A' + i)), pattern(1 << 20, unsigned(i))), S_OK);
+    ASSERT_EQ(putStream(stg, u"bulk" + std::u16string(1, char16_t(u'A' + i)),
+                        pattern(1 << 20, unsigned(i))),
+              S_OK);
   ASSERT_EQ(putStream(stg, u"\x05SummaryInformation", pattern(400, 9)), S_OK);
   stg->Release();
   uint64_t before = ioCounters().bytesWritten, readBefore = ioCounters().bytesRead;
@@ -195,7 +199,8 @@ TEST(CommitCost, RewritingASmallStreamOfAManyMegabyteDocumentWritesAFewSectors) 
   EXPECT_LT(ioCounters().bytesWritten - before, 64u * 1024);
   // A writable open walks every chain once, so it reads the whole FAT (a
   // 128th of the file) and little else: the pager's read-ahead around it.
-  EXPECT_LT(ioCounters().bytesRead - readBefore, 128u * 1024 + std::filesystem::file_size(file) / 128);
+  EXPECT_LT(ioCounters().bytesRead - readBefore,
+            128u * 1024 + std::filesystem::file_size(file) / 128);
   expectSound(file);
   Tree t;
   ASSERT_EQ(readFileTree(file, t), S_OK);

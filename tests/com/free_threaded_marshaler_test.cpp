@@ -60,7 +60,8 @@ TEST(ComCoreTest, InterlockedCountsReturnTheNewValue) {
   EXPECT_EQ(1, InterlockedDecrement(&count));
   EXPECT_EQ(1, InterlockedCompareExchange(&count, 7, 1));
   EXPECT_EQ(7, count);
-  EXPECT_EQ(7, InterlockedCompareExchange(&count, 9, 1)) << "no exchange when the comparand differs";
+  EXPECT_EQ(7, InterlockedCompareExchange(&count, 9, 1))
+      << "no exchange when the comparand differs";
   EXPECT_EQ(7, count);
 }
 

@@ -49,7 +49,8 @@ TEST_F(LinkSaveFaultTest, AFailedThirdSaveStopsAtOnceAndKeepsTheFirstTwo) {
     auto path = m_dir.file(spreadsheet ? "four.xls" : "four.doc");
     std::vector<PoolObject> objects;
     for (char16_t n = u'1'; n <= u'4'; ++n) {
-      std::u16string name = spreadsheet ? std::u16string(u"LNK0000000") + n : std::u16string(u"_") + n;
+      std::u16string name =
+          spreadsheet ? std::u16string(u"LNK0000000") + n : std::u16string(u"_") + n;
       objects.push_back(linkTo(name, fileMoniker(u"C:\\old\\src.xls")));
     }
     writeLinkDocument(path, std::move(objects), spreadsheet);

@@ -55,8 +55,7 @@ extern "C" ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
     return fstat(fd, &st) == 0 && offset + off_t(count) > st.st_size;
   };
   switch (g_fault) {
-    case Fault::None:
-      break;
+    case Fault::None: break;
     case Fault::Crash:
       if (atCut && g_tear && count > kTornBytes) real(fd, buf, kTornBytes, offset);
       if (atCut || past) return errno = EIO, -1;
@@ -123,10 +122,16 @@ class WriteCommitFaultTest : public NavigatorTest, public ::testing::WithParamIn
  protected:
   void SetUp() override {
     m_pristine = m_dir.file("pristine.doc");
-    writeDocument(m_pristine, {
-        {FMTID_SummaryInformation, PROPSETFLAG_DEFAULT, {byId(PIDSI_TITLE, pvWide(u"old title"))}},
-        {FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT, {byName(u"Note", pvWide(u"old note"))}},
-    }, GetParam().payload);
+    writeDocument(m_pristine,
+                  {
+                      {FMTID_SummaryInformation,
+                       PROPSETFLAG_DEFAULT,
+                       {byId(PIDSI_TITLE, pvWide(u"old title"))}},
+                      {FMTID_UserDefinedProperties,
+                       PROPSETFLAG_DEFAULT,
+                       {byName(u"Note", pvWide(u"old note"))}},
+                  },
+                  GetParam().payload);
     m_payload = streamBytes(m_pristine, u"WordDocument");
   }
 
@@ -187,8 +192,8 @@ class WriteCommitFaultTest : public NavigatorTest, public ::testing::WithParamIn
     std::u16string wpath = path.u16string();
     IStorage* root = nullptr;
     std::vector<uint8_t> bytes;
-    if (FAILED(StgOpenStorage(wpath.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr,
-                              0, &root)))
+    if (FAILED(StgOpenStorage(wpath.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0,
+                              &root)))
       return bytes;
     IStream* stream = nullptr;
     if (SUCCEEDED(root->OpenStream(name, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream))) {
@@ -206,8 +211,8 @@ class WriteCommitFaultTest : public NavigatorTest, public ::testing::WithParamIn
     if (StgIsStorageFile(path.u16string().c_str()) != S_OK) return "not a compound file";
     if (streamBytes(path, u"WordDocument") != m_payload) return "payload stream damaged";
     IVltFileNavigator* nav = open(path);
-    AttributeRecords records{{u"Summary", u"Title"}, {u"DocSummary", u"Company"},
-                             {u"CustomProperty", u"Note"}};
+    AttributeRecords records{
+        {u"Summary", u"Title"}, {u"DocSummary", u"Company"}, {u"CustomProperty", u"Note"}};
     HRESULT hr = nav->ReadAttributes(0, 0, 0, records.size(), records.data());
     if (FAILED(hr)) return "unreadable";
     std::u16string title = bstrText(records[0].oValue), note = bstrText(records[2].oValue);
@@ -259,7 +264,7 @@ TEST_P(WriteCommitFaultTest, EveryFailedCommitIsReportedAndLeavesTheOldDocument)
       // The caller is told the truth: done and the new document, or not
       // done and the old one, never a mix.
       EXPECT_EQ(reported ? "new" : "old", s) << mode.name << " at event " << cut << " of "
-                                              << log.size() << (reported ? ", reported done" : "");
+                                             << log.size() << (reported ? ", reported done" : "");
       failures += !reported;
     }
     // Every mode can strike: there is always a write into new room and an

@@ -104,7 +104,8 @@ class LinkObjectTest : public ::testing::Test {
   }
   IStorage* openObject(DWORD mode) {
     IStorage* root = nullptr;
-    EXPECT_EQ(S_OK, StgOpenStorage(test::widePath(m_path).c_str(), nullptr, mode, nullptr, 0, &root));
+    EXPECT_EQ(S_OK,
+              StgOpenStorage(test::widePath(m_path).c_str(), nullptr, mode, nullptr, 0, &root));
     IStorage* obj = nullptr;
     if (root) {
       EXPECT_EQ(S_OK, root->OpenStorage(u"obj", nullptr, mode, nullptr, 0, &obj));
@@ -155,7 +156,8 @@ TEST_F(LinkObjectTest, OleLoadGivesALinkOnlyForTheLinkClassWithAReadableStream) 
     if (c.code == S_OK) {
       ASSERT_NE(nullptr, link);
       IPersistStorage* persist = nullptr;
-      EXPECT_EQ(S_OK, link->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(&persist)));
+      EXPECT_EQ(S_OK,
+                link->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(&persist)));
       CLSID clsid{};
       EXPECT_EQ(S_OK, persist->GetClassID(&clsid));
       EXPECT_EQ(kStdOleLinkClass, clsid);
@@ -203,9 +205,9 @@ TEST_F(LinkObjectTest, ReportsTheAbsoluteMonikerAndNothingWithoutOne) {
 TEST_F(LinkObjectTest, SaveRewritesTheStreamAndTheClassAndKeepsEverythingElse) {
   // A long old source, so the new stream is shorter and must be truncated.
   Bytes relative = monikerBytes(test::fileMoniker(u"..\\a-rather-long-relative-name.xls"));
-  Bytes absolute = monikerBytes(test::compositeOf(
-      test::fileMoniker(u"C:\\a rather long folder name\\another one\\book.xls"),
-      test::itemMoniker(u"!", u"Sheet1!R1C1:R20C20")));
+  Bytes absolute = monikerBytes(
+      test::compositeOf(test::fileMoniker(u"C:\\a rather long folder name\\another one\\book.xls"),
+                        test::itemMoniker(u"!", u"Sheet1!R1C1:R20C20")));
   Bytes old = linkStream(relative, absolute);
   makeObject(kStdOleLinkClass, &old);
   test::Snapshot before = test::snapshot(m_path);

@@ -95,14 +95,14 @@ TEST(MonikerDisplayNameTest, SystemMonikersNameTheirSourceAndSurviveARoundTrip) 
       {"item with Unicode text", [&] { return item(u"!", u"Лист1!R1C1"); }, u"!Лист1!R1C1",
        MKSYS_ITEMMONIKER},
       {"anti", [&] { return anti(); }, u"\\..", MKSYS_ANTIMONIKER},
-      {"file and item", [&] { return composite(fileMk(u"C:\\d\\book.xls"), item(u"!", u"Sheet1!R1C1")); },
+      {"file and item",
+       [&] { return composite(fileMk(u"C:\\d\\book.xls"), item(u"!", u"Sheet1!R1C1")); },
        u"C:\\d\\book.xls!Sheet1!R1C1", MKSYS_GENERICCOMPOSITE},
       {"nested composite flattens",
-       [&] {
-         return composite(composite(fileMk(u"C:\\a\\b.doc"), anti()), item(u"!", u"x"));
-       },
+       [&] { return composite(composite(fileMk(u"C:\\a\\b.doc"), anti()), item(u"!", u"x")); },
        u"C:\\a\\b.doc\\..!x", MKSYS_GENERICCOMPOSITE},
-      {"URL", [] {
+      {"URL",
+       [] {
          IMoniker* m = nullptr;
          EXPECT_EQ(S_OK, CreateURLMoniker(nullptr, u"https://example.com/a/b.xls", &m));
          return MonikerHandle(m);
@@ -133,14 +133,15 @@ TEST(FileMonikerFormTest, WritesTheLayoutWindowsWrites) {
   ASSERT_TRUE(m);
   Bytes expected;
   base::ByteWriter w(expected);
-  w.u16(0);                            // cAnti
-  w.u32(9);                            // ansiLength, NUL included
-  for (int c : std::initializer_list<int>{'C', ':', '\\', 0xE9, '.', 'd', 'o', 'c', 0}) w.u8(uint8_t(c));  // Windows-1252
-  w.u16(0xFFFF);                       // endServer: not UNC
+  w.u16(0);  // cAnti
+  w.u32(9);  // ansiLength, NUL included
+  for (int c : std::initializer_list<int>{'C', ':', '\\', 0xE9, '.', 'd', 'o', 'c', 0})
+    w.u8(uint8_t(c));  // Windows-1252
+  w.u16(0xFFFF);       // endServer: not UNC
   w.u16(0xDEAD);
   w.zeros(16);
   w.u32(0);
-  w.u32(6 + 16);                       // one key-3 extent
+  w.u32(6 + 16);  // one key-3 extent
   w.u32(16);
   w.u16(3);
   for (char16_t c : std::u16string(u"C:\\é.doc")) w.u16(c);
@@ -154,7 +155,8 @@ TEST(FileMonikerFormTest, WritesTheLayoutWindowsWrites) {
 }
 
 // A file moniker's data as real files carry it: `ansi` alone, or extents.
-Bytes fileData(uint16_t cAnti, const std::string& ansi, const std::vector<std::pair<uint16_t, Bytes>>& extents) {
+Bytes fileData(uint16_t cAnti, const std::string& ansi,
+               const std::vector<std::pair<uint16_t, Bytes>>& extents) {
   Bytes out;
   base::ByteWriter w(out);
   const uint8_t clsid[16] = {0x03, 0x03, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
@@ -241,11 +243,11 @@ TEST(MonikerBoundsTest, RefusesHostileStreamsWhole) {
   base::storeLE32(&unicodePastEnd[file.size() - 16 - 10], 1000);
   Bytes badVersion = file;
   badVersion[16 + 6 + 9 + 2] = 0;
-  Bytes item = {0x04, 0x03, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46, 2, 0, 0, 0, '!', 0,
-                0xFF, 0xFF, 0xFF, 0x0F, 'x'};
+  Bytes item = {0x04, 0x03, 0, 0, 0, 0, 0,   0, 0xC0, 0,    0,    0,    0,  0,
+                0,    0x46, 2, 0, 0, 0, '!', 0, 0xFF, 0xFF, 0xFF, 0x0F, 'x'};
   Bytes anti = {0x05, 0x03, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46, 1, 0, 0x10, 0};
-  Bytes url = {0xE0, 0xC9, 0xEA, 0x79, 0xF9, 0xBA, 0xCE, 0x11, 0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B,
-               0xA9, 0x0B, 0x00, 0x00, 0x00, 0x40, 'h', 0};
+  Bytes url = {0xE0, 0xC9, 0xEA, 0x79, 0xF9, 0xBA, 0xCE, 0x11, 0x8C, 0x82, 0x00,
+               0xAA, 0x00, 0x4B, 0xA9, 0x0B, 0x00, 0x00, 0x00, 0x40, 'h',  0};
   Bytes unknown(20, 0x42);
   struct Case {
     const char* label;
@@ -311,10 +313,10 @@ TEST(MonikerBoundsTest, DisplayNamesAndPathsHaveABound) {
     composite.insert(composite.end(), anti.begin(), anti.end());
   }
   const Bytes pastBound[] = {
-      fileData(21845, "ab", {}),      // one character past
-      fileData(65535, "a", {}),       // the largest anti count of a file moniker
-      composite,                      // 314 million characters unbounded
-      antiData(21846),                // 65538
+      fileData(21845, "ab", {}),  // one character past
+      fileData(65535, "a", {}),   // the largest anti count of a file moniker
+      composite,                  // 314 million characters unbounded
+      antiData(21846),            // 65538
   };
   for (const Bytes& bytes : pastBound) {
     auto m = parseMonikerBytes(bytes);

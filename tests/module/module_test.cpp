@@ -8,7 +8,8 @@
 namespace {
 
 // {11111111-2222-3333-4444-555555555555}
-constexpr CLSID kUnknownClass = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
+constexpr CLSID kUnknownClass = {
+    0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
 
 IClassFactory* classObject(REFCLSID clsid) {
   IClassFactory* factory = nullptr;
@@ -19,8 +20,8 @@ IClassFactory* classObject(REFCLSID clsid) {
 
 TEST(ModuleTest, UnknownClassIsNotAvailable) {
   void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, VelmoraModule().GetClassObject(kUnknownClass,
-                                                                      IID_IClassFactory, &out));
+  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+            VelmoraModule().GetClassObject(kUnknownClass, IID_IClassFactory, &out));
   EXPECT_EQ(nullptr, out);
 }
 
@@ -64,8 +65,8 @@ TEST(ModuleTest, AggregationIsRefusedForBothClasses) {
 TEST(ModuleTest, ObjectsHoldTheModuleUntilReleased) {
   IClassFactory* f = classObject(CLSID_CompDocFormats);
   IVltFileFormat* formats = nullptr;
-  ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_IVltFileFormat,
-                                    reinterpret_cast<void**>(&formats)));
+  ASSERT_EQ(S_OK,
+            f->CreateInstance(nullptr, IID_IVltFileFormat, reinterpret_cast<void**>(&formats)));
   f->Release();
   IVltFileNavigator* nav = nullptr;
   ASSERT_EQ(S_OK, formats->CreateNavigator(u"/nonexistent/file.doc", 0, &nav));
@@ -78,8 +79,8 @@ TEST(ModuleTest, ObjectsHoldTheModuleUntilReleased) {
 TEST(ModuleTest, NavigatorFromTheClassObjectHasNoPath) {
   IClassFactory* f = classObject(CLSID_CompDocFile);
   IVltFileNavigator* nav = nullptr;
-  ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_IVltFileNavigator,
-                                    reinterpret_cast<void**>(&nav)));
+  ASSERT_EQ(S_OK,
+            f->CreateInstance(nullptr, IID_IVltFileNavigator, reinterpret_cast<void**>(&nav)));
   f->Release();
   VltAttribute record = {};
   record.bsBlock = SysAllocString(u"Summary");

@@ -15,10 +15,11 @@ struct Row {
 };
 
 std::vector<Row> writableRows() {
-  static const std::pair<const char16_t*, int> blocks[] = {
-      {u"Summary", kSummarySet},       {u"DocSummary", kDocSummarySet},
-      {u"DTProperties", kDTPropertiesSet}, {u"DTControl", kDTControlSet},
-      {u"ModelInfo", kPhysicalSet}};
+  static const std::pair<const char16_t*, int> blocks[] = {{u"Summary", kSummarySet},
+                                                           {u"DocSummary", kDocSummarySet},
+                                                           {u"DTProperties", kDTPropertiesSet},
+                                                           {u"DTControl", kDTControlSet},
+                                                           {u"ModelInfo", kPhysicalSet}};
   std::vector<Row> rows;
   for (auto& [block, set] : blocks)
     for (ULONG i = 0; i < g_PropSets[set].cRows; ++i) {
@@ -88,8 +89,7 @@ TEST_P(CatalogueRoundTripTest, WriteThenReadGivesTheStoredForm) {
       EXPECT_EQ(26, st.wSecond);
       break;
     }
-    default:
-      EXPECT_EQ(u"caf\u00E9 text", bstrText(v));
+    default: EXPECT_EQ(u"caf\u00E9 text", bstrText(v));
   }
 }
 

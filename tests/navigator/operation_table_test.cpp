@@ -57,7 +57,6 @@ TEST_F(OperationTableTest, RefusedAndIgnoredOperations) {
   EXPECT_EQ(0, p);
 }
 
-
 TEST_F(OperationTableTest, AFifoNamedLikeADocumentAnswersEveryOperationAtOnce) {
   auto fifo = m_dir.file("pipe.doc");
   ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
@@ -66,17 +65,20 @@ TEST_F(OperationTableTest, AFifoNamedLikeADocumentAnswersEveryOperationAtOnce) {
     const char* name;
     std::function<void(IVltFileNavigator*)> run;
   } ops[] = {
-      {"ReadAttributes", [](IVltFileNavigator* nav) {
+      {"ReadAttributes",
+       [](IVltFileNavigator* nav) {
          AttributeRecords records{{u"Summary", u"Title"}};
          EXPECT_EQ(S_OK, nav->ReadAttributes(0, 0, 0, records.size(), records.data()));
          EXPECT_EQ(0, records[0].bHandled);
        }},
-      {"AttribGetFirst", [&](IVltFileNavigator* nav) {
+      {"AttribGetFirst",
+       [&](IVltFileNavigator* nav) {
          AttributeRecords records{{u"Summary", u"Title"}};
          (void)compDoc(nav)->AttribGetFirst(records.size(), records.data(), list);
          EXPECT_EQ(0, records[0].bHandled);
        }},
-      {"WriteAttributes", [](IVltFileNavigator* nav) {
+      {"WriteAttributes",
+       [](IVltFileNavigator* nav) {
          AttributeRecords records;
          auto& r = records.add(u"Summary", u"Title");
          r.oValue.vt = VT_BSTR;
@@ -84,7 +86,8 @@ TEST_F(OperationTableTest, AFifoNamedLikeADocumentAnswersEveryOperationAtOnce) {
          (void)nav->WriteAttributes(0, 0, 0, records.size(), records.data(), 0);
          EXPECT_EQ(0, records[0].bHandled);
        }},
-      {"AttribSetFirst", [&](IVltFileNavigator* nav) {
+      {"AttribSetFirst",
+       [&](IVltFileNavigator* nav) {
          AttributeRecords records;
          auto& r = records.add(nullptr, u"Title");
          r.oValue.vt = VT_BSTR;
@@ -92,13 +95,15 @@ TEST_F(OperationTableTest, AFifoNamedLikeADocumentAnswersEveryOperationAtOnce) {
          (void)compDoc(nav)->AttribSetFirst(records.size(), records.data(), list);
          EXPECT_EQ(0, records[0].bHandled);
        }},
-      {"GetReferences", [](IVltFileNavigator* nav) {
+      {"GetReferences",
+       [](IVltFileNavigator* nav) {
          LONG count = 0;
          VltReference* refs = nullptr;
          EXPECT_EQ(S_FALSE, nav->GetReferences(0, &count, &refs));
          EXPECT_EQ(nullptr, refs);
        }},
-      {"UpdateReferences", [](IVltFileNavigator* nav) {
+      {"UpdateReferences",
+       [](IVltFileNavigator* nav) {
          VltReference r = {};
          r.bsFileName = SysAllocString(u"a.doc");
          r.bsFullPath = SysAllocString(u"C:\\b\\a.doc");
@@ -111,7 +116,8 @@ TEST_F(OperationTableTest, AFifoNamedLikeADocumentAnswersEveryOperationAtOnce) {
   for (auto& op : ops) {
     SCOPED_TRACE(op.name);
     auto nav = open(fifo);
-    EXPECT_TRUE(answersWithoutWaiting(fifo, [&] { op.run(nav); })) << op.name << " waited on the FIFO";
+    EXPECT_TRUE(answersWithoutWaiting(fifo, [&] { op.run(nav); }))
+        << op.name << " waited on the FIFO";
   }
   SysFreeString(list);
 }

@@ -15,21 +15,24 @@ class ReadAttributesTest : public NavigatorTest {
   // two custom properties; no engineering sets.
   std::filesystem::path standardDocument() {
     auto path = m_dir.file("standard.doc");
-    writeDocument(path, {
-        {FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
-         {byId(PIDSI_TITLE, pvWide(u"Bracket")), byId(PIDSI_PAGECOUNT, pvI4(3))}},
-        {FMTID_DocSummaryInformation, PROPSETFLAG_ANSI, {byId(15, pvNarrow("Fennmark"))}},
-        {FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT,
-         {byName(u"Project", pvWide(u"Gemini")), byName(u"Count", pvI4(2))}},
-    });
+    writeDocument(
+        path, {
+                  {FMTID_SummaryInformation,
+                   PROPSETFLAG_DEFAULT,
+                   {byId(PIDSI_TITLE, pvWide(u"Bracket")), byId(PIDSI_PAGECOUNT, pvI4(3))}},
+                  {FMTID_DocSummaryInformation, PROPSETFLAG_ANSI, {byId(15, pvNarrow("Fennmark"))}},
+                  {FMTID_UserDefinedProperties,
+                   PROPSETFLAG_DEFAULT,
+                   {byName(u"Project", pvWide(u"Gemini")), byName(u"Count", pvI4(2))}},
+              });
     return path;
   }
 };
 
 TEST_F(ReadAttributesTest, MarksWhatIsDeliveredAndLeavesTheRest) {
   auto nav = open(standardDocument());
-  AttributeRecords records{{u"Summary", u"Title"}, {u"CustomProperty", u"Missing"},
-                           {u"docsummary", u"COMPANY"}};
+  AttributeRecords records{
+      {u"Summary", u"Title"}, {u"CustomProperty", u"Missing"}, {u"docsummary", u"COMPANY"}};
   records[1].oValue.vt = VT_I4;
   records[1].oValue.lVal = 99;
   ASSERT_EQ(S_OK, nav->ReadAttributes(0, 0, 0, records.size(), records.data()));
@@ -42,8 +45,8 @@ TEST_F(ReadAttributesTest, MarksWhatIsDeliveredAndLeavesTheRest) {
 
 TEST_F(ReadAttributesTest, StopFlagStopsAfterTheFirstDelivered) {
   auto nav = open(standardDocument());
-  AttributeRecords records{{u"Summary", u"Nope"}, {u"Summary", u"Page Count"},
-                           {u"Summary", u"Title"}};
+  AttributeRecords records{
+      {u"Summary", u"Nope"}, {u"Summary", u"Page Count"}, {u"Summary", u"Title"}};
   ASSERT_EQ(S_OK, nav->ReadAttributes(0, 1, 0, records.size(), records.data()));
   EXPECT_EQ((std::vector<LONG>{0, 1, 0}), records.handled());
   EXPECT_EQ(VT_I4, records[1].oValue.vt);
@@ -52,8 +55,10 @@ TEST_F(ReadAttributesTest, StopFlagStopsAfterTheFirstDelivered) {
 
 TEST_F(ReadAttributesTest, CatalogedButAbsentIsDeliveredEmpty) {
   auto nav = open(standardDocument());
-  AttributeRecords records{{u"Summary", u"Subject"}, {u"DTProperties", u"PartNumber"},
-                           {u"Summary", nullptr}, {nullptr, u"Title"}};
+  AttributeRecords records{{u"Summary", u"Subject"},
+                           {u"DTProperties", u"PartNumber"},
+                           {u"Summary", nullptr},
+                           {nullptr, u"Title"}};
   ASSERT_EQ(S_OK, nav->ReadAttributes(0, 0, 0, records.size(), records.data()));
   EXPECT_EQ((std::vector<LONG>{1, 0, 0, 0}), records.handled())
       << "absent set, null name and null block deliver nothing";
@@ -74,12 +79,18 @@ TEST_F(ReadAttributesTest, CustomNamesMatchIgnoringCase) {
 TEST_F(ReadAttributesTest, Utf8SetsDecodeNarrowStringsInEveryBlock) {
   auto path = m_dir.file("utf8.doc");
   writeDocument(path, {
-      {FMTID_DocSummaryInformation, PROPSETFLAG_ANSI, {byId(15, pvNarrow("Caf\xC3\xA9"))}, 65001},
-      {FMTID_UserDefinedProperties, PROPSETFLAG_ANSI, {byName(u"Wide", pvNarrow("\xCE\xA9"))},
-       65001},
-  });
+                          {FMTID_DocSummaryInformation,
+                           PROPSETFLAG_ANSI,
+                           {byId(15, pvNarrow("Caf\xC3\xA9"))},
+                           65001},
+                          {FMTID_UserDefinedProperties,
+                           PROPSETFLAG_ANSI,
+                           {byName(u"Wide", pvNarrow("\xCE\xA9"))},
+                           65001},
+                      });
   auto nav = open(path);
-  AttributeRecords records{{u"DocSummary", u"Company"}, {u"CustomProperty", u"Wide"},
+  AttributeRecords records{{u"DocSummary", u"Company"},
+                           {u"CustomProperty", u"Wide"},
                            {u"CustomProperty", u"824B7195-5022-D47e-A0EA-69C3CF360213"}};
   ASSERT_EQ(S_OK, nav->ReadAttributes(0, 0, 0, records.size(), records.data()));
   EXPECT_EQ(u"Caf\u00E9", bstrText(records[0].oValue));
@@ -113,8 +124,9 @@ TEST_F(ReadAttributesTest, LoadedValuesAreServedAfterTheFileChanges) {
   auto nav = open(path);
   AttributeRecords first{{u"Summary", u"Title"}};
   ASSERT_EQ(S_OK, nav->ReadAttributes(0, 0, 0, first.size(), first.data()));
-  writeDocument(path, {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
-                        {byId(PIDSI_TITLE, pvWide(u"Changed"))}}});
+  writeDocument(
+      path,
+      {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT, {byId(PIDSI_TITLE, pvWide(u"Changed"))}}});
   AttributeRecords second{{u"Summary", u"Title"}};
   ASSERT_EQ(S_OK, nav->ReadAttributes(0, 0, 0, second.size(), second.data()));
   EXPECT_EQ(u"Bracket", bstrText(second[0].oValue));
@@ -132,9 +144,9 @@ TEST_F(ReadAttributesTest, DocumentHeldExclusivelyElsewhereIsFileAccess) {
   if (child == 0) {
     IStorage* stg = nullptr;
     std::u16string wpath = path.u16string();
-    HRESULT hr = StgOpenStorageEx(wpath.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                  STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage,
-                                  reinterpret_cast<void**>(&stg));
+    HRESULT hr =
+        StgOpenStorageEx(wpath.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_ANY, 0,
+                         nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(&stg));
     char c = SUCCEEDED(hr) ? 'y' : 'n';
     (void)!write(ready[1], &c, 1);
     pause();
@@ -159,15 +171,16 @@ class AttribGetFirstTest : public ReadAttributesTest {};
 
 TEST_F(AttribGetFirstTest, ListedBlocksComeFirstInListOrder) {
   auto path = m_dir.file("engineering.doc");
-  writeDocument(path, {
-      {FMTID_SummaryInformation, PROPSETFLAG_DEFAULT, {byId(PIDSI_TITLE, pvWide(u"T"))}},
-      {FMTID_DTProperties, PROPSETFLAG_DEFAULT, {byId(5, pvWide(u"P-1"))}},
-  });
+  writeDocument(
+      path, {
+                {FMTID_SummaryInformation, PROPSETFLAG_DEFAULT, {byId(PIDSI_TITLE, pvWide(u"T"))}},
+                {FMTID_DTProperties, PROPSETFLAG_DEFAULT, {byId(5, pvWide(u"P-1"))}},
+            });
   auto nav = open(path);
   // The list names DTControl (absent) before DTProperties; the Summary record
   // stands first in the array but its block is not listed.
-  AttributeRecords records{{u"Summary", u"Title"}, {u"DTControl", u"ReservedBy"},
-                           {u"DTProperties", u"PartNumber"}};
+  AttributeRecords records{
+      {u"Summary", u"Title"}, {u"DTControl", u"ReservedBy"}, {u"DTProperties", u"PartNumber"}};
   BSTR list = SysAllocString(u"DTControl\nDTProperties");
   ASSERT_EQ(S_OK, compDoc(nav)->AttribGetFirst(records.size(), records.data(), list));
   SysFreeString(list);
@@ -187,8 +200,8 @@ TEST_F(AttribGetFirstTest, CarriageReturnSpoilsAToken) {
 TEST_F(AttribGetFirstTest, EmptyListsReadInArrayOrderAndAbsentCountsAsDelivered) {
   for (const char16_t* text : {static_cast<const char16_t*>(nullptr), u"", u"\n\n"}) {
     auto nav = open(standardDocument());
-    AttributeRecords records{{u"Physical", u"Mass"}, {u"summary", u"Subject"},
-                             {u"Summary", u"Title"}};
+    AttributeRecords records{
+        {u"Physical", u"Mass"}, {u"summary", u"Subject"}, {u"Summary", u"Title"}};
     BSTR list = text ? SysAllocString(text) : nullptr;
     ASSERT_EQ(S_OK, compDoc(nav)->AttribGetFirst(records.size(), records.data(), list));
     SysFreeString(list);

@@ -93,8 +93,8 @@ class ReferencesTest : public NavigatorTest {
 // the order below.
 std::vector<PoolObject> mixedPool() {
   std::vector<PoolObject> objects;
-  objects.push_back(linkTo(u"_1", compositeOf(fileMoniker(u"C:\\data\\book.xls"),
-                                              itemMoniker(u"!", u"Sheet1!R1C1"))));
+  objects.push_back(linkTo(
+      u"_1", compositeOf(fileMoniker(u"C:\\data\\book.xls"), itemMoniker(u"!", u"Sheet1!R1C1"))));
   objects.push_back(linkTo(u"_2", fileMoniker(u"C:\\Отчёты\\計画.doc")));
   objects.push_back(embedding(u"_3"));
   objects.push_back(linkTo(u"_4", urlMoniker(u"https://example.com/a/b.xls")));
@@ -140,8 +140,8 @@ TEST_F(ReferencesTest, SpreadsheetsOfferOnlyRootStoragesNamedLnk) {
   objects.push_back(linkTo(u"LN", fileMoniker(u"C:\\x\\short.doc")));
   objects.push_back(linkTo(u"lnk1", fileMoniker(u"C:\\x\\lower.doc")));
   objects.push_back(linkTo(u"LNKx", fileMoniker(u"C:\\x\\suffix.doc")));
-  objects.push_back(linkTo(u"LNK0000002A", compositeOf(fileMoniker(u"C:\\x\\range.xls"),
-                                                       itemMoniker(u"!", u"S!R1C1"))));
+  objects.push_back(linkTo(
+      u"LNK0000002A", compositeOf(fileMoniker(u"C:\\x\\range.xls"), itemMoniker(u"!", u"S!R1C1"))));
   objects.push_back(embedding(u"MBD0000002B"));
   objects.push_back(linkTo(u"ObjectPool", fileMoniker(u"C:\\x\\pool.doc")));
   writeLinkDocument(path, std::move(objects), true);
@@ -206,10 +206,9 @@ TEST_F(ReferencesTest, ModesAndStatusesOfDiscovery) {
 TEST_F(ReferencesTest, UpdateRewritesMatchingLinksAndNothingElse) {
   auto path = m_dir.file("relink.doc");
   std::vector<PoolObject> objects;
-  objects.push_back(linkTo(u"_1", fileMoniker(u"C:\\old\\book.xls"),
-                           fileMoniker(u"..\\book.xls")));
-  objects.push_back(linkTo(u"_2", compositeOf(fileMoniker(u"C:\\old\\book.xls"),
-                                              itemMoniker(u"!", u"Sheet1!R1C1"))));
+  objects.push_back(linkTo(u"_1", fileMoniker(u"C:\\old\\book.xls"), fileMoniker(u"..\\book.xls")));
+  objects.push_back(linkTo(
+      u"_2", compositeOf(fileMoniker(u"C:\\old\\book.xls"), itemMoniker(u"!", u"Sheet1!R1C1"))));
   objects.push_back(linkTo(u"_3", fileMoniker(u"C:\\other\\Book.XLS")));
   objects.push_back(linkTo(u"_4", fileMoniker(u"C:\\x\\keep.doc")));
   objects.push_back(embedding(u"_5"));
@@ -222,7 +221,7 @@ TEST_F(ReferencesTest, UpdateRewritesMatchingLinksAndNothingElse) {
       {u"BOOK.XLS", u"D:\\новое\\book.xls"},
       {u"book.xls", u"E:\\never\\book.xls"},  // a later equal name is never applied
       {u"book.xls!Sheet1!R1C1", u"D:\\range.xls"},
-      {u"keep.doc", u""},                     // an empty path leaves the link alone
+      {u"keep.doc", u""},  // an empty path leaves the link alone
       {u"null.doc", nullptr},
   };
   ASSERT_EQ(S_OK, relink(path, records));

@@ -52,10 +52,13 @@ class RefusalReasonTest : public NavigatorTest {
 
   std::filesystem::path document(const char* name) {
     auto path = m_dir.file(name);
-    writeDocument(path, {
-        {FMTID_SummaryInformation, PROPSETFLAG_DEFAULT, {byId(PIDSI_TITLE, pvWide(u"Bracket"))}},
-        {FMTID_DocSummaryInformation, PROPSETFLAG_ANSI, {byId(15, pvNarrow("Fennmark"))}},
-    });
+    writeDocument(
+        path, {
+                  {FMTID_SummaryInformation,
+                   PROPSETFLAG_DEFAULT,
+                   {byId(PIDSI_TITLE, pvWide(u"Bracket"))}},
+                  {FMTID_DocSummaryInformation, PROPSETFLAG_ANSI, {byId(15, pvNarrow("Fennmark"))}},
+              });
     return path;
   }
 };
@@ -77,18 +80,20 @@ TEST_F(RefusalReasonTest, AnUnreadableSetNamesItsRecordsAndTheDamage) {
   {
     IStorage* root = nullptr;
     std::u16string wide = path.u16string();
-    ASSERT_EQ(S_OK, StgOpenStorageEx(wide.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_ANY, 0,
-                                     nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(&root)));
+    ASSERT_EQ(S_OK,
+              StgOpenStorageEx(wide.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_ANY, 0,
+                               nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(&root)));
     IStream* stream = nullptr;
-    ASSERT_EQ(S_OK, root->OpenStream(u"\005SummaryInformation", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                     0, &stream));
+    ASSERT_EQ(S_OK, root->OpenStream(u"\005SummaryInformation", nullptr,
+                                     STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &stream));
     const uint8_t reversed[2] = {0xFF, 0xFE};
     ASSERT_EQ(S_OK, stream->Write(reversed, 2, nullptr));
     stream->Release();
     root->Release();
   }
   auto nav = open(path);
-  AttributeRecords records{{u"Summary", u"Title"}, {u"DocSummary", u"Company"}, {u"Summary", u"NoSuchName"}};
+  AttributeRecords records{
+      {u"Summary", u"Title"}, {u"DocSummary", u"Company"}, {u"Summary", u"NoSuchName"}};
   ASSERT_EQ(S_OK, nav->ReadAttributes(0, 0, 0, records.size(), records.data()));
   EXPECT_EQ((std::vector<LONG>{0, 1, 0}), records.handled());
   // The unknown name is no refusal: only the damaged set's record is named.
@@ -125,13 +130,17 @@ TEST_F(RefusalReasonTest, UnreadableLinkObjectsAreNamedAndTheRestListed) {
     // _2's "\1Ole" stream gets a version no writer stores.
     IStorage* root = nullptr;
     std::u16string wide = path.u16string();
-    ASSERT_EQ(S_OK, StgOpenStorageEx(wide.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_ANY, 0,
-                                     nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(&root)));
+    ASSERT_EQ(S_OK,
+              StgOpenStorageEx(wide.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_ANY, 0,
+                               nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(&root)));
     IStorage *pool = nullptr, *object = nullptr;
-    ASSERT_EQ(S_OK, root->OpenStorage(u"ObjectPool", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0, &pool));
-    ASSERT_EQ(S_OK, pool->OpenStorage(u"_2", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0, &object));
+    ASSERT_EQ(S_OK, root->OpenStorage(u"ObjectPool", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                      nullptr, 0, &pool));
+    ASSERT_EQ(S_OK, pool->OpenStorage(u"_2", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                      nullptr, 0, &object));
     IStream* ole = nullptr;
-    ASSERT_EQ(S_OK, object->OpenStream(u"\001Ole", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &ole));
+    ASSERT_EQ(S_OK, object->OpenStream(u"\001Ole", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                       0, &ole));
     const uint8_t version[4] = {0x07, 0x00, 0x00, 0x03};
     ASSERT_EQ(S_OK, ole->Write(version, 4, nullptr));
     ole->Release();
@@ -149,7 +158,8 @@ TEST_F(RefusalReasonTest, UnreadableLinkObjectsAreNamedAndTheRestListed) {
     SysFreeString(refs[i].bsFileName);
   }
   CoTaskMemFree(refs);
-  EXPECT_EQ("ObjectPool/_2: the link object cannot be read: \\1Ole version 0x03000007", takeDescription())
+  EXPECT_EQ("ObjectPool/_2: the link object cannot be read: \\1Ole version 0x03000007",
+            takeDescription())
       << "the embedding is no link and is not named";
 }
 

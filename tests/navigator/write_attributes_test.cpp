@@ -30,8 +30,8 @@ void readRaw(const std::filesystem::path& path, REFFMTID fmtid, const PROPSPEC& 
              RawProperty& out) {
   std::u16string wpath = path.u16string();
   IPropertySetStorage* sets = nullptr;
-  ASSERT_EQ(S_OK, StgOpenStorageEx(wpath.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, STGFMT_ANY,
-                                   0, nullptr, nullptr, IID_IPropertySetStorage,
+  ASSERT_EQ(S_OK, StgOpenStorageEx(wpath.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, STGFMT_ANY, 0,
+                                   nullptr, nullptr, IID_IPropertySetStorage,
                                    reinterpret_cast<void**>(&sets)));
   IPropertyStorage* props = nullptr;
   out.hr = sets->Open(fmtid, STGM_READ | STGM_SHARE_EXCLUSIVE, &props);
@@ -53,13 +53,19 @@ class WriteAttributesTest : public NavigatorTest {
  protected:
   std::filesystem::path document() {
     auto path = m_dir.file("target.doc");
-    writeDocument(path, {
-        {FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
-         {byId(PIDSI_TITLE, pvWide(u"Old title")), byId(PIDSI_CREATE_DTM, pvFileTime(2020, 1, 2))}},
-        {FMTID_DocSummaryInformation, PROPSETFLAG_ANSI, {byId(15, pvNarrow("Old company"))}},
-        {FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT,
-         {byName(u"Count", pvI4(1)), byName(u"Project", pvNarrow("Gemini"))}},
-    }, 6000);
+    writeDocument(
+        path,
+        {
+            {FMTID_SummaryInformation,
+             PROPSETFLAG_DEFAULT,
+             {byId(PIDSI_TITLE, pvWide(u"Old title")),
+              byId(PIDSI_CREATE_DTM, pvFileTime(2020, 1, 2))}},
+            {FMTID_DocSummaryInformation, PROPSETFLAG_ANSI, {byId(15, pvNarrow("Old company"))}},
+            {FMTID_UserDefinedProperties,
+             PROPSETFLAG_DEFAULT,
+             {byName(u"Count", pvI4(1)), byName(u"Project", pvNarrow("Gemini"))}},
+        },
+        6000);
     return path;
   }
 
@@ -155,10 +161,13 @@ TEST_F(WriteAttributesTest, DatesAreStoredAsUtcAndEmptyDeletesFileTimes) {
 TEST_F(WriteAttributesTest, UnwritableTypesLeaveTheFileByteIdentical) {
   auto path = document();
   auto before = readFileBytes(path);
-  const std::pair<const char16_t*, const char16_t*> rows[] = {
-      {u"Summary", u"Thumbnail"}, {u"DTProperties", u"Cost"}, {u"DTProperties", u"PartPropRevId"},
-      {u"DocSummary", u"HeadingPairs"}, {u"Physical", u"Center"}, {u"Summary", u"NoSuchName"},
-      {u"NoSuchBlock", u"Title"}};
+  const std::pair<const char16_t*, const char16_t*> rows[] = {{u"Summary", u"Thumbnail"},
+                                                              {u"DTProperties", u"Cost"},
+                                                              {u"DTProperties", u"PartPropRevId"},
+                                                              {u"DocSummary", u"HeadingPairs"},
+                                                              {u"Physical", u"Center"},
+                                                              {u"Summary", u"NoSuchName"},
+                                                              {u"NoSuchBlock", u"Title"}};
   for (auto& [block, name] : rows) EXPECT_EQ(0, writeOne(path, block, name, vText(u"1")));
   EXPECT_EQ(before, readFileBytes(path));
 }
@@ -244,8 +253,8 @@ TEST_F(WriteAttributesTest, ADamagedSetIsReplacedByTheWrittenProperty) {
 
 TEST_F(WriteAttributesTest, Utf8SetsGetUtf8NarrowStrings) {
   auto path = m_dir.file("utf8.doc");
-  writeDocument(path, {{FMTID_DocSummaryInformation, PROPSETFLAG_ANSI,
-                        {byId(14, pvNarrow("x"))}, 65001}});
+  writeDocument(
+      path, {{FMTID_DocSummaryInformation, PROPSETFLAG_ANSI, {byId(14, pvNarrow("x"))}, 65001}});
   EXPECT_EQ(1, writeOne(path, u"DocSummary", u"Company", vText(u"\u03A9mega")));
   RawProperty company;
   readRaw(path, FMTID_DocSummaryInformation, specId(15), company);

@@ -73,7 +73,7 @@ TEST_P(BstrByteLenTest, KeepsTheExactByteLengthAndTerminatesTwice) {
   EXPECT_EQ(SysStringLen(b), len / 2);
   const auto* bytes = reinterpret_cast<const BYTE*>(b);
   EXPECT_EQ(std::memcmp(bytes, source, len), 0);
-  EXPECT_EQ(bytes[len], 0);  // a zero byte right after the data
+  EXPECT_EQ(bytes[len], 0);        // a zero byte right after the data
   EXPECT_EQ(b[(len + 1) / 2], 0);  // and a whole NUL WCHAR at ceil(len / 2)
   SysFreeString(b);
 }

@@ -30,11 +30,13 @@ TEST(ErrorInfo, AFailedCallsReasonIsHandedOutOnceAsTheDescription) {
   EXPECT_EQ(S_FALSE, GetErrorInfo(0, &info));
   EXPECT_EQ(nullptr, info);
 
-  base::Error e = DAMAGE(STG_E_DOCFILECORRUPT, Directory, base::ofEntry(3).inSector(2, "directory").at(0x5180),
-                         "directory entry %u has type %u", 3u, 255u);
+  base::Error e =
+      DAMAGE(STG_E_DOCFILECORRUPT, Directory, base::ofEntry(3).inSector(2, "directory").at(0x5180),
+             "directory entry %u has type %u", 3u, 255u);
   EXPECT_EQ(STG_E_DOCFILECORRUPT, base::report(e)) << "the code passes through unchanged";
   ASSERT_EQ(S_OK, GetErrorInfo(0, &info));
-  EXPECT_EQ(u"directory entry 3 has type 255 (directory sector 2, offset 0x5180)", description(info));
+  EXPECT_EQ(u"directory entry 3 has type 255 (directory sector 2, offset 0x5180)",
+            description(info));
   info->Release();
   EXPECT_EQ(S_FALSE, GetErrorInfo(0, &info)) << "taken once, then gone";
 }

@@ -101,11 +101,8 @@ PROPVARIANT make(VARTYPE vt) {
       pv.cauuid.pElems = static_cast<CLSID*>(CoTaskMemAlloc(sizeof(CLSID)));
       pv.cauuid.pElems[0] = CLSID{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
       break;
-    case VT_ARRAY | VT_I4:
-      pv.parray = SafeArrayCreateVector(VT_I4, 0, 3);
-      break;
-    default:
-      break;
+    case VT_ARRAY | VT_I4: pv.parray = SafeArrayCreateVector(VT_I4, 0, 3); break;
+    default: break;
   }
   return pv;
 }
@@ -139,9 +136,7 @@ TEST_P(PropVariantOwnedTest, CopyIsDeepAndIndependent) {
       EXPECT_NE(dst.pszVal, src.pszVal);
       EXPECT_STREQ(dst.pszVal, "narrow");
       break;
-    case VT_LPWSTR:
-      EXPECT_EQ(std::u16string(dst.pwszVal), u"wide");
-      break;
+    case VT_LPWSTR: EXPECT_EQ(std::u16string(dst.pwszVal), u"wide"); break;
     case VT_CLSID:
       EXPECT_NE(dst.puuid, src.puuid);
       EXPECT_TRUE(IsEqualGUID(*dst.puuid, *src.puuid));
@@ -160,23 +155,16 @@ TEST_P(PropVariantOwnedTest, CopyIsDeepAndIndependent) {
       EXPECT_NE(dst.calpstr.pElems[1], src.calpstr.pElems[1]);
       EXPECT_STREQ(dst.calpstr.pElems[1], "two");
       break;
-    case VT_VECTOR | VT_LPWSTR:
-      EXPECT_EQ(dst.calpwstr.pElems[1], nullptr);
-      break;
-    case VT_VECTOR | VT_R8:
-      EXPECT_EQ(dst.cadbl.pElems[2], 1e300);
-      break;
+    case VT_VECTOR | VT_LPWSTR: EXPECT_EQ(dst.calpwstr.pElems[1], nullptr); break;
+    case VT_VECTOR | VT_R8: EXPECT_EQ(dst.cadbl.pElems[2], 1e300); break;
     case VT_VECTOR | VT_VARIANT:
       EXPECT_NE(dst.capropvar.pElems[0].pszVal, src.capropvar.pElems[0].pszVal);
       EXPECT_STREQ(dst.capropvar.pElems[0].pszVal, "narrow");
       EXPECT_NE(dst.capropvar.pElems[2].calpwstr.pElems[0],
                 src.capropvar.pElems[2].calpwstr.pElems[0]);
       break;
-    case VT_ARRAY | VT_I4:
-      EXPECT_NE(dst.parray, src.parray);
-      break;
-    default:
-      break;
+    case VT_ARRAY | VT_I4: EXPECT_NE(dst.parray, src.parray); break;
+    default: break;
   }
   EXPECT_EQ(PropVariantClear(&src), S_OK);
   EXPECT_EQ(PropVariantClear(&dst), S_OK);
@@ -193,8 +181,8 @@ INSTANTIATE_TEST_SUITE_P(
                       VARTYPE(VT_ARRAY | VT_I4)));
 
 TEST(PropVariantClearTest, NullPointersAtAnyLevelAreSkipped) {
-  const VARTYPE types[] = {VT_BSTR, VT_LPSTR, VT_LPWSTR, VT_CLSID, VT_CF, VT_BLOB, VT_STREAM,
-                           VT_STORAGE, VT_UNKNOWN, VT_VECTOR | VT_LPSTR};
+  const VARTYPE types[] = {VT_BSTR, VT_LPSTR,  VT_LPWSTR,  VT_CLSID,   VT_CF,
+                           VT_BLOB, VT_STREAM, VT_STORAGE, VT_UNKNOWN, VT_VECTOR | VT_LPSTR};
   for (VARTYPE vt : types) {
     PROPVARIANT pv;
     PropVariantInit(&pv);
@@ -205,8 +193,7 @@ TEST(PropVariantClearTest, NullPointersAtAnyLevelAreSkipped) {
 }
 
 TEST(PropVariantClearTest, ReleasesInterfaces) {
-  const VARTYPE types[] = {VT_UNKNOWN, VT_STREAM, VT_STORAGE, VT_STREAMED_OBJECT,
-                           VT_STORED_OBJECT};
+  const VARTYPE types[] = {VT_UNKNOWN, VT_STREAM, VT_STORAGE, VT_STREAMED_OBJECT, VT_STORED_OBJECT};
   for (VARTYPE vt : types) {
     CountedUnknown unk;
     unk.AddRef();
@@ -225,13 +212,31 @@ TEST(PropVariantClearTest, ReleasesInterfaces) {
 
 // The valid types of Windows XP and later (Wine ole32 tests/propvariant.c).
 TEST(PropVariantClearTest, RefusesUnknownTypesAndLeavesThem) {
-  const VARTYPE invalid[] = {15, VT_VOID, VT_HRESULT, VT_PTR, VT_SAFEARRAY, VT_CARRAY,
-                             VT_USERDEFINED, 32, VT_INT_PTR, 63, 74, VT_BSTR_BLOB,
-                             VT_VECTOR | VT_DISPATCH, VT_VECTOR | VT_UNKNOWN,
-                             VT_VECTOR | VT_DECIMAL, VT_VECTOR | VT_INT, VT_VECTOR | VT_EMPTY,
-                             VT_VECTOR | VT_BLOB, VT_ARRAY | VT_LPSTR, VT_ARRAY | VT_EMPTY,
-                             VT_ARRAY | VT_FILETIME, VT_BYREF | VT_LPWSTR, VT_BYREF | VT_NULL,
-                             VT_RESERVED | VT_I4, VT_VECTOR | VT_ARRAY | VT_I4};
+  const VARTYPE invalid[] = {15,
+                             VT_VOID,
+                             VT_HRESULT,
+                             VT_PTR,
+                             VT_SAFEARRAY,
+                             VT_CARRAY,
+                             VT_USERDEFINED,
+                             32,
+                             VT_INT_PTR,
+                             63,
+                             74,
+                             VT_BSTR_BLOB,
+                             VT_VECTOR | VT_DISPATCH,
+                             VT_VECTOR | VT_UNKNOWN,
+                             VT_VECTOR | VT_DECIMAL,
+                             VT_VECTOR | VT_INT,
+                             VT_VECTOR | VT_EMPTY,
+                             VT_VECTOR | VT_BLOB,
+                             VT_ARRAY | VT_LPSTR,
+                             VT_ARRAY | VT_EMPTY,
+                             VT_ARRAY | VT_FILETIME,
+                             VT_BYREF | VT_LPWSTR,
+                             VT_BYREF | VT_NULL,
+                             VT_RESERVED | VT_I4,
+                             VT_VECTOR | VT_ARRAY | VT_I4};
   for (VARTYPE vt : invalid) {
     PROPVARIANT pv;
     PropVariantInit(&pv);
@@ -243,9 +248,17 @@ TEST(PropVariantClearTest, RefusesUnknownTypesAndLeavesThem) {
     EXPECT_EQ(PropVariantCopy(&copy, &pv), DISP_E_BADVARTYPE) << std::hex << vt;
     EXPECT_EQ(copy.vt, VT_EMPTY);
   }
-  const VARTYPE valid[] = {VT_VARIANT, VT_I1, VT_INT, VT_DECIMAL, VT_RECORD,
-                           VT_VECTOR | VT_I1, VT_VECTOR | VT_FILETIME, VT_ARRAY | VT_I8,
-                           VT_ARRAY | VT_VARIANT, VT_BYREF | VT_DECIMAL, VT_BYREF | VT_VARIANT,
+  const VARTYPE valid[] = {VT_VARIANT,
+                           VT_I1,
+                           VT_INT,
+                           VT_DECIMAL,
+                           VT_RECORD,
+                           VT_VECTOR | VT_I1,
+                           VT_VECTOR | VT_FILETIME,
+                           VT_ARRAY | VT_I8,
+                           VT_ARRAY | VT_VARIANT,
+                           VT_BYREF | VT_DECIMAL,
+                           VT_BYREF | VT_VARIANT,
                            VT_VERSIONED_STREAM};
   for (VARTYPE vt : valid) {
     PROPVARIANT pv;

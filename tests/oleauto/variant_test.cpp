@@ -32,8 +32,8 @@ TEST(VariantInitTest, ZeroesTheWholeStructure) {
 }
 
 TEST(VariantClearTest, AcceptsExactlyTheValidTypes) {
-  const VARTYPE modifiers[] = {0, VT_BYREF, VT_ARRAY, VT_ARRAY | VT_BYREF, VT_VECTOR,
-                               VT_RESERVED, VT_VECTOR | VT_BYREF};
+  const VARTYPE modifiers[] = {
+      0, VT_BYREF, VT_ARRAY, VT_ARRAY | VT_BYREF, VT_VECTOR, VT_RESERVED, VT_VECTOR | VT_BYREF};
   for (VARTYPE mod : modifiers) {
     for (VARTYPE base = 0; base < 80; ++base) {
       const VARTYPE vt = base | mod;

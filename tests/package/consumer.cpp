@@ -11,12 +11,15 @@ int main(int argc, char** argv) {
   if (argc != 2) return 2;
   void* lib = dlopen(argv[1], RTLD_NOW);
   if (!lib) return std::fprintf(stderr, "%s\n", dlerror()), 1;
-  auto get = reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, LPVOID*)>(dlsym(lib, "DllGetClassObject"));
+  auto get =
+      reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, LPVOID*)>(dlsym(lib, "DllGetClassObject"));
   IClassFactory* factory = nullptr;
-  if (!get || FAILED(get(CLSID_CompDocFormats, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+  if (!get ||
+      FAILED(get(CLSID_CompDocFormats, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
     return 1;
   IVltFileFormat* formats = nullptr;
-  HRESULT hr = factory->CreateInstance(nullptr, IID_IVltFileFormat, reinterpret_cast<void**>(&formats));
+  HRESULT hr =
+      factory->CreateInstance(nullptr, IID_IVltFileFormat, reinterpret_cast<void**>(&formats));
   factory->Release();
   if (FAILED(hr)) return 1;
   BSTR company = nullptr, description = nullptr, extensions = nullptr;

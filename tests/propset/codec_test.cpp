@@ -16,9 +16,9 @@
 namespace velmora::propset {
 namespace {
 
+using test::ascii;
 using test::Bytes;
 using test::cat;
-using test::ascii;
 using test::i2;
 using test::lpstr;
 using test::section;
@@ -26,20 +26,24 @@ using test::stream;
 using test::typed;
 using test::u32;
 
-const GUID kDocSummary = {0xD5CDD502, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}};
-const GUID kUserDefined = {0xD5CDD505, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}};
-const GUID kSummary = {0xF29F85E0, 0x4FF9, 0x1068, {0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9}};
+const GUID kDocSummary = {
+    0xD5CDD502, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}};
+const GUID kUserDefined = {
+    0xD5CDD505, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}};
+const GUID kSummary = {
+    0xF29F85E0, 0x4FF9, 0x1068, {0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9}};
 
 Bytes simpleSet() {
-  return stream({{kSummary, section({{1, i2(1252)}, {2, lpstr(ascii(std::string("Hi\0\0", 4)))}})}});
+  return stream(
+      {{kSummary, section({{1, i2(1252)}, {2, lpstr(ascii(std::string("Hi\0\0", 4)))}})}});
 }
 
 // --- Damage that must be refused -------------------------------------------
 
 struct Damage {
   const char* name;
-  size_t at;        // byte to overwrite, or SIZE_MAX to truncate
-  Bytes with;       // new bytes at `at`, or the length to keep
+  size_t at;   // byte to overwrite, or SIZE_MAX to truncate
+  Bytes with;  // new bytes at `at`, or the length to keep
   size_t keep = 0;
 };
 
@@ -61,9 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
     Fields, PropsetCodecHeaderTest,
     ::testing::Values(Damage{"Empty", SIZE_MAX, {}, 0}, Damage{"ShortHeader", SIZE_MAX, {}, 27},
                       Damage{"NoSectionEntry", SIZE_MAX, {}, 40},
-                      Damage{"ByteOrder", 0, {0xFF, 0xFE}},
-                      Damage{"ZeroByteOrder", 0, {0, 0}}, Damage{"Version2", 2, {2, 0}},
-                      Damage{"NoSections", 24, {0, 0, 0, 0}},
+                      Damage{"ByteOrder", 0, {0xFF, 0xFE}}, Damage{"ZeroByteOrder", 0, {0, 0}},
+                      Damage{"Version2", 2, {2, 0}}, Damage{"NoSections", 24, {0, 0, 0, 0}},
                       Damage{"ThreeSections", 24, {3, 0, 0, 0}},
                       Damage{"SectionPastEnd", 44, {0xF0, 0, 0, 0}},
                       Damage{"SectionInHeader", 44, {0x10, 0, 0, 0}},
@@ -113,7 +116,8 @@ TEST(PropsetCodecToleranceTest, BadValueMakesOnlyThatPropertyUnreadable) {
 }
 
 TEST(PropsetCodecToleranceTest, MissingCodePageFallsBackToAnsi) {
-  auto r = parsePropertySet(stream({{kSummary, section({{2, lpstr(ascii(std::string("x\0\0\0", 4)))}})}}));
+  auto r = parsePropertySet(
+      stream({{kSummary, section({{2, lpstr(ascii(std::string("x\0\0\0", 4)))}})}}));
   ASSERT_TRUE(r.ok());
   EXPECT_FALSE(r->sections[0].codePage().has_value());
   EXPECT_EQ(r->sections[0].effectiveCodePage(), 1252);
@@ -123,8 +127,9 @@ TEST(PropsetCodecToleranceTest, ReadsOfficeUnalignedStringVectors) {
   // TitlesOfParts and HeadingPairs as Word writes them: string elements
   // without padding, the next property at an odd offset.
   Bytes titles = typed(VT_VECTOR | VT_LPSTR, cat({u32(1), u32(1), {0}}));
-  Bytes headings = typed(VT_VECTOR | VT_VARIANT,
-                         cat({u32(2), lpstr(ascii(std::string("Title\0", 6))), typed(VT_I4, u32(1))}));
+  Bytes headings =
+      typed(VT_VECTOR | VT_VARIANT,
+            cat({u32(2), lpstr(ascii(std::string("Title\0", 6))), typed(VT_I4, u32(1))}));
   Bytes sec = section({{1, i2(1252)}, {13, titles}, {12, headings}});
   auto r = parsePropertySet(stream({{kDocSummary, sec}}));
   ASSERT_TRUE(r.ok()) << r.error().message;
@@ -146,9 +151,12 @@ TEST(PropsetCodecToleranceTest, ReadsOfficeUnalignedStringVectors) {
 
 TEST(PropsetCodecToleranceTest, ReadsVisioPaddingWithStaleBytes) {
   // Visio counts stale bytes after the NUL inside the element size.
-  Bytes v = typed(VT_VECTOR | VT_LPSTR,
-                  cat({u32(2), u32(8), ascii(std::string("Page-1\0c", 8)), u32(5),
-                       ascii(std::string("Tr\0\x30\0", 5)), {0, 0, 0}}));
+  Bytes v = typed(VT_VECTOR | VT_LPSTR, cat({u32(2),
+                                             u32(8),
+                                             ascii(std::string("Page-1\0c", 8)),
+                                             u32(5),
+                                             ascii(std::string("Tr\0\x30\0", 5)),
+                                             {0, 0, 0}}));
   size_t used = 0;
   auto r = decodeValue(v, 1252, &used);
   ASSERT_TRUE(r.ok()) << r.error().message;
@@ -197,18 +205,29 @@ INSTANTIATE_TEST_SUITE_P(
     CodePages, PropsetCodecDictionaryTest,
     ::testing::Values(
         // Excel's unpadded ANSI dictionary.
-        DictionaryCase{"Ansi1252", 1252,
-                       cat({u32(2), u32(2), u32(13), ascii(std::string("MyCustomDate\0", 13)), u32(3),
-                            u32(2), ascii(std::string("\xe9\0", 2))}),
-                       {{2, ascii(std::string("MyCustomDate\0", 13))}, {3, ascii(std::string("\xe9\0", 2))}}},
-        DictionaryCase{"Utf8", 65001,
+        DictionaryCase{
+            "Ansi1252",
+            1252,
+            cat({u32(2), u32(2), u32(13), ascii(std::string("MyCustomDate\0", 13)), u32(3), u32(2),
+                 ascii(std::string("\xe9\0", 2))}),
+            {{2, ascii(std::string("MyCustomDate\0", 13))}, {3, ascii(std::string("\xe9\0", 2))}}},
+        DictionaryCase{"Utf8",
+                       65001,
                        cat({u32(1), u32(5), u32(4), ascii(std::string("\xc3\xa9t\0", 4))}),
                        {{5, ascii(std::string("\xc3\xa9t\0", 4))}}},
         // winUnicodeDictionary.doc: each entry padded to 4.
-        DictionaryCase{"Unicode1200", 1200,
-                       cat({u32(2), u32(2), u32(2), utf16(std::u16string(u"A\0", 2)), u32(3), u32(3),
-                            utf16(std::u16string(u"AB\0", 3)), {0, 0}}),
-                       {{2, utf16(std::u16string(u"A\0", 2))}, {3, utf16(std::u16string(u"AB\0", 3))}}}),
+        DictionaryCase{
+            "Unicode1200",
+            1200,
+            cat({u32(2),
+                 u32(2),
+                 u32(2),
+                 utf16(std::u16string(u"A\0", 2)),
+                 u32(3),
+                 u32(3),
+                 utf16(std::u16string(u"AB\0", 3)),
+                 {0, 0}}),
+            {{2, utf16(std::u16string(u"A\0", 2))}, {3, utf16(std::u16string(u"AB\0", 3))}}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(PropsetCodecDictionaryTest, RefusesEntryRunningPastSection) {
@@ -330,8 +349,10 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"I8", scalar(VT_I8, 0x8000000000000001), 12},
         ValueCase{"UI8", scalar(VT_UI8, 42), 12}, ValueCase{"R4", scalar(VT_R4, 0x3F800000), 8},
         ValueCase{"R8", scalar(VT_R8, 0x3FF0000000000000), 12},
-        ValueCase{"Cy", scalar(VT_CY, 12345), 12}, ValueCase{"Date", scalar(VT_DATE, 0x40E0000000000000), 12},
-        ValueCase{"Bool", scalar(VT_BOOL, 0xFFFF), 8}, ValueCase{"Error", scalar(VT_ERROR, 0x80030002), 8},
+        ValueCase{"Cy", scalar(VT_CY, 12345), 12},
+        ValueCase{"Date", scalar(VT_DATE, 0x40E0000000000000), 12},
+        ValueCase{"Bool", scalar(VT_BOOL, 0xFFFF), 8},
+        ValueCase{"Error", scalar(VT_ERROR, 0x80030002), 8},
         ValueCase{"Filetime", scalar(VT_FILETIME, 0x01CBA86CE7423000), 12},
         ValueCase{"Decimal", fixed16(VT_DECIMAL), 20}, ValueCase{"Clsid", fixed16(VT_CLSID), 20},
         ValueCase{"LpstrEmpty", chars(VT_LPSTR, {}), 8},
@@ -352,22 +373,24 @@ INSTANTIATE_TEST_SUITE_P(
                   vec(VT_LPSTR, {chars(VT_LPSTR, ascii(std::string("a\0", 2))),
                                  chars(VT_LPSTR, ascii(std::string("bcd\0", 4)))}),
                   4 + 4 + 8 + 8},
-        ValueCase{"VectorLpwstr", vec(VT_LPWSTR, {wide(std::u16string(u"Sheet1\0", 7))}), 4 + 4 + 20},
+        ValueCase{"VectorLpwstr", vec(VT_LPWSTR, {wide(std::u16string(u"Sheet1\0", 7))}),
+                  4 + 4 + 20},
         ValueCase{"VectorBstr", vec(VT_BSTR, {chars(VT_BSTR, {})}), 12},
         ValueCase{"VectorCf", vec(VT_CF, {clip(), clip()}), 8 + 32},
-        ValueCase{"VectorVariant",
-                  vec(VT_VARIANT, {chars(VT_LPSTR, ascii(std::string("Title\0", 6))), scalar(VT_I4, 1),
-                                   scalar(VT_I2, 5), wide(std::u16string(u"w\0", 2))}),
-                  8 + 16 + 8 + 8 + 12},
+        ValueCase{
+            "VectorVariant",
+            vec(VT_VARIANT, {chars(VT_LPSTR, ascii(std::string("Title\0", 6))), scalar(VT_I4, 1),
+                             scalar(VT_I2, 5), wide(std::u16string(u"w\0", 2))}),
+            8 + 16 + 8 + 8 + 12},
         ValueCase{"ArrayI2", array2d(), 4 + 4 + 4 + 16 + 12},
         ValueCase{"ArrayVariant", variantArray(), 4 + 8 + 8 + 8 + 12}),
     [](const auto& info) { return info.param.name; });
 
 TEST(PropsetCodecValueTest, RefusesTypesASimpleSetCannotHold) {
-  for (VARTYPE vt : {VARTYPE(VT_STREAM), VARTYPE(VT_STORAGE), VARTYPE(VT_VERSIONED_STREAM),
-                     VARTYPE(VT_DISPATCH), VARTYPE(VT_UNKNOWN), VARTYPE(VT_VECTOR | VT_BLOB),
-                     VARTYPE(VT_VECTOR | VT_DECIMAL), VARTYPE(VT_ARRAY | VT_LPSTR),
-                     VARTYPE(VT_BYREF | VT_I4), VARTYPE(0x0FFF)}) {
+  for (VARTYPE vt :
+       {VARTYPE(VT_STREAM), VARTYPE(VT_STORAGE), VARTYPE(VT_VERSIONED_STREAM), VARTYPE(VT_DISPATCH),
+        VARTYPE(VT_UNKNOWN), VARTYPE(VT_VECTOR | VT_BLOB), VARTYPE(VT_VECTOR | VT_DECIMAL),
+        VARTYPE(VT_ARRAY | VT_LPSTR), VARTYPE(VT_BYREF | VT_I4), VARTYPE(0x0FFF)}) {
     Value v;
     v.vt = vt;
     EXPECT_EQ(encodeValue(v, 1252).code(), STG_E_INVALIDPARAMETER) << vt;
@@ -380,11 +403,13 @@ TEST(PropsetCodecValueTest, RefusesTypesASimpleSetCannotHold) {
 
 TEST(PropsetCodecValueTest, RefusesCountsBeyondTheBytes) {
   size_t used = 0;
-  for (Bytes b : {typed(VT_VECTOR | VT_I4, u32(0x40000000)), typed(VT_VECTOR | VT_LPSTR, u32(0xFFFFFFFF)),
-                  typed(VT_LPWSTR, u32(0x80000000)), typed(VT_CF, u32(2)),
-                  typed(VT_ARRAY | VT_I4, cat({u32(VT_I4), u32(2), u32(0x10000), u32(0), u32(0x10000), u32(0)})),
-                  typed(VT_ARRAY | VT_I4, cat({u32(VT_I4), u32(32)})),
-                  typed(VT_VECTOR | VT_VARIANT, cat({u32(1), typed(VT_VECTOR | VT_I4, u32(0))}))}) {
+  for (Bytes b :
+       {typed(VT_VECTOR | VT_I4, u32(0x40000000)), typed(VT_VECTOR | VT_LPSTR, u32(0xFFFFFFFF)),
+        typed(VT_LPWSTR, u32(0x80000000)), typed(VT_CF, u32(2)),
+        typed(VT_ARRAY | VT_I4,
+              cat({u32(VT_I4), u32(2), u32(0x10000), u32(0), u32(0x10000), u32(0)})),
+        typed(VT_ARRAY | VT_I4, cat({u32(VT_I4), u32(32)})),
+        typed(VT_VECTOR | VT_VARIANT, cat({u32(1), typed(VT_VECTOR | VT_I4, u32(0))}))}) {
     EXPECT_FALSE(decodeValue(b, 1252, &used).ok());
   }
 }
@@ -395,7 +420,8 @@ TEST(PropsetCodecRewriteTest, KeepsUnknownTypesExtraSectionsAndClassOnRewrite) {
   const GUID clsid = {0x12345678, 1, 2, {1, 2, 3, 4, 5, 6, 7, 8}};
   Bytes unknown = {0x99, 0x00, 0x00, 0x00, 1, 2, 3, 4, 5, 6, 7};  // type 0x99, 7 bytes
   Bytes nonSimple = typed(VT_STREAM, cat({u32(7), ascii(std::string("prop10\0", 7))}));
-  Bytes sec0 = section({{1, i2(1252)}, {0x99, unknown}, {3, typed(VT_I4, u32(5))}, {10, nonSimple, 0x48}});
+  Bytes sec0 =
+      section({{1, i2(1252)}, {0x99, unknown}, {3, typed(VT_I4, u32(5))}, {10, nonSimple, 0x48}});
   Bytes sec1 = section({{1, i2(65001)}, {2, lpstr(ascii(std::string("x\0\0\0", 4)))}});
   Bytes original = stream({{kDocSummary, sec0}, {kUserDefined, sec1}}, 0, clsid);
   auto r = parsePropertySet(original);
@@ -456,7 +482,8 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{kSummary, u"\005SummaryInformation"},
         NameCase{kDocSummary, u"\005DocumentSummaryInformation"},
         NameCase{kUserDefined, u"\005DocumentSummaryInformation"},
-        NameCase{{0x0000013A, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}, u"\0050jaaaaaaAaaaaadaAaaaaaaaGc"},
+        NameCase{{0x0000013A, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}},
+                 u"\0050jaaaaaaAaaaaadaAaaaaaaaGc"},
         NameCase{{0xCC024FA2, 0x6EB5, 0x11CE, {0x8A, 0xA2, 0x08, 0x00, 0x36, 0x01, 0xE9, 0x88}},
                  u"\005C3teagxwOttdbfkuIaamtae3Ie"},
         NameCase{{0x64440492, 0x4C8B, 0x11D1, {0x8B, 0x70, 0x08, 0x00, 0x36, 0xB1, 0x1A, 0x03}},

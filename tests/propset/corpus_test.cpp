@@ -133,8 +133,9 @@ TEST(PropsetCorpusVectorTest, ReadsOfficeTitlesAndHeadings) {
   if (dir.empty()) GTEST_SKIP() << "the document corpus is not present";
   fs::path file = dir / "documents" / "testEXCEL_custom_props.xls";
   IPropertySetStorage* pss = nullptr;
-  ASSERT_EQ(StgOpenStorageEx(test::widePath(file).c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, STGFMT_ANY,
-                             0, nullptr, nullptr, IID_IPropertySetStorage, reinterpret_cast<void**>(&pss)),
+  ASSERT_EQ(StgOpenStorageEx(test::widePath(file).c_str(), STGM_READ | STGM_SHARE_DENY_WRITE,
+                             STGFMT_ANY, 0, nullptr, nullptr, IID_IPropertySetStorage,
+                             reinterpret_cast<void**>(&pss)),
             S_OK);
   IPropertyStorage* ps = nullptr;
   ASSERT_EQ(pss->Open(FMTID_DocSummaryInformation, STGM_READ | STGM_SHARE_EXCLUSIVE, &ps), S_OK);

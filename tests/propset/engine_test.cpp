@@ -15,14 +15,16 @@ namespace {
 
 constexpr DWORD kRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
 constexpr DWORD kReadWrite = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-const FMTID kCustom = {0xCC024FA2, 0x6EB5, 0x11CE, {0x8A, 0xA2, 0x08, 0x00, 0x36, 0x01, 0xE9, 0x88}};
+const FMTID kCustom = {
+    0xCC024FA2, 0x6EB5, 0x11CE, {0x8A, 0xA2, 0x08, 0x00, 0x36, 0x01, 0xE9, 0x88}};
 
 class PropsetEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_path = test::widePath(m_dir.file("doc.cfb"));
     ASSERT_EQ(StgCreateDocfile(m_path.c_str(), kReadWrite | STGM_CREATE, 0, &m_root), S_OK);
-    ASSERT_EQ(m_root->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&m_pss)), S_OK);
+    ASSERT_EQ(m_root->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&m_pss)),
+              S_OK);
   }
   void TearDown() override { closeAll(); }
   void closeAll() {
@@ -68,7 +70,8 @@ class PropsetEngineTest : public ::testing::Test {
 
 TEST_F(PropsetEngineTest, AnOpenSetCannotBeOpenedTwice) {
   IPropertyStorage* ps = nullptr;
-  ASSERT_EQ(m_pss->Create(FMTID_UserDefinedProperties, nullptr, PROPSETFLAG_ANSI, kReadWrite, &ps), S_OK);
+  ASSERT_EQ(m_pss->Create(FMTID_UserDefinedProperties, nullptr, PROPSETFLAG_ANSI, kReadWrite, &ps),
+            S_OK);
   for (const FMTID* f : {&FMTID_UserDefinedProperties, &FMTID_DocSummaryInformation}) {
     IPropertyStorage* again = nullptr;
     EXPECT_EQ(m_pss->Open(*f, kRead, &again), STG_E_ACCESSDENIED);
@@ -81,11 +84,13 @@ TEST_F(PropsetEngineTest, AnOpenSetCannotBeOpenedTwice) {
 
 TEST_F(PropsetEngineTest, ReadOnlyRootRefusesWrites) {
   IPropertyStorage* ps = nullptr;
-  ASSERT_EQ(m_pss->Create(FMTID_SummaryInformation, nullptr, PROPSETFLAG_ANSI, kReadWrite, &ps), S_OK);
+  ASSERT_EQ(m_pss->Create(FMTID_SummaryInformation, nullptr, PROPSETFLAG_ANSI, kReadWrite, &ps),
+            S_OK);
   ps->Release();
   reopen(STGM_READ | STGM_SHARE_DENY_WRITE);
   EXPECT_EQ(m_pss->Open(FMTID_SummaryInformation, kReadWrite, &ps), STG_E_ACCESSDENIED);
-  EXPECT_EQ(m_pss->Create(FMTID_DocSummaryInformation, nullptr, 0, kReadWrite, &ps), STG_E_ACCESSDENIED);
+  EXPECT_EQ(m_pss->Create(FMTID_DocSummaryInformation, nullptr, 0, kReadWrite, &ps),
+            STG_E_ACCESSDENIED);
   EXPECT_EQ(m_pss->Delete(FMTID_SummaryInformation), STG_E_ACCESSDENIED);
   ASSERT_EQ(m_pss->Open(FMTID_SummaryInformation, kRead, &ps), S_OK);
   ps->Release();
@@ -99,7 +104,9 @@ TEST_F(PropsetEngineTest, NonSimpleSetLivesInAStorage) {
   ps->Release();
   reopen(kReadWrite);
   IStorage* holder = nullptr;
-  ASSERT_EQ(m_root->OpenStorage(u"\005C3teagxwOttdbfkuIaamtae3Ie", nullptr, kRead, nullptr, 0, &holder), S_OK);
+  ASSERT_EQ(
+      m_root->OpenStorage(u"\005C3teagxwOttdbfkuIaamtae3Ie", nullptr, kRead, nullptr, 0, &holder),
+      S_OK);
   STATSTG st;
   ASSERT_EQ(holder->Stat(&st, STATFLAG_NONAME), S_OK);
   EXPECT_EQ(st.clsid, clsid);
@@ -164,7 +171,9 @@ TEST_F(PropsetEngineTest, NonSimpleSetKeepsStreamAndStorageValuesInElements) {
   ASSERT_EQ(ps->DeleteMultiple(1, &ids[0]), S_OK);
   ps->Release();
   IStorage* holder = nullptr;
-  ASSERT_EQ(m_root->OpenStorage(u"\005C3teagxwOttdbfkuIaamtae3Ie", nullptr, kRead, nullptr, 0, &holder), S_OK);
+  ASSERT_EQ(
+      m_root->OpenStorage(u"\005C3teagxwOttdbfkuIaamtae3Ie", nullptr, kRead, nullptr, 0, &holder),
+      S_OK);
   IStream* gone = nullptr;
   EXPECT_EQ(holder->OpenStream(u"prop5", nullptr, kRead, 0, &gone), STG_E_FILENOTFOUND);
   IStorage* kept = nullptr;
@@ -195,8 +204,10 @@ TEST_F(PropsetEngineTest, CaseSensitiveSetKeepsNamesApart) {
 }
 
 TEST_F(PropsetEngineTest, FindsStreamsStoredInAnotherCase) {
-  auto bytes = test::stream({{FMTID_SummaryInformation,
-                              test::section({{1, test::i2(1252)}, {PIDSI_PAGECOUNT, test::typed(VT_I4, test::u32(3))}})}});
+  auto bytes =
+      test::stream({{FMTID_SummaryInformation,
+                     test::section({{1, test::i2(1252)},
+                                    {PIDSI_PAGECOUNT, test::typed(VT_I4, test::u32(3))}})}});
   IStream* s = nullptr;
   ASSERT_EQ(m_root->CreateStream(u"\005summaryinformation", kReadWrite, 0, 0, &s), S_OK);
   s->Write(bytes.data(), ULONG(bytes.size()), nullptr);

@@ -38,9 +38,9 @@ inline std::vector<HostileSet> hostileSets() {
   std::vector<HostileSet> out;
   // 4,000 entries at one unreadable value (a string longer than the stream)
   // in about 1 MB: a copy of the tail per entry would cost gigabytes.
-  out.push_back({"entries_share_an_unreadable_value",
-                 stream({{fmtid, sharedValueSection(4000, typed(VT_LPSTR, u32(0x7FFFFFFF)),
-                                                    1000000)}})});
+  out.push_back(
+      {"entries_share_an_unreadable_value",
+       stream({{fmtid, sharedValueSection(4000, typed(VT_LPSTR, u32(0x7FFFFFFF)), 1000000)}})});
   // 80,000 entries, distinct ids, in 640 KB: each entry a property record.
   out.push_back({"table_of_80000_entries",
                  stream({{fmtid, sharedValueSection(80000, typed(VT_I4, u32(7)), 0)}})});
@@ -69,8 +69,8 @@ inline std::vector<HostileSet> hostileSets() {
       elements.insert(elements.end(), e.begin(), e.end());
     }
     Bytes value = typed(VT_VECTOR | VT_VARIANT, cat({u32(200000), elements}));
-    out.push_back({"vector_of_200000_variants",
-                   stream({{fmtid, sharedValueSection(1, value, 0)}})});
+    out.push_back(
+        {"vector_of_200000_variants", stream({{fmtid, sharedValueSection(1, value, 0)}})});
   }
   return out;
 }

@@ -144,7 +144,7 @@ class MemoryStream final : public IStream {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* pos) override {
-    int64_t base = origin == STREAM_SEEK_SET ? 0
+    int64_t base = origin == STREAM_SEEK_SET   ? 0
                    : origin == STREAM_SEEK_CUR ? int64_t(m_pos)
                                                : int64_t(m_e->data.size());
     int64_t to = base + move.QuadPart;
@@ -247,7 +247,7 @@ inline HRESULT STDMETHODCALLTYPE MemoryStorage::QueryInterface(REFIID riid, void
 }
 
 inline HRESULT STDMETHODCALLTYPE MemoryStorage::CreateStream(const OLECHAR* name, DWORD mode, DWORD,
-                                                      DWORD, IStream** out) {
+                                                             DWORD, IStream** out) {
   *out = nullptr;
   if (m_readOnly) return STG_E_ACCESSDENIED;
   auto key = fold(name);
@@ -266,18 +266,20 @@ inline HRESULT STDMETHODCALLTYPE MemoryStorage::CreateStream(const OLECHAR* name
   return S_OK;
 }
 
-inline HRESULT STDMETHODCALLTYPE MemoryStorage::OpenStream(const OLECHAR* name, void*, DWORD mode, DWORD,
-                                                    IStream** out) {
+inline HRESULT STDMETHODCALLTYPE MemoryStorage::OpenStream(const OLECHAR* name, void*, DWORD mode,
+                                                           DWORD, IStream** out) {
   *out = nullptr;
   auto it = m_elements.find(fold(name));
   if (it == m_elements.end()) return STG_E_FILENOTFOUND;
   if (memory_storage_detail::wantsWrite(mode) && m_readOnly) return STG_E_ACCESSDENIED;
   if (it->second->open) return STG_E_ACCESSDENIED;
-  *out = new memory_storage_detail::MemoryStream(it->second, memory_storage_detail::wantsWrite(mode), this);
+  *out = new memory_storage_detail::MemoryStream(it->second,
+                                                 memory_storage_detail::wantsWrite(mode), this);
   return S_OK;
 }
 
-inline HRESULT STDMETHODCALLTYPE MemoryStorage::EnumElements(DWORD, void*, DWORD, IEnumSTATSTG** out) {
+inline HRESULT STDMETHODCALLTYPE MemoryStorage::EnumElements(DWORD, void*, DWORD,
+                                                             IEnumSTATSTG** out) {
   std::vector<std::u16string> names;
   for (const auto& [key, e] : m_elements) names.push_back(e->name);
   *out = new memory_storage_detail::ElementEnum(std::move(names));

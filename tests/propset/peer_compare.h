@@ -81,7 +81,8 @@ inline GUID parseGuid(const std::string& s) {
 }
 
 // Compares one of our values with dump_props.py's reading of it.
-inline void expectSame(const PROPVARIANT& v, const json& want, uint16_t codePage, const std::string& what) {
+inline void expectSame(const PROPVARIANT& v, const json& want, uint16_t codePage,
+                       const std::string& what) {
   SCOPED_TRACE(what);
   if (want["vt"].is_null()) return;
   ASSERT_EQ(v.vt, want["vt"].get<int>());
@@ -90,8 +91,11 @@ inline void expectSame(const PROPVARIANT& v, const json& want, uint16_t codePage
   switch (v.vt) {
     case VT_I2: EXPECT_EQ(v.iVal, x.get<int>()); break;
     case VT_UI2: EXPECT_EQ(v.uiVal, x.get<unsigned>()); break;
-    case VT_I4: case VT_INT: case VT_ERROR: EXPECT_EQ(v.lVal, x.get<int64_t>()); break;
-    case VT_UI4: case VT_UINT: EXPECT_EQ(v.ulVal, x.get<uint64_t>()); break;
+    case VT_I4:
+    case VT_INT:
+    case VT_ERROR: EXPECT_EQ(v.lVal, x.get<int64_t>()); break;
+    case VT_UI4:
+    case VT_UINT: EXPECT_EQ(v.ulVal, x.get<uint64_t>()); break;
     case VT_BOOL: EXPECT_EQ(v.boolVal != 0, x.get<bool>()); break;
     case VT_R8: EXPECT_EQ(v.dblVal, x.get<double>()); break;
     case VT_FILETIME:
@@ -111,7 +115,9 @@ inline void expectSame(const PROPVARIANT& v, const json& want, uint16_t codePage
       }
       break;
     case VT_LPWSTR: EXPECT_EQ(std::u16string(v.pwszVal), fromUtf8(x.get<std::string>())); break;
-    case VT_BLOB: EXPECT_EQ(hexOf(v.blob.pBlobData, v.blob.cbSize), x["hex"].get<std::string>()); break;
+    case VT_BLOB:
+      EXPECT_EQ(hexOf(v.blob.pBlobData, v.blob.cbSize), x["hex"].get<std::string>());
+      break;
     default: break;
   }
 }
@@ -124,8 +130,11 @@ inline void expectSameAsOlefile(const PROPVARIANT& v, const json& x, const std::
     case VT_I2: EXPECT_EQ(v.iVal, x.get<int>()); break;
     case VT_UI2: EXPECT_EQ(v.uiVal, x.get<int>()); break;
     // olefile reads 32-bit values unsigned, whatever their type.
-    case VT_I4: case VT_INT: case VT_ERROR: EXPECT_EQ(uint32_t(v.lVal), uint32_t(x.get<int64_t>())); break;
-    case VT_UI4: case VT_UINT: EXPECT_EQ(int64_t(v.ulVal), x.get<int64_t>()); break;
+    case VT_I4:
+    case VT_INT:
+    case VT_ERROR: EXPECT_EQ(uint32_t(v.lVal), uint32_t(x.get<int64_t>())); break;
+    case VT_UI4:
+    case VT_UINT: EXPECT_EQ(int64_t(v.ulVal), x.get<int64_t>()); break;
     case VT_UI1: EXPECT_EQ(v.bVal, x.get<int>()); break;
     case VT_BOOL: EXPECT_EQ(v.boolVal != 0, x.get<bool>()); break;
     case VT_FILETIME:
@@ -145,7 +154,9 @@ inline void expectSameAsOlefile(const PROPVARIANT& v, const json& x, const std::
       EXPECT_EQ(std::u16string(v.pwszVal), theirs.substr(0, theirs.find(u'\0')));
       break;
     }
-    case VT_BLOB: EXPECT_EQ(hexOf(v.blob.pBlobData, v.blob.cbSize), x["hex"].get<std::string>()); break;
+    case VT_BLOB:
+      EXPECT_EQ(hexOf(v.blob.pBlobData, v.blob.cbSize), x["hex"].get<std::string>());
+      break;
     case VT_CF: {
       std::vector<uint8_t> b(4);
       std::memcpy(b.data(), &v.pclipdata->ulClipFmt, 4);

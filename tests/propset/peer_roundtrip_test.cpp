@@ -23,7 +23,8 @@ using namespace peer;
 
 constexpr DWORD kRootMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 constexpr DWORD kSetMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-const FMTID kAllTypes = {0x0885CA11, 0xAC04, 0x11D3, {0x95, 0xA5, 0x00, 0xA0, 0xC9, 0xB6, 0xE3, 0x7A}};
+const FMTID kAllTypes = {
+    0x0885CA11, 0xAC04, 0x11D3, {0x95, 0xA5, 0x00, 0xA0, 0xC9, 0xB6, 0xE3, 0x7A}};
 
 // Values whose buffers live in this object, so a test can write them.
 struct Values {
@@ -169,13 +170,25 @@ bool sameVector(const PROPVARIANT& a, const PROPVARIANT& b, size_t elem) {
 bool same(const PROPVARIANT& a, const PROPVARIANT& b) {
   if (a.vt != b.vt) return false;
   switch (a.vt) {
-    case VT_EMPTY: case VT_NULL: return true;
-    case VT_I1: case VT_UI1: return a.bVal == b.bVal;
-    case VT_I2: case VT_UI2: case VT_BOOL: return a.uiVal == b.uiVal;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_ERROR: case VT_R4:
-      return a.ulVal == b.ulVal;
-    case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: case VT_FILETIME:
-      return a.uhVal.QuadPart == b.uhVal.QuadPart;
+    case VT_EMPTY:
+    case VT_NULL: return true;
+    case VT_I1:
+    case VT_UI1: return a.bVal == b.bVal;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: return a.uiVal == b.uiVal;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_ERROR:
+    case VT_R4: return a.ulVal == b.ulVal;
+    case VT_I8:
+    case VT_UI8:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_FILETIME: return a.uhVal.QuadPart == b.uhVal.QuadPart;
     case VT_DECIMAL:
       return a.decVal.scale == b.decVal.scale && a.decVal.sign == b.decVal.sign &&
              a.decVal.Hi32 == b.decVal.Hi32 && a.decVal.Lo64 == b.decVal.Lo64;
@@ -191,7 +204,8 @@ bool same(const PROPVARIANT& a, const PROPVARIANT& b) {
     case VT_CF:
       return a.pclipdata->cbSize == b.pclipdata->cbSize &&
              a.pclipdata->ulClipFmt == b.pclipdata->ulClipFmt &&
-             std::memcmp(a.pclipdata->pClipData, b.pclipdata->pClipData, a.pclipdata->cbSize - 4) == 0;
+             std::memcmp(a.pclipdata->pClipData, b.pclipdata->pClipData, a.pclipdata->cbSize - 4) ==
+                 0;
     case VT_VECTOR | VT_I2: return sameVector(a, b, 2);
     case VT_VECTOR | VT_CLSID: return sameVector(a, b, sizeof(CLSID));
     case VT_VECTOR | VT_LPSTR:
@@ -206,8 +220,7 @@ bool same(const PROPVARIANT& a, const PROPVARIANT& b) {
       return true;
     case VT_ARRAY | VT_I4:
     case VT_ARRAY | VT_BSTR:
-    case VT_ARRAY | VT_VARIANT:
-      return sameArray(a.parray, b.parray, a.vt & VT_TYPEMASK);
+    case VT_ARRAY | VT_VARIANT: return sameArray(a.parray, b.parray, a.vt & VT_TYPEMASK);
     default: return false;
   }
 }
@@ -226,14 +239,16 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   test::TempDir dir;
   fs::path file = dir.file("written.doc");
   IStorage* root = nullptr;
-  ASSERT_EQ(StgCreateDocfile(test::widePath(file).c_str(), kRootMode | STGM_CREATE, 0, &root), S_OK);
+  ASSERT_EQ(StgCreateDocfile(test::widePath(file).c_str(), kRootMode | STGM_CREATE, 0, &root),
+            S_OK);
   IPropertySetStorage* pss = nullptr;
   ASSERT_EQ(root->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&pss)), S_OK);
 
   DWORD flags = c.codePage == 1200 ? PROPSETFLAG_DEFAULT : PROPSETFLAG_ANSI;
   IPropertyStorage* ps = nullptr;
   ASSERT_EQ(pss->Create(FMTID_SummaryInformation, nullptr, flags, kSetMode, &ps), S_OK);
-  PROPSPEC sumRequests[3] = {test::specId(PIDSI_TITLE), test::specId(PIDSI_AUTHOR), test::specId(PIDSI_PAGECOUNT)};
+  PROPSPEC sumRequests[3] = {test::specId(PIDSI_TITLE), test::specId(PIDSI_AUTHOR),
+                             test::specId(PIDSI_PAGECOUNT)};
   PROPVARIANT sumValues[3];
   for (auto& v : sumValues) PropVariantInit(&v);
   sumValues[0].vt = VT_LPSTR;
@@ -247,7 +262,8 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
 
   // The pair: the document summary first, then the user-defined set in
   // its own code page, with names.
-  ASSERT_EQ(pss->Create(FMTID_DocSummaryInformation, nullptr, PROPSETFLAG_ANSI, kSetMode, &ps), S_OK);
+  ASSERT_EQ(pss->Create(FMTID_DocSummaryInformation, nullptr, PROPSETFLAG_ANSI, kSetMode, &ps),
+            S_OK);
   PROPSPEC company = test::specId(0x0F);
   PROPVARIANT companyValue;
   PropVariantInit(&companyValue);
@@ -255,7 +271,8 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   companyValue.pszVal = const_cast<char*>("Velmora Ltd");
   ASSERT_EQ(ps->WriteMultiple(1, &company, &companyValue, 2), S_OK);
   ps->Release();
-  ASSERT_EQ(pss->Create(FMTID_UserDefinedProperties, nullptr, PROPSETFLAG_ANSI, kSetMode, &ps), S_OK);
+  ASSERT_EQ(pss->Create(FMTID_UserDefinedProperties, nullptr, PROPSETFLAG_ANSI, kSetMode, &ps),
+            S_OK);
   PROPSPEC cpRequest = test::specId(PID_CODEPAGE);
   PROPVARIANT cp;
   PropVariantInit(&cp);
@@ -287,7 +304,8 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   ASSERT_EQ(pss->Create(kAllTypes, nullptr, flags, kSetMode, &ps), S_OK);
   std::vector<PROPSPEC> allRequests;
   for (size_t i = 0; i < all.list.size(); ++i) allRequests.push_back(test::specId(PROPID(100 + i)));
-  ASSERT_EQ(ps->WriteMultiple(ULONG(all.list.size()), allRequests.data(), all.list.data(), 2), S_OK);
+  ASSERT_EQ(ps->WriteMultiple(ULONG(all.list.size()), allRequests.data(), all.list.data(), 2),
+            S_OK);
   ASSERT_EQ(ps->Commit(STGC_DEFAULT), S_OK);
   ps->Release();
   pss->Release();
@@ -295,8 +313,9 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   root->Release();
 
   // Here.
-  ASSERT_EQ(StgOpenStorageEx(test::widePath(file).c_str(), STGM_READ | STGM_SHARE_EXCLUSIVE, STGFMT_ANY,
-                             0, nullptr, nullptr, IID_IPropertySetStorage, reinterpret_cast<void**>(&pss)),
+  ASSERT_EQ(StgOpenStorageEx(test::widePath(file).c_str(), STGM_READ | STGM_SHARE_EXCLUSIVE,
+                             STGFMT_ANY, 0, nullptr, nullptr, IID_IPropertySetStorage,
+                             reinterpret_cast<void**>(&pss)),
             S_OK);
   ASSERT_EQ(pss->Open(kAllTypes, STGM_READ | STGM_SHARE_EXCLUSIVE, &ps), S_OK);
   std::vector<PROPVARIANT> back(all.list.size());
@@ -329,13 +348,17 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
     ASSERT_FALSE(stream["damaged"].get<bool>());
     if (stream["name"] == "\x05SummaryInformation") {
       sawSummary = true;
-      EXPECT_EQ(stream["olefile"]["2"]["hex"], hexOf(reinterpret_cast<const uint8_t*>("Velmora title"), 13));
+      EXPECT_EQ(stream["olefile"]["2"]["hex"],
+                hexOf(reinterpret_cast<const uint8_t*>("Velmora title"), 13));
       // olefile keeps the terminator that the UnicodeString count includes.
       std::u16string author = fromUtf8(stream["olefile"]["4"].get<std::string>());
       EXPECT_EQ(author.substr(0, author.find(u'\0')), u"Velmora author");
       EXPECT_EQ(stream["olefile"]["14"], 7);
     }
-    if (stream["name"] != "\x05" "DocumentSummaryInformation") continue;
+    if (stream["name"] !=
+        "\x05"
+        "DocumentSummaryInformation")
+      continue;
     ASSERT_EQ(stream["sections"].size(), 2u);
     const json& user = stream["sections"][1];
     EXPECT_EQ(user["codepage"], c.codePage);
@@ -368,12 +391,20 @@ TEST_P(PropsetPeerRoundTripTest, WrittenSetsReadBackEverywhere) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    CodePages, PropsetPeerRoundTripTest,
-    ::testing::Values(RoundTripCase{"Ansi1252", 1252, "Gr\xfc\xdf" "e", u"Gr\u00fc\u00dfe"},
-                      RoundTripCase{"Unicode1200", 1200, "Gr\xfc\xdf" "e", u"\u4e2d\u6587"},
-                      RoundTripCase{"Utf8", 65001, "Gr\xc3\xbc\xc3\x9f" "e", u"\u00e9t\u00e9"}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(CodePages, PropsetPeerRoundTripTest,
+                         ::testing::Values(RoundTripCase{"Ansi1252", 1252,
+                                                         "Gr\xfc\xdf"
+                                                         "e",
+                                                         u"Gr\u00fc\u00dfe"},
+                                           RoundTripCase{"Unicode1200", 1200,
+                                                         "Gr\xfc\xdf"
+                                                         "e",
+                                                         u"\u4e2d\u6587"},
+                                           RoundTripCase{"Utf8", 65001,
+                                                         "Gr\xc3\xbc\xc3\x9f"
+                                                         "e",
+                                                         u"\u00e9t\u00e9"}),
+                         [](const auto& info) { return info.param.name; });
 
 // The office suite reads a set we created in a copy of a corpus document.
 TEST(PropsetOfficeSuiteTest, SeesPropertiesAddedToACorpusDocument) {
@@ -386,13 +417,14 @@ TEST(PropsetOfficeSuiteTest, SeesPropertiesAddedToACorpusDocument) {
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
 
   IPropertySetStorage* pss = nullptr;
-  ASSERT_EQ(StgOpenStorageEx(test::widePath(file).c_str(), kRootMode, STGFMT_ANY, 0, nullptr, nullptr,
-                             IID_IPropertySetStorage, reinterpret_cast<void**>(&pss)),
+  ASSERT_EQ(StgOpenStorageEx(test::widePath(file).c_str(), kRootMode, STGFMT_ANY, 0, nullptr,
+                             nullptr, IID_IPropertySetStorage, reinterpret_cast<void**>(&pss)),
             S_OK);
   IPropertyStorage* ps = nullptr;
   // Property writing's sequence: Open, and Create on STG_E_FILENOTFOUND.
   HRESULT hr = pss->Open(FMTID_UserDefinedProperties, kSetMode, &ps);
-  if (hr == STG_E_FILENOTFOUND) hr = pss->Create(FMTID_UserDefinedProperties, nullptr, PROPSETFLAG_ANSI, kSetMode, &ps);
+  if (hr == STG_E_FILENOTFOUND)
+    hr = pss->Create(FMTID_UserDefinedProperties, nullptr, PROPSETFLAG_ANSI, kSetMode, &ps);
   ASSERT_EQ(hr, S_OK);
   PROPSPEC request;
   request.ulKind = PRSPEC_LPWSTR;
@@ -426,7 +458,9 @@ TEST(PropsetOfficeSuiteTest, SeesPropertiesAddedToACorpusDocument) {
   ASSERT_EQ(status, 0) << out;
   std::string meta = test::runCommand(
       std::string(kPython) + " -c " +
-          test::shellQuote("import sys,zipfile; sys.stdout.write(zipfile.ZipFile(sys.argv[1]).read('meta.xml').decode())") +
+          test::shellQuote(
+              "import sys,zipfile; "
+              "sys.stdout.write(zipfile.ZipFile(sys.argv[1]).read('meta.xml').decode())") +
           " " + test::shellQuote((dir.path() / "doc.odt").string()),
       status);
   ASSERT_EQ(status, 0) << out;

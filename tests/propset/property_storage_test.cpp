@@ -23,7 +23,8 @@ using test::MemoryStorage;
 
 constexpr DWORD kRead = kModeRead;
 constexpr DWORD kReadWrite = kModeReadWrite;
-const FMTID kCustom = {0x64440492, 0x4C8B, 0x11D1, {0x8B, 0x70, 0x08, 0x00, 0x36, 0xB1, 0x1A, 0x03}};
+const FMTID kCustom = {
+    0x64440492, 0x4C8B, 0x11D1, {0x8B, 0x70, 0x08, 0x00, 0x36, 0xB1, 0x1A, 0x03}};
 
 class PropsetStorageTest : public ::testing::Test {
  protected:
@@ -57,8 +58,9 @@ class PropsetStorageTest : public ::testing::Test {
 TEST_F(PropsetStorageTest, CreateRecordsCodePageAndLocale) {
   for (DWORD flags : {DWORD(PROPSETFLAG_DEFAULT), DWORD(PROPSETFLAG_ANSI)}) {
     IPropertyStorage* ps = nullptr;
-    ASSERT_EQ(m_pss->Create(FMTID_SummaryInformation, nullptr, flags, kReadWrite | STGM_CREATE, &ps),
-              S_OK);
+    ASSERT_EQ(
+        m_pss->Create(FMTID_SummaryInformation, nullptr, flags, kReadWrite | STGM_CREATE, &ps),
+        S_OK);
     PROPVARIANT v;
     ASSERT_EQ(read(ps, test::specId(PID_CODEPAGE), &v), S_OK);
     EXPECT_EQ(v.vt, VT_I2);
@@ -82,9 +84,11 @@ TEST_F(PropsetStorageTest, RefusesModesAndFlagsWindowsRefuses) {
   IPropertyStorage* ps = nullptr;
   EXPECT_EQ(m_pss->Open(FMTID_SummaryInformation, STGM_READ | STGM_SHARE_DENY_NONE, &ps),
             STG_E_INVALIDFUNCTION);
-  EXPECT_EQ(m_pss->Create(FMTID_SummaryInformation, nullptr, 0, STGM_WRITE | STGM_SHARE_EXCLUSIVE, &ps),
-            STG_E_INVALIDFUNCTION);
-  EXPECT_EQ(m_pss->Create(FMTID_SummaryInformation, nullptr, 0x100, kReadWrite, &ps), STG_E_INVALIDFLAG);
+  EXPECT_EQ(
+      m_pss->Create(FMTID_SummaryInformation, nullptr, 0, STGM_WRITE | STGM_SHARE_EXCLUSIVE, &ps),
+      STG_E_INVALIDFUNCTION);
+  EXPECT_EQ(m_pss->Create(FMTID_SummaryInformation, nullptr, 0x100, kReadWrite, &ps),
+            STG_E_INVALIDFLAG);
   EXPECT_EQ(m_pss->Open(FMTID_SummaryInformation, kRead, nullptr), STG_E_INVALIDPOINTER);
   EXPECT_EQ(m_pss->Open(FMTID_SummaryInformation, kRead, &ps), STG_E_FILENOTFOUND);
   EXPECT_EQ(ps, nullptr);
@@ -97,7 +101,8 @@ struct DamagedStream {
 
 // A sound one-section stream cut inside its id/offset table.
 std::vector<uint8_t> truncatedSet() {
-  auto b = test::stream({{FMTID_SummaryInformation, test::section({{1, test::i2(1252)}, {2, test::i2(1)}})}});
+  auto b = test::stream(
+      {{FMTID_SummaryInformation, test::section({{1, test::i2(1252)}, {2, test::i2(1)}})}});
   b.resize(60);
   return b;
 }
@@ -108,8 +113,8 @@ class PropsetStorageDamageTest : public PropsetStorageTest,
 TEST_P(PropsetStorageDamageTest, OpenGivesInvalidHeaderAndDeleteRecovers) {
   m_storage.put(u"\005SummaryInformation", GetParam().bytes);
   m_storage.put(u"\005DocumentSummaryInformation", GetParam().bytes);
-  for (const FMTID* f : {&FMTID_SummaryInformation, &FMTID_DocSummaryInformation,
-                         &FMTID_UserDefinedProperties}) {
+  for (const FMTID* f :
+       {&FMTID_SummaryInformation, &FMTID_DocSummaryInformation, &FMTID_UserDefinedProperties}) {
     IPropertyStorage* ps = nullptr;
     EXPECT_EQ(m_pss->Open(*f, kRead, &ps), STG_E_INVALIDHEADER);
     EXPECT_EQ(m_pss->Open(*f, kReadWrite, &ps), STG_E_INVALIDHEADER);
@@ -128,11 +133,14 @@ TEST_P(PropsetStorageDamageTest, OpenGivesInvalidHeaderAndDeleteRecovers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, PropsetStorageDamageTest,
-    ::testing::Values(DamagedStream{"Empty", {}}, DamagedStream{"Zeros4096", std::vector<uint8_t>(4096, 0)},
+    ::testing::Values(DamagedStream{"Empty", {}},
+                      DamagedStream{"Zeros4096", std::vector<uint8_t>(4096, 0)},
                       DamagedStream{"ByteOrder", {0xFF, 0xFE, 0, 0, 5, 0, 2, 0}},
                       DamagedStream{"SectionCut", truncatedSet()},
                       // Sound, but the section is not the set the stream is named after.
-                      DamagedStream{"OtherFmtid", test::stream({{kCustom, test::section({{1, test::i2(1252)}})}})}),
+                      DamagedStream{
+                          "OtherFmtid",
+                          test::stream({{kCustom, test::section({{1, test::i2(1252)}})}})}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(PropsetStorageTest, ReadsByIdAndNameWithSFalseAndEmpty) {
@@ -156,7 +164,8 @@ TEST_F(PropsetStorageTest, ReadsByIdAndNameWithSFalseAndEmpty) {
 TEST_F(PropsetStorageTest, NamesGetTheLowestFreeIdsAndKeepThem) {
   IPropertyStorage* ps = create(FMTID_UserDefinedProperties, PROPSETFLAG_ANSI);
   ASSERT_EQ(write(ps, test::specId(3), test::pvI4(0)), S_OK);
-  PROPSPEC names[3] = {test::specName(u"First"), test::specName(u"Second"), test::specName(u"Third")};
+  PROPSPEC names[3] = {test::specName(u"First"), test::specName(u"Second"),
+                       test::specName(u"Third")};
   PROPVARIANT values[3] = {test::pvI4(1), test::pvI4(2), test::pvI4(3)};
   ASSERT_EQ(ps->WriteMultiple(3, names, values, 2), S_OK);
   PROPID ids[3] = {2, 4, 5};
@@ -174,7 +183,8 @@ TEST_F(PropsetStorageTest, NamesGetTheLowestFreeIdsAndKeepThem) {
   EXPECT_STREQ(v.pszVal, "two");
   PropVariantClear(&v);
   EXPECT_EQ(write(ps, test::specName(u"new"), test::pvI4(1), 0), STG_E_INVALIDPARAMETER);
-  EXPECT_EQ(write(ps, test::specName(u"new"), test::pvI4(1), PID_MIN_READONLY), STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(write(ps, test::specName(u"new"), test::pvI4(1), PID_MIN_READONLY),
+            STG_E_INVALIDPARAMETER);
   std::u16string longName(256, u'n');
   EXPECT_EQ(write(ps, test::specName(longName.c_str()), test::pvI4(1)), STG_E_INVALIDPARAMETER);
   ps->Release();
@@ -233,9 +243,9 @@ TEST_F(PropsetStorageTest, RefusesReservedIdsAndLateCodePage) {
 struct CodePageCase {
   const char* name;
   uint16_t codePage;
-  const char* lpstrIn;            // what the caller passes
-  const char* lpstrOut;           // what comes back
-  std::vector<uint8_t> stored;    // the characters in the stream
+  const char* lpstrIn;          // what the caller passes
+  const char* lpstrOut;         // what comes back
+  std::vector<uint8_t> stored;  // the characters in the stream
 };
 
 class PropsetStorageCodePageTest : public PropsetStorageTest,
@@ -270,7 +280,8 @@ TEST_P(PropsetStorageCodePageTest, StoresStringsAsWindowsDoes) {
   EXPECT_EQ(stored->bytes, c.stored);
 
   ps = open(kCustom, kRead);
-  PROPSPEC requests[3] = {test::specName(u"N\u00c4ME"), test::specName(u"wide"), test::specName(u"bstr")};
+  PROPSPEC requests[3] = {test::specName(u"N\u00c4ME"), test::specName(u"wide"),
+                          test::specName(u"bstr")};
   PROPVARIANT out[3];
   ASSERT_EQ(ps->ReadMultiple(3, requests, out), S_OK);
   ASSERT_EQ(out[0].vt, VT_LPSTR);
@@ -291,8 +302,8 @@ INSTANTIATE_TEST_SUITE_P(
         // 65001: the caller's UTF-8 bytes are stored and returned as they are.
         CodePageCase{"Utf8", 65001, "caf\xc3\xa9", "caf\xc3\xa9", {'c', 'a', 'f', 0xC3, 0xA9, 0}},
         // 1200: ANSI in, UTF-16 stored, ANSI out.
-        CodePageCase{"Unicode1200", 1200, "caf\xe9", "caf\xe9",
-                     {'c', 0, 'a', 0, 'f', 0, 0xE9, 0, 0, 0}}),
+        CodePageCase{
+            "Unicode1200", 1200, "caf\xe9", "caf\xe9", {'c', 0, 'a', 0, 'f', 0, 0xE9, 0, 0, 0}}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(PropsetStorageTest, RefusesNamesAndBstrsTheCodePageCannotHold) {
@@ -300,7 +311,8 @@ TEST_F(PropsetStorageTest, RefusesNamesAndBstrsTheCodePageCannotHold) {
   const HRESULT kNoTranslation = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
   // Two such names would both become "??" and collide.
   EXPECT_EQ(write(ps, test::specName(u"\u4e2d\u6587"), test::pvI4(1)), kNoTranslation);
-  EXPECT_EQ(write(ps, test::specName(u"\u0100"), test::pvI4(1)), kNoTranslation);  // no best-fit 'A'
+  EXPECT_EQ(write(ps, test::specName(u"\u0100"), test::pvI4(1)),
+            kNoTranslation);  // no best-fit 'A'
   PROPVARIANT b;
   PropVariantInit(&b);
   b.vt = VT_BSTR;
@@ -335,7 +347,8 @@ TEST_F(PropsetStorageTest, EnumListsOrdinaryPropertiesInStoredOrder) {
 
 TEST_F(PropsetStorageTest, EnumeratorsSkipResetAndClone) {
   IPropertyStorage* ps = create(kCustom, PROPSETFLAG_ANSI);
-  for (PROPID id = 2; id < 6; ++id) ASSERT_EQ(write(ps, test::specId(id), test::pvI4(LONG(id))), S_OK);
+  for (PROPID id = 2; id < 6; ++id)
+    ASSERT_EQ(write(ps, test::specId(id), test::pvI4(LONG(id))), S_OK);
   IEnumSTATPROPSTG* e = nullptr;
   ASSERT_EQ(ps->Enum(&e), S_OK);
   // The enumerator is a snapshot.
@@ -474,10 +487,14 @@ TEST_F(PropsetStorageTest, UserDefinedSharesTheDocSummaryStream) {
 TEST_F(PropsetStorageTest, KeepsClassAndUnknownDataOfTheOtherSection) {
   const GUID clsid = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
   auto unknown = test::typed(0x77, {1, 2, 3, 4, 5});
-  auto docSummary = test::section({{1, test::i2(1252)}, {0x77, unknown}, {3, test::lpstr(test::ascii(std::string("odd\0", 4)))}});
+  auto docSummary = test::section({{1, test::i2(1252)},
+                                   {0x77, unknown},
+                                   {3, test::lpstr(test::ascii(std::string("odd\0", 4)))}});
   auto custom = test::section({{1, test::i2(1252)}});
   m_storage.put(u"\005DocumentSummaryInformation",
-                test::stream({{FMTID_DocSummaryInformation, docSummary}, {FMTID_UserDefinedProperties, custom}}, 0, clsid));
+                test::stream({{FMTID_DocSummaryInformation, docSummary},
+                              {FMTID_UserDefinedProperties, custom}},
+                             0, clsid));
   IPropertyStorage* ps = open(FMTID_UserDefinedProperties);
   ASSERT_EQ(write(ps, test::specName(u"Added"), test::pvI4(5)), S_OK);
   ASSERT_EQ(ps->Commit(0), S_OK);
@@ -529,10 +546,22 @@ PROPVARIANT randomValue(std::mt19937& rng, std::vector<std::string>& keep) {
   PROPVARIANT v;
   PropVariantInit(&v);
   switch (rng() % 5) {
-    case 0: v.vt = VT_I4; v.lVal = LONG(rng()); break;
-    case 1: v.vt = VT_BOOL; v.boolVal = (rng() & 1) ? VARIANT_TRUE : VARIANT_FALSE; break;
-    case 2: v.vt = VT_FILETIME; v.filetime = {DWORD(rng()), DWORD(rng() >> 8)}; break;
-    case 3: v.vt = VT_R8; v.dblVal = double(rng()) / 7.0; break;
+    case 0:
+      v.vt = VT_I4;
+      v.lVal = LONG(rng());
+      break;
+    case 1:
+      v.vt = VT_BOOL;
+      v.boolVal = (rng() & 1) ? VARIANT_TRUE : VARIANT_FALSE;
+      break;
+    case 2:
+      v.vt = VT_FILETIME;
+      v.filetime = {DWORD(rng()), DWORD(rng() >> 8)};
+      break;
+    case 3:
+      v.vt = VT_R8;
+      v.dblVal = double(rng()) / 7.0;
+      break;
     default: {
       std::string s(rng() % 40, 'x');
       for (auto& c : s) c = char('a' + rng() % 26);

@@ -45,7 +45,9 @@ inline Bytes u32(uint32_t v) {
 }
 inline Bytes i2(int16_t v) { return typed(VT_I2, {uint8_t(v), uint8_t(uint16_t(v) >> 8), 0, 0}); }
 // VT_LPSTR with the count as given (the caller decides on NUL and padding).
-inline Bytes lpstr(const Bytes& chars) { return typed(VT_LPSTR, cat({u32(uint32_t(chars.size())), chars})); }
+inline Bytes lpstr(const Bytes& chars) {
+  return typed(VT_LPSTR, cat({u32(uint32_t(chars.size())), chars}));
+}
 
 struct RawProperty {
   PROPID id;

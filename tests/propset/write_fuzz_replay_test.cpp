@@ -3,7 +3,6 @@
 // the ordinary test run.
 #include <gtest/gtest.h>
 
-
 #define LLVMFuzzerTestOneInput CfbWriteFuzzOneInput
 #include "fuzz/cfb_write_fuzz.cpp"
 #undef LLVMFuzzerTestOneInput

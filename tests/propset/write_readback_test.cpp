@@ -14,7 +14,9 @@
 namespace {
 
 constexpr DWORD kRW = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-const char16_t kStream[] = u"\x05" "DocumentSummaryInformation";
+const char16_t kStream[] =
+    u"\x05"
+    "DocumentSummaryInformation";
 
 std::vector<uint8_t> streamBytes(IStorage* root) {
   IStream* s = nullptr;
@@ -28,9 +30,9 @@ std::vector<uint8_t> streamBytes(IStorage* root) {
 }
 
 TEST(WriteReadbackTest, ASetWithUnreadableValuesSharingBytesIsRewrittenAndReadsBack) {
-  std::ifstream in(
-      VELMORA_SOURCE_DIR "/fuzz/regressions/propset_codec_fuzz/unreadable-values-sharing-bytes",
-      std::ios::binary);
+  std::ifstream in(VELMORA_SOURCE_DIR
+                   "/fuzz/regressions/propset_codec_fuzz/unreadable-values-sharing-bytes",
+                   std::ios::binary);
   std::vector<uint8_t> set((std::istreambuf_iterator<char>(in)), {});
   ASSERT_FALSE(set.empty());
   velmora::test::TempDir dir;

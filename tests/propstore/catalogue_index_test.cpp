@@ -11,10 +11,21 @@
 namespace {
 
 TEST(CatalogueIndexTest, GivesTheScansFirstMatchForEveryName) {
-  std::vector<std::u16string> names = {u"", u" ", u"Titl", u"Title ", u" Title", u"Ixx",
-                                       u"l xx", u"TitlesOfParts", u"Mass\u00A0", u"T\u00EFtle",
-                                       u"\uFF34itle", u"Last\tSaved By", u"LAST SAVED BY",
-                                       std::u16string(70, u'a'), std::u16string(70, u'a') + u"\u00E9"};
+  std::vector<std::u16string> names = {u"",
+                                       u" ",
+                                       u"Titl",
+                                       u"Title ",
+                                       u" Title",
+                                       u"Ixx",
+                                       u"l xx",
+                                       u"TitlesOfParts",
+                                       u"Mass\u00A0",
+                                       u"T\u00EFtle",
+                                       u"\uFF34itle",
+                                       u"Last\tSaved By",
+                                       u"LAST SAVED BY",
+                                       std::u16string(70, u'a'),
+                                       std::u16string(70, u'a') + u"\u00E9"};
   for (const PropSetDef& set : g_PropSets) {
     for (ULONG i = 0; i < set.cRows; ++i) {
       std::u16string name(set.pTable[i].name);

@@ -25,7 +25,9 @@ TEST(CatalogueTest, ModelInfoIsThePhysicalSet) {
   int row = FindRow(set, u"Mass");
   ASSERT_EQ(2, row);
   EXPECT_EQ(4u, set.pTable[row].propid) << "not the DTProperties Mass (58)";
-  EXPECT_EQ(58u, g_PropSets[kDTPropertiesSet].pTable[FindRow(g_PropSets[kDTPropertiesSet], u"MASS")].propid);
+  EXPECT_EQ(
+      58u,
+      g_PropSets[kDTPropertiesSet].pTable[FindRow(g_PropSets[kDTPropertiesSet], u"MASS")].propid);
 }
 
 TEST(CatalogueTest, RowsAreFoundByNameIgnoringCase) {
@@ -58,13 +60,28 @@ namespace {
 
 // The quick path for plain names must agree with the full comparison.
 TEST(CatalogueTest, NamesEqualAgreesWithTheFullComparison) {
-  const char16_t* names[] = {u"Title",  u"TITLE",  u"Titles", u"Tit",     u"Last Saved By",
-                             u"last saved by", u"Last  Saved By", u"co-op", u"CO-OP", u"coop",
-                             u"\u00C4rger", u"\u00E4RGER", u"l1", u"L1", u"I1", u"",
-                             u"Range Box", u"range box ", u"Dat\u00E9", u"DAT\u00C9"};
+  const char16_t* names[] = {u"Title",
+                             u"TITLE",
+                             u"Titles",
+                             u"Tit",
+                             u"Last Saved By",
+                             u"last saved by",
+                             u"Last  Saved By",
+                             u"co-op",
+                             u"CO-OP",
+                             u"coop",
+                             u"\u00C4rger",
+                             u"\u00E4RGER",
+                             u"l1",
+                             u"L1",
+                             u"I1",
+                             u"",
+                             u"Range Box",
+                             u"range box ",
+                             u"Dat\u00E9",
+                             u"DAT\u00C9"};
   for (const char16_t* a : names)
-    for (const char16_t* b : names)
-      EXPECT_EQ(lstrcmpiW(a, b) == 0, NamesEqual(a, b));
+    for (const char16_t* b : names) EXPECT_EQ(lstrcmpiW(a, b) == 0, NamesEqual(a, b));
   EXPECT_FALSE(NamesEqual(nullptr, u""));
   EXPECT_FALSE(NamesEqual(u"", nullptr));
 }

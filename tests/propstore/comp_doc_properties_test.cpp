@@ -13,10 +13,10 @@ namespace {
 
 class Store : public CompDocProperties {
  public:
-  using CompDocProperties::m_bLoaded;
-  using CompDocProperties::m_bWritable;
   using CompDocProperties::CustomProps;
   using CompDocProperties::FormatValue;
+  using CompDocProperties::m_bLoaded;
+  using CompDocProperties::m_bWritable;
   using CompDocProperties::m_CustomList;
   using CompDocProperties::m_pStorage;
   using CompDocProperties::m_pSummaryValues;
@@ -34,11 +34,12 @@ class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_path = m_dir.file("store.doc").u16string();
-    writeDocument(m_dir.file("store.doc"),
-                  {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
-                    {byId(PIDSI_TITLE, pvWide(u"Stored"))}},
-                   {FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT,
-                    {byName(u"Project", pvWide(u"Gemini"))}}});
+    writeDocument(
+        m_dir.file("store.doc"),
+        {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT, {byId(PIDSI_TITLE, pvWide(u"Stored"))}},
+         {FMTID_UserDefinedProperties,
+          PROPSETFLAG_DEFAULT,
+          {byName(u"Project", pvWide(u"Gemini"))}}});
   }
   TempDir m_dir;
   std::u16string m_path;
@@ -62,8 +63,9 @@ TEST_F(StoreTest, AReadLeavesTheFileClosedAndAReloadReadsAgain) {
   EXPECT_EQ(nullptr, store.m_pStorage) << "a read never leaves the file open";
   EXPECT_TRUE(store.m_bLoaded);
   ASSERT_EQ(2u, store.m_CustomList.size()) << "the code-page record and Project";
-  writeDocument(m_dir.file("store.doc"), {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
-                                            {byId(PIDSI_TITLE, pvWide(u"Changed"))}}});
+  writeDocument(
+      m_dir.file("store.doc"),
+      {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT, {byId(PIDSI_TITLE, pvWide(u"Changed"))}}});
   ASSERT_EQ(S_OK, store.LoadProperties(m_path.c_str(), true));
   EXPECT_TRUE(store.m_CustomList.empty()) << "the reload dropped the old custom list";
   VARIANT v;
@@ -112,17 +114,18 @@ TEST_F(StoreTest, ALongCustomListAnswersEveryNameAsTheFirstEqualRecord) {
   for (int i = 0; i < 24; ++i) names.push_back(u"Field" + std::u16string(1, char16_t(u'A' + i)));
   names.push_back(u"O'Brien");
   std::vector<PropertyValue> values;
-  for (size_t i = 0; i < names.size(); ++i)
-    values.push_back(byName(names[i], pvI4(LONG(100 + i))));
-  writeDocument(m_dir.file("long.doc"), {{FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT, values}});
+  for (size_t i = 0; i < names.size(); ++i) values.push_back(byName(names[i], pvI4(LONG(100 + i))));
+  writeDocument(m_dir.file("long.doc"),
+                {{FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT, values}});
   const std::u16string path = m_dir.file("long.doc").u16string();
   Store store;
   ASSERT_EQ(S_OK, store.LoadProperties(path.c_str(), false));
   ASSERT_GE(store.m_CustomList.size(), 16u);
 
-  std::vector<std::u16string> queries = {u"CostCentre", u"COST-CENTRE", u"costcentre", u"M\u00dcLLER",
-                                         u"muller", u"PART NO", u"partno", u"OBrien", u"o'brien",
-                                         u"FieldZ", u"", u"824B7195-5022-D47e-A0EA-69C3CF360213"};
+  std::vector<std::u16string> queries = {
+      u"CostCentre", u"COST-CENTRE", u"costcentre", u"M\u00dcLLER",
+      u"muller",     u"PART NO",     u"partno",     u"OBrien",
+      u"o'brien",    u"FieldZ",      u"",           u"824B7195-5022-D47e-A0EA-69C3CF360213"};
   for (const auto& n : names) {
     queries.push_back(n);
     std::u16string upper = n, lower = n;
@@ -167,11 +170,13 @@ TEST_F(StoreTest, PictureRowsAreRefusedByTypeAndTheirSetStillServes) {
   PROPVARIANT thumbnail = pvOfType(VT_CF);
   thumbnail.pclipdata = &clip;
   auto withThumbnail = m_dir.file("thumb.doc");
-  writeDocument(withThumbnail, {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
-                                 {byId(PIDSI_TITLE, pvWide(u"Pictured")),
-                                  byId(PIDSI_THUMBNAIL, thumbnail)}}});
+  writeDocument(withThumbnail,
+                {{FMTID_SummaryInformation,
+                  PROPSETFLAG_DEFAULT,
+                  {byId(PIDSI_TITLE, pvWide(u"Pictured")), byId(PIDSI_THUMBNAIL, thumbnail)}}});
   auto withText = m_dir.file("text.doc");
-  writeDocument(withText, {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
+  writeDocument(withText, {{FMTID_SummaryInformation,
+                            PROPSETFLAG_DEFAULT,
                             {byId(PIDSI_THUMBNAIL, pvWide(u"not a picture"))}}});
 
   auto read = [](const std::filesystem::path& path, const char16_t* name, VARIANT& out) {

@@ -14,8 +14,8 @@ namespace {
 class RegistrarScriptTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_IRegistrar, reinterpret_cast<void**>(&m_registrar)));
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
+                                     reinterpret_cast<void**>(&m_registrar)));
     ASSERT_EQ(S_OK, m_registrar->AddReplacement(u"MODULE", u"/opt/lib/first.so"));
   }
   void TearDown() override {
@@ -28,7 +28,8 @@ class RegistrarScriptTest : public ::testing::Test {
   IRegistrar* m_registrar = nullptr;
 };
 
-constexpr const char16_t* kClassScript = uR"(HKCR
+constexpr const char16_t* kClassScript =
+    uR"(HKCR
 {
   Test.Thing.1 = s 'Thing Class'
   {
@@ -66,8 +67,8 @@ TEST_F(RegistrarScriptTest, RegistrationReplacesForceRemoveKeysAndRemovalKeepsNo
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, u"CLSID\\{Other}", 0, nullptr, 0,
                                            KEY_WRITE, nullptr, &h, nullptr));
   RegCloseKey(h);
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, u"Test.Thing.1\\Shell", 0, nullptr,
-                                           0, KEY_WRITE, nullptr, &h, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, u"Test.Thing.1\\Shell", 0, nullptr, 0,
+                                           KEY_WRITE, nullptr, &h, nullptr));
   RegCloseKey(h);
   ASSERT_EQ(S_OK, reg(kClassScript));
   std::string twice = dumpRegistry();
@@ -77,9 +78,10 @@ TEST_F(RegistrarScriptTest, RegistrationReplacesForceRemoveKeysAndRemovalKeepsNo
   // Removal: the ForceRemove key goes whole, CLSID stays, and a key that
   // still holds someone else's sub-key stays with it, untouched.
   ASSERT_EQ(S_OK, unreg(kClassScript));
-  EXPECT_EQ("\nCLSID\nCLSID\\{Other}\nTest.Thing.1\nTest.Thing.1\\@=Thing Class\n"
-            "Test.Thing.1\\Shell\n",
-            dumpRegistry());
+  EXPECT_EQ(
+      "\nCLSID\nCLSID\\{Other}\nTest.Thing.1\nTest.Thing.1\\@=Thing Class\n"
+      "Test.Thing.1\\Shell\n",
+      dumpRegistry());
   RegDeleteTreeW(HKEY_CLASSES_ROOT, u"Test.Thing.1\\Shell");
   ASSERT_EQ(S_OK, unreg(kClassScript));
   EXPECT_EQ("\nCLSID\nCLSID\\{Other}\n", dumpRegistry()) << "removal twice is no error";
@@ -96,8 +98,10 @@ TEST_F(RegistrarScriptTest, ScriptsThatDoNotParseWriteNothing) {
       {u"HKCR\n{\n  Good = s '%NOPE%'\n}\n", "line 3: no replacement for %NOPE%"},
       {u"HKCR\n{\n  Good = q 'x'\n}\n", "unknown value type 'q'"},
       {u"HKCR\n{\n  Good = d 'ten'\n}\n", "'ten' is not a 32-bit number"},
-      {u"HKCR\n{\n  Good\n  {\n    val = s 'x'\n  }\n}\n", "line 5: expected a value name after 'val'"},
-      {u"HKCR\n{\n  Good\n  {\n    val Name s 'x'\n  }\n}\n", "expected '=' after value name 'Name'"},
+      {u"HKCR\n{\n  Good\n  {\n    val = s 'x'\n  }\n}\n",
+       "line 5: expected a value name after 'val'"},
+      {u"HKCR\n{\n  Good\n  {\n    val Name s 'x'\n  }\n}\n",
+       "expected '=' after value name 'Name'"},
       {u"HKCR\n{\n  ForceRemove\n}\n", "expected a key name after the key's flag"},
   };
   for (const Case& c : cases) {
@@ -111,9 +115,8 @@ TEST_F(RegistrarScriptTest, ScriptsThatDoNotParseWriteNothing) {
 TEST_F(RegistrarScriptTest, AFailingStepStopsTheScriptWithItsCode) {
   // The third write (the CLSID key) is refused: the keys before it stay,
   // nothing after it is written.
-  registry::setWriteFaultHook([](int ordinal) -> LONG {
-    return ordinal == 2 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
-  });
+  registry::setWriteFaultHook(
+      [](int ordinal) -> LONG { return ordinal == 2 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS; });
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), reg(kClassScript));
   registry::setWriteFaultHook({});
   EXPECT_EQ("\nTest.Thing.1\nTest.Thing.1\\@=Thing Class\n", dumpRegistry());

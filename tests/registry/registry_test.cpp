@@ -49,11 +49,13 @@ TEST_F(RegistryApiTest, KeysAndValuesAnswerWithWindowsCodes) {
             RegQueryValueExW(a, u"named", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size));
   EXPECT_EQ(std::u16string(u"second"), buf);
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExW(a, u"Missing", nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegQueryValueExW(a, u"Missing", nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueW(a, u"Missing"));
 
   HKEY h = nullptr;
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_CLASSES_ROOT, u"Alpha\\Nope", 0, KEY_READ, &h));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExW(HKEY_CLASSES_ROOT, u"Alpha\\Nope", 0, KEY_READ, &h));
   EXPECT_EQ(nullptr, h);
   EXPECT_EQ(ERROR_BAD_PATHNAME, create(HKEY_CLASSES_ROOT, u"\\Lead", &h));
   EXPECT_EQ(ERROR_INVALID_HANDLE, RegOpenKeyExW(nullptr, u"Alpha", 0, KEY_READ, &h));
@@ -69,9 +71,11 @@ TEST_F(RegistryApiTest, KeysAndValuesAnswerWithWindowsCodes) {
   ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExW(beta, 0, name, &cch, nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(std::u16string(u"apple"), name);
   cch = 3;
-  EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExW(beta, 1, name, &cch, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_MORE_DATA,
+            RegEnumKeyExW(beta, 1, name, &cch, nullptr, nullptr, nullptr, nullptr));
   cch = 8;
-  EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExW(beta, 2, name, &cch, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS,
+            RegEnumKeyExW(beta, 2, name, &cch, nullptr, nullptr, nullptr, nullptr));
 
   // RegDeleteKey removes leaves only; RegDeleteTree takes the sub-keys too,
   // and a handle to a deleted key says so.

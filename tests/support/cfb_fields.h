@@ -100,7 +100,8 @@ inline void corruptField(std::vector<uint8_t>& image, HeaderField f, uint64_t va
 }
 
 // Overwrites a field of the entry at file offset `entryAt`.
-inline void corruptField(std::vector<uint8_t>& image, size_t entryAt, EntryField f, uint64_t value) {
+inline void corruptField(std::vector<uint8_t>& image, size_t entryAt, EntryField f,
+                         uint64_t value) {
   detail::store(image, entryAt + f.at, f.width, value);
 }
 

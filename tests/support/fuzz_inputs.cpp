@@ -42,7 +42,8 @@ size_t replayFuzzInputs(const char* target, const std::function<void(const FuzzI
       const size_t watched = current;
       if (!changed.wait_for(lock, limit, [&] { return done || current != watched; }) && watched) {
         std::fprintf(stderr, "%s: %s still running after %lld s: a hang\n", target,
-                     inputs[watched - 1].path.string().c_str(), static_cast<long long>(limit.count()));
+                     inputs[watched - 1].path.string().c_str(),
+                     static_cast<long long>(limit.count()));
         std::fflush(stderr);
         std::abort();
       }

@@ -50,7 +50,8 @@ void writeFramedMoniker(IStream* s, IMoniker* m) {
   ULONGLONG at = position(s);
   writeU32(s, 0);
   IPersistStream* persist = nullptr;
-  check(m->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&persist)), "QueryInterface");
+  check(m->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&persist)),
+        "QueryInterface");
   if (persist) {
     check(OleSaveToStream(persist, s), "OleSaveToStream");
     persist->Release();
@@ -95,8 +96,8 @@ void writeObject(IStorage* container, PoolObject& desc) {
         writeBytes(s, source, 16);
         writeU32(s, 0);           // ReservedDisplayName
         writeU32(s, 0xFFFFFFFF);  // Reserved2
-        const uint8_t times[24] = {1, 2, 3, 4, 5, 6, 7, 1, 8, 9, 10, 11, 12, 13, 14, 1,
-                                   15, 16, 17, 18, 19, 20, 21, 1};
+        const uint8_t times[24] = {1,  2,  3,  4, 5,  6,  7,  1,  8,  9,  10, 11,
+                                   12, 13, 14, 1, 15, 16, 17, 18, 19, 20, 21, 1};
         writeBytes(s, times, 24);
       }
     }
@@ -250,7 +251,8 @@ void writeLinkDocument(const std::filesystem::path& path, std::vector<PoolObject
 void addObjects(const std::filesystem::path& path, std::vector<PoolObject> objects,
                 bool spreadsheet) {
   IStorage* root = nullptr;
-  check(StgOpenStorage(widePath(path).c_str(), nullptr, kOpen, nullptr, 0, &root), "StgOpenStorage");
+  check(StgOpenStorage(widePath(path).c_str(), nullptr, kOpen, nullptr, 0, &root),
+        "StgOpenStorage");
   if (!root) return;
   IStorage* container = root;
   if (!spreadsheet) {
@@ -280,19 +282,20 @@ Snapshot snapshot(const std::filesystem::path& path) {
 std::vector<uint8_t> readElement(const std::filesystem::path& path,
                                  const std::vector<std::u16string>& elements) {
   std::vector<uint8_t> bytes;
-  atElement(path, elements, STGM_READ | STGM_SHARE_EXCLUSIVE, [&](IStorage* parent,
-                                                                  const std::u16string& name) {
-    IStream* s = nullptr;
-    check(parent->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &s),
-          "OpenStream");
-    if (!s) return;
-    STATSTG st{};
-    s->Stat(&st, STATFLAG_NONAME);
-    bytes.resize(size_t(st.cbSize.QuadPart));
-    ULONG got = 0;
-    if (!bytes.empty()) s->Read(bytes.data(), ULONG(bytes.size()), &got);
-    s->Release();
-  });
+  atElement(
+      path, elements, STGM_READ | STGM_SHARE_EXCLUSIVE,
+      [&](IStorage* parent, const std::u16string& name) {
+        IStream* s = nullptr;
+        check(parent->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &s),
+              "OpenStream");
+        if (!s) return;
+        STATSTG st{};
+        s->Stat(&st, STATFLAG_NONAME);
+        bytes.resize(size_t(st.cbSize.QuadPart));
+        ULONG got = 0;
+        if (!bytes.empty()) s->Read(bytes.data(), ULONG(bytes.size()), &got);
+        s->Release();
+      });
   return bytes;
 }
 

@@ -16,14 +16,14 @@ void writeDocument(const std::filesystem::path& path, const std::vector<Property
                    size_t payload) {
   std::u16string wpath = path.u16string();
   IStorage* root = nullptr;
-  HRESULT hr = StgCreateDocfile(wpath.c_str(),
-                                STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &root);
+  HRESULT hr = StgCreateDocfile(wpath.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                0, &root);
   ASSERT_EQ(S_OK, hr) << "StgCreateDocfile " << path;
   if (payload) {
     IStream* stream = nullptr;
-    ASSERT_EQ(S_OK, root->CreateStream(u"WordDocument", STGM_CREATE | STGM_READWRITE |
-                                                            STGM_SHARE_EXCLUSIVE,
-                                       0, 0, &stream));
+    ASSERT_EQ(S_OK, root->CreateStream(u"WordDocument",
+                                       STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                       &stream));
     std::vector<uint8_t> bytes(payload);
     for (size_t i = 0; i < payload; ++i) bytes[i] = static_cast<uint8_t>(i * 7);
     ULONG written = 0;
@@ -31,13 +31,13 @@ void writeDocument(const std::filesystem::path& path, const std::vector<Property
     stream->Release();
   }
   IPropertySetStorage* setStorage = nullptr;
-  ASSERT_EQ(S_OK, root->QueryInterface(IID_IPropertySetStorage,
-                                       reinterpret_cast<void**>(&setStorage)));
+  ASSERT_EQ(S_OK,
+            root->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&setStorage)));
   for (const PropertySet& set : sets) {
     IPropertyStorage* props = nullptr;
-    ASSERT_EQ(S_OK, setStorage->Create(set.fmtid, nullptr, set.flags,
-                                       STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                       &props));
+    ASSERT_EQ(S_OK,
+              setStorage->Create(set.fmtid, nullptr, set.flags,
+                                 STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &props));
     if (set.codePage) {
       PROPSPEC spec = {};
       spec.ulKind = PRSPEC_PROPID;

@@ -19,12 +19,11 @@ std::u16string widen(UINT cp, const std::string& bytes, DWORD flags = 0) {
 
 std::string narrow(UINT cp, const std::u16string& text, DWORD flags = 0, BOOL* used = nullptr,
                    const char* defaultChar = nullptr) {
-  const int n = WideCharToMultiByte(cp, flags, text.data(), int(text.size()), nullptr, 0,
-                                    defaultChar, used);
+  const int n =
+      WideCharToMultiByte(cp, flags, text.data(), int(text.size()), nullptr, 0, defaultChar, used);
   std::string out(size_t(n > 0 ? n : 0), '\0');
   if (n > 0) {
-    WideCharToMultiByte(cp, flags, text.data(), int(text.size()), out.data(), n, defaultChar,
-                        used);
+    WideCharToMultiByte(cp, flags, text.data(), int(text.size()), out.data(), n, defaultChar, used);
   }
   return out;
 }
@@ -103,8 +102,8 @@ TEST_P(TableCodePageTest, UnmappableTextGivesTheDefaultCharacter) {
 INSTANTIATE_TEST_SUITE_P(CodePages, TableCodePageTest,
                          ::testing::Values(874u, 1250u, 1251u, 1253u, 1254u, 1255u, 1256u, 1257u,
                                            1258u, 437u, 850u, 852u, 866u, 10000u, 10006u, 10007u,
-                                           10029u, 10079u, 10081u, 932u, 936u, 949u, 950u,
-                                           10001u, 10002u, 10003u, 10008u),
+                                           10029u, 10079u, 10081u, 932u, 936u, 949u, 950u, 10001u,
+                                           10002u, 10003u, 10008u),
                          [](const auto& info) { return "cp" + std::to_string(info.param); });
 
 struct Known {
@@ -117,22 +116,35 @@ struct Known {
 // files), including the bytes Windows defines where other tables do not.
 TEST(TableCodePageValuesTest, DecodeAndEncodeAsThePublishedTables) {
   const Known cases[] = {
-      {1250, "\x8A\xB9\xE8", u"\u0160\u0105\u010D"},  {1250, "\x81", u"\u0081"},
-      {1251, "\xC6\xFF\xA8", u"\u0416\u044F\u0401"},  {1251, "\x98", u"\u0098"},
-      {1253, "\xC1\xF9", u"\u0391\u03C9"},            {1253, "\xAA\xD2\xFF", u"\uF8F9\uF8FA\uF8FB"},
-      {1254, "\xD0\xFD", u"\u011E\u0131"},            {1255, "\xE0\xCA\xFB", u"\u05D0\u05BA\uF894"},
-      {1256, "\xC7\x81", u"\u0627\u067E"},            {1257, "\xC0\xA1", u"\u0104\uF8FC"},
-      {1258, "\xD2\xFE", u"\u0309\u20AB"},            {874, "\xA1\xDB\x81", u"\u0E01\uF8C1\u0081"},
-      {437, "\x81\xB0", u"\u00FC\u2591"},             {850, "\xD5\x9B", u"\u0131\u00F8"},
-      {852, "\xA5", u"\u0105"},                       {866, "\x80\xF0", u"\u0410\u0401"},
-      {10000, "\x86\xDB\xF0", u"\u00DC\u20AC\uF8FF"}, {10006, "\xC1", u"\u039D"},
-      {10007, "\x80\xDF", u"\u0410\u044F"},           {10029, "\x81", u"\u0100"},
-      {10079, "\xDC", u"\u00D0"},                     {10081, "\xDA", u"\u011E"},
+      {1250, "\x8A\xB9\xE8", u"\u0160\u0105\u010D"},
+      {1250, "\x81", u"\u0081"},
+      {1251, "\xC6\xFF\xA8", u"\u0416\u044F\u0401"},
+      {1251, "\x98", u"\u0098"},
+      {1253, "\xC1\xF9", u"\u0391\u03C9"},
+      {1253, "\xAA\xD2\xFF", u"\uF8F9\uF8FA\uF8FB"},
+      {1254, "\xD0\xFD", u"\u011E\u0131"},
+      {1255, "\xE0\xCA\xFB", u"\u05D0\u05BA\uF894"},
+      {1256, "\xC7\x81", u"\u0627\u067E"},
+      {1257, "\xC0\xA1", u"\u0104\uF8FC"},
+      {1258, "\xD2\xFE", u"\u0309\u20AB"},
+      {874, "\xA1\xDB\x81", u"\u0E01\uF8C1\u0081"},
+      {437, "\x81\xB0", u"\u00FC\u2591"},
+      {850, "\xD5\x9B", u"\u0131\u00F8"},
+      {852, "\xA5", u"\u0105"},
+      {866, "\x80\xF0", u"\u0410\u0401"},
+      {10000, "\x86\xDB\xF0", u"\u00DC\u20AC\uF8FF"},
+      {10006, "\xC1", u"\u039D"},
+      {10007, "\x80\xDF", u"\u0410\u044F"},
+      {10029, "\x81", u"\u0100"},
+      {10079, "\xDC", u"\u00D0"},
+      {10081, "\xDA", u"\u011E"},
       {932, "\x82\xA0\x88\x9F\xB1", u"\u3042\u4E9C\uFF71"},
       {932, "\x87\x40\xF0\x40\x5C", u"\u2460\uE000\\"},
       {936, "\xD6\xD0\x80\x81\x40", u"\u4E2D\u20AC\u4E02"},
-      {949, "\xB0\xA1\xA2\xE6", u"\uAC00\u20AC"},     {950, "\xA4\xA4\xA3\xE1", u"\u4E2D\u20AC"},
-      {CP_OEMCP, "\x81", u"\u00FC"},                  {CP_MACCP, "\x86", u"\u00DC"},
+      {949, "\xB0\xA1\xA2\xE6", u"\uAC00\u20AC"},
+      {950, "\xA4\xA4\xA3\xE1", u"\u4E2D\u20AC"},
+      {CP_OEMCP, "\x81", u"\u00FC"},
+      {CP_MACCP, "\x86", u"\u00DC"},
       // The Mac East Asian pages: Shift-JIS, Big5, KS X 1001 and GB 2312
       // with Apple's single bytes.
       {10001, "\x82\xA0\x88\x9F\xB1\xFD", u"\u3042\u4E9C\uFF71\u00A9"},
@@ -170,8 +182,7 @@ TEST(TableCodePageValuesTest, BestFitUnlessForbidden) {
     BOOL used = TRUE;
     EXPECT_EQ(narrow(c.cp, c.text, 0, &used), c.bestFit) << c.cp;
     EXPECT_FALSE(used);
-    EXPECT_EQ(narrow(c.cp, c.text, WC_NO_BEST_FIT_CHARS, &used),
-              std::string(c.text.size(), '?'))
+    EXPECT_EQ(narrow(c.cp, c.text, WC_NO_BEST_FIT_CHARS, &used), std::string(c.text.size(), '?'))
         << c.cp;
     EXPECT_TRUE(used);
   }
@@ -200,11 +211,12 @@ TEST_P(DoubleByteTest, RefusesTruncatedLeadBytes) {
   WCHAR buf[8];
   for (const std::string& bad : {"ab" + lead, lead + "\x21", lead + std::string(1, '\0')}) {
     SetLastError(0);
-    EXPECT_EQ(MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bad.data(), int(bad.size()), nullptr, 0),
-              0);
+    EXPECT_EQ(
+        MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bad.data(), int(bad.size()), nullptr, 0), 0);
     EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
     SetLastError(0);
-    EXPECT_EQ(MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bad.data(), int(bad.size()), buf, 8), 0);
+    EXPECT_EQ(MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bad.data(), int(bad.size()), buf, 8),
+              0);
     EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
   }
   // Without the flag the lone lead byte becomes the default character, and
@@ -236,8 +248,7 @@ TEST_P(DoubleByteTest, NeverWritesHalfACharacter) {
 }
 
 INSTANTIATE_TEST_SUITE_P(CodePages, DoubleByteTest,
-                         ::testing::Values(932u, 936u, 949u, 950u, 10001u, 10002u, 10003u,
-                                           10008u),
+                         ::testing::Values(932u, 936u, 949u, 950u, 10001u, 10002u, 10003u, 10008u),
                          [](const auto& info) { return "cp" + std::to_string(info.param); });
 
 TEST(UnknownCodePageTest, FailsWithInvalidParameter) {

@@ -17,12 +17,11 @@ std::u16string widen(UINT cp, const std::string& bytes, DWORD flags = 0) {
 
 std::string narrow(UINT cp, const std::u16string& text, DWORD flags = 0, BOOL* used = nullptr,
                    const char* defaultChar = nullptr) {
-  const int n = WideCharToMultiByte(cp, flags, text.data(), int(text.size()), nullptr, 0,
-                                    defaultChar, used);
+  const int n =
+      WideCharToMultiByte(cp, flags, text.data(), int(text.size()), nullptr, 0, defaultChar, used);
   std::string out(size_t(n > 0 ? n : 0), '\0');
   if (n > 0) {
-    WideCharToMultiByte(cp, flags, text.data(), int(text.size()), out.data(), n, defaultChar,
-                        used);
+    WideCharToMultiByte(cp, flags, text.data(), int(text.size()), out.data(), n, defaultChar, used);
   }
   return out;
 }
@@ -200,8 +199,7 @@ TEST(CodePageArgumentTest, RejectsUnknownFlags) {
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0x800, u"abc", 3, buf, 4, nullptr, nullptr), 0);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_FLAGS);
   SetLastError(0);
-  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_NO_BEST_FIT_CHARS, u"abc", 3, buf, 4, nullptr,
-                                nullptr),
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_NO_BEST_FIT_CHARS, u"abc", 3, buf, 4, nullptr, nullptr),
             0);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_FLAGS);
 }
@@ -265,19 +263,17 @@ INSTANTIATE_TEST_SUITE_P(
         Utf8Case{"\xED\xA0\x80", R + R}, Utf8Case{"\xED\xAF\xBF\xED\xBF\xBF", R + R + R + R},
         Utf8Case{"\xF4\x90\x80\x80", R + R + R}, Utf8Case{"\xF7\xBF\xBF\xBF", R + R + R + R},
         Utf8Case{"\xFA\x80\x80\x80\x80", R + R + R + R + R},
-        Utf8Case{"\xFD\xBF\xBF\xBF\xBF\xBF", R + R + R + R + R + R},
-        Utf8Case{"\xC0\xAD", R + R}, Utf8Case{"\xC1\xBF", R + R}, Utf8Case{"\xE0\x80\xAD", R + R},
+        Utf8Case{"\xFD\xBF\xBF\xBF\xBF\xBF", R + R + R + R + R + R}, Utf8Case{"\xC0\xAD", R + R},
+        Utf8Case{"\xC1\xBF", R + R}, Utf8Case{"\xE0\x80\xAD", R + R},
         Utf8Case{"\xE0\x9F\xBF", R + R}, Utf8Case{"\xF0\x80\x80\xAD", R + R + R},
         Utf8Case{"\xF0\x8F\xBF\xBF", R + R + R}, Utf8Case{"\xFE", R}, Utf8Case{"\xFF", R},
         Utf8Case{"\xFF\x40\x80\x80\x80\x80\x80\x80\x80", R + u"@" + R + R + R + R + R + R + R},
         Utf8Case{"\x80", R}, Utf8Case{"\x80\x80", R + R}, Utf8Case{"\xC2-", R + u"-"},
         Utf8Case{"\xE0\xA0-", R + u"-"}, Utf8Case{"\xF0\x90\x80-", R + u"-"},
         Utf8Case{"\xF4\x8F\xBF-", R + u"-"}, Utf8Case{"\xFA\x80\x80\x80-", R + R + R + R + u"-"},
-        Utf8Case{"\xE0\xA0\x80\x80-", u"\u0800" + R + u"-"},
-        Utf8Case{"\xEF\xBB\xBF-", u"\uFEFF-"},
+        Utf8Case{"\xE0\xA0\x80\x80-", u"\u0800" + R + u"-"}, Utf8Case{"\xEF\xBB\xBF-", u"\uFEFF-"},
         Utf8Case{"\xEF\xBF\xBD-\xEF\xBF\xBE-\xEF\xBF\xBF-", u"\uFFFD-\uFFFE-\uFFFF-"},
-        Utf8Case{"\xC4\x87\xCC\xA7", u"\u0107\u0327"},
-        Utf8Case{"\xF0\x90\x80\x80", u"\U00010000"},
+        Utf8Case{"\xC4\x87\xCC\xA7", u"\u0107\u0327"}, Utf8Case{"\xF0\x90\x80\x80", u"\U00010000"},
         Utf8Case{"\xF4\x8F\xBF\xBF", u"\U0010FFFF"}));
 
 TEST(Utf8EncodeTest, LoneSurrogatesBecomeReplacementCharacters) {

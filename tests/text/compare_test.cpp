@@ -24,16 +24,15 @@ TEST_P(CaseInsensitiveEqualTest, EqualWhateverTheCase) {
 INSTANTIATE_TEST_SUITE_P(
     Scripts, CaseInsensitiveEqualTest,
     ::testing::Values(CasePair{u"summary", u"Summary"}, CasePair{u"SUMMARY", u"summary"},
-                      CasePair{u"SummaryInformation", u"SUMMARYINFORMATION"},
-                      CasePair{u"i", u"I"},
-                      CasePair{u"\u00E9t\u00E9", u"\u00C9T\u00C9"},        // été
-                      CasePair{u"\u00FE\u00F0", u"\u00DE\u00D0"},          // þð
-                      CasePair{u"\u0161\u017E", u"\u0160\u017D"},          // šž
-                      CasePair{u"\u0153\u00FF", u"\u0152\u0178"},          // œÿ
+                      CasePair{u"SummaryInformation", u"SUMMARYINFORMATION"}, CasePair{u"i", u"I"},
+                      CasePair{u"\u00E9t\u00E9", u"\u00C9T\u00C9"},            // été
+                      CasePair{u"\u00FE\u00F0", u"\u00DE\u00D0"},              // þð
+                      CasePair{u"\u0161\u017E", u"\u0160\u017D"},              // šž
+                      CasePair{u"\u0153\u00FF", u"\u0152\u0178"},              // œÿ
                       CasePair{u"\u03B1\u03B2\u03B3", u"\u0391\u0392\u0393"},  // αβγ
-                      CasePair{u"\u03C9\u03AC", u"\u03A9\u0386"},          // ωά
-                      CasePair{u"\u0430\u0431", u"\u0410\u0411"},          // Cyrillic
-                      CasePair{u"\U00010428", u"\U00010400"}));             // Deseret
+                      CasePair{u"\u03C9\u03AC", u"\u03A9\u0386"},              // ωά
+                      CasePair{u"\u0430\u0431", u"\u0410\u0411"},              // Cyrillic
+                      CasePair{u"\U00010428", u"\U00010400"}));                // Deseret
 
 TEST(CaseInsensitiveCompareTest, DifferentTextsAreNotEqual) {
   EXPECT_NE(lstrcmpiW(u"Summary\r", u"Summary"), 0);
@@ -42,10 +41,10 @@ TEST(CaseInsensitiveCompareTest, DifferentTextsAreNotEqual) {
   EXPECT_NE(lstrcmpiW(u"ABC ", u"ABC"), 0);
   EXPECT_NE(lstrcmpiW(u" ABC", u"ABC"), 0);
   EXPECT_NE(lstrcmpiW(u"x\u0300", u"x"), 0);
-  EXPECT_NE(lstrcmpiW(u"\uFF21", u"A"), 0);       // width counts
-  EXPECT_NE(lstrcmpiW(u"\u0131", u"I"), 0);       // dotless i
-  EXPECT_NE(lstrcmpiW(u"\u0130", u"i"), 0);       // dotted capital I
-  EXPECT_NE(lstrcmpiW(u"\u00DF", u"ss"), 0);      // simple folding only
+  EXPECT_NE(lstrcmpiW(u"\uFF21", u"A"), 0);   // width counts
+  EXPECT_NE(lstrcmpiW(u"\u0131", u"I"), 0);   // dotless i
+  EXPECT_NE(lstrcmpiW(u"\u0130", u"i"), 0);   // dotted capital I
+  EXPECT_NE(lstrcmpiW(u"\u00DF", u"ss"), 0);  // simple folding only
   EXPECT_NE(lstrcmpiW(u"\u2010", u"-"), 0);
   EXPECT_NE(lstrcmpiW(u"\u2019", u"'"), 0);
   EXPECT_NE(lstrcmpiW(u"\u00B2", u"2"), 0);
@@ -56,7 +55,7 @@ TEST(CaseInsensitiveCompareTest, CanonicallyEquivalentTextsAreEqual) {
   EXPECT_EQ(lstrcmpiW(u"\u00C1BC", u"A\u0301BC"), 0);
   EXPECT_EQ(lstrcmpiW(u"\u00E9", u"e\u0301"), 0);
   EXPECT_EQ(lstrcmpiW(u"\u00C5", u"A\u030A"), 0);
-  EXPECT_EQ(lstrcmpiW(u"\u212B", u"\u00E5"), 0);  // angstrom sign decomposes to Å
+  EXPECT_EQ(lstrcmpiW(u"\u212B", u"\u00E5"), 0);              // angstrom sign decomposes to Å
   EXPECT_EQ(lstrcmpiW(u"\uD55C", u"\u1112\u1161\u11AB"), 0);  // Hangul
   EXPECT_EQ(lstrcmpW(u"\u00C1BC", u"A\u0301BC"), 0);
   // The order of marks of different classes does not matter.
@@ -75,8 +74,8 @@ TEST(CaseInsensitiveCompareTest, OrdersLikeWindows) {
   EXPECT_EQ(lstrcmpiW(u"a", u"B"), -1);
   EXPECT_EQ(lstrcmpiW(u"B", u"a"), 1);
   EXPECT_EQ(lstrcmpiW(u"abc", u"ABCD"), -1);
-  EXPECT_EQ(lstrcmpiW(u"1", u"a"), -1);   // digits before letters
-  EXPECT_EQ(lstrcmpiW(u"_", u"1"), -1);   // symbols before digits
+  EXPECT_EQ(lstrcmpiW(u"1", u"a"), -1);  // digits before letters
+  EXPECT_EQ(lstrcmpiW(u"_", u"1"), -1);  // symbols before digits
   EXPECT_EQ(lstrcmpiW(u"~", u"a"), -1);
   EXPECT_EQ(lstrcmpiW(u"e", u"\u00E9"), -1);
   EXPECT_EQ(lstrcmpiW(u"\u00E9", u"f"), -1);  // accents weigh after letters
@@ -120,18 +119,21 @@ TEST(CompareFastPathTest, AgreesWithTheGeneralComparisonOnAsciiTexts) {
   };
   auto randomText = [&](std::u16string prefix) {
     size_t extra = next() % 6;
-    for (size_t i = 0; i < extra; ++i) prefix.push_back(alphabet[next() % (sizeof alphabet / 2 - 1)]);
+    for (size_t i = 0; i < extra; ++i)
+      prefix.push_back(alphabet[next() % (sizeof alphabet / 2 - 1)]);
     return prefix;
   };
   for (int i = 0; i < 20000; ++i) {
     std::u16string a = randomText(u"");
-    std::u16string b = next() % 2 ? randomText(a.substr(0, next() % (a.size() + 1))) : randomText(u"");
+    std::u16string b =
+        next() % 2 ? randomText(a.substr(0, next() % (a.size() + 1))) : randomText(u"");
     for (bool ignoreCase : {true, false}) {
-      int general = velmora::text::compareTextGeneral(a.data(), a.size(), b.data(), b.size(),
-                                                      ignoreCase);
+      int general =
+          velmora::text::compareTextGeneral(a.data(), a.size(), b.data(), b.size(), ignoreCase);
       int fast = ignoreCase ? lstrcmpiW(a.c_str(), b.c_str()) : lstrcmpW(a.c_str(), b.c_str());
       int sign = fast < 0 ? -1 : fast > 0 ? 1 : 0;
-      ASSERT_EQ(general, sign) << "ignoreCase " << ignoreCase << " a=" << a.size() << " b=" << b.size();
+      ASSERT_EQ(general, sign) << "ignoreCase " << ignoreCase << " a=" << a.size()
+                               << " b=" << b.size();
     }
   }
 }

@@ -24,10 +24,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(IntCase{u"12abc", 12}, IntCase{u"", 0}, IntCase{u"  -7", -7},
                       IntCase{u"\t\r\n\v\f+42", 42}, IntCase{u"abc", 0}, IntCase{u"True", 0},
                       IntCase{u"0x1A", 0}, IntCase{u"1e3", 1}, IntCase{u"3.9", 3},
-                      IntCase{u"--5", 0}, IntCase{u"- 5", 0}, IntCase{u"+-5", 0},
-                      IntCase{u"-0", 0}, IntCase{u"40000", 40000},
-                      IntCase{u"2147483647", 2147483647}, IntCase{u"-2147483648", INT32_MIN},
-                      IntCase{u"\u00A0\u3000" u"5", 5}, IntCase{u"\uFF11\uFF12", 12}));
+                      IntCase{u"--5", 0}, IntCase{u"- 5", 0}, IntCase{u"+-5", 0}, IntCase{u"-0", 0},
+                      IntCase{u"40000", 40000}, IntCase{u"2147483647", 2147483647},
+                      IntCase{u"-2147483648", INT32_MIN},
+                      IntCase{u"\u00A0\u3000"
+                              u"5",
+                              5},
+                      IntCase{u"\uFF11\uFF12", 12}));
 
 class WideToLongRangeTest : public ::testing::TestWithParam<IntCase> {};
 
@@ -40,12 +43,12 @@ TEST_P(WideToLongRangeTest, ClampsToTheNearest32BitLimit) {
   EXPECT_EQ(errno, ERANGE);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    BeyondRange, WideToLongRangeTest,
-    ::testing::Values(IntCase{u"2147483648", INT32_MAX}, IntCase{u"-2147483649", INT32_MIN},
-                      IntCase{u"99999999999999999999", INT32_MAX},
-                      IntCase{u"-99999999999999999999999999", INT32_MIN},
-                      IntCase{u"4294967296", INT32_MAX}));
+INSTANTIATE_TEST_SUITE_P(BeyondRange, WideToLongRangeTest,
+                         ::testing::Values(IntCase{u"2147483648", INT32_MAX},
+                                           IntCase{u"-2147483649", INT32_MIN},
+                                           IntCase{u"99999999999999999999", INT32_MAX},
+                                           IntCase{u"-99999999999999999999999999", INT32_MIN},
+                                           IntCase{u"4294967296", INT32_MAX}));
 
 TEST(WideToDoubleTest, ParsesTheRuntimeGrammar) {
   EXPECT_EQ(_wtof(u"2.5e3x"), 2500.0);

@@ -88,12 +88,12 @@ TEST_P(SystemTimeRejectTest, RefusesFieldsOutOfRange) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fields, SystemTimeRejectTest,
-    ::testing::Values(st(1600, 12, 31, 23, 59, 59, 999), st(2021, 0, 1), st(2021, 13, 1),
-                      st(2021, 1, 0), st(2021, 1, 32), st(2021, 2, 29), st(2021, 4, 31),
-                      st(2021, 1, 1, 24), st(2021, 1, 1, 0, 60), st(2021, 1, 1, 0, 0, 60),
-                      st(2021, 1, 1, 0, 0, 0, 1000), st(30828, 1, 1)));
+INSTANTIATE_TEST_SUITE_P(Fields, SystemTimeRejectTest,
+                         ::testing::Values(st(1600, 12, 31, 23, 59, 59, 999), st(2021, 0, 1),
+                                           st(2021, 13, 1), st(2021, 1, 0), st(2021, 1, 32),
+                                           st(2021, 2, 29), st(2021, 4, 31), st(2021, 1, 1, 24),
+                                           st(2021, 1, 1, 0, 60), st(2021, 1, 1, 0, 0, 60),
+                                           st(2021, 1, 1, 0, 0, 0, 1000), st(30828, 1, 1)));
 
 TEST(SystemTimeToFileTimeTest, IgnoresDayOfWeek) {
   SYSTEMTIME in = st(1980, 1, 1);

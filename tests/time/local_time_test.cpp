@@ -79,7 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
         LocalCase{"Europe/Berlin", st(2021, 10, 31, 2), st(2021, 10, 31, 0), true},
         LocalCase{"Europe/Berlin", st(2021, 10, 31, 2, 30), st(2021, 10, 31, 0, 30), true},
         LocalCase{"Europe/Berlin", st(2021, 10, 31, 3), st(2021, 10, 31, 2), true},
-        LocalCase{"Europe/Berlin", st(2020, 12, 31, 13, 45, 30), st(2020, 12, 31, 12, 45, 30), true},
+        LocalCase{"Europe/Berlin", st(2020, 12, 31, 13, 45, 30), st(2020, 12, 31, 12, 45, 30),
+                  true},
         // The western zone of Wine's test, as a POSIX rule.
         LocalCase{"XST4XDT,M4.1.0/2,M10.4.0/2", st(2004, 10, 24, 1), st(2004, 10, 24, 4), true},
         LocalCase{"XST4XDT,M4.1.0/2,M10.4.0/2", st(2004, 10, 24, 2), st(2004, 10, 24, 6), true},
@@ -131,7 +132,7 @@ TEST(LocalToUtcTest, UsesAZoneRecordWhenGiven) {
 
 struct NowCase {
   const char* zone;
-  SYSTEMTIME now;  // UTC
+  SYSTEMTIME now;     // UTC
   int offsetMinutes;  // east of UTC, in force at `now`
 };
 

@@ -164,8 +164,8 @@ TEST(SystemTimeToVariantTimeTest, ReadsTwoDigitYears) {
 
 TEST(SystemTimeToVariantTimeTest, RefusesImpossibleFields) {
   double d = 0;
-  for (const SYSTEMTIME& bad : {st(2021, 13, 1), st(2021, 1, 32), st(10000, 1, 1),
-                                st(WORD(-1), 1, 1), st(9999, 12, 32)}) {
+  for (const SYSTEMTIME& bad :
+       {st(2021, 13, 1), st(2021, 1, 32), st(10000, 1, 1), st(WORD(-1), 1, 1), st(9999, 12, 32)}) {
     SYSTEMTIME copy = bad;
     EXPECT_FALSE(SystemTimeToVariantTime(&copy, &d)) << text(bad);
   }

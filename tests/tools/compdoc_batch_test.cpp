@@ -74,10 +74,11 @@ class CompdocBatchTest : public ::testing::Test {
   void SetUp() override {
     fs::create_directories(root() / "sub" / "deeper");
     auto doc = [](const fs::path& p, const char16_t* title) {
-      writeDocument(p, {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
-                         {byId(PIDSI_TITLE, pvWide(title))}},
-                        {FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT,
-                         {byName(u"Project", pvWide(title))}}});
+      writeDocument(
+          p, {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT, {byId(PIDSI_TITLE, pvWide(title))}},
+              {FMTID_UserDefinedProperties,
+               PROPSETFLAG_DEFAULT,
+               {byName(u"Project", pvWide(title))}}});
     };
     doc(root() / "a.doc", u"A");
     doc(root() / "b.XLS", u"B");  // extensions match without regard to case
@@ -124,10 +125,12 @@ TEST_F(CompdocBatchTest, ReadsEveryGoodFileNamesEveryBadOneOnceAndSumsUp) {
 
   const size_t attributes = lines(one.out).size();
   std::vector<std::string> want = {
-      "compdoc: " + file("plain.doc") + ": not a compound document: STG_E_FILEALREADYEXISTS (0x80030050)",
+      "compdoc: " + file("plain.doc") +
+          ": not a compound document: STG_E_FILEALREADYEXISTS (0x80030050)",
       "compdoc: " + file("sub/damaged.doc") + ": damaged: ",
       "compdoc: " + file("sub/gone.doc") + ": missing: STG_E_FILENOTFOUND (0x80030002)",
-      "compdoc: " + file("sub/locked.doc") + ": busy: ReadAttributes: VLT_E_FILE_ACCESS (0x8004020B)",
+      "compdoc: " + file("sub/locked.doc") +
+          ": busy: ReadAttributes: VLT_E_FILE_ACCESS (0x8004020B)",
       "compdoc: " + missing + ": missing: STG_E_FILENOTFOUND (0x80030002)",
       "compdoc read: 9 documents (4 served, 5 failed), " + std::to_string(attributes) +
           " attributes; failures: busy 1, damaged 1, missing 2, not a compound document 1",
@@ -143,16 +146,19 @@ TEST_F(CompdocBatchTest, ReadsEveryGoodFileNamesEveryBadOneOnceAndSumsUp) {
 // escapes, its shortest numbers), whatever the text holds.
 TEST_F(CompdocBatchTest, JsonRecordsAreWhatTheJsonLibraryWrites) {
   const fs::path doc = m_dir.path() / "we\"ird\\ name\t.doc";
-  writeDocument(doc, {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
+  writeDocument(doc, {{FMTID_SummaryInformation,
+                       PROPSETFLAG_DEFAULT,
                        {byId(PIDSI_TITLE, pvWide(u"quote\" back\\ tab\t nl\n cr\r bell\x07 del\x7f "
                                                  u"e\u00e9 \u4e2d\U0001F600 end"))}},
-                      {FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT,
+                      {FMTID_UserDefinedProperties,
+                       PROPSETFLAG_DEFAULT,
                        {byName(u"Tenth", pvR8(0.1)), byName(u"Huge", pvR8(1e300)),
                         byName(u"Whole", pvR8(3.0)), byName(u"Small", pvR4(1.5f)),
                         byName(u"Negative", pvI4(-7)), byName(u"Flag", pvBool(true)),
                         byName(u"Narrow \u00e9", pvNarrow("caf\xe9 \x01")),
                         byName(u"When", pvFileTime(2024, 2, 29, 13, 5)),
-                        byName(u"Controls", pvWide(u"q\" b\\ t\t n\n f\f b\b x\x01 us\x1f" u" del\x7f"))}}});
+                        byName(u"Controls", pvWide(u"q\" b\\ t\t n\n f\f b\b x\x01 us\x1f"
+                                                   u" del\x7f"))}}});
   for (const char* jobs : {"-j 1", "-j 2"}) {
     Outcome r = compdoc(std::string("read --json -H ") + jobs + " " + shellQuote(doc.string()));
     ASSERT_EQ(0, r.status) << r.err;
@@ -165,8 +171,10 @@ TEST_F(CompdocBatchTest, JsonRecordsAreWhatTheJsonLibraryWrites) {
       EXPECT_EQ(doc.string(), parsed["file"].get<std::string>());
       if (parsed["name"] == "Title") {
         sawTitle = true;
-        EXPECT_EQ("quote\" back\\ tab\t nl\n cr\r bell\x07 del\x7f e\xc3\xa9 \xe4\xb8\xad\xf0\x9f\x98\x80 end",
-                  parsed["value"].get<std::string>());
+        EXPECT_EQ(
+            "quote\" back\\ tab\t nl\n cr\r bell\x07 del\x7f e\xc3\xa9 "
+            "\xe4\xb8\xad\xf0\x9f\x98\x80 end",
+            parsed["value"].get<std::string>());
       }
       if (parsed["name"] == "Whole") {
         EXPECT_NE(std::string::npos, line.find("\"value\":3.0}"));
@@ -188,8 +196,9 @@ TEST_F(CompdocBatchTest, ListsFoldersAndExtensions) {
   std::string names = file("sub/c.ppt") + "\n" + file("notes.txt") + "\n";
   Outcome fromStdin = compdoc("read --quiet -", names);
   EXPECT_EQ(1, fromStdin.status);
-  EXPECT_EQ("compdoc: " + file("notes.txt") + ": not a compound document: "
-            "STG_E_FILEALREADYEXISTS (0x80030050)\n",
+  EXPECT_EQ("compdoc: " + file("notes.txt") +
+                ": not a compound document: "
+                "STG_E_FILEALREADYEXISTS (0x80030050)\n",
             fromStdin.err);
   std::ofstream(m_dir.file("list")) << names;
   Outcome fromList = compdoc("read --quiet --files-from " + shellQuote(m_dir.file("list")));
@@ -216,11 +225,13 @@ TEST_F(CompdocBatchTest, APipeNamedLikeADocumentIsNeverWaitedOn) {
   auto fifo = m_dir.file("pipe.doc");
   ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
   const std::string name = shellQuote(fifo);
-  for (std::string args : {"read " + name, "read --json -j 2 " + name, "refs " + name,
-                           "relink " + name + " a.doc=b.doc", "write " + name + " Summary:Title=x"}) {
+  for (std::string args :
+       {"read " + name, "read --json -j 2 " + name, "refs " + name,
+        "relink " + name + " a.doc=b.doc", "write " + name + " Summary:Title=x"}) {
     SCOPED_TRACE(args);
     Outcome r;
-    bool quick = answersWithoutWaiting(fifo, [&] { r = compdoc(args); }, std::chrono::seconds(10));
+    bool quick = answersWithoutWaiting(
+        fifo, [&] { r = compdoc(args); }, std::chrono::seconds(10));
     EXPECT_TRUE(quick) << "waited on the pipe";
     EXPECT_EQ(1, r.status) << r.err;
   }

@@ -59,19 +59,24 @@ struct Image {
     return 0;
   }
   void save(const fs::path& path) const {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   }
 };
 
 class CompdocCheckTest : public ::testing::Test {
  protected:
   fs::path propertyDocument(const fs::path& path) {
-    writeDocument(path, {
-        {FMTID_SummaryInformation, PROPSETFLAG_DEFAULT, {byId(PIDSI_TITLE, pvWide(u"Bracket"))}},
-        {FMTID_DocSummaryInformation, PROPSETFLAG_ANSI, {byId(15, pvNarrow("Fennmark"))}},
-        {FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT, {byName(u"Project", pvWide(u"Gemini"))}},
-    });
+    writeDocument(
+        path, {
+                  {FMTID_SummaryInformation,
+                   PROPSETFLAG_DEFAULT,
+                   {byId(PIDSI_TITLE, pvWide(u"Bracket"))}},
+                  {FMTID_DocSummaryInformation, PROPSETFLAG_ANSI, {byId(15, pvNarrow("Fennmark"))}},
+                  {FMTID_UserDefinedProperties,
+                   PROPSETFLAG_DEFAULT,
+                   {byName(u"Project", pvWide(u"Gemini"))}},
+              });
     return path;
   }
   fs::path linkDocument(const fs::path& path) {
@@ -85,18 +90,20 @@ class CompdocCheckTest : public ::testing::Test {
   void patchStream(const fs::path& doc, const std::vector<std::u16string>& path, uint32_t at,
                    std::vector<uint8_t> bytes) {
     IStorage* stg = nullptr;
-    ASSERT_EQ(S_OK, StgOpenStorageEx(widePath(doc).c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_ANY, 0,
-                                     nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)));
+    ASSERT_EQ(S_OK, StgOpenStorageEx(widePath(doc).c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                     STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage,
+                                     reinterpret_cast<void**>(&stg)));
     std::vector<IStorage*> held{stg};
     for (size_t i = 0; i + 1 < path.size(); ++i) {
       IStorage* child = nullptr;
-      ASSERT_EQ(S_OK, held.back()->OpenStorage(path[i].c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                               nullptr, 0, &child));
+      ASSERT_EQ(S_OK, held.back()->OpenStorage(path[i].c_str(), nullptr,
+                                               STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                                               &child));
       held.push_back(child);
     }
     IStream* stream = nullptr;
-    ASSERT_EQ(S_OK, held.back()->OpenStream(path.back().c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                            0, &stream));
+    ASSERT_EQ(S_OK, held.back()->OpenStream(path.back().c_str(), nullptr,
+                                            STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &stream));
     LARGE_INTEGER to{};
     to.QuadPart = at;
     ASSERT_EQ(S_OK, stream->Seek(to, STREAM_SEEK_SET, nullptr));
@@ -121,7 +128,8 @@ TEST_F(CompdocCheckTest, EveryPlantedFaultIsReportedAsDamageWithItsReason) {
          store16(&m.bytes[0x1C], 0xFEFF);
          m.save(p);
        },
-       "byte order mark 0xFEFF, expected 0xFFFE (offset 0x1C)", "loses-data", "header", "attributes,links"},
+       "byte order mark 0xFEFF, expected 0xFFFE (offset 0x1C)", "loses-data", "header",
+       "attributes,links"},
       {"directory loop.doc",
        [&](const fs::path& p) {
          Image m(propertyDocument(p));
@@ -138,16 +146,20 @@ TEST_F(CompdocCheckTest, EveryPlantedFaultIsReportedAsDamageWithItsReason) {
        },
        " has type 255 (directory sector ", "stepped-over", "directory", "attributes"},
       {"summary order.doc",
-       [&](const fs::path& p) { patchStream(propertyDocument(p), {u"\005SummaryInformation"}, 0, {0xFF, 0xFE}); },
-       "byte order 0xFEFF, not 0xFFFE (byte 0) [\\x05SummaryInformation]", "loses-data", "property set",
-       "attributes"},
+       [&](const fs::path& p) {
+         patchStream(propertyDocument(p), {u"\005SummaryInformation"}, 0, {0xFF, 0xFE});
+       },
+       "byte order 0xFEFF, not 0xFFFE (byte 0) [\\x05SummaryInformation]", "loses-data",
+       "property set", "attributes"},
       {"section count.doc",
        [&](const fs::path& p) {
          patchStream(propertyDocument(p), {u"\005DocumentSummaryInformation"}, 24, {3, 0, 0, 0});
        },
        "section count 3, not 1 or 2 (byte 24)", "loses-data", "property set", "attributes"},
       {"link version.doc",
-       [&](const fs::path& p) { patchStream(linkDocument(p), {u"ObjectPool", u"_1", u"\001Ole"}, 0, {7, 0, 0, 3}); },
+       [&](const fs::path& p) {
+         patchStream(linkDocument(p), {u"ObjectPool", u"_1", u"\001Ole"}, 0, {7, 0, 0, 3});
+       },
        "the link object cannot be read: DV_E_CLIPFORMAT (0x8004006A): \\1Ole version 0x03000007 "
        "[ObjectPool/_1]",
        "loses-data", "link", "links"},
@@ -184,17 +196,18 @@ TEST_F(CompdocCheckTest, RefsNamesTheLinkObjectsItSkipsAndWhy) {
   patchStream(doc, {u"ObjectPool", u"_2", u"\001Ole"}, 0, {7, 0, 0, 3});
   TempDir scratch;
   int status = -1;
-  std::string out = runCommand(shellQuote(compdocPath()) + " refs " + shellQuote(doc.string()) + " 2>" +
-                                   shellQuote(scratch.file("err")),
+  std::string out = runCommand(shellQuote(compdocPath()) + " refs " + shellQuote(doc.string()) +
+                                   " 2>" + shellQuote(scratch.file("err")),
                                status);
   std::ifstream in(scratch.file("err"));
   std::string err(std::istreambuf_iterator<char>(in), {});
   EXPECT_EQ(0, status) << err;
   EXPECT_EQ(doc.string() + "\tC:\\data\\book.xls\tbook.xls\n", out);
-  EXPECT_EQ("compdoc: " + doc.string() +
-                ": unreadable link object: ObjectPool/_2: the link object cannot be read: \\1Ole version "
-                "0x03000007\n",
-            err);
+  EXPECT_EQ(
+      "compdoc: " + doc.string() +
+          ": unreadable link object: ObjectPool/_2: the link object cannot be read: \\1Ole version "
+          "0x03000007\n",
+      err);
 }
 
 TEST_F(CompdocCheckTest, ATreeOurEngineWroteIsSound) {
@@ -227,7 +240,8 @@ TEST_F(CompdocCheckTest, EveryCorpusDocumentIsClassifiedAndNoneTakenForDamaged) 
   }
   EXPECT_EQ(std::string::npos, r.err.find(": damaged: ")) << r.err;
   for (const char* name : {"testEXCEL_4.xls", "testWORDML_tableInsideParagraph.doc"})
-    EXPECT_NE(std::string::npos, r.err.find(name + std::string(": not a compound document: "))) << name;
+    EXPECT_NE(std::string::npos, r.err.find(name + std::string(": not a compound document: ")))
+        << name;
 }
 
 }  // namespace

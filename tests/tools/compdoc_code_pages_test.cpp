@@ -32,8 +32,8 @@ std::u16string fromUtf8(const std::string& s) {
 std::string encodeIn(UINT cp, const std::string& utf8) {
   std::u16string text = fromUtf8(utf8);
   BOOL used = FALSE;
-  int n = WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, text.data(), int(text.size()), nullptr,
-                              0, nullptr, &used);
+  int n = WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, text.data(), int(text.size()), nullptr, 0,
+                              nullptr, &used);
   std::string out(size_t(n), '\0');
   WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, text.data(), int(text.size()), out.data(), n,
                       nullptr, &used);
@@ -61,7 +61,8 @@ std::vector<std::string> write(const fs::path& doc, const std::vector<std::strin
   int status = -1;
   std::istringstream out(runCommand(command, status));
   std::vector<std::string> verdicts;
-  for (std::string line; std::getline(out, line);) verdicts.push_back(line.substr(line.rfind('\t') + 1));
+  for (std::string line; std::getline(out, line);)
+    verdicts.push_back(line.substr(line.rfind('\t') + 1));
   // A pair not written makes the exit status 1.
   bool refused = std::find(verdicts.begin(), verdicts.end(), "not written") != verdicts.end();
   EXPECT_EQ(refused ? 1 : 0, status);
@@ -130,12 +131,19 @@ class CodePageDocumentTest : public ::testing::TestWithParam<CodePageCase> {
     m_note = encodeIn(c.cp, c.note);
     const USHORT cp = USHORT(c.cp);
     writeDocument(m_doc, {
-        {FMTID_SummaryInformation, PROPSETFLAG_ANSI,
-         {byId(PIDSI_TITLE, pvNarrow(m_title.c_str()))}, cp},
-        {FMTID_DocSummaryInformation, PROPSETFLAG_ANSI, {byId(15, pvNarrow(m_title.c_str()))}, cp},
-        {FMTID_UserDefinedProperties, PROPSETFLAG_ANSI, {byName(u"Note", pvNarrow(m_note.c_str()))},
-         cp},
-    });
+                             {FMTID_SummaryInformation,
+                              PROPSETFLAG_ANSI,
+                              {byId(PIDSI_TITLE, pvNarrow(m_title.c_str()))},
+                              cp},
+                             {FMTID_DocSummaryInformation,
+                              PROPSETFLAG_ANSI,
+                              {byId(15, pvNarrow(m_title.c_str()))},
+                              cp},
+                             {FMTID_UserDefinedProperties,
+                              PROPSETFLAG_ANSI,
+                              {byName(u"Note", pvNarrow(m_note.c_str()))},
+                              cp},
+                         });
   }
 
   TempDir m_tmp;
@@ -201,16 +209,17 @@ INSTANTIATE_TEST_SUITE_P(CodePages, CodePageDocumentTest, ::testing::ValuesIn(kC
 // strings pass through the ANSI code page) hold narrow text exactly or not at
 // all: no best fit ("Lodz"), no default characters ("??").
 TEST(AnsiCodePageDocumentTest, RefusesTextTheAnsiCodePageCannotHold) {
-  for (const auto& [flags, cp] : {std::pair{DWORD(PROPSETFLAG_ANSI), 1252},
-                                  std::pair{DWORD(PROPSETFLAG_DEFAULT), 1200}}) {
+  for (const auto& [flags, cp] :
+       {std::pair{DWORD(PROPSETFLAG_ANSI), 1252}, std::pair{DWORD(PROPSETFLAG_DEFAULT), 1200}}) {
     SCOPED_TRACE(cp);
     TempDir tmp;
     const fs::path doc = tmp.file("r.doc");
-    writeDocument(doc, {
-        {FMTID_SummaryInformation, flags, {byId(PIDSI_TITLE, pvNarrow("Title"))}},
-        {FMTID_DocSummaryInformation, flags, {byId(15, pvNarrow("Acme"))}},
-        {FMTID_UserDefinedProperties, flags, {byName(u"Note", pvNarrow("note"))}},
-    });
+    writeDocument(doc,
+                  {
+                      {FMTID_SummaryInformation, flags, {byId(PIDSI_TITLE, pvNarrow("Title"))}},
+                      {FMTID_DocSummaryInformation, flags, {byId(15, pvNarrow("Acme"))}},
+                      {FMTID_UserDefinedProperties, flags, {byName(u"Note", pvNarrow("note"))}},
+                  });
     const auto before = readFileBytes(doc);
     EXPECT_EQ((std::vector<std::string>(5, "not written")),
               write(doc, {"DocSummary:Company=Łódź Żuraw", "DocSummary:Manager=Ωmega",
@@ -239,7 +248,8 @@ TEST(AnsiCodePageDocumentTest, RefusesTextTheAnsiCodePageCannotHold) {
 TEST(MacEastAsianDocumentTest, ReadsTheAuthorInMacSimplifiedChinese) {
   TempDir tmp;
   const fs::path book = tmp.file("mac.xls");
-  writeDocument(book, {{FMTID_SummaryInformation, PROPSETFLAG_ANSI,
+  writeDocument(book, {{FMTID_SummaryInformation,
+                        PROPSETFLAG_ANSI,
                         {byId(PIDSI_AUTHOR, pvNarrow("Microsoft Office \xD3\xC3\xBB\xA7"))},
                         10008}});
   EXPECT_EQ("Microsoft Office 用户", readAttributes(book)["Summary:Author"]["value"]);
@@ -254,7 +264,8 @@ TEST(CorpusPresentationTest, CompanyIsWrittenInMacRoman) {
   fs::copy_file(dir / "documents" / "testPPT.ppt", copy);
   fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
 
-  ASSERT_EQ((std::vector<std::string>{"written"}), write(copy, {"DocSummary:Company=Ünited Parts"}));
+  ASSERT_EQ((std::vector<std::string>{"written"}),
+            write(copy, {"DocSummary:Company=Ünited Parts"}));
   EXPECT_EQ("Ünited Parts", readAttributes(copy)["DocSummary:Company"]["value"]);
   json peer = olefilePeer(copy);
   ASSERT_FALSE(peer.is_null());

@@ -15,18 +15,20 @@ namespace {
 // when olefile is not installed.
 std::string streams(const std::filesystem::path& p) {
   int status = -1;
-  std::string out = runCommand("/usr/bin/python3 " +
-                                   shellQuote(VELMORA_SOURCE_DIR "/tests/tools/ole_digest.py") +
-                                   " " + shellQuote(p) + " 2>/dev/null",
-                               status);
+  std::string out =
+      runCommand("/usr/bin/python3 " + shellQuote(VELMORA_SOURCE_DIR "/tests/tools/ole_digest.py") +
+                     " " + shellQuote(p) + " 2>/dev/null",
+                 status);
   return status == 0 ? out : std::string();
 }
 
 TEST(CompdocCommitFailureTest, AFullDiskIsReportedAndChangesNothing) {
   TempDir dir;
   auto doc = dir.file("doc.doc");
-  writeDocument(doc, {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
-                       {byId(PIDSI_TITLE, pvWide(u"Before"))}}}, 100);
+  writeDocument(
+      doc,
+      {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT, {byId(PIDSI_TITLE, pvWide(u"Before"))}}},
+      100);
   const std::string before = streams(doc);
   if (before.empty()) GTEST_SKIP() << "olefile (python3-olefile) is not installed";
   for (int allowed : {0, 1, 2}) {
@@ -36,9 +38,9 @@ TEST(CompdocCommitFailureTest, AFullDiskIsReportedAndChangesNothing) {
     // the preloaded library.
     std::string out = runCommand(
         "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1 LD_PRELOAD=" +
-            shellQuote(VELMORA_FAULT_PRELOAD) + " VELMORA_FAULT_PWRITES=" + std::to_string(allowed) +
-            " " + shellQuote(compdocPath()) + " write " + shellQuote(doc) +
-            " Summary:Title=After DocSummary:Company=Parts 2>&1",
+            shellQuote(VELMORA_FAULT_PRELOAD) +
+            " VELMORA_FAULT_PWRITES=" + std::to_string(allowed) + " " + shellQuote(compdocPath()) +
+            " write " + shellQuote(doc) + " Summary:Title=After DocSummary:Company=Parts 2>&1",
         status);
     EXPECT_EQ(1, status) << out;
     EXPECT_NE(std::string::npos, out.find("commit failed")) << out;

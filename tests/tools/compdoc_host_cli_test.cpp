@@ -27,8 +27,10 @@ class CompdocHostTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_doc = m_dir.file("doc.doc");
-    writeDocument(m_doc, {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
-                           {byId(PIDSI_TITLE, pvWide(u"Before"))}}}, 100);
+    writeDocument(
+        m_doc,
+        {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT, {byId(PIDSI_TITLE, pvWide(u"Before"))}}},
+        100);
   }
   TempDir m_dir;
   std::filesystem::path m_doc;
@@ -61,20 +63,21 @@ TEST_F(CompdocHostTest, TypedWritesReadBackAsJson) {
             records[1]);
   EXPECT_EQ(0.75, records[2]["value"]);
   EXPECT_EQ(true, records[3]["value"]);
-  EXPECT_EQ(json::parse(R"({"block":"CustomProperty","name":"Due","type":"VT_DATE","value":"2022-06-30T12:00:00"})"),
-            records[4]);
+  EXPECT_EQ(
+      json::parse(
+          R"({"block":"CustomProperty","name":"Due","type":"VT_DATE","value":"2022-06-30T12:00:00"})"),
+      records[4]);
   EXPECT_EQ("plain", records[5]["value"]);
 }
 
 TEST_F(CompdocHostTest, UsageErrorsExitTwo) {
   int status = -1;
-  for (std::string args : {std::string("read"), std::string("frobnicate"),
-                           "write " + shellQuote(m_doc),
-                           "write " + shellQuote(m_doc) + " Summary:Title",
-                           "write " + shellQuote(m_doc) + " --type VT_I4 Summary:Title=abc",
-                           "write " + shellQuote(m_doc) + " --type VT_XYZ Summary:Title=1",
-                           "read " + shellQuote(m_doc) + " Summary:",
-                           "read --json --csv " + shellQuote(m_doc)}) {
+  for (std::string args :
+       {std::string("read"), std::string("frobnicate"), "write " + shellQuote(m_doc),
+        "write " + shellQuote(m_doc) + " Summary:Title",
+        "write " + shellQuote(m_doc) + " --type VT_I4 Summary:Title=abc",
+        "write " + shellQuote(m_doc) + " --type VT_XYZ Summary:Title=1",
+        "read " + shellQuote(m_doc) + " Summary:", "read --json --csv " + shellQuote(m_doc)}) {
     compdoc(args, status);
     EXPECT_EQ(2, status) << args;
   }
@@ -90,8 +93,8 @@ TEST_F(CompdocHostTest, MisleadingAnswersNameTheReasonAndFail) {
   {
     auto bytes = readFileBytes(m_doc);
     bytes.resize(1024);  // the directory sector is gone
-    std::ofstream(damaged, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                   std::streamsize(bytes.size()));
+    std::ofstream(damaged, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   }
   std::string missing = shellQuote(m_dir.file("missing.doc"));
   std::string doc = shellQuote(m_doc);
@@ -123,14 +126,16 @@ TEST_F(CompdocHostTest, MisleadingAnswersNameTheReasonAndFail) {
 // Text output is one attribute a line whatever the value holds; JSON keeps
 // the value as it is.
 TEST_F(CompdocHostTest, TextOutputEscapesControlCharacters) {
-  writeDocument(m_doc, {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT,
+  writeDocument(m_doc, {{FMTID_SummaryInformation,
+                         PROPSETFLAG_DEFAULT,
                          {byId(PIDSI_TITLE, pvWide(u"two\nlines\tand\r\x1b")),
                           byId(PIDSI_SUBJECT, pvWide(u"back\\slash"))}}});
   Outcome text = compdocSplit("read " + shellQuote(m_doc) + " Summary:Title Summary:Subject");
   ASSERT_EQ(0, text.status) << text.err;
-  EXPECT_EQ("Summary\tTitle\tVT_BSTR\ttwo\\x0Alines\\x09and\\x0D\\x1B\n"
-            "Summary\tSubject\tVT_BSTR\tback\\slash\n",
-            text.out);
+  EXPECT_EQ(
+      "Summary\tTitle\tVT_BSTR\ttwo\\x0Alines\\x09and\\x0D\\x1B\n"
+      "Summary\tSubject\tVT_BSTR\tback\\slash\n",
+      text.out);
   Outcome js = compdocSplit("read --json " + shellQuote(m_doc) + " Summary:Title");
   ASSERT_EQ(0, js.status) << js.err;
   EXPECT_EQ("two\nlines\tand\r\x1b", json::parse(js.out)["value"]);

@@ -56,8 +56,12 @@ std::string escape(const std::string& path) {
 struct Element {
   std::string path, type;
   uint64_t size = 0;
-  bool operator<(const Element& o) const { return std::tie(path, type, size) < std::tie(o.path, o.type, o.size); }
-  bool operator==(const Element& o) const { return path == o.path && type == o.type && size == o.size; }
+  bool operator<(const Element& o) const {
+    return std::tie(path, type, size) < std::tie(o.path, o.type, o.size);
+  }
+  bool operator==(const Element& o) const {
+    return path == o.path && type == o.type && size == o.size;
+  }
 };
 
 std::vector<Element> parse(const std::string& jsonLines) {
@@ -83,15 +87,19 @@ void readStreams(IStorage* storage, const std::string& prefix,
     if (st.type == STGTY_STORAGE) {
       IStorage* child = nullptr;
       EXPECT_EQ(storage->OpenStorage(st.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
-                                     nullptr, 0, &child), S_OK) << name;
+                                     nullptr, 0, &child),
+                S_OK)
+          << name;
       if (child) {
         readStreams(child, name + "/", out);
         child->Release();
       }
     } else if (st.type == STGTY_STREAM) {
       IStream* stm = nullptr;
-      EXPECT_EQ(storage->OpenStream(st.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
-                                    &stm), S_OK) << name;
+      EXPECT_EQ(
+          storage->OpenStream(st.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stm),
+          S_OK)
+          << name;
       std::string bytes(size_t(st.cbSize.QuadPart), '\0');
       ULONG n = 0;
       if (stm && !bytes.empty()) stm->Read(bytes.data(), ULONG(bytes.size()), &n);
@@ -163,8 +171,10 @@ void compareWithGsf(const fs::path& file) {
   std::set<std::pair<std::string, uint64_t>> ours, theirs;
   std::set<std::string> storages;
   for (auto& e : parse(ls.out)) {
-    if (e.type == "stream") ours.insert({e.path, e.size});
-    else storages.insert(e.path);
+    if (e.type == "stream")
+      ours.insert({e.path, e.size});
+    else
+      storages.insert(e.path);
   }
   Outcome g = run("gsf list " + quote(file.string()));
   ASSERT_EQ(g.status, 0) << g.err;
@@ -190,7 +200,8 @@ std::vector<std::string> corpusNames() {
   std::vector<std::string> names;
   auto dir = velmora::test::corpusDir();
   if (dir.empty()) return {"(no corpus)"};
-  for (auto& e : fs::directory_iterator(dir / "documents")) names.push_back(e.path().filename().string());
+  for (auto& e : fs::directory_iterator(dir / "documents"))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -205,8 +216,9 @@ std::u16string wide(const fs::path& p) { return p.u16string(); }
 // add a stream and a storage, rewrite the summary stream with its own bytes.
 void editCopy(const fs::path& file, bool structural) {
   IStorage* stg = nullptr;
-  ASSERT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(file).c_str()), kModeReadWrite, STGFMT_DOCFILE, 0, nullptr,
-                             nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)),
+  ASSERT_EQ(StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(file).c_str()), kModeReadWrite,
+                             STGFMT_DOCFILE, 0, nullptr, nullptr, IID_IStorage,
+                             reinterpret_cast<void**>(&stg)),
             S_OK);
   IStream* stm = nullptr;
   if (stg->OpenStream(u"\x05SummaryInformation", nullptr, kModeReadWrite, 0, &stm) == S_OK) {
@@ -267,12 +279,13 @@ TEST_P(CompdocCorpus, EditedCopyStillReadsInOlefileAndGsf) {
   compareWithGsf(copy);
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, CompdocCorpus, ::testing::ValuesIn(corpusNames()), [](const auto& info) {
-  std::string s = info.param;
-  for (auto& c : s)
-    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-  return s;
-});
+INSTANTIATE_TEST_SUITE_P(Corpus, CompdocCorpus, ::testing::ValuesIn(corpusNames()),
+                         [](const auto& info) {
+                           std::string s = info.param;
+                           for (auto& c : s)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return s;
+                         });
 
 TEST(CompdocNewFile, EngineWrittenDocumentReadsInPeers) {
   if (!haveOlefile() || !haveTool("gsf")) GTEST_SKIP() << "olefile or gsf is not installed";
@@ -281,12 +294,14 @@ TEST(CompdocNewFile, EngineWrittenDocumentReadsInPeers) {
     auto file = dir.file("new.cfb");
     STGOPTIONS opt{1, 0, sector, nullptr};
     IStorage* stg = nullptr;
-    ASSERT_EQ(StgCreateStorageEx(reinterpret_cast<const WCHAR*>(wide(file).c_str()), kModeCreate, STGFMT_DOCFILE, 0,
-                                 &opt, nullptr, IID_IStorage, reinterpret_cast<void**>(&stg)),
+    ASSERT_EQ(StgCreateStorageEx(reinterpret_cast<const WCHAR*>(wide(file).c_str()), kModeCreate,
+                                 STGFMT_DOCFILE, 0, &opt, nullptr, IID_IStorage,
+                                 reinterpret_cast<void**>(&stg)),
               S_OK);
     for (int i = 0; i < 40; ++i) {
       IStream* stm = nullptr;
-      std::u16string name = u"Stream" + std::u16string(1, char16_t(u'A' + i % 26)) + char16_t(u'0' + i / 26);
+      std::u16string name =
+          u"Stream" + std::u16string(1, char16_t(u'A' + i % 26)) + char16_t(u'0' + i / 26);
       ASSERT_EQ(stg->CreateStream(name.c_str(), kModeReadWrite, 0, 0, &stm), S_OK);
       std::string data(size_t(i) * 257, char('a' + i % 26));
       if (!data.empty()) stm->Write(data.data(), ULONG(data.size()), nullptr);
@@ -342,7 +357,8 @@ TEST(CompdocOffice, EditedCopiesStillConvert) {
   if (!haveTool("soffice")) GTEST_SKIP() << "the office suite is not installed";
   velmora::test::TempDir original, edited;
   std::vector<fs::path> originals, copies;
-  for (std::string name : {"testWORD.doc", "testEXCEL.xls", "testPPT_various.ppt", "mcdf__Test.ppt"}) {
+  for (std::string name :
+       {"testWORD.doc", "testEXCEL.xls", "testPPT_various.ppt", "mcdf__Test.ppt"}) {
     auto src = velmora::test::corpusDir() / "documents" / name;
     fs::copy_file(src, original.file(name));
     originals.push_back(original.file(name));

@@ -21,7 +21,9 @@ namespace fs = std::filesystem;
 
 class CompdocRefsTest : public ::testing::Test {
  protected:
-  std::string compdoc(const std::string& args, int& status) { return runCompdocMerged(args, status); }
+  std::string compdoc(const std::string& args, int& status) {
+    return runCompdocMerged(args, status);
+  }
   // One JSON object per line of `compdoc refs --json`.
   std::vector<json> refs(const fs::path& doc) {
     int status = -1;
@@ -42,8 +44,8 @@ class CompdocRefsTest : public ::testing::Test {
   fs::path linkedDocument(const std::string& name) {
     fs::path doc = m_tmp.file(name);
     std::vector<PoolObject> objects;
-    objects.push_back(linkTo(u"_1", compositeOf(fileMoniker(u"C:\\data\\book.xls"),
-                                                itemMoniker(u"!", u"Sheet1!R1C1"))));
+    objects.push_back(linkTo(
+        u"_1", compositeOf(fileMoniker(u"C:\\data\\book.xls"), itemMoniker(u"!", u"Sheet1!R1C1"))));
     objects.push_back(linkTo(u"_2", fileMoniker(u"C:\\Отчёты\\plan.doc")));
     objects.push_back(embedding(u"_3"));
     objects.push_back(linkTo(u"_4", fileMoniker(u"C:\\data\\plan.doc")));
@@ -58,7 +60,8 @@ TEST_F(CompdocRefsTest, RelinkThenRefsShowsTheNewPathsAndOlefileSeesNothingElseC
   fs::path doc = linkedDocument("links.doc");
   std::string file = doc.string();
   EXPECT_EQ((std::vector<json>{
-                {{"file", file}, {"fullPath", "C:\\data\\book.xls!Sheet1!R1C1"},
+                {{"file", file},
+                 {"fullPath", "C:\\data\\book.xls!Sheet1!R1C1"},
                  {"fileName", "book.xls!Sheet1!R1C1"}},
                 {{"file", file}, {"fullPath", "C:\\Отчёты\\plan.doc"}, {"fileName", "plan.doc"}},
                 {{"file", file}, {"fullPath", "C:\\data\\plan.doc"}, {"fileName", "plan.doc"}}}),
@@ -107,8 +110,8 @@ TEST_F(CompdocRefsTest, FailuresNameTheStatusAndExitNonZero) {
   } cases[] = {
       {"refs of a file the plug-in does not serve", "refs " + shellQuote(ppt), 1,
        "GetReferences failed: S_FALSE (0x00000001)"},
-      {"refs goes on after a failing file",
-       "refs " + shellQuote(ppt) + " " + shellQuote(good), 1, "\tC:\\data\\plan.doc\tplan.doc"},
+      {"refs goes on after a failing file", "refs " + shellQuote(ppt) + " " + shellQuote(good), 1,
+       "\tC:\\data\\plan.doc\tplan.doc"},
       {"relink of a document without a pool", "relink " + shellQuote(noPool) + " a=b", 1,
        "UpdateReferences failed: STG_E_FILENOTFOUND (0x80030002)"},
       {"relink of a missing file", "relink " + shellQuote(m_tmp.file("gone.doc")) + " a=b", 1,
@@ -147,7 +150,8 @@ TEST_F(CompdocRefsTest, TheOfficeSuiteOpensARelinkedRealDocumentAsBefore) {
   std::string before = text("before");
   if (before.empty()) GTEST_SKIP() << "the office suite does not open the document with a link";
   int status = -1;
-  std::string out = compdoc("relink " + shellQuote(doc) + " 'sheet.xls=D:\\moved\\sheet.xls'", status);
+  std::string out =
+      compdoc("relink " + shellQuote(doc) + " 'sheet.xls=D:\\moved\\sheet.xls'", status);
   ASSERT_EQ(0, status) << out;
   ASSERT_EQ("D:\\moved\\sheet.xls", refs(doc).at(0)["fullPath"]);
   EXPECT_EQ(before, text("after"));

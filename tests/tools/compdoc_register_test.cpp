@@ -43,7 +43,8 @@ TEST_F(CompdocRegisterTest, ReadByProgIdWorksOnlyWhileRegistered) {
   EXPECT_EQ(0u, out.find("REGEDIT4\n")) << out;
   EXPECT_NE(std::string::npos,
             out.find("[HKEY_CLASSES_ROOT\\CLSID\\{0D8708AD-A9F4-C810-A862-5D84D75FBB4D}\\"
-                     "InprocServer32]\n@=\"" + std::string(VELMORA_BINARY_DIR) +
+                     "InprocServer32]\n@=\"" +
+                     std::string(VELMORA_BINARY_DIR) +
                      "/Velmora.so\"\n\"ThreadingModel\"=\"Apartment\"\n"))
       << out;
 
@@ -67,8 +68,8 @@ TEST_F(CompdocRegisterTest, ConcurrentRegisterAndUnregisterLeaveOneOutcome) {
   int sawRegistered = 0;
   for (int round = 0; round < 8; ++round) {
     std::string both = "( " + m_registry.environment() + " " + shellQuote(compdocPath()) +
-                       " register & " + m_registry.environment() + " " +
-                       shellQuote(compdocPath()) + " unregister & wait ) >/dev/null 2>&1";
+                       " register & " + m_registry.environment() + " " + shellQuote(compdocPath()) +
+                       " unregister & wait ) >/dev/null 2>&1";
     runCommand(both, status);
     std::string now = compdoc("registry export", status);
     ASSERT_EQ(0, status) << now;

@@ -70,13 +70,14 @@ class CompdocRelinkTreeTest : public ::testing::Test {
     std::string command = shellQuote(compdocPath()) +
                           " relink -r -j 2 --json --map '\\\\old-srv\\projects=\\\\nas2\\eng\\"
                           "projects' --map 'C:\\Daten\\=D:\\Archiv\\Daten' " +
-                          options + " " + shellQuote(m_tree) + " 2>" + shellQuote(m_tmp.file("err"));
+                          options + " " + shellQuote(m_tree) + " 2>" +
+                          shellQuote(m_tmp.file("err"));
     std::istringstream out(runCommand(command, status));
     std::set<Row> rows;
     for (std::string line; std::getline(out, line);) {
       json j = json::parse(line);
       rows.insert({fs::path(j["file"].get<std::string>()).lexically_relative(m_tree).string(),
-                    j["source"], j["target"], j["status"]});
+                   j["source"], j["target"], j["status"]});
     }
     return rows;
   }
@@ -147,7 +148,8 @@ TEST_F(CompdocRelinkTreeTest, DryRunThenRunThenNothingLeftToDo) {
   for (const auto& [name, bytes] : aBefore.streams) {
     bool rewritten = name == u"ObjectPool/_1/\1Ole" || name == u"ObjectPool/_2/\1Ole" ||
                      name == u"ObjectPool/_3/\1Ole";
-    EXPECT_EQ(!rewritten, bytes == aAfter.streams.at(name)) << std::string(name.begin(), name.end());
+    EXPECT_EQ(!rewritten, bytes == aAfter.streams.at(name))
+        << std::string(name.begin(), name.end());
   }
 
   json a = peer(m_tree / "a.doc");
@@ -167,8 +169,7 @@ TEST_F(CompdocRelinkTreeTest, DryRunThenRunThenNothingLeftToDo) {
   // A second run finds nothing to move and writes nothing.
   std::set<Row> again = relink("", status);
   EXPECT_EQ(1, status);
-  for (const Row& r : again)
-    EXPECT_TRUE(r.status == "unchanged" || r.file == "amb.doc") << r;
+  for (const Row& r : again) EXPECT_TRUE(r.status == "unchanged" || r.file == "amb.doc") << r;
   EXPECT_EQ(after, files());
 }
 
@@ -189,10 +190,10 @@ TEST_F(CompdocRelinkTreeTest, AKilledRunRunAgainEndsAsOneRun) {
   fs::copy(once, killed, fs::copy_options::recursive);
   auto run = [&](const fs::path& tree, const std::string& prefix) {
     int status = -1;
-    std::string err = runCommand(prefix + shellQuote(compdocPath()) +
-                                     " relink -q -j 1 --map 'C:\\Daten=D:\\x' " +
-                                     shellQuote(tree) + " 2>&1 >/dev/null",
-                                 status);
+    std::string err =
+        runCommand(prefix + shellQuote(compdocPath()) + " relink -q -j 1 --map 'C:\\Daten=D:\\x' " +
+                       shellQuote(tree) + " 2>&1 >/dev/null",
+                   status);
     if (!prefix.empty()) return 0;  // killed wherever it was
     EXPECT_EQ(0, status) << err;
     return status;

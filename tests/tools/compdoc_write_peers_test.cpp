@@ -54,9 +54,10 @@ std::map<std::string, json> readAttributes(const fs::path& doc) {
 
 json oleDigest(const fs::path& doc) {
   int status = -1;
-  std::string out = runCommand("/usr/bin/python3 " + shellQuote(VELMORA_SOURCE_DIR
-                               "/tests/tools/ole_digest.py") + " " + shellQuote(doc) + " 2>/dev/null",
-                               status);
+  std::string out =
+      runCommand("/usr/bin/python3 " + shellQuote(VELMORA_SOURCE_DIR "/tests/tools/ole_digest.py") +
+                     " " + shellQuote(doc) + " 2>/dev/null",
+                 status);
   if (status != 0) return json();
   return json::parse(out);
 }
@@ -114,11 +115,18 @@ TEST_P(CompdocWritePeersTest, OlefileReadsTheValuesAndEveryOtherStreamIsIntact) 
   EXPECT_EQ(kTitle, after["title"]);
   EXPECT_EQ(kCompany, after["company"]);
   for (auto& [name, digest] : before["streams"].items()) {
-    if (name == "\x05SummaryInformation" || name == "\x05" "DocumentSummaryInformation") continue;
+    if (name == "\x05SummaryInformation" || name ==
+                                                "\x05"
+                                                "DocumentSummaryInformation")
+      continue;
     EXPECT_EQ(digest, after["streams"][name]) << "stream " << name << " changed";
   }
-  EXPECT_EQ(before["streams"].size() + (before["streams"].contains("\x05SummaryInformation") ? 0 : 1) +
-                (before["streams"].contains("\x05" "DocumentSummaryInformation") ? 0 : 1),
+  EXPECT_EQ(before["streams"].size() +
+                (before["streams"].contains("\x05SummaryInformation") ? 0 : 1) +
+                (before["streams"].contains("\x05"
+                                            "DocumentSummaryInformation")
+                     ? 0
+                     : 1),
             after["streams"].size());
 }
 
@@ -155,7 +163,8 @@ TEST(CompdocWriteOffice, TheSuiteOpensEveryWrittenDocumentAndShowsTheValues) {
   if (dir.empty()) GTEST_SKIP() << "the shared corpus is not beside this checkout";
   if (!haveProgram("soffice")) GTEST_SKIP() << "the office suite is not installed";
   TempDir tmp;
-  const std::map<std::string, std::string> targets = {{".doc", "odt"}, {".xls", "ods"}, {".ppt", "odp"}};
+  const std::map<std::string, std::string> targets = {
+      {".doc", "odt"}, {".xls", "ods"}, {".ppt", "odp"}};
   std::map<std::string, std::vector<std::string>> byTarget;
   fs::create_directories(tmp.path() / "written");
   fs::create_directories(tmp.path() / "original");

@@ -37,14 +37,15 @@ TEST_P(AttributeToStoredParseTest, TextIsParsedAsFarAsItGoes) {
   EXPECT_FALSE(out.bDelete);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Numbers, AttributeToStoredParseTest,
-    ::testing::Values(ParseCase{u"12abc", VT_I4, 12}, ParseCase{u"abc", VT_I4, 0},
-                      ParseCase{u"", VT_I4, 0}, ParseCase{u"  -7", VT_I4, -7},
-                      ParseCase{u"99999999999", VT_I4, 2147483647},
-                      ParseCase{u"70000", VT_I2, 4464},  // the low 16 bits
-                      ParseCase{u"True", VT_BOOL, 0}, ParseCase{u"1", VT_BOOL, 1},
-                      ParseCase{u"-1", VT_BOOL, -1}));
+INSTANTIATE_TEST_SUITE_P(Numbers, AttributeToStoredParseTest,
+                         ::testing::Values(ParseCase{u"12abc", VT_I4, 12},
+                                           ParseCase{u"abc", VT_I4, 0}, ParseCase{u"", VT_I4, 0},
+                                           ParseCase{u"  -7", VT_I4, -7},
+                                           ParseCase{u"99999999999", VT_I4, 2147483647},
+                                           ParseCase{u"70000", VT_I2, 4464},  // the low 16 bits
+                                           ParseCase{u"True", VT_BOOL, 0},
+                                           ParseCase{u"1", VT_BOOL, 1},
+                                           ParseCase{u"-1", VT_BOOL, -1}));
 
 TEST(AttributeToStoredTest, NumbersGoThroughTheirText) {
   In in;
@@ -77,9 +78,9 @@ TEST(AttributeToStoredTest, EmptyDeletesOnlyFileTimes) {
 
 TEST(AttributeToStoredTest, UnconvertibleTargetsAreRefused) {
   In in(u"x");
-  for (VARTYPE vt : {VARTYPE(VT_CLSID), VARTYPE(VT_CY), VARTYPE(VT_CF),
-                     VARTYPE(VT_VECTOR | VT_R8), VARTYPE(VT_VECTOR | VT_VARIANT),
-                     VARTYPE(VT_VECTOR | VT_LPSTR), VARTYPE(VT_UI4)}) {
+  for (VARTYPE vt :
+       {VARTYPE(VT_CLSID), VARTYPE(VT_CY), VARTYPE(VT_CF), VARTYPE(VT_VECTOR | VT_R8),
+        VARTYPE(VT_VECTOR | VT_VARIANT), VARTYPE(VT_VECTOR | VT_LPSTR), VARTYPE(VT_UI4)}) {
     StoredValue out;
     EXPECT_FALSE(AttributeToStored(&in.v, vt, false, out)) << vt;
   }
@@ -116,15 +117,17 @@ TEST(AttributeToStoredTest, NarrowTextGoesInTheSetsCodePageExactlyOrNotAtAll) {
       {1251, u"\u0416\u0438\u0432", "\xC6\xE8\xE2"},
       {10000, u"\u00DCnited", "\x86nited"},
       {932, u"\u65E5\u672C", "\x93\xFA\x96\x7B"},
-      {1251, u"\u0416\u00E9", nullptr},   // no e acute in Cyrillic
-      {1250, u"\uFF21", nullptr},          // only a best fit ("A")
-      {10000, u"\u0141ukasz", nullptr},    // no L with stroke in Mac Roman
+      {1251, u"\u0416\u00E9", nullptr},  // no e acute in Cyrillic
+      {1250, u"\uFF21", nullptr},        // only a best fit ("A")
+      {10000, u"\u0141ukasz", nullptr},  // no L with stroke in Mac Roman
       // CP_ACP: a set in 1252, in UTF-16 or without a code page.
-      {CP_ACP, u"\u00DCn\u00EFcode \u20AC", "\xDCn\xEF" "code \x80"},
+      {CP_ACP, u"\u00DCn\u00EFcode \u20AC",
+       "\xDCn\xEF"
+       "code \x80"},
       {CP_ACP, u"", ""},
       {CP_ACP, u"\u0141\u00F3d\u017A \u017Buraw", nullptr},  // best fit "Lodz Zuraw"
-      {CP_ACP, u"\u03A9mega", nullptr},                         // best fit "Omega"
-      {CP_ACP, u"\u6771\u4EAC", nullptr},                       // only "??"
+      {CP_ACP, u"\u03A9mega", nullptr},                      // best fit "Omega"
+      {CP_ACP, u"\u6771\u4EAC", nullptr},                    // only "??"
       {CP_ACP, u"U\u0308", nullptr},  // decomposed: no 1252 form without composing
   };
   for (const Case& c : cases) {

@@ -14,11 +14,11 @@ PROPVARIANT codePage(VARTYPE vt, SHORT value) {
 
 TEST(NarrowCodePageTest, TheDeclaredCodePageWhenThePlatformKnowsIt) {
   const std::pair<SHORT, UINT> cases[] = {
-      {SHORT(1251), 1251u},     {SHORT(10000), 10000u},   {SHORT(932), 932u},
+      {SHORT(1251), 1251u},         {SHORT(10000), 10000u},       {SHORT(932), 932u},
       {SHORT(-535), UINT(CP_UTF8)},  // 65001 as the signed field holds it
       {SHORT(1252), UINT(CP_ACP)},   // the ANSI code page itself
       {SHORT(1200), UINT(CP_ACP)},   // UTF-16 sets give VT_LPSTR in the ANSI code page
-      {SHORT(0), UINT(CP_ACP)},     {SHORT(1), UINT(CP_ACP)},  {SHORT(-536), UINT(CP_ACP)},
+      {SHORT(0), UINT(CP_ACP)},     {SHORT(1), UINT(CP_ACP)},     {SHORT(-536), UINT(CP_ACP)},
       {SHORT(12345), UINT(CP_ACP)}, {SHORT(20127), UINT(CP_ACP)},
   };
   for (const auto& [stored, expected] : cases) {

@@ -117,8 +117,10 @@ TEST(StoredToAttributeTest, NarrowTextIsDecodedFromTheSetsCodePage) {
   char bytes[] = "\x86\xC6\xE8";
   pv.pszVal = bytes;
   const std::pair<UINT, std::u16string> cases[] = {
-      {10000, u"\u00DC\u2206\u00CB"}, {1251, u"\u2020\u0416\u0438"},
-      {1250, u"\u2020\u0106\u010D"},   {UINT(CP_ACP), u"\u2020\u00C6\u00E8"},
+      {10000, u"\u00DC\u2206\u00CB"},
+      {1251, u"\u2020\u0416\u0438"},
+      {1250, u"\u2020\u0106\u010D"},
+      {UINT(CP_ACP), u"\u2020\u00C6\u00E8"},
   };
   for (const auto& [cp, expected] : cases) {
     Attr a;

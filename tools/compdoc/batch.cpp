@@ -91,13 +91,13 @@ Problem probeDocument(const std::string& file, std::vector<WideString>* customNa
   // met; the file's kind is looked at here only to name a refusal.
   WideString path = fromUtf8(file);
   IPropertySetStorage* setStorage = nullptr;
-  HRESULT hr = StgOpenStorageEx(path.c_str(), STGM_PRIORITY | STGM_READ, STGFMT_ANY, 0, nullptr,
-                                nullptr, IID_IPropertySetStorage,
-                                reinterpret_cast<void**>(&setStorage));
+  HRESULT hr =
+      StgOpenStorageEx(path.c_str(), STGM_PRIORITY | STGM_READ, STGFMT_ANY, 0, nullptr, nullptr,
+                       IID_IPropertySetStorage, reinterpret_cast<void**>(&setStorage));
   if (FAILED(hr)) {
     struct stat st;
-    if ((hr == STG_E_ACCESSDENIED || hr == STG_E_FILEALREADYEXISTS) && ::stat(file.c_str(), &st) == 0 &&
-        !S_ISREG(st.st_mode))
+    if ((hr == STG_E_ACCESSDENIED || hr == STG_E_FILEALREADYEXISTS) &&
+        ::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
       return {reason::kNotCompound, S_ISDIR(st.st_mode) ? "a folder" : "not a regular file"};
     // Damage is named with what the engine found; the other reasons say it all.
     const char* why = reasonForOpenFailure(hr);
@@ -192,8 +192,9 @@ class InputList {
       m_inputs.push_back({folder.string(), Problem{reason::kUnreadable, ec.message()}});
       return;
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+      return a.path().filename() < b.path().filename();
+    });
     for (const auto& entry : entries) {
       // The listing gives each entry's type, so only links cost a call.
       std::error_code e1, e2;
@@ -227,7 +228,8 @@ std::set<std::string> splitExtensions(const std::string& list) {
 }
 
 std::string csvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos && (text.empty() || (text.front() != ' ' && text.back() != ' ')))
+  if (text.find_first_of(",\"\r\n") == std::string::npos &&
+      (text.empty() || (text.front() != ' ' && text.back() != ' ')))
     return text;
   std::string out = "\"";
   for (char c : text) {
@@ -280,7 +282,8 @@ void appendJsonString(const std::string& text, std::string& out) {
       default:
         if (static_cast<unsigned char>(c) <= 0x1F) {
           char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(static_cast<unsigned char>(c)));
+          std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                        unsigned(static_cast<unsigned char>(c)));
           out += escaped;
         } else {
           out += c;
@@ -317,7 +320,9 @@ std::string fieldText(const Field& f) {
 class Printer {
  public:
   Printer(const BatchOptions& o, const std::vector<std::string>& columns, bool withFile)
-      : m_format(o.json ? OutputFormat::kJson : o.csv ? OutputFormat::kCsv : OutputFormat::kText),
+      : m_format(o.json  ? OutputFormat::kJson
+                 : o.csv ? OutputFormat::kCsv
+                         : OutputFormat::kText),
         m_columns(columns),
         m_withFile(withFile) {}
 
@@ -344,7 +349,9 @@ class Printer {
       }
       case OutputFormat::kCsv:
       case OutputFormat::kText:
-        delimited(file, out, [&](size_t c) { return r.contains(m_columns[c]) ? fieldText(r[m_columns[c]]) : ""; });
+        delimited(file, out, [&](size_t c) {
+          return r.contains(m_columns[c]) ? fieldText(r[m_columns[c]]) : "";
+        });
         break;
     }
     out += '\n';
@@ -352,7 +359,8 @@ class Printer {
 
   // Every record of a document given as fields; the file is written out
   // once for them all.
-  size_t records(const std::string& file, const std::vector<Field>& fields, std::string& out) const {
+  size_t records(const std::string& file, const std::vector<Field>& fields,
+                 std::string& out) const {
     const size_t width = std::max<size_t>(m_columns.size(), 1);
     const size_t count = (fields.size() + width - 1) / width;
     if (count == 0) return 0;
@@ -360,7 +368,8 @@ class Printer {
     if (m_format == OutputFormat::kJson && m_withFile) appendJsonString(file, fileText);
     for (size_t r = 0; r < count; ++r) {
       const size_t first = r * width;
-      record(file, std::span<const Field>(fields).subspan(first, std::min(width, fields.size() - first)),
+      record(file,
+             std::span<const Field>(fields).subspan(first, std::min(width, fields.size() - first)),
              out, fileText.empty() ? nullptr : &fileText);
     }
     return count;
@@ -378,8 +387,10 @@ class Printer {
         bool first = true;
         if (m_withFile) {
           out += "\"file\":";
-          if (fileJson) out += *fileJson;
-          else appendJsonString(file, out);
+          if (fileJson)
+            out += *fileJson;
+          else
+            appendJsonString(file, out);
           first = false;
         }
         for (size_t c = 0; c < m_columns.size(); ++c) {
@@ -556,8 +567,14 @@ class OrderedRun {
  public:
   OrderedRun(const std::vector<Input>& inputs, const DocumentJob& job, IVltFileFormat* formats,
              const Printer& printer, Progress& progress, Summary& summary, std::string& out)
-      : m_inputs(inputs), m_job(job), m_formats(formats), m_printer(printer), m_progress(progress),
-        m_summary(summary), m_out(out), m_results(inputs.size()) {}
+      : m_inputs(inputs),
+        m_job(job),
+        m_formats(formats),
+        m_printer(printer),
+        m_progress(progress),
+        m_summary(summary),
+        m_out(out),
+        m_results(inputs.size()) {}
 
   void run(unsigned workers) {
     std::vector<std::thread> pool;

@@ -33,12 +33,14 @@ int runCat(const CatArgs& a) {
   std::vector<IStorage*> chain{root};
   for (size_t i = 0; i + 1 < parts.size() && SUCCEEDED(hr); ++i) {
     IStorage* sub = nullptr;
-    hr = chain.back()->OpenStorage(parts[i].c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, &sub);
+    hr = chain.back()->OpenStorage(parts[i].c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
+                                   nullptr, 0, &sub);
     if (SUCCEEDED(hr)) chain.push_back(sub);
   }
   IStream* stm = nullptr;
   if (SUCCEEDED(hr))
-    hr = chain.back()->OpenStream(parts.back().c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stm);
+    hr = chain.back()->OpenStream(parts.back().c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
+                                  0, &stm);
   if (SUCCEEDED(hr)) {
     std::vector<char> buf(1 << 16);
     for (;;) {

@@ -70,7 +70,8 @@ class DocumentCheck {
   // The whole check; a problem for a file that is no compound document or
   // cannot be read at all.
   std::optional<Problem> run() {
-    auto opened = velmora::cfb::openPosixFile(m_file, false, velmora::cfb::Disposition::OpenExisting);
+    auto opened =
+        velmora::cfb::openPosixFile(m_file, false, velmora::cfb::Disposition::OpenExisting);
     if (!opened) {
       const auto& e = opened.error();
       return Problem{reasonForOpenFailure(e.code), describeHresult(e.code) + ": " + e.reason()};
@@ -78,13 +79,13 @@ class DocumentCheck {
     auto findings = velmora::cfb::surveyIntegrity(**opened);
     opened.value().reset();
     if (findings.size() == 1 && findings[0].error.code == STG_E_FILEALREADYEXISTS)
-      return Problem{reason::kNotCompound, describeHresult(STG_E_FILEALREADYEXISTS) + ": " +
-                                               findings[0].error.reason()};
+      return Problem{reason::kNotCompound,
+                     describeHresult(STG_E_FILEALREADYEXISTS) + ": " + findings[0].error.reason()};
     for (const auto& f : findings) {
       const auto& e = f.error;
       std::string affects = f.severity == Severity::Oddity ? "none"
-                            : f.path.empty()                ? "attributes,links"
-                                                            : affectsOf(f.path);
+                            : f.path.empty()               ? "attributes,links"
+                                                           : affectsOf(f.path);
       std::string finding = e.reason();
       if (!f.path.empty()) finding += " [" + pathText(f.path) + "]";
       m_items.push_back({f.severity, velmora::base::damageName(e.kind), affects, finding,
@@ -96,7 +97,8 @@ class DocumentCheck {
     if (FAILED(hr)) {
       // The survey named why, unless the open fails for another reason.
       if (m_items.empty())
-        add(Severity::LosesData, "document", "attributes,links", "cannot open: " + describeFailure(hr));
+        add(Severity::LosesData, "document", "attributes,links",
+            "cannot open: " + describeFailure(hr));
       return std::nullopt;
     }
     walk(root, u"", 0);
@@ -110,7 +112,8 @@ class DocumentCheck {
   void add(Severity s, std::string area, std::string affects, std::string finding,
            std::u16string path = {}) {
     if (!path.empty()) finding += " [" + pathText(path) + "]";
-    m_items.push_back({s, std::move(area), std::move(affects), std::move(finding), "", std::move(path)});
+    m_items.push_back(
+        {s, std::move(area), std::move(affects), std::move(finding), "", std::move(path)});
   }
 
   // Whether the survey already named this element as losing data: a read
@@ -141,31 +144,36 @@ class DocumentCheck {
       std::u16string path = prefix + name;
       if (type == STGTY_STREAM && isPropertySetName(name)) {
         IStream* stream = nullptr;
-        HRESULT hr = storage->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream);
+        HRESULT hr = storage->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
+                                         &stream);
         if (FAILED(hr)) {
           if (!surveyed(path))
-            add(Severity::LosesData, "property set", affectsOf(path), "cannot open: " + describeFailure(hr), path);
+            add(Severity::LosesData, "property set", affectsOf(path),
+                "cannot open: " + describeFailure(hr), path);
           continue;
         }
         checkSet(stream, path, name);
         stream->Release();
       } else if (type == STGTY_STORAGE) {
         IStorage* child = nullptr;
-        HRESULT hr = storage->OpenStorage(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, &child);
+        HRESULT hr = storage->OpenStorage(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
+                                          nullptr, 0, &child);
         if (FAILED(hr)) {
           if (!surveyed(path))
-            add(Severity::LosesData, "directory", affectsOf(path), "cannot open: " + describeFailure(hr), path);
+            add(Severity::LosesData, "directory", affectsOf(path),
+                "cannot open: " + describeFailure(hr), path);
           continue;
         }
         if (isPropertySetName(name)) {
           // A non-simple set: its values are in CONTENTS.
           IStream* contents = nullptr;
-          if (SUCCEEDED(child->OpenStream(u"CONTENTS", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &contents))) {
+          if (SUCCEEDED(child->OpenStream(u"CONTENTS", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
+                                          &contents))) {
             checkSet(contents, path + u"/CONTENTS", name);
             contents->Release();
           } else {
-            add(Severity::LosesData, "property set", affectsOf(path), "a non-simple set without its CONTENTS stream",
-                path);
+            add(Severity::LosesData, "property set", affectsOf(path),
+                "a non-simple set without its CONTENTS stream", path);
           }
         }
         walk(child, path + u"/", depth + 1);
@@ -180,7 +188,8 @@ class DocumentCheck {
     HRESULT hr = stream->Stat(&st, STATFLAG_NONAME);
     if (SUCCEEDED(hr) && st.cbSize.QuadPart > 64ull * 1024 * 1024) {
       add(Severity::LosesData, "property set", affectsOf(path),
-          "a set of " + std::to_string(st.cbSize.QuadPart) + " bytes, past any a reader loads", path);
+          "a set of " + std::to_string(st.cbSize.QuadPart) + " bytes, past any a reader loads",
+          path);
       return false;
     }
     if (SUCCEEDED(hr)) {
@@ -196,7 +205,8 @@ class DocumentCheck {
     }
     if (FAILED(hr)) {
       if (!surveyed(path))
-        add(Severity::LosesData, "property set", affectsOf(path), "cannot read: " + describeFailure(hr), path);
+        add(Severity::LosesData, "property set", affectsOf(path),
+            "cannot read: " + describeFailure(hr), path);
       return false;
     }
     return true;
@@ -209,15 +219,16 @@ class DocumentCheck {
     auto parsed = velmora::propset::parsePropertySet(bytes);
     if (!parsed) {
       const auto& e = parsed.error();
-      m_items.push_back({Severity::LosesData, "property set", affects, e.reason() + " [" + pathText(path) + "]",
+      m_items.push_back({Severity::LosesData, "property set", affects,
+                         e.reason() + " [" + pathText(path) + "]",
                          e.file ? std::string(e.file) + ":" + std::to_string(e.line) : "", path});
       return;
     }
     // A stream named after a set holds that set's section first.
     auto named = velmora::propset::fmtidForStreamName(name);
     if (named && !parsed->find(*named))
-      add(Severity::LosesData, "property set", affects, "the stream holds no section of the set it is named after",
-          path);
+      add(Severity::LosesData, "property set", affects,
+          "the stream holds no section of the set it is named after", path);
     for (const auto& section : parsed->sections) checkSection(section, path, affects);
   }
 
@@ -229,23 +240,26 @@ class DocumentCheck {
       if (p.id == PID_DICTIONARY || p.id == PID_CODEPAGE) continue;
       if ((p.vt & VT_TYPEMASK) == VT_LPSTR) narrowText = true;
       if (!p.readable) {
-        std::snprintf(buf, sizeof buf, "property 0x%x of type 0x%04x cannot be read", unsigned(p.id), unsigned(p.vt));
+        std::snprintf(buf, sizeof buf, "property 0x%x of type 0x%04x cannot be read",
+                      unsigned(p.id), unsigned(p.vt));
         add(Severity::LosesData, "property set", affects, buf, path);
       }
     }
     if (section.hasDictionary() && !section.dictionaryReadable)
-      add(Severity::LosesData, "property set", affects, "the dictionary cannot be read: the names are lost", path);
+      add(Severity::LosesData, "property set", affects,
+          "the dictionary cannot be read: the names are lost", path);
     auto codePage = section.codePage();
     if (!codePage) {
       if (section.find(PID_CODEPAGE))
-        add(Severity::SteppedOver, "property set", affects, "the code page property is not a 2-byte integer", path);
+        add(Severity::SteppedOver, "property set", affects,
+            "the code page property is not a 2-byte integer", path);
       else
         add(Severity::Oddity, "property set", "none", "a section without a code page", path);
     } else if (*codePage != velmora::propset::kCodePageUnicode &&
                MultiByteToWideChar(*codePage, 0, "a", 1, nullptr, 0) == 0) {
       std::snprintf(buf, sizeof buf, "code page %u is unknown", unsigned(*codePage));
-      add(narrowText ? Severity::SteppedOver : Severity::Oddity, "property set", narrowText ? affects : "none", buf,
-          path);
+      add(narrowText ? Severity::SteppedOver : Severity::Oddity, "property set",
+          narrowText ? affects : "none", buf, path);
     }
   }
 
@@ -255,7 +269,8 @@ class DocumentCheck {
     if (hr == E_NOINTERFACE) return;  // an embedding
     if (FAILED(hr)) {
       std::string why = describeFailure(hr);
-      add(Severity::LosesData, "link", affectsOf(path), "the link object cannot be read: " + why, path);
+      add(Severity::LosesData, "link", affectsOf(path), "the link object cannot be read: " + why,
+          path);
       return;
     }
     link->Release();
@@ -319,8 +334,9 @@ const CommandRegistration kCheck("check", [](CLI::App& app) {
       "Exit status: 0 when every document is sound or only odd, 1 when one is damaged, "
       "missing or no compound document, 2 for usage errors.");
   return [options] {
-    return runBatch("check", *options, {"status", "severity", "area", "affects", "finding", "check"},
-                    "records", [](IVltFileFormat*, const std::string& file) { return checkDocument(file); });
+    return runBatch("check", *options,
+                    {"status", "severity", "area", "affects", "finding", "check"}, "records",
+                    [](IVltFileFormat*, const std::string& file) { return checkDocument(file); });
   };
 });
 

@@ -36,7 +36,8 @@ int runInfo(const std::string& plugin) {
     WideString wide = fromUtf8(ext);
     hr = host.formats()->GetExtensionFlags(wide.c_str(), &flags);
     if (FAILED(hr)) {
-      std::cerr << "compdoc: GetExtensionFlags(" << ext << ") failed: " << describeHresult(hr) << "\n";
+      std::cerr << "compdoc: GetExtensionFlags(" << ext << ") failed: " << describeHresult(hr)
+                << "\n";
       return kExitFailure;
     }
     char hex[16];

@@ -49,7 +49,8 @@ struct Lister {
       print(path, storage, st.cbSize.QuadPart, st.clsid);
       if (storage) {
         IStorage* sub = nullptr;
-        HRESULT h2 = stg->OpenStorage(st.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, &sub);
+        HRESULT h2 = stg->OpenStorage(st.pwcsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
+                                      nullptr, 0, &sub);
         if (SUCCEEDED(h2)) {
           walk(sub, path);
           sub->Release();

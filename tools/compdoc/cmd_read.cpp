@@ -135,10 +135,10 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
   std::vector<VltAttribute> records(requests.size());
   for (size_t i = 0; i < requests.size(); ++i) {
     records[i] = VltAttribute{};
-    records[i].bsBlock = SysAllocStringLen(requests[i].block.data(),
-                                           static_cast<UINT>(requests[i].block.size()));
-    records[i].bsName = SysAllocStringLen(requests[i].name.data(),
-                                          static_cast<UINT>(requests[i].name.size()));
+    records[i].bsBlock =
+        SysAllocStringLen(requests[i].block.data(), static_cast<UINT>(requests[i].block.size()));
+    records[i].bsName =
+        SysAllocStringLen(requests[i].name.data(), static_cast<UINT>(requests[i].name.size()));
     VariantInit(&records[i].oValue);
   }
   hr = navigator->ReadAttributes(0, 0, 0, static_cast<LONG>(records.size()), records.data());
@@ -197,7 +197,8 @@ int splitOperands(const std::vector<std::string>& operands, std::vector<std::str
     const std::string& op = operands[i];
     auto colon = op.find(':');
     std::error_code ec;
-    if (i == 0 || op == "-" || colon == std::string::npos || fs::exists(fs::symlink_status(op, ec))) {
+    if (i == 0 || op == "-" || colon == std::string::npos ||
+        fs::exists(fs::symlink_status(op, ec))) {
       files.push_back(op);
       continue;
     }

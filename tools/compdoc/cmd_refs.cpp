@@ -55,8 +55,9 @@ bool listReferences(IVltFileFormat* formats, const WideString& path, std::vector
   navigator->Release();
   // S_FALSE: not a document whose links the plug-in reads.
   if (hr != S_OK)
-    problems.push_back({hr == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed,
-                        "GetReferences failed: " + describeHresult(hr) + (why.empty() ? "" : ": " + why)});
+    problems.push_back(
+        {hr == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed,
+         "GetReferences failed: " + describeHresult(hr) + (why.empty() ? "" : ": " + why)});
   else
     for (size_t at = 0; at < why.size();) {
       size_t end = std::min(why.find('\n', at), why.size());
@@ -77,8 +78,7 @@ bool listReferences(IVltFileFormat* formats, const WideString& path, std::vector
 // The probe of a batch job: a busy document goes on to the plug-in, whose
 // status is the one a host sees; anything else that keeps the platform out
 // is final.
-bool probeForPlugin(const std::string& file, DocumentResult& result,
-                    IUnknown** ppHeld = nullptr) {
+bool probeForPlugin(const std::string& file, DocumentResult& result, IUnknown** ppHeld = nullptr) {
   Problem probe = probeDocument(file, nullptr, ppHeld);
   if (!probe.reason.empty() && probe.reason != reason::kBusy) {
     result.problems.push_back(probe);
@@ -106,7 +106,6 @@ DocumentResult referencesOf(IVltFileFormat* formats, const std::string& file) {
 }
 
 // ---- Relinking trees by prefix ----
-
 
 // Runs the plan's records on the document in place: the plug-in commits a
 // document's links in one step, which the engine makes whole or not at all,
@@ -180,8 +179,8 @@ DocumentResult relinkDocument(IVltFileFormat* formats, const std::string& file,
   DocumentPlan plan = planDocument(map, links);
   bool rewritten = true;
   if (plan.ambiguousName) {
-    result.problems.push_back({reason::kAmbiguous,
-                               toUtf8(plan.ambiguousName->data(), plan.ambiguousName->size())});
+    result.problems.push_back(
+        {reason::kAmbiguous, toUtf8(plan.ambiguousName->data(), plan.ambiguousName->size())});
   } else if (!dryRun && !plan.records.empty()) {
     rewritten = rewriteWhole(formats, file, plan, result.problems);
   }
@@ -256,8 +255,7 @@ const CommandRegistration kRefs("refs", [](CLI::App& app) {
   };
 });
 
-int runRelinkBatch(const BatchOptions& options, const std::vector<std::string>& maps,
-                   bool dryRun) {
+int runRelinkBatch(const BatchOptions& options, const std::vector<std::string>& maps, bool dryRun) {
   auto map = std::make_shared<PrefixMap>();
   for (const std::string& text : maps) {
     PrefixMapping mapping;

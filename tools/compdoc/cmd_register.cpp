@@ -61,12 +61,14 @@ int runRegistration(const std::string& library, bool registerMode) {
 
 CommandFactory registrationCommand(bool registerMode) {
   return [registerMode](CLI::App& app) {
-    auto* sub = app.add_subcommand(registerMode ? "register" : "unregister",
-                                   registerMode ? "register a component library's classes and type library"
-                                                : "remove a component library's registration");
+    auto* sub =
+        app.add_subcommand(registerMode ? "register" : "unregister",
+                           registerMode ? "register a component library's classes and type library"
+                                        : "remove a component library's registration");
     auto library = std::make_shared<std::string>();
     sub->add_option("LIB", *library, "the library (default: the plug-in beside compdoc)");
-    return std::function<int()>([library, registerMode] { return runRegistration(*library, registerMode); });
+    return std::function<int()>(
+        [library, registerMode] { return runRegistration(*library, registerMode); });
   };
 }
 

@@ -57,8 +57,8 @@ bool makeValue(const std::string& type, const std::string& text, VARIANT& v) {
       SYSTEMTIME st = {};
       unsigned y, mo, d, h, mi, s;
       char tail;
-      if (std::sscanf(text.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s,
-                      &tail) != 6)
+      if (std::sscanf(text.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s, &tail) !=
+          6)
         return false;
       st.wYear = WORD(y), st.wMonth = WORD(mo), st.wDay = WORD(d);
       st.wHour = WORD(h), st.wMinute = WORD(mi), st.wSecond = WORD(s);
@@ -92,8 +92,7 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
     if (args[i] == "--type") {
       if (i + 1 >= args.size()) return freePairs(), usage("--type needs a type");
       type = args[++i];
-      static const char* known[] = {"VT_I4", "VT_R8", "VT_BOOL", "VT_DATE", "VT_EMPTY",
-                                    "VT_BSTR"};
+      static const char* known[] = {"VT_I4", "VT_R8", "VT_BOOL", "VT_DATE", "VT_EMPTY", "VT_BSTR"};
       bool ok = false;
       for (const char* k : known) ok = ok || type == k;
       if (!ok) return freePairs(), usage("unknown type " + type);
@@ -104,8 +103,10 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
     auto equals = colon == std::string::npos ? std::string::npos : spec.find('=', colon + 1);
     if (colon == std::string::npos || equals == std::string::npos)
       return freePairs(), usage("'" + spec + "' is not BLOCK:NAME=VALUE");
-    Pair pair{spec, fromUtf8(spec.substr(0, colon)),
-              fromUtf8(spec.substr(colon + 1, equals - colon - 1)), {}};
+    Pair pair{spec,
+              fromUtf8(spec.substr(0, colon)),
+              fromUtf8(spec.substr(colon + 1, equals - colon - 1)),
+              {}};
     if (!makeValue(type, spec.substr(equals + 1), pair.value))
       return freePairs(), usage("'" + spec.substr(equals + 1) + "' is not a " + type + " value");
     pairs.push_back(pair);
@@ -143,8 +144,8 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
   for (size_t i = 0; i < pairs.size(); ++i) {
     records[i] = VltAttribute{};
     records[i].bsBlock = SysAllocString(pairs[i].block.c_str());
-    records[i].bsName = SysAllocStringLen(pairs[i].name.data(),
-                                          static_cast<UINT>(pairs[i].name.size()));
+    records[i].bsName =
+        SysAllocStringLen(pairs[i].name.data(), static_cast<UINT>(pairs[i].name.size()));
     records[i].oValue = pairs[i].value;  // the records borrow the values
   }
   hr = navigator->WriteAttributes(0, 0, 0, static_cast<LONG>(records.size()), records.data(), 0);
@@ -172,10 +173,12 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
       std::cout << escapePath(pairs[i].text) << '\t' << (written ? "written" : "not written")
                 << "\n";
       if (!written) {
-        std::string why = recordReason(refusals, toUtf8(records[i].bsBlock) + ":" +
-                                                     toUtf8(records[i].bsName, SysStringLen(records[i].bsName)));
+        std::string why =
+            recordReason(refusals, toUtf8(records[i].bsBlock) + ":" +
+                                       toUtf8(records[i].bsName, SysStringLen(records[i].bsName)));
         std::cerr << "compdoc: " << escapePath(file) << ": " << reason::kNotWritten << ": "
-                  << escapePath(pairs[i].text) << (why.empty() ? "" : ": " + escapePath(why)) << "\n";
+                  << escapePath(pairs[i].text) << (why.empty() ? "" : ": " + escapePath(why))
+                  << "\n";
         status = kExitFailure;
       }
     }

@@ -11,6 +11,7 @@ namespace compdoc {
 
 std::string hresultName(HRESULT hr) {
   switch (static_cast<unsigned long>(hr)) {
+    // clang-format off
 #define NAME(x) \
   case static_cast<unsigned long>(x): return #x;
     NAME(S_OK) NAME(S_FALSE) NAME(VLT_E_FILE_ACCESS) NAME(E_POINTER) NAME(E_FAIL)
@@ -33,10 +34,10 @@ std::string hresultName(HRESULT hr) {
     NAME(TYPE_E_CANTLOADLIBRARY) NAME(TYPE_E_INVDATAREAD) NAME(TYPE_E_UNSUPFORMAT)
     NAME(DISP_E_EXCEPTION) NAME(E_UNEXPECTED) NAME(DV_E_CLIPFORMAT) NAME(MK_E_SYNTAX)
 #undef NAME
-    default:
-      if (HRESULT_FACILITY(hr) == FACILITY_WIN32)
-        return "HRESULT_FROM_WIN32(" + std::to_string(HRESULT_CODE(hr)) + ")";
-      return "HRESULT";
+        // clang-format on
+        default : if (HRESULT_FACILITY(hr) == FACILITY_WIN32) return "HRESULT_FROM_WIN32(" +
+                  std::to_string(HRESULT_CODE(hr)) + ")";
+    return "HRESULT";
   }
 }
 
@@ -76,7 +77,8 @@ std::string recordReason(const std::string& description, const std::string& key)
 }
 
 void reportFailure(const std::string& file, const std::string& what, HRESULT hr) {
-  std::fprintf(stderr, "compdoc: %s: %s: %s\n", file.c_str(), what.c_str(), describeFailure(hr).c_str());
+  std::fprintf(stderr, "compdoc: %s: %s: %s\n", file.c_str(), what.c_str(),
+               describeFailure(hr).c_str());
 }
 
 std::string toUtf8(const OLECHAR* s) {
@@ -173,7 +175,8 @@ std::string clsidString(const CLSID& c) {
 HRESULT openRootForReading(const std::string& file, IStorage** out) {
   WideString wide = fromUtf8(file);
   return StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide.c_str()), STGM_READ | STGM_PRIORITY,
-                          STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(out));
+                          STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage,
+                          reinterpret_cast<void**>(out));
 }
 
 }  // namespace compdoc

@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -44,8 +46,24 @@ struct Apartment {
 
 }  // namespace
 
-#ifdef _WIN32
 int run(int argc, char** argv);
+
+// What no command caught (memory running out while the command line is
+// parsed, say) is reported as a failure, not left to abort the process.
+int runReporting(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("compdoc: out of memory\n", stderr);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "compdoc: %s\n", e.what());
+  } catch (...) {
+    std::fputs("compdoc: an unexpected failure\n", stderr);
+  }
+  return compdoc::kExitFailure;
+}
+
+#ifdef _WIN32
 
 // The arguments as the system keeps them, in UTF-16, so that values outside
 // the ANSI code page arrive whole; CLI11 and the commands take UTF-8.
@@ -55,13 +73,13 @@ int wmain(int argc, wchar_t** wargv) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  return run(argc, argv.data());
+  return runReporting(argc, argv.data());
 }
+#else
+int main(int argc, char** argv) { return runReporting(argc, argv); }
+#endif
 
 int run(int argc, char** argv) {
-#else
-int main(int argc, char** argv) {
-#endif
   // The platform's time conversions ask the C library for the zone on every
   // call; without TZ it looks at /etc/localtime again each time. Naming that
   // same file once spares a call per converted time.
@@ -92,6 +110,7 @@ int main(int argc, char** argv) {
   for (auto& [sub, run] : runners) {
     if (sub->parsed()) return run();
   }
-  std::fprintf(stderr, "compdoc: a subcommand is required\nRun with --help for more information.\n");
+  std::fprintf(stderr,
+               "compdoc: a subcommand is required\nRun with --help for more information.\n");
   return compdoc::kExitUsage;
 }

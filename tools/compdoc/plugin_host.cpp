@@ -24,9 +24,7 @@ using DllCanUnloadNowFn = HRESULT (*)();
 // (which our platform's in-process activation uses too) elsewhere.
 #ifdef _WIN32
 constexpr const char* kPluginFile = "Velmora.dll";
-void* openLibrary(const std::string& file) {
-  return LoadLibraryW(fromUtf8(file).c_str());
-}
+void* openLibrary(const std::string& file) { return LoadLibraryW(fromUtf8(file).c_str()); }
 void* librarySymbol(void* library, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
@@ -114,8 +112,8 @@ bool PluginHost::load(const std::string& path, std::string& error) {
     return false;
   }
   IClassFactory* factory = nullptr;
-  HRESULT hr = getClassObject(CLSID_CompDocFormats, IID_IClassFactory,
-                              reinterpret_cast<void**>(&factory));
+  HRESULT hr =
+      getClassObject(CLSID_CompDocFormats, IID_IClassFactory, reinterpret_cast<void**>(&factory));
   if (FAILED(hr)) {
     error = "DllGetClassObject failed: " + describeHresult(hr);
     return false;
@@ -140,8 +138,7 @@ void PluginHost::unload() {
     return;
   }
   if (!m_library) return;
-  auto canUnload =
-      reinterpret_cast<DllCanUnloadNowFn>(librarySymbol(m_library, "DllCanUnloadNow"));
+  auto canUnload = reinterpret_cast<DllCanUnloadNowFn>(librarySymbol(m_library, "DllCanUnloadNow"));
   if (canUnload && canUnload() == S_OK) closeLibrary(m_library);
   m_library = nullptr;
 }

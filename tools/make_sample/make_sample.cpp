@@ -26,10 +26,10 @@ struct Value {
 };
 
 HRESULT writeSet(IPropertySetStorage* sets, REFFMTID fmtid, DWORD flags,
-                 std::vector<std::pair<PROPSPEC, PROPVARIANT>> values) {
+                 const std::vector<std::pair<PROPSPEC, PROPVARIANT>>& values) {
   IPropertyStorage* props = nullptr;
-  HRESULT hr = sets->Create(fmtid, nullptr, flags, STGM_CREATE | STGM_READWRITE |
-                                                      STGM_SHARE_EXCLUSIVE, &props);
+  HRESULT hr = sets->Create(fmtid, nullptr, flags,
+                            STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &props);
   if (FAILED(hr)) return hr;
   for (auto& [spec, value] : values) {
     hr = props->WriteMultiple(1, &spec, &value, PID_FIRST_USABLE);
@@ -84,7 +84,7 @@ HRESULT writeLink(IStorage* container, const char16_t* name, IMoniker* source) {
   // The class of the last source (a worksheet), an empty reserved display
   // name, Reserved2, and the three update times left zero.
   static const uint8_t sheetClass[16] = {0x20, 0x08, 0x02, 0, 0, 0, 0, 0,
-                                         0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+                                         0xC0, 0,    0,    0, 0, 0, 0, 0x46};
   if (SUCCEEDED(hr)) hr = writeU32(ole, 0xFFFFFFFF);
   if (SUCCEEDED(hr)) hr = ole->Write(sheetClass, sizeof sheetClass, nullptr);
   if (SUCCEEDED(hr)) hr = writeU32(ole, 0);
@@ -121,10 +121,14 @@ HRESULT writeLinks(IStorage* root, bool wordProcessor) {
     if (text) text->Release();
     if (SUCCEEDED(hr)) hr = root->CreateStorage(u"ObjectPool", kCreate, 0, 0, &container);
   }
-  if (SUCCEEDED(hr)) hr = writeLink(container, wordProcessor ? u"_1001" : u"LNK1", file);
-  else file->Release();
-  if (SUCCEEDED(hr)) hr = writeLink(container, wordProcessor ? u"_1002" : u"LNK2", item);
-  else item->Release();
+  if (SUCCEEDED(hr))
+    hr = writeLink(container, wordProcessor ? u"_1001" : u"LNK1", file);
+  else
+    file->Release();
+  if (SUCCEEDED(hr))
+    hr = writeLink(container, wordProcessor ? u"_1002" : u"LNK2", item);
+  else
+    item->Release();
   if (container && container != root) container->Release();
   return hr;
 }
@@ -146,8 +150,8 @@ int main(int argc, char** argv) {
   std::string file = argv[argc - 1];
   std::u16string path(file.begin(), file.end());
   IStorage* root = nullptr;
-  HRESULT hr = StgCreateDocfile(path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                0, &root);
+  HRESULT hr =
+      StgCreateDocfile(path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &root);
   if (FAILED(hr)) {
     std::fprintf(stderr, "make_sample: %s: cannot create the document (0x%08X)\n", file.c_str(),
                  static_cast<unsigned>(hr));
@@ -171,8 +175,9 @@ int main(int argc, char** argv) {
                    {specId(PIDSI_PAGECOUNT), pvI4(3)},
                    {specId(PIDSI_APPNAME), pvWide(u"make_sample")}});
   if (SUCCEEDED(hr))
-    hr = writeSet(sets, FMTID_DocSummaryInformation, PROPSETFLAG_ANSI,
-                  {{specId(15), pvNarrow("Fennmark Engineering")}, {specId(14), pvNarrow("T. Okafor")}});
+    hr = writeSet(
+        sets, FMTID_DocSummaryInformation, PROPSETFLAG_ANSI,
+        {{specId(15), pvNarrow("Fennmark Engineering")}, {specId(14), pvNarrow("T. Okafor")}});
   if (SUCCEEDED(hr))
     hr = writeSet(sets, FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT,
                   {{specName(u"Project"), pvWide(u"Gemini")},
@@ -181,7 +186,8 @@ int main(int argc, char** argv) {
                    {specName(u"Due"), pvFileTime(2025, 1, 31, 12, 0)}});
   if (SUCCEEDED(hr))
     hr = writeSet(sets, FMTID_DTProperties, PROPSETFLAG_DEFAULT,
-                  {{specId(5), pvWide(u"BRK-1042")}, {specId(20), pvWide(u"Aluminium 6061")},
+                  {{specId(5), pvWide(u"BRK-1042")},
+                   {specId(20), pvWide(u"Aluminium 6061")},
                    {specId(58), pvR8(0.482)}});
   if (SUCCEEDED(hr))
     hr = writeSet(sets, FMTID_Physical, PROPSETFLAG_DEFAULT,

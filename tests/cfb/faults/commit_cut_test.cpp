@@ -12,7 +12,8 @@ namespace {
 
 HRESULT readImage(const std::vector<uint8_t>& image, Tree& out) {
   IStorage* stg = nullptr;
-  HRESULT hr = openStorageOnFile(std::make_unique<MemoryFile>(image), STGM_READ | STGM_SHARE_EXCLUSIVE, &stg);
+  HRESULT hr = openStorageOnFile(std::make_unique<MemoryFile>(image),
+                                 STGM_READ | STGM_SHARE_EXCLUSIVE, &stg);
   if (FAILED(hr)) return hr;
   out.clear();
   hr = readTree(stg, u"", out);
@@ -43,7 +44,8 @@ HRESULT edit(IStorage* stg) {
   if (FAILED(hr = putStream(stg, u"Added", pattern(7000, 6)))) return hr;
   if (FAILED(hr = stg->DestroyElement(u"Doomed"))) return hr;
   IStorage* sub = nullptr;
-  if (FAILED(hr = stg->OpenStorage(u"ObjectPool", nullptr, kModeReadWrite, nullptr, 0, &sub))) return hr;
+  if (FAILED(hr = stg->OpenStorage(u"ObjectPool", nullptr, kModeReadWrite, nullptr, 0, &sub)))
+    return hr;
   hr = putStream(sub, u"\x01Ole", pattern(4200, 7));
   sub->Release();
   if (FAILED(hr)) return hr;
@@ -98,7 +100,8 @@ TEST_P(CommitCut, EveryCutLeavesTheOldOrTheNewDocument) {
       stg->Release();
       MemoryFile image(disk->durable);
       auto check = checkIntegrity(image, true);
-      ASSERT_TRUE(check.ok()) << "model " << model << " cut " << cut << ": " << check.error().message;
+      ASSERT_TRUE(check.ok()) << "model " << model << " cut " << cut << ": "
+                              << check.error().message;
       Tree got;
       ASSERT_EQ(readImage(disk->durable, got), S_OK) << "model " << model << " cut " << cut;
       bool isOld = got == oldTree, isNew = got == newTree;

@@ -13,8 +13,8 @@ namespace {
 constexpr DWORD kPriority = STGM_PRIORITY, kWrite = kModeReadWrite, kRead = kModeRead;
 
 HRESULT openRoot(const std::filesystem::path& p, DWORD mode, IStorage** out) {
-  return StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(p).c_str()), mode, STGFMT_DOCFILE, 0, nullptr,
-                          nullptr, IID_IStorage, reinterpret_cast<void**>(out));
+  return StgOpenStorageEx(reinterpret_cast<const WCHAR*>(wide(p).c_str()), mode, STGFMT_DOCFILE, 0,
+                          nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(out));
 }
 
 // Opens `p` with `mode` in a child process and returns its HRESULT.
@@ -50,7 +50,9 @@ class SharingPair : public ::testing::TestWithParam<std::tuple<Case, bool>> {
   void SetUp() override {
     m_file = m_dir.file("shared.doc");
     IStorage* stg = nullptr;
-    ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(m_file).c_str()), kModeCreate, 0, &stg), S_OK);
+    ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(m_file).c_str()), kModeCreate, 0,
+                               &stg),
+              S_OK);
     ASSERT_EQ(putStream(stg, u"Data", "payload"), S_OK);
     stg->Release();
   }
@@ -94,7 +96,9 @@ TEST(SharingRules, ReadOnlyFileAndInvalidModes) {
   velmora::test::TempDir dir;
   auto file = dir.file("ro.doc");
   IStorage* stg = nullptr;
-  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(file).c_str()), kModeCreate, 0, &stg), S_OK);
+  ASSERT_EQ(
+      StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(file).c_str()), kModeCreate, 0, &stg),
+      S_OK);
   stg->Release();
   std::filesystem::permissions(file, std::filesystem::perms::owner_read);
   EXPECT_EQ(openRoot(file, kWrite, &stg), STG_E_ACCESSDENIED);
@@ -111,7 +115,9 @@ TEST(SharingRules, EnumeratorKeepsTheFileOpen) {
   velmora::test::TempDir dir;
   auto file = dir.file("e.doc");
   IStorage* stg = nullptr;
-  ASSERT_EQ(StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(file).c_str()), kModeCreate, 0, &stg), S_OK);
+  ASSERT_EQ(
+      StgCreateDocfile(reinterpret_cast<const WCHAR*>(wide(file).c_str()), kModeCreate, 0, &stg),
+      S_OK);
   stg->Release();
   ASSERT_EQ(openRoot(file, kRead, &stg), S_OK);
   IEnumSTATSTG* en = nullptr;
