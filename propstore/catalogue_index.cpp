@@ -1,5 +1,6 @@
 #include "propstore/catalogue_index.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <cstdint>
@@ -12,7 +13,10 @@ namespace {
 constexpr size_t kMaxKey = 64;
 
 // The hash of a key, from its length and three of its code units.
-uint32_t KeyHash(const char16_t* key, size_t length) {
+// (Over folded keys and over names as given, whose code units are WCHARs:
+// char16_t here, wchar_t against the Windows SDK.)
+template <typename Unit>
+uint32_t KeyHash(const Unit* key, size_t length) {
   uint32_t hash = 0;
   if (length > 0)
     hash = uint32_t(length) * 0x9E3779B1u ^ uint32_t(key[0]) * 0x85EBCA77u ^
@@ -84,8 +88,7 @@ class SetIndex {
         m_slots[at] = {hash, int(i)};
         // The first row of its folded name is the answer for its own
         // spelling too.
-        const std::u16string_view spelled(set.pTable[i].name, length);
-        const uint32_t exactHash = KeyHash(spelled.data(), length);
+        const uint32_t exactHash = KeyHash(set.pTable[i].name, length);
         size_t slot = exactHash & (m_exact.size() - 1);
         while (m_exact[slot].row >= 0) slot = (slot + 1) & (m_exact.size() - 1);
         m_exact[slot] = {exactHash, int(i)};
@@ -105,7 +108,7 @@ class SetIndex {
       const Slot& slot = m_exact[at];
       if (slot.row < 0) return -1;
       if (slot.hash == hash && m_keys[size_t(slot.row)].size() == length &&
-          std::char_traits<char16_t>::compare(set.pTable[slot.row].name, name, length) == 0)
+          std::equal(name, name + length, set.pTable[slot.row].name))
         return slot.row;
     }
   }

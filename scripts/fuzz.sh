@@ -10,6 +10,7 @@
 #          to be copied over fuzz/seeds/NAME. With VELMORA_FUZZ_CPU_SECONDS
 #          set, each target instead runs until it has used that much CPU
 #          time, however long the machine makes it wait.
+# VELMORA_FUZZ_TARGETS="a_fuzz b_fuzz" runs only those targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-short}
@@ -25,6 +26,10 @@ if ((${#targets[@]} == 0)); then
 fi
 names=()
 for src in "${targets[@]}"; do names+=("$(basename "$src" .cpp)"); done
+# VELMORA_FUZZ_TARGETS names the targets to run (all by default).
+if [[ -n ${VELMORA_FUZZ_TARGETS:-} ]]; then
+  read -ra names <<<"$VELMORA_FUZZ_TARGETS"
+fi
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${names[@]}"
 corpus=${VELMORA_CORPUS:-../shared/corpus}/documents
