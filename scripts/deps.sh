@@ -5,7 +5,7 @@ set -euo pipefail
 
 VELMORA_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
                         libcli11-dev nlohmann-json3-dev libsqlite3-dev
-                        mingw-w64-tools dpkg-dev pkg-config)
+                        mingw-w64-tools dpkg-dev pkg-config ccache)
 VELMORA_CHECK_PACKAGES=(g++-multilib g++-mingw-w64-x86-64 clang libclang-rt-14-dev
                         clang-format clang-tidy
                         python3-olefile libimage-exiftool-perl libgsf-bin libolecf-utils
@@ -29,4 +29,12 @@ velmora_install() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
       "${missing[@]}" >/dev/null
   fi
+  # Every configure after this goes through ccache when it is there, so a
+  # run after the last one compiles only what changed; an explicit launcher
+  # is kept.
+  if command -v ccache >/dev/null; then
+    export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+    export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
+  fi
 }
+
