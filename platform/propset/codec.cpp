@@ -632,13 +632,16 @@ thread_local SectionTables t_sectionTables;
 // in proportion to the section's own.
 class SectionParser {
  public:
+  // With `stored` (the stream's own bytes, whose view `stream` is) the
+  // properties view their values there; otherwise each copies its own.
   SectionParser(std::span<const uint8_t> stream, SectionBounds bounds, bool keepOriginal,
-                SectionTables& tables)
+                const std::shared_ptr<const uint8_t[]>* stored, SectionTables& tables)
       : m_stream(stream),
         m_start(bounds.start),
         m_boundsEnd(bounds.softEnd),
         m_hardEnd(stream.size() - bounds.start),  // room to the end of the stream
         m_keepOriginal(keepOriginal),
+        m_stored(stored),
         m_t(tables) {}
 
   Result<Section> run() {
@@ -659,6 +662,7 @@ class SectionParser {
     m_t.releaseIfLarge();
     if (m_withinSize && m_keepOriginal)
       section.original.emplace(m_stream.begin() + m_start, m_stream.begin() + m_start + m_size);
+    if (m_stored) section.stored = *m_stored;
     return section;
   }
 
@@ -821,7 +825,11 @@ class SectionParser {
       return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(m_start),
                     "section values overlap beyond what any writer stores");
     if (e.offset + used > m_softEnd) m_withinSize = false;
-    prop.bytes.assign(rest.begin(), rest.begin() + std::ptrdiff_t(used));
+    if (m_stored) {
+      prop.bytes.view(rest.first(used));
+    } else {
+      prop.bytes.assign(rest.begin(), rest.begin() + std::ptrdiff_t(used));
+    }
     section.properties.push_back(std::move(prop));
     return {};
   }
@@ -831,6 +839,7 @@ class SectionParser {
   const size_t m_boundsEnd;
   const size_t m_hardEnd;
   const bool m_keepOriginal;
+  const std::shared_ptr<const uint8_t[]>* const m_stored;
   SectionTables& m_t;
   uint32_t m_size = 0;
   uint32_t m_count = 0;
@@ -844,13 +853,12 @@ class SectionParser {
 };
 
 Result<Section> parseSection(std::span<const uint8_t> stream, SectionBounds bounds,
-                             bool keepOriginal) {
-  return SectionParser(stream, bounds, keepOriginal, t_sectionTables).run();
+                             bool keepOriginal, const std::shared_ptr<const uint8_t[]>* stored) {
+  return SectionParser(stream, bounds, keepOriginal, stored, t_sectionTables).run();
 }
 
-}  // namespace
-
-Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes, bool keepOriginal) {
+Result<PropertySet> parseSet(std::span<const uint8_t> bytes, bool keepOriginal,
+                             const std::shared_ptr<const uint8_t[]>* stored) {
   ByteReader r(bytes);
   if (bytes.size() < kStreamHeaderSize)
     return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::atByte(0),
@@ -890,12 +898,22 @@ Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes, bool keepOr
     size_t softEnd = bytes.size();
     for (uint32_t j = 0; j < n; ++j)
       if (list[j].second > list[i].second) softEnd = std::min(softEnd, list[j].second);
-    auto section = parseSection(bytes, {list[i].second, softEnd}, keepOriginal);
+    auto section = parseSection(bytes, {list[i].second, softEnd}, keepOriginal, stored);
     if (!section) return section.error();
     section->fmtid = list[i].first;
     set.sections.push_back(std::move(section.value()));
   }
   return set;
+}
+
+}  // namespace
+
+Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes, bool keepOriginal) {
+  return parseSet(bytes, keepOriginal, nullptr);
+}
+
+Result<PropertySet> parsePropertySetViewing(std::shared_ptr<const uint8_t[]> stored, size_t size) {
+  return parseSet(std::span(stored.get(), size), false, &stored);
 }
 
 namespace {

@@ -15,8 +15,10 @@
 #pragma once
 #include <propidl.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -91,7 +93,44 @@ struct Property {
   PROPID id = 0;
   VARTYPE vt = VT_EMPTY;
   bool readable = true;
-  std::vector<uint8_t> bytes;
+  // A copy of its own, or in a set parsed only to be read, a view of the
+  // stream as read, which the section keeps alive (no copy a value: most
+  // of a Summary stream is often a thumbnail no reader asks for).
+  class Bytes {
+   public:
+    Bytes() = default;
+    Bytes(std::vector<uint8_t> own) : m_own(std::move(own)) {}  // NOLINT: a copy is the usual kind
+    Bytes& operator=(std::vector<uint8_t>&& own) {
+      m_own = std::move(own);
+      m_view = {};
+      m_isView = false;
+      return *this;
+    }
+    template <typename It>
+    void assign(It first, It last) {
+      *this = std::vector<uint8_t>(first, last);
+    }
+    void view(std::span<const uint8_t> stored) {
+      m_own.clear();
+      m_view = stored;
+      m_isView = true;
+    }
+    std::span<const uint8_t> span() const { return m_isView ? m_view : std::span(m_own); }
+    const uint8_t* data() const { return span().data(); }
+    size_t size() const { return span().size(); }
+    bool empty() const { return size() == 0; }
+    std::span<const uint8_t>::iterator begin() const { return span().begin(); }
+    std::span<const uint8_t>::iterator end() const { return span().end(); }
+    const uint8_t& operator[](size_t i) const { return span()[i]; }
+    friend bool operator==(const Bytes& a, const Bytes& b) {
+      return std::ranges::equal(a.span(), b.span());
+    }
+
+   private:
+    std::vector<uint8_t> m_own;
+    std::span<const uint8_t> m_view;
+    bool m_isView = false;
+  } bytes;
 };
 
 // A dictionary entry: the id and the name's stored characters (bytes of the
@@ -111,6 +150,8 @@ struct Section {
   // The section's bytes as read, kept while it is unchanged so that writing
   // the stream reproduces them exactly. Cleared by any change.
   std::optional<std::vector<uint8_t>> original;
+  // The stream as read, when the properties view it rather than copy it.
+  std::shared_ptr<const uint8_t[]> stored;
 
   const Property* find(PROPID id) const;
   Property* find(PROPID id);
@@ -144,6 +185,9 @@ struct PropertySet {
 // Without `keepOriginal` no section keeps its bytes as read (`original`),
 // which only a writer of the stream needs.
 Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes, bool keepOriginal = true);
+// For a set only read: the properties view `stored` (the stream's `size`
+// bytes, kept alive by each section) instead of copying their values.
+Result<PropertySet> parsePropertySetViewing(std::shared_ptr<const uint8_t[]> stored, size_t size);
 
 // Serializes a set: unchanged sections as read, changed ones with their
 // values in stored order, each padded to 4 and its Size counting the padding.

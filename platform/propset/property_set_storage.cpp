@@ -151,12 +151,18 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
   // write of the stream reproduces for the sections it leaves alone; a
   // read-only open never writes, and spares the copy.
   static Result<PropertySet> load(IStream* stream, bool writable = true) {
+    // A set only read keeps the stream as read, and its values are views of
+    // it: one block, nothing copied a value.
+    if (!writable) {
+      ASSIGN(stored, readWholeStreamShared(stream));
+      return parsePropertySetViewing(std::move(stored.first), stored.second);
+    }
     // One buffer a thread for the streams as read: sets are opened one after
     // another, and each is parsed into its own copies before the next read.
     thread_local std::vector<uint8_t> room;
     auto n = readWholeStream(stream, room);
     if (!n) return n.error();
-    auto set = parsePropertySet(std::span<const uint8_t>(room.data(), *n), writable);
+    auto set = parsePropertySet(std::span<const uint8_t>(room.data(), *n));
     if (room.size() > kKeptRoom) std::vector<uint8_t>().swap(room);
     return set;
   }

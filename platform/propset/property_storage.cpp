@@ -101,27 +101,50 @@ using StatEnumerator = SnapshotEnumerator<StatEnumeratorTraits>;
 
 }  // namespace
 
-Result<size_t> readWholeStream(IStream* stream, std::vector<uint8_t>& room) {
+namespace {
+
+Result<size_t> storedSize(IStream* stream) {
   STATSTG st{};
   HRESULT hr = stream->Stat(&st, STATFLAG_NONAME);
   if (FAILED(hr)) return base::failedCall(hr, "stat of the property-set stream failed");
   if (st.cbSize.QuadPart > kMaxReadSize)
     return makeError(STG_E_INVALIDHEADER, "property-set stream of %llu bytes",
                      static_cast<unsigned long long>(st.cbSize.QuadPart));
-  const size_t size = size_t(st.cbSize.QuadPart);
-  if (room.size() < size) room.resize(size);
+  return size_t(st.cbSize.QuadPart);
+}
+
+// Reads from the stream's start into `room`; the count read, short at the
+// stream's end.
+Result<size_t> readFromStart(IStream* stream, std::span<uint8_t> room) {
   LARGE_INTEGER zero{};
-  hr = stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+  HRESULT hr = stream->Seek(zero, STREAM_SEEK_SET, nullptr);
   if (FAILED(hr)) return base::failedCall(hr, "seek in the property-set stream failed");
   size_t done = 0;
-  while (done < size) {
+  while (done < room.size()) {
     ULONG got = 0;
-    hr = stream->Read(room.data() + done, ULONG(size - done), &got);
+    hr = stream->Read(room.data() + done, ULONG(room.size() - done), &got);
     if (FAILED(hr)) return base::failedCall(hr, "read of the property-set stream failed");
     if (got == 0) break;
     done += got;
   }
   return done;
+}
+
+}  // namespace
+
+Result<size_t> readWholeStream(IStream* stream, std::vector<uint8_t>& room) {
+  ASSIGN(size, storedSize(stream));
+  if (room.size() < size) room.resize(size);
+  return readFromStart(stream, std::span(room.data(), size));
+}
+
+Result<std::pair<std::shared_ptr<const uint8_t[]>, size_t>> readWholeStreamShared(
+    IStream* stream) {
+  ASSIGN(size, storedSize(stream));
+  // Not zeroed: every byte the set is parsed from is read first.
+  std::shared_ptr<uint8_t[]> room = std::make_shared_for_overwrite<uint8_t[]>(size);
+  ASSIGN(done, readFromStart(stream, std::span(room.get(), size)));
+  return std::pair<std::shared_ptr<const uint8_t[]>, size_t>(std::move(room), done);
 }
 
 Result<std::vector<uint8_t>> readWholeStream(IStream* stream) {
@@ -379,7 +402,7 @@ Result<void> PropertyStorage::addName(Section& s, PROPID id, const std::u16strin
   auto encoded = encodeName(name, cp);
   if (!encoded) return encoded.error();
   s.dictionary.push_back({id, std::move(encoded.value())});
-  if (!s.hasDictionary()) s.properties.insert(s.properties.begin(), {PID_DICTIONARY, 0, true, {0}});
+  if (!s.hasDictionary()) s.properties.insert(s.properties.begin(), {PID_DICTIONARY, 0, true, std::vector<uint8_t>{0}});
   return {};
 }
 
@@ -577,7 +600,7 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::WritePropertyNames(ULONG cpropid,
         s.dictionary.push_back({id, std::move(encoded.value())});
     }
     if (!s.hasDictionary())
-      s.properties.insert(s.properties.begin(), {PID_DICTIONARY, 0, true, {0}});
+      s.properties.insert(s.properties.begin(), {PID_DICTIONARY, 0, true, std::vector<uint8_t>{0}});
     s.original.reset();
     section() = std::move(s);
     m_dirty = true;

@@ -89,6 +89,9 @@ Result<std::vector<uint8_t>> readWholeStream(IStream* stream);
 // is never shrunk or cleared, so a buffer kept between reads is filled
 // without being zeroed first; returns the stream's length as read.
 Result<size_t> readWholeStream(IStream* stream, std::vector<uint8_t>& room);
+// The stream read into a block of its own, to be shared by the set parsed
+// from it; with the count read.
+Result<std::pair<std::shared_ptr<const uint8_t[]>, size_t>> readWholeStreamShared(IStream* stream);
 // Replaces a stream's content with `bytes`.
 Result<void> writeWholeStream(IStream* stream, const std::vector<uint8_t>& bytes);
 
