@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "cfb/property_set_hook.h"
+#include "com/object.h"
 #include "text/text.h"
 #include "time/calendar.h"
 #include "cfb/modes.h"
@@ -49,41 +50,29 @@ uint64_t nowFiletime() {
   return time::ticksOfUnix(ts);
 }
 
-class StorageObj final : public IStorage {
+class StorageObj final : public com::Object<IStorage> {
  public:
   StorageObj(std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node, DWORD mode, bool root)
       : m_shared(std::move(shared)), m_node(std::move(node)), m_mode(mode), m_root(root) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IStorage)) {
-      *ppv = static_cast<IStorage*>(this);
-      AddRef();
-      return S_OK;
-    }
-    if (m_root && IsEqualIID(riid, IID_IPropertySetStorage)) {
-      auto factory = propertySetFactory();
-      if (!factory) return E_NOINTERFACE;
-      return factory(this, reinterpret_cast<IPropertySetStorage**>(ppv));
-    }
-    return E_NOINTERFACE;
+  bool answersTo(REFIID riid) const override { return IsEqualIID(riid, IID_IStorage); }
+  // The root's property sets are another object, made by the property-set
+  // room when it is linked in.
+  HRESULT queryOther(REFIID riid, void** ppv) override {
+    if (!m_root || !IsEqualIID(riid, IID_IPropertySetStorage)) return E_NOINTERFACE;
+    auto factory = propertySetFactory();
+    if (!factory) return E_NOINTERFACE;
+    return factory(this, reinterpret_cast<IPropertySetStorage**>(ppv));
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) {
-      {
-        std::lock_guard lock(m_shared->mutex);
-        if (m_root) {
-          m_shared->close();
-        } else {
-          m_shared->revert(m_node);
-        }
-      }
-      delete this;
+  // The root's last release closes the document; any other storage's
+  // reverts what was opened through it.
+  void onLastRelease() noexcept override {
+    std::lock_guard lock(m_shared->mutex);
+    if (m_root) {
+      m_shared->close();
+    } else {
+      m_shared->revert(m_node);
     }
-    return ULONG(refs);
   }
 
   HRESULT STDMETHODCALLTYPE CreateStream(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2,
@@ -351,7 +340,6 @@ class StorageObj final : public IStorage {
     return S_OK;
   }
 
-  LONG m_refs = 1;
   std::shared_ptr<Shared> m_shared;
   std::shared_ptr<OpenNode> m_node;
   DWORD m_mode;

@@ -8,40 +8,25 @@
 
 #include "cfb/storage.h"
 #include "cfb/modes.h"
+#include "com/object.h"
 
 namespace velmora::cfb {
 
 namespace {
 
-class StreamObj final : public IStream {
+class StreamObj final : public com::Object<IStream> {
  public:
   StreamObj(std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node, DWORD mode,
             uint64_t pos)
       : m_shared(std::move(shared)), m_node(std::move(node)), m_mode(mode), m_pos(pos) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IStream)) {
-      *ppv = static_cast<IStream*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) {
-      {
-        std::lock_guard lock(m_shared->mutex);
-        // The element stays open while a clone of this face lives.
-        if (m_node.use_count() == 1) m_shared->revert(m_node);
-        m_node.reset();
-      }
-      delete this;
-    }
-    return ULONG(refs);
+  // No ISequentialStream (see the top of the file).
+  bool answersTo(REFIID riid) const override { return IsEqualIID(riid, IID_IStream); }
+  void onLastRelease() noexcept override {
+    std::lock_guard lock(m_shared->mutex);
+    // The element stays open while a clone of this face lives.
+    if (m_node.use_count() == 1) m_shared->revert(m_node);
+    m_node.reset();
   }
 
   HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* pcbRead) override {
@@ -162,7 +147,6 @@ class StreamObj final : public IStream {
   }
 
  private:
-  LONG m_refs = 1;
   std::shared_ptr<Shared> m_shared;
   std::shared_ptr<OpenNode> m_node;
   DWORD m_mode;
@@ -172,7 +156,7 @@ class StreamObj final : public IStream {
 // Walks the live child list: each Next returns the smallest child whose name
 // sorts after the last one returned, so elements added or destroyed during
 // the enumeration show as they would in the tree.
-class EnumObj final : public IEnumSTATSTG {
+class EnumObj final : public com::Object<IEnumSTATSTG> {
  public:
   EnumObj(IStorage* owner, std::shared_ptr<Shared> shared, std::shared_ptr<OpenNode> node,
           std::optional<std::u16string> last)
@@ -182,24 +166,9 @@ class EnumObj final : public IEnumSTATSTG {
         m_last(std::move(last)) {
     m_owner->AddRef();  // the enumerator keeps its storage alive
   }
-  ~EnumObj() { m_owner->Release(); }
+  ~EnumObj() override { m_owner->Release(); }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumSTATSTG)) {
-      *ppv = static_cast<IEnumSTATSTG*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return ULONG(refs);
-  }
+  bool answersTo(REFIID riid) const override { return IsEqualIID(riid, IID_IEnumSTATSTG); }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG celt, STATSTG* rgelt, ULONG* fetched) override {
     if (fetched) *fetched = 0;
@@ -280,7 +249,6 @@ class EnumObj final : public IEnumSTATSTG {
     return *it;
   }
 
-  LONG m_refs = 1;
   IStorage* m_owner;
   std::shared_ptr<Shared> m_shared;
   std::shared_ptr<OpenNode> m_node;

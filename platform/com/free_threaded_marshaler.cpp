@@ -7,6 +7,8 @@
 
 #include <new>
 
+#include "com/object.h"
+
 namespace velmora::com {
 namespace {
 
@@ -47,36 +49,26 @@ class MarshalFace final : public IMarshal {
   FreeThreadedMarshaler& m_owner;
 };
 
-class FreeThreadedMarshaler final : public IUnknown {
+// The inner object: its own IUnknown, which only the controlling object
+// holds, and the IMarshal face. The face is not one of the object's own
+// interfaces: it is handed out as another object would be, since all three
+// of its IUnknown methods go to the controlling object (the aggregation rule)
+// and stay written by hand below.
+class FreeThreadedMarshaler final : public Object<IUnknown> {
  public:
   explicit FreeThreadedMarshaler(IUnknown* outer) : m_outer(outer ? outer : this), m_face(*this) {}
 
   IUnknown* outer() const { return m_outer; }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown)) {
-      *ppv = static_cast<IUnknown*>(this);
-      AddRef();
-      return S_OK;
-    }
-    if (IsEqualIID(riid, IID_IMarshal)) {
-      *ppv = static_cast<IMarshal*>(&m_face);
-      m_face.AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_refs); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
+  bool answersTo(REFIID) const override { return false; }
+  HRESULT queryOther(REFIID riid, void** ppv) override {
+    if (!IsEqualIID(riid, IID_IMarshal)) return E_NOINTERFACE;
+    *ppv = static_cast<IMarshal*>(&m_face);
+    m_face.AddRef();
+    return S_OK;
   }
 
  private:
-  LONG m_refs = 1;
   IUnknown* m_outer;
   MarshalFace m_face;
 };

@@ -30,26 +30,12 @@ constexpr const OLECHAR* kOleStreamName = u"\1Ole";
 // A real "\1Ole" is a few hundred bytes; anything past this is not one.
 constexpr size_t kMaxOleStream = size_t(1) << 20;
 
-class StdOleLink final : public IOleLink, public IPersistStorage {
+class StdOleLink final : public com::Object<IOleLink, IPersistStorage> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IOleLink) {
-      *ppv = static_cast<IOleLink*>(this);
-    } else if (riid == IID_IPersist || riid == IID_IPersistStorage) {
-      *ppv = static_cast<IPersistStorage*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return ULONG(refs);
+  bool answersTo(REFIID riid) const override { return riid == IID_IOleLink; }
+  IUnknown* faceFor(REFIID riid) override {
+    if (riid == IID_IPersist || riid == IID_IPersistStorage) return face<IPersistStorage>();
+    return Object::faceFor(riid);
   }
 
   // IOleLink
@@ -219,7 +205,6 @@ class StdOleLink final : public IOleLink, public IPersistStorage {
   HRESULT STDMETHODCALLTYPE HandsOffStorage() override { return S_OK; }
 
  private:
-  LONG m_refs = 1;
   OleStream m_stream;
   MonikerPtr m_absolute;
   bool m_dirty = false;

@@ -4,35 +4,21 @@
 // an error object only when someone asks, so a refusal costs no object.
 #include <oleauto.h>
 
-#include <atomic>
 #include <new>
 #include <string>
 
 #include "base/thread_error.h"
+#include "com/object.h"
 #include "text/text.h"
 
 namespace {
 
-class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
+class ErrorInfo final : public velmora::com::Object<IErrorInfo, ICreateErrorInfo> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IErrorInfo)) {
-      *ppv = static_cast<IErrorInfo*>(this);
-    } else if (IsEqualIID(riid, IID_ICreateErrorInfo)) {
-      *ppv = static_cast<ICreateErrorInfo*>(this);
-    } else {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG refs = --m_refs;
-    if (refs == 0) delete this;
-    return refs;
+  bool answersTo(REFIID riid) const override { return IsEqualIID(riid, IID_IErrorInfo); }
+  IUnknown* faceFor(REFIID riid) override {
+    if (IsEqualIID(riid, IID_ICreateErrorInfo)) return face<ICreateErrorInfo>();
+    return Object::faceFor(riid);
   }
 
   HRESULT STDMETHODCALLTYPE GetGUID(GUID* pGUID) override {
@@ -83,7 +69,6 @@ class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
     return S_OK;
   }
 
-  std::atomic<ULONG> m_refs{1};
   GUID m_guid{};
   std::u16string m_source, m_description, m_helpFile;
   DWORD m_helpContext = 0;

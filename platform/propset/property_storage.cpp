@@ -215,28 +215,10 @@ PropertyStorage::~PropertyStorage() {
   if (m_holder) m_holder->Release();
 }
 
-HRESULT STDMETHODCALLTYPE PropertyStorage::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertyStorage)) {
-    *ppv = static_cast<IPropertyStorage*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE PropertyStorage::AddRef() { return ++m_refs; }
-
-ULONG STDMETHODCALLTYPE PropertyStorage::Release() {
-  ULONG n = --m_refs;
-  if (n == 0) {
-    // A direct-mode simple set writes its buffered changes when it is
-    // released (Win32 IPropertyStorage::Commit page).
-    if (m_dirty && m_writable) (void)atBoundary([&] { return flush(); });
-    delete this;
-  }
-  return n;
+void PropertyStorage::onLastRelease() noexcept {
+  // A direct-mode simple set writes its buffered changes when it is
+  // released (Win32 IPropertyStorage::Commit page).
+  if (m_dirty && m_writable) (void)atBoundary([&] { return flush(); });
 }
 
 Section& PropertyStorage::section() { return *m_set.find(m_fmtid); }

@@ -10,14 +10,14 @@
 #pragma once
 #include <objbase.h>
 
-#include <atomic>
 #include <mutex>
 
+#include "com/object.h"
 #include "propset/codec.h"
 
 namespace velmora::propset {
 
-class PropertyStorage final : public IPropertyStorage {
+class PropertyStorage final : public com::Object<IPropertyStorage> {
  public:
   // Takes a reference on `stream` (and on `holder`, the non-simple set's
   // storage, when there is one). `dirty` makes the first Commit write even
@@ -25,9 +25,7 @@ class PropertyStorage final : public IPropertyStorage {
   PropertyStorage(IStream* stream, IStorage* holder, PropertySet set, REFFMTID fmtid, bool writable,
                   bool dirty);
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  bool answersTo(REFIID riid) const override { return IsEqualIID(riid, IID_IPropertyStorage); }
 
   HRESULT STDMETHODCALLTYPE ReadMultiple(ULONG cpspec, const PROPSPEC rgpspec[],
                                          PROPVARIANT rgpropvar[]) override;
@@ -49,7 +47,8 @@ class PropertyStorage final : public IPropertyStorage {
   HRESULT STDMETHODCALLTYPE Stat(STATPROPSETSTG* pstatpsstg) override;
 
  private:
-  ~PropertyStorage();
+  ~PropertyStorage() override;
+  void onLastRelease() noexcept override;
   Section& section();
   const Section& section() const;
   // The id a PROPSPEC names, or PID_ILLEGAL when it names an absent property.
@@ -70,7 +69,6 @@ class PropertyStorage final : public IPropertyStorage {
   Result<std::vector<uint8_t>> writeIndirect(PROPID id, const PROPVARIANT& value,
                                              uint16_t codePage);
 
-  std::atomic<ULONG> m_refs{1};
   // The compound-file implementation's objects may be called from any
   // thread; one call at a time works on the buffered set.
   std::mutex m_lock;
