@@ -35,6 +35,10 @@ velmora_install() {
   if command -v ccache >/dev/null; then
     export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
     export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
+    # Paths inside the tree count relative to it, so a clone elsewhere
+    # finds what another clone compiled.
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+    export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
   fi
 }
 
