@@ -161,6 +161,43 @@ TEST_F(PropsetStorageTest, ReadsByIdAndNameWithSFalseAndEmpty) {
   ps->Release();
 }
 
+// A set opened to be read is a snapshot: its values stay as read while
+// other sets are opened on the same thread, the stream is replaced, and the
+// set storage that opened it is gone.
+TEST_F(PropsetStorageTest, ReadOnlySetKeepsItsValuesAsRead) {
+  using test::ascii;
+  auto set = [](const std::string& text) {
+    return test::stream({{FMTID_SummaryInformation,
+                          test::section({{1, test::i2(1252)},
+                                         {2, test::lpstr(ascii(text + std::string(1, '\0')))},
+                                         {3, test::lpstr(ascii(std::string(3000, 'x') + '\0'))}})}});
+  };
+  m_storage.put(u"\005SummaryInformation", set("First title"));
+  IPropertyStorage* first = open(FMTID_SummaryInformation, kRead);
+  ASSERT_NE(first, nullptr);
+  // The next opens on this thread reuse whatever the first one read into.
+  for (int i = 0; i < 3; ++i) {
+    m_storage.put(u"\005SummaryInformation", set("Other title " + std::to_string(i)));
+    IPropertyStorage* other = open(FMTID_SummaryInformation, kRead);
+    ASSERT_NE(other, nullptr);
+    other->Release();
+  }
+  m_storage.put(u"\005SummaryInformation", set("Replaced"));
+  m_pss->Release();
+  m_pss = nullptr;
+  PROPVARIANT v;
+  PropVariantInit(&v);
+  ASSERT_EQ(read(first, test::specId(2), &v), S_OK);
+  ASSERT_EQ(v.vt, VT_LPSTR);
+  EXPECT_STREQ(v.pszVal, "First title");
+  PropVariantClear(&v);
+  ASSERT_EQ(read(first, test::specId(3), &v), S_OK);
+  ASSERT_EQ(v.vt, VT_LPSTR);
+  EXPECT_EQ(std::string(v.pszVal), std::string(3000, 'x'));
+  PropVariantClear(&v);
+  first->Release();
+}
+
 TEST_F(PropsetStorageTest, NamesGetTheLowestFreeIdsAndKeepThem) {
   IPropertyStorage* ps = create(FMTID_UserDefinedProperties, PROPSETFLAG_ANSI);
   ASSERT_EQ(write(ps, test::specId(3), test::pvI4(0)), S_OK);
