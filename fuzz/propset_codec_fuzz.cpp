@@ -5,6 +5,8 @@
 // ReadMultiple and WriteMultiple take it; every dictionary name decodes.
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include "propset/codec.h"
 #include "propset/property_value.h"
@@ -13,6 +15,25 @@ using namespace velmora::propset;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto set = parsePropertySet({data, size});
+  // A set parsed only to be read views the stream instead of copying its
+  // values; it must read as the copy does, and be refused alike.
+  {
+    auto stored = std::make_shared_for_overwrite<uint8_t[]>(size);
+    if (size) std::memcpy(stored.get(), data, size);
+    auto viewed = parsePropertySetViewing(std::move(stored), size);
+    if (bool(viewed) != bool(set)) std::abort();
+    if (set) {
+      if (viewed->sections.size() != set->sections.size()) std::abort();
+      for (size_t i = 0; i < set->sections.size(); ++i) {
+        const auto& a = set->sections[i].properties;
+        const auto& b = viewed->sections[i].properties;
+        if (a.size() != b.size()) std::abort();
+        for (size_t j = 0; j < a.size(); ++j)
+          if (a[j].id != b[j].id || a[j].readable != b[j].readable || !(a[j].bytes == b[j].bytes))
+            std::abort();
+      }
+    }
+  }
   if (!set) return 0;
   for (auto& section : set->sections) {
     uint16_t cp = section.effectiveCodePage();
