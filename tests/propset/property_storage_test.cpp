@@ -167,10 +167,11 @@ TEST_F(PropsetStorageTest, ReadsByIdAndNameWithSFalseAndEmpty) {
 TEST_F(PropsetStorageTest, ReadOnlySetKeepsItsValuesAsRead) {
   using test::ascii;
   auto set = [](const std::string& text) {
-    return test::stream({{FMTID_SummaryInformation,
-                          test::section({{1, test::i2(1252)},
-                                         {2, test::lpstr(ascii(text + std::string(1, '\0')))},
-                                         {3, test::lpstr(ascii(std::string(3000, 'x') + '\0'))}})}});
+    return test::stream(
+        {{FMTID_SummaryInformation,
+          test::section({{1, test::i2(1252)},
+                         {2, test::lpstr(ascii(text + std::string(1, '\0')))},
+                         {3, test::lpstr(ascii(std::string(3000, 'x') + '\0'))}})}});
   };
   m_storage.put(u"\005SummaryInformation", set("First title"));
   IPropertyStorage* first = open(FMTID_SummaryInformation, kRead);
