@@ -138,8 +138,7 @@ Result<size_t> readWholeStream(IStream* stream, std::vector<uint8_t>& room) {
   return readFromStart(stream, std::span(room.data(), size));
 }
 
-Result<std::pair<std::shared_ptr<const uint8_t[]>, size_t>> readWholeStreamShared(
-    IStream* stream) {
+Result<std::pair<std::shared_ptr<const uint8_t[]>, size_t>> readWholeStreamShared(IStream* stream) {
   ASSIGN(size, storedSize(stream));
   // Not zeroed: every byte the set is parsed from is read first.
   std::shared_ptr<uint8_t[]> room = std::make_shared_for_overwrite<uint8_t[]>(size);
@@ -384,7 +383,8 @@ Result<void> PropertyStorage::addName(Section& s, PROPID id, const std::u16strin
   auto encoded = encodeName(name, cp);
   if (!encoded) return encoded.error();
   s.dictionary.push_back({id, std::move(encoded.value())});
-  if (!s.hasDictionary()) s.properties.insert(s.properties.begin(), {PID_DICTIONARY, 0, true, std::vector<uint8_t>{0}});
+  if (!s.hasDictionary())
+    s.properties.insert(s.properties.begin(), {PID_DICTIONARY, 0, true, std::vector<uint8_t>{0}});
   return {};
 }
 
