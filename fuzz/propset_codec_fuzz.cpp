@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     auto stored = std::make_shared_for_overwrite<uint8_t[]>(size);
     if (size) std::memcpy(stored.get(), data, size);
-    auto viewed = parsePropertySetViewing(std::move(stored), size);
+    auto viewed = parsePropertySetViewing(stored, size);
     if (bool(viewed) != bool(set)) std::abort();
     if (set) {
       if (viewed->sections.size() != set->sections.size()) std::abort();

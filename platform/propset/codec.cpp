@@ -912,7 +912,8 @@ Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes, bool keepOr
   return parseSet(bytes, keepOriginal, nullptr);
 }
 
-Result<PropertySet> parsePropertySetViewing(std::shared_ptr<const uint8_t[]> stored, size_t size) {
+Result<PropertySet> parsePropertySetViewing(const std::shared_ptr<const uint8_t[]>& stored,
+                                            size_t size) {
   return parseSet(std::span(stored.get(), size), false, &stored);
 }
 

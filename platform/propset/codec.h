@@ -187,7 +187,8 @@ struct PropertySet {
 Result<PropertySet> parsePropertySet(std::span<const uint8_t> bytes, bool keepOriginal = true);
 // For a set only read: the properties view `stored` (the stream's `size`
 // bytes, kept alive by each section) instead of copying their values.
-Result<PropertySet> parsePropertySetViewing(std::shared_ptr<const uint8_t[]> stored, size_t size);
+Result<PropertySet> parsePropertySetViewing(const std::shared_ptr<const uint8_t[]>& stored,
+                                            size_t size);
 
 // Serializes a set: unchanged sections as read, changed ones with their
 // values in stored order, each padded to 4 and its Size counting the padding.

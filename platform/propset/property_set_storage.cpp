@@ -155,7 +155,7 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
     // it: one block, nothing copied a value.
     if (!writable) {
       ASSIGN(stored, readWholeStreamShared(stream));
-      return parsePropertySetViewing(std::move(stored.first), stored.second);
+      return parsePropertySetViewing(stored.first, stored.second);
     }
     // One buffer a thread for the streams as read: sets are opened one after
     // another, and each is parsed into its own copies before the next read.
