@@ -61,12 +61,11 @@ std::string Error::detail() const {
 }
 
 Error failedCall(HRESULT hr, const char* fmt, ...) {
-  char buf[512];
   va_list ap;
   va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
+  const FormattedText message(fmt, ap);
   va_end(ap);
-  Error e{hr, buf};
+  Error e{hr, message.text()};
   if (std::string inner = takeReason(); !inner.empty()) e.message += ": " + inner;
   return e;
 }

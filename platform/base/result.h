@@ -13,6 +13,7 @@
 
 #include <cassert>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -98,26 +99,43 @@ struct Error {
   std::string detail() const;
 };
 
+// The message of a printf-style format and its arguments, as every maker of
+// an Error here formats it: into a buffer of its own, cut at kMaxBytes (a
+// message is one line), so formatting neither fails nor allocates. text()
+// makes the one string; memory running out there throws std::bad_alloc as
+// for any string, which the API boundaries answer with their memory code.
+// The maker's va_list is ended before anything can throw.
+class FormattedText {
+ public:
+  static constexpr size_t kMaxBytes = 511;
+  [[gnu::format(printf, 2, 0)]] FormattedText(const char* fmt, va_list ap) noexcept {
+    m_text[0] = '\0';
+    std::vsnprintf(m_text, sizeof m_text, fmt, ap);
+  }
+  std::string text() const { return m_text; }
+
+ private:
+  char m_text[kMaxBytes + 1];
+};
+
 // An Error carrying `code`, with a printf-style message: failures that are
 // not damage in the file.
 [[gnu::format(printf, 2, 3)]] inline Error makeError(HRESULT code, const char* fmt, ...) {
-  char buf[512];
   va_list ap;
   va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
+  const FormattedText message(fmt, ap);
   va_end(ap);
-  return Error{code, buf};
+  return Error{code, message.text()};
 }
 
 [[gnu::format(printf, 6, 7)]] inline Error damageError(HRESULT code, Damage kind, Where where,
                                                        const char* file, int line, const char* fmt,
                                                        ...) {
-  char buf[512];
   va_list ap;
   va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
+  const FormattedText message(fmt, ap);
   va_end(ap);
-  return Error{code, buf, kind, where, file, line};
+  return Error{code, message.text(), kind, where, file, line};
 }
 
 // An Error for a call that failed with `hr`: the message, and after it the

@@ -26,7 +26,9 @@ Fat::Fat(Pager& pager, const Header& header)
     : m_pager(pager),
       m_shift(header.sectorShift),
       m_E(header.entriesPerSector()),
-      m_v3(header.majorVersion == 3) {}
+      m_v3(header.majorVersion == 3) {
+  m_pager.setCommittedUse([this](SectorId id) { return committedInUseSeen(id); });
+}
 
 std::unique_ptr<Fat> Fat::createEmpty(Pager& pager, const Header& header) {
   return std::unique_ptr<Fat>(new Fat(pager, header));
@@ -280,6 +282,12 @@ Result<bool> Fat::committedInUse(SectorId id) {
   if (id >= m_committedSectors) return false;
   ASSIGN(c, committedSector(id / m_E));
   return (*c)[id % m_E] != kFreeSect;
+}
+
+bool Fat::committedInUseSeen(SectorId id) const {
+  if (id >= m_committedSectors) return false;
+  auto it = m_committed.find(id / m_E);
+  return it != m_committed.end() && it->second[id % m_E] != kFreeSect;
 }
 
 base::Where Fat::entryPlace(SectorId id) const {

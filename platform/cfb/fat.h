@@ -106,6 +106,9 @@ class Fat {
   [[nodiscard]] Result<void> loadWholeDifat() { return loadDifat(UINT32_MAX); }
   // An empty FAT for a new file.
   static std::unique_ptr<Fat> createEmpty(Pager& pager, const Header& header);
+  ~Fat() { m_pager.setCommittedUse(nullptr); }
+  Fat(const Fat&) = delete;
+  Fat& operator=(const Fat&) = delete;
 
   // The working value of sector `id`'s entry. Entries past the committed
   // end of the file read as FREESECT.
@@ -114,6 +117,10 @@ class Fat {
   // True when the committed image uses sector `id` (its committed entry is
   // not FREESECT); such a sector is never written (invariant 1).
   [[nodiscard]] Result<bool> committedInUse(SectorId id);
+  // The same from what is already read, false where nothing is: the pager's
+  // debug check of every write. Every sector written was first asked about
+  // (or lies past the committed image), so its FAT sector is known.
+  bool committedInUseSeen(SectorId id) const;
 
   // The chain from `start`, at most `maxSectors` long (extra sectors are
   // ignored). Fails with STG_E_DOCFILECORRUPT on an id outside the file, a

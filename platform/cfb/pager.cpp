@@ -2,10 +2,10 @@
 //
 // Invariants of a commit (the code cites them by number):
 //  1. No commit writes a sector that the committed header reaches, directly
-//     or through the FAT, DIFAT, mini FAT or directory. Pager::write asserts
-//     this through its callers: chains copy a committed sector to a fresh one
-//     before changing it (FatChain::write), tables move likewise
-//     (Fat::prepareCommit).
+//     or through the FAT, DIFAT, mini FAT or directory. The callers see to
+//     it: chains copy a committed sector to a fresh one before changing it
+//     (FatChain::write), tables move likewise (Fat::prepareCommit). Debug
+//     builds check every write and spill against the FAT's committed view.
 //  2. Changed streams, tables and directory sectors go to sectors free in the
 //     committed image or past its end; the old image's sectors are freed only
 //     in the new image's FAT.
@@ -28,6 +28,7 @@
 #include <array>
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <vector>
 
@@ -55,7 +56,10 @@ Pager::Pager(File& file, uint32_t sectorShift, uint64_t fileSize, bool narrowLar
       m_fileSize(fileSize),
       m_windowShift(narrowLarge && fileSize > kLargeFileBytes ? kLargeFileWindowShift
                                                               : kWindowShift),
-      m_windowBytes(1u << m_windowShift) {}
+      m_windowBytes(1u << m_windowShift) {
+  static_assert(kLargeFileWindowShift <= kWindowShift, "windows fit their kWindowBytes buffers");
+  assert(sectorShift >= 9 && sectorShift <= m_windowShift);
+}
 
 Pager::~Pager() {
   for (Window& w : m_windows) {
@@ -136,6 +140,8 @@ Result<void> Pager::load(SectorId id, uint8_t* out) {
 
 Result<void> Pager::read(SectorId id, uint32_t offset, std::span<uint8_t> out, bool /*keep*/) {
   const uint32_t S = sectorSize();
+  // The callers split their reads at sector ends, whatever a file says.
+  assert(offset <= S && out.size() <= S - offset);
   if (offset > S || out.size() > S - offset)
     return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(id), "read past the end of a sector");
   if (!m_dirty.empty()) {
@@ -179,9 +185,16 @@ Result<void> Pager::readRun(SectorId first, uint32_t count, std::span<uint8_t> o
 
 Result<void> Pager::write(SectorId id, uint32_t offset, std::span<const uint8_t> data, bool fresh) {
   CFB_TRY(checkWritable());
+  // A commit either completes or leaves the pager Broken (Document::changing
+  // turns an exception into Broken too); nothing writes in between.
+  assert(m_state != State::Committing);
   const uint32_t S = sectorSize();
+  assert(offset <= S && data.size() <= S - offset);
   if (offset > S || data.size() > S - offset)
     return DAMAGE(STG_E_DOCFILECORRUPT, Chain, inSector(id), "write past the end of a sector");
+  // Invariant 1: the caller moved the sector first if the committed image
+  // uses it.
+  assert(!committedUses(id));
   auto it = m_dirty.find(id);
   if (it == m_dirty.end()) {
     Buffer buf(new uint8_t[S]);
@@ -216,6 +229,9 @@ Result<void> Pager::writeDirty(bool dropAfter) {
   ids.reserve(m_dirty.size());
   for (auto& [id, buf] : m_dirty) ids.push_back(id);
   std::sort(ids.begin(), ids.end());
+  // Invariant 1 again: the committed image has not taken any of them over
+  // since they were written (a commit clears them).
+  assert(std::none_of(ids.begin(), ids.end(), [&](SectorId id) { return committedUses(id); }));
   // Runs of adjacent sectors go out as one write.
   std::vector<uint8_t> run;
   size_t i = 0;
@@ -244,9 +260,15 @@ Result<void> Pager::spillIfLarge() {
 
 Result<void> Pager::commit(const Header& header, uint64_t fileSectors) {
   CFB_TRY(checkWritable());
+  assert(m_state != State::Committing);
   m_state = State::Committing;
   // Invariants 1-2: every dirty sector is free in the committed image.
   CFB_TRY(writeDirty(false));
+  // Invariants 2 and 7: the new image spans the whole file, the old image
+  // and every sector just written (the FAT's high-water mark starts at the
+  // file's sector count, only grows, and every sector written was allocated
+  // below it).
+  assert(fileSectors >= this->fileSectors());
   // Invariant 7: grow only. This also completes a short final sector.
   uint64_t want = (fileSectors + 1) << m_shift;
   if (auto r = m_file.extend(want); !r) return fail(r.error());

@@ -2,7 +2,9 @@
 // the dirty set, and the commit protocol that makes a new image durable with
 // the header as the single commit point.
 #pragma once
+#include <cassert>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <unordered_map>
@@ -25,7 +27,12 @@ class Pager {
   Pager& operator=(const Pager&) = delete;
 
   // The header's sector shift, once the header is read through readBytes.
-  void setSectorShift(uint32_t shift) { m_shift = shift; }
+  void setSectorShift(uint32_t shift) {
+    // The header's decoder takes 9 and 12 only: a sector never straddles
+    // two windows, and sector 0 starts past the 512-byte header.
+    assert(shift >= 9 && shift <= m_windowShift);
+    m_shift = shift;
+  }
   // Copies `out.size()` bytes of the committed file at `offset` through the
   // read-ahead windows; bytes past the end read as zeros.
   [[nodiscard]] Result<void> readBytes(uint64_t offset, std::span<uint8_t> out);
@@ -79,6 +86,11 @@ class Pager {
 
   size_t dirtyCount() const { return m_dirty.size(); }
 
+  // Whether the committed image uses sector `id`, as far as its FAT has
+  // been read (never reading more). The FAT sets it; debug builds check
+  // invariant 1 against it on every write and spill.
+  void setCommittedUse(std::function<bool(SectorId)> uses) { m_committedUse = std::move(uses); }
+
  private:
   using Buffer = std::unique_ptr<uint8_t[]>;
   // Read-ahead: the committed file in aligned windows of kWindowBytes, read
@@ -107,6 +119,7 @@ class Pager {
   [[nodiscard]] Result<void> load(SectorId id, uint8_t* out);
   [[nodiscard]] Result<void> writeDirty(bool dropAfter);
   Result<void> fail(Error e);
+  bool committedUses(SectorId id) const { return m_committedUse && m_committedUse(id); }
 
   File& m_file;
   uint32_t m_shift;
@@ -118,6 +131,7 @@ class Pager {
   Window m_windows[kWindowCount];
   uint64_t m_tick = 0;
   std::unordered_map<SectorId, Buffer> m_dirty;
+  std::function<bool(SectorId)> m_committedUse;  // for the debug checks only
 };
 
 }  // namespace velmora::cfb

@@ -91,6 +91,45 @@ INSTANTIATE_TEST_SUITE_P(Boundaries, SizeRoundTrip,
                                             ::testing::Values(0, 1, 63, 64, 65, 511, 512, 513, 4095,
                                                               4096, 4097, 70000)));
 
+// A read that starts inside one sector of a stream kept in its own sectors
+// and ends in a later one returns the stream's bytes: from the changed image
+// before the commit, and from the file after it.
+TEST(UnalignedReads, CrossSectorEndsBeforeAndAfterTheCommit) {
+  for (int version : {3, 4}) {
+    SCOPED_TRACE(version);
+    const size_t S = version == 4 ? 4096 : 512;
+    const std::string data = pattern(3 * S + 5000, 9);
+    velmora::test::TempDir dir;
+    auto file = dir.file("u.cfb");
+    auto readsBack = [&](IStorage* stg) {
+      IStream* stm = nullptr;
+      ASSERT_EQ(stg->OpenStream(u"s", nullptr, kModeReadWrite, 0, &stm), S_OK);
+      for (size_t at : {size_t(1), S - 3, 2 * S + 17}) {
+        for (size_t n : {size_t(4), S, S + 9}) {
+          LARGE_INTEGER to{};
+          to.QuadPart = LONGLONG(at);
+          ASSERT_EQ(stm->Seek(to, STREAM_SEEK_SET, nullptr), S_OK);
+          std::string got(n, '\0');
+          ULONG read = 0;
+          EXPECT_EQ(stm->Read(got.data(), ULONG(n), &read), S_OK) << at << "+" << n;
+          EXPECT_EQ(got.substr(0, read), data.substr(at, n)) << at << "+" << n;
+        }
+      }
+      stm->Release();
+    };
+    IStorage* stg = create(file, version);
+    ASSERT_TRUE(stg);
+    ASSERT_EQ(putStream(stg, u"s", data), S_OK);
+    readsBack(stg);
+    EXPECT_EQ(stg->Commit(STGC_DEFAULT), S_OK);
+    stg->Release();
+    stg = openWrite(file);
+    ASSERT_TRUE(stg);
+    readsBack(stg);
+    stg->Release();
+  }
+}
+
 class TreeRoundTrip : public ::testing::TestWithParam<int> {};
 
 TEST_P(TreeRoundTrip, KeepsRedBlackTreesValidThroughInsertsRenamesAndDeletes) {

@@ -41,6 +41,25 @@ TEST(ErrorInfo, AFailedCallsReasonIsHandedOutOnceAsTheDescription) {
   EXPECT_EQ(S_FALSE, GetErrorInfo(0, &info)) << "taken once, then gone";
 }
 
+// Every maker of an Error formats its message alike: whole up to 511 bytes,
+// cut there past that, and a failed call's inner reason after the cut.
+TEST(ErrorMessages, EveryMakerKeepsUpTo511BytesAndCutsALongerMessageThere) {
+  drain();
+  (void)base::takeReason();
+  const std::string fits(511, 'a');
+  const std::string longer(700, 'b');
+  for (const std::string& text : {fits, longer}) {
+    const std::string kept = text.substr(0, 511);
+    EXPECT_EQ(kept, base::makeError(E_FAIL, "%s", text.c_str()).message);
+    EXPECT_EQ(kept, DAMAGE(STG_E_DOCFILECORRUPT, Chain, base::where(), "%s", text.c_str()).message);
+    EXPECT_EQ(kept, base::failedCall(E_FAIL, "%s", text.c_str()).message);
+  }
+  base::report(base::makeError(E_FAIL, "the inner reason"));
+  EXPECT_EQ(std::string(511, 'b') + ": the inner reason",
+            base::failedCall(E_FAIL, "%s", longer.c_str()).message);
+  drain();
+}
+
 TEST(ErrorInfo, WhatAComponentSetsReplacesThePlatformsReasonAndBack) {
   drain();
   ICreateErrorInfo* create = nullptr;

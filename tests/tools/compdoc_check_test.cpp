@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "tests/support/cfb_fields.h"
 #include "tests/support/link_doc.h"
 #include "tests/support/process.h"
 #include "tests/support/property_doc.h"
@@ -35,8 +36,6 @@ CheckOutcome check(const std::string& args) {
   return r;
 }
 
-uint16_t load16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t load32(const uint8_t* p) { return uint32_t(load16(p)) | uint32_t(load16(p + 2)) << 16; }
 void store16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
 void store32(uint8_t* p, uint32_t v) { store16(p, uint16_t(v)), store16(p + 2, uint16_t(v >> 16)); }
 
@@ -44,15 +43,17 @@ void store32(uint8_t* p, uint32_t v) { store16(p, uint16_t(v)), store16(p + 2, u
 struct Image {
   std::vector<uint8_t> bytes;
   explicit Image(const fs::path& path) : bytes(readFileBytes(path)) {}
-  uint32_t S() const { return 1u << load16(&bytes[0x1E]); }
-  uint32_t u32(size_t at) const { return load32(&bytes[at]); }
+  uint32_t get(HeaderField f) const { return uint32_t(fieldValue(bytes, f)); }
+  uint32_t S() const { return 1u << get(header::kSectorShift); }
   size_t sector(uint32_t id) const { return size_t(id + 1) * S(); }
-  size_t fatSlot(uint32_t id) const { return sector(u32(0x4C)) + 4 * id; }
+  size_t fatSlot(uint32_t id) const { return sector(get(header::difat(0))) + 4 * id; }
   // Directory entry `name` in the first directory sectors (names are UTF-16LE).
   size_t entry(const std::u16string& name) const {
-    for (size_t at = sector(u32(0x30)); at + 128 <= bytes.size(); at += 128) {
-      bool same = load16(&bytes[at + 0x40]) == 2 * (name.size() + 1);
-      for (size_t i = 0; i < name.size() && same; ++i) same = load16(&bytes[at + 2 * i]) == name[i];
+    for (size_t at = sector(get(header::kFirstDirSector)); at + cfb::kDirEntrySize <= bytes.size();
+         at += cfb::kDirEntrySize) {
+      bool same = fieldValue(bytes, at, entry::kNameLength) == 2 * (name.size() + 1);
+      for (size_t i = 0; i < name.size() && same; ++i)
+        same = fieldValue(bytes, at, entry::nameUnit(uint32_t(i))) == name[i];
       if (same) return at;
     }
     ADD_FAILURE() << "no such entry";
@@ -125,7 +126,7 @@ TEST_F(CompdocCheckTest, EveryPlantedFaultIsReportedAsDamageWithItsReason) {
       {"byte order.doc",
        [&](const fs::path& p) {
          Image m(propertyDocument(p));
-         store16(&m.bytes[0x1C], 0xFEFF);
+         corruptField(m.bytes, header::kByteOrder, 0xFEFF);
          m.save(p);
        },
        "byte order mark 0xFEFF, expected 0xFFFE (offset 0x1C)", "loses-data", "header",
@@ -133,7 +134,7 @@ TEST_F(CompdocCheckTest, EveryPlantedFaultIsReportedAsDamageWithItsReason) {
       {"directory loop.doc",
        [&](const fs::path& p) {
          Image m(propertyDocument(p));
-         uint32_t dir = m.u32(0x30);
+         uint32_t dir = m.get(header::kFirstDirSector);
          store32(&m.bytes[m.fatSlot(dir)], dir);
          m.save(p);
        },
@@ -141,7 +142,7 @@ TEST_F(CompdocCheckTest, EveryPlantedFaultIsReportedAsDamageWithItsReason) {
       {"entry type.doc",
        [&](const fs::path& p) {
          Image m(propertyDocument(p));
-         m.bytes[m.entry(u"\005SummaryInformation") + 0x42] = 0xFF;
+         corruptField(m.bytes, m.entry(u"\005SummaryInformation"), entry::kType, 0xFF);
          m.save(p);
        },
        " has type 255 (directory sector ", "stepped-over", "directory", "attributes"},
