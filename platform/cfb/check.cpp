@@ -266,6 +266,10 @@ class Checker {
   Claimed claimChain(SectorId start, uint64_t limit, const char* what, StreamId sid) {
     Claimed out;
     std::vector<SectorId>& chain = m_chain;
+    // Room for the chain its size asks for, bounded by the file, so a long
+    // stream's walk does not regrow and copy its list a step at a time.
+    if (limit != UINT64_MAX)
+      chain.reserve(size_t(std::min<uint64_t>(limit + 1, m_owner.size() + 1)));
     auto walked = m_doc.fat().walkInto(start, m_owner.size() + 1, what, chain);
     if (!walked) {
       Error e = walked.error();

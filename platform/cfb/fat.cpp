@@ -26,6 +26,7 @@ Fat::Fat(Pager& pager, const Header& header)
     : m_pager(pager),
       m_shift(header.sectorShift),
       m_E(header.entriesPerSector()),
+      m_entryShift(header.sectorShift - 2),
       m_v3(header.majorVersion == 3) {
   m_pager.setCommittedUse([this](SectorId id) { return committedInUseSeen(id); });
 }
@@ -220,22 +221,22 @@ Result<std::vector<uint32_t>*> Fat::committedSector(uint32_t k) {
     std::span<uint8_t> buf(m_readBuffer);
     TRY(m_pager.read(m_fatLocations[k], 0, buf, false));
     const uint64_t first = uint64_t(k) * m_E;
-    for (uint32_t i = 0; i < m_E; ++i) {
-      uint32_t v = base::loadLE32(&buf[4 * size_t(i)]);
-      if (first + i >= m_committedSectors) v = kFreeSect;  // truncated to the file
-      entries[i] = v;
-    }
+    // Entries past the file's end read as free: the file was cut short.
+    const uint32_t inFile = first >= m_committedSectors
+                                ? 0
+                                : uint32_t(std::min<uint64_t>(m_E, m_committedSectors - first));
+    for (uint32_t i = 0; i < inFile; ++i) entries[i] = base::loadLE32(&buf[4 * size_t(i)]);
     if (first < kMaxRegSect)
       m_marks.forEachIn(SectorId(first), SectorId(std::min<uint64_t>(first + m_E, kMaxRegSect)),
                         [&](SectorId s, uint32_t mark) { entries[s - first] = mark; });
     // Free entries of a sector seen for the first time are free in both
     // views, since no change can precede the load.
     if (!m_working.count(k)) {
-      for (uint32_t i = 0; i < m_E; ++i) {
-        uint64_t id = first + i;
-        if (entries[i] == kFreeSect && id < m_committedSectors &&
-            SectorId(id) != rangeLockSector() && m_reusableSet.insert(SectorId(id)).second)
-          m_reusable.push_back(SectorId(id));
+      for (auto it = std::find(entries.begin(), entries.begin() + inFile, kFreeSect);
+           it != entries.begin() + inFile;
+           it = std::find(it + 1, entries.begin() + inFile, kFreeSect)) {
+        const SectorId id = SectorId(first + uint64_t(it - entries.begin()));
+        if (id != rangeLockSector() && m_reusableSet.insert(id).second) m_reusable.push_back(id);
       }
     }
   }
@@ -249,45 +250,49 @@ Result<std::vector<uint32_t>*> Fat::workingSector(uint32_t k) {
   return &m_working.emplace(k, *c).first->second;
 }
 
+Result<std::vector<uint32_t>*> Fat::entriesOf(uint32_t k) {
+  // Chains mostly stay within one FAT sector for a while: remember the last.
+  if (m_lastSector && m_lastIndex == k) return m_lastSector;
+  if (auto it = m_working.find(k); it != m_working.end()) {
+    m_lastIndex = k;
+    m_lastSector = &it->second;
+    return m_lastSector;
+  }
+  ASSIGN(c, committedSector(k));
+  m_lastIndex = k;
+  m_lastSector = c;
+  return c;
+}
+
 Result<uint32_t> Fat::entry(SectorId id) {
   if (id >= m_highWater)
     return DAMAGE(STG_E_DOCFILECORRUPT, Chain, where(),
                   "sector %u lies outside the file's %llu sectors", id,
                   (unsigned long long)m_highWater);
-  uint32_t k = id / m_E;
-  // Chains mostly stay within one FAT sector for a while: remember the last.
-  if (m_lastSector && m_lastIndex == k) return (*m_lastSector)[id % m_E];
-  if (auto it = m_working.find(k); it != m_working.end()) {
-    m_lastIndex = k;
-    m_lastSector = &it->second;
-    return it->second[id % m_E];
-  }
-  ASSIGN(c, committedSector(k));
-  m_lastIndex = k;
-  m_lastSector = c;
-  return (*c)[id % m_E];
+  ASSIGN(entries, entriesOf(id >> m_entryShift));
+  return (*entries)[id & (m_E - 1)];
 }
 
 Result<void> Fat::setEntry(SectorId id, uint32_t value) {
   if (id >= m_highWater)
     return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "FAT update of sector %u past the end",
                   id);
-  ASSIGN(w, workingSector(id / m_E));
-  (*w)[id % m_E] = value;
+  ASSIGN(w, workingSector(id >> m_entryShift));
+  (*w)[id & (m_E - 1)] = value;
   m_pager.markDirty();
   return {};
 }
 
 Result<bool> Fat::committedInUse(SectorId id) {
   if (id >= m_committedSectors) return false;
-  ASSIGN(c, committedSector(id / m_E));
-  return (*c)[id % m_E] != kFreeSect;
+  ASSIGN(c, committedSector(id >> m_entryShift));
+  return (*c)[id & (m_E - 1)] != kFreeSect;
 }
 
 bool Fat::committedInUseSeen(SectorId id) const {
   if (id >= m_committedSectors) return false;
-  auto it = m_committed.find(id / m_E);
-  return it != m_committed.end() && it->second[id % m_E] != kFreeSect;
+  auto it = m_committed.find(id >> m_entryShift);
+  return it != m_committed.end() && it->second[id & (m_E - 1)] != kFreeSect;
 }
 
 base::Where Fat::entryPlace(SectorId id) const {
@@ -316,6 +321,8 @@ Result<void> Fat::walkInto(SectorId start, uint64_t maxSectors, const char* what
   constexpr size_t kScannedChain = 32;
   bool bitmap = false;
   auto walked = [&]() -> Result<void> {
+    const uint32_t* table = nullptr;
+    uint32_t tableOf = UINT32_MAX;
     SectorId cur = start;
     while (cur != kEndOfChain && out.size() < maxSectors) {
       if (cur >= m_highWater)
@@ -340,7 +347,15 @@ Result<void> Fat::walkInto(SectorId start, uint64_t maxSectors, const char* what
                       what, cur);
       }
       out.push_back(cur);
-      ASSIGN(next, entry(cur));
+      // The FAT sector in hand serves every link that stays within it,
+      // without a Result a link: a 200 MB stream is 400,000 links.
+      const uint32_t k = cur >> m_entryShift;
+      if (k != tableOf) {
+        ASSIGN(entries, entriesOf(k));
+        table = entries->data();
+        tableOf = k;
+      }
+      const uint32_t next = table[cur & (m_E - 1)];
       if (!isRegularSector(next) && next != kEndOfChain)
         return DAMAGE(STG_E_DOCFILECORRUPT, Chain, entryPlace(cur),
                       "%s chain: sector %u has FAT value 0x%08X", what, cur, next);
@@ -348,8 +363,14 @@ Result<void> Fat::walkInto(SectorId start, uint64_t maxSectors, const char* what
     }
     return {};
   }();
-  if (bitmap)
-    for (SectorId s : out) m_seen[s >> 6] &= ~(uint64_t(1) << (s & 63));
+  if (bitmap) {
+    // A chain that covers much of the file clears the bitmap faster whole.
+    const size_t words = size_t((m_highWater + 63) / 64);
+    if (out.size() >= words / 4)
+      std::fill_n(m_seen.begin(), words, 0);
+    else
+      for (SectorId s : out) m_seen[s >> 6] &= ~(uint64_t(1) << (s & 63));
+  }
   return walked;
 }
 

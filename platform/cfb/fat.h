@@ -164,6 +164,9 @@ class Fat {
   Fat(Pager& pager, const Header& header);
   [[nodiscard]] Result<std::vector<uint32_t>*> committedSector(uint32_t k);
   [[nodiscard]] Result<std::vector<uint32_t>*> workingSector(uint32_t k);
+  // FAT sector `k`'s working entries (its working copy if any, else the
+  // committed one), through the one-sector cache.
+  [[nodiscard]] Result<std::vector<uint32_t>*> entriesOf(uint32_t k);
   SectorId rangeLockSector() const;
   [[nodiscard]] Result<void> addFatLocation(SectorId s, const char* listedBy, base::Where listedAt);
   [[nodiscard]] Result<void> loadDifat(uint32_t k);
@@ -180,7 +183,8 @@ class Fat {
 
   Pager& m_pager;
   uint32_t m_shift;
-  uint32_t m_E;  // entries per FAT sector
+  uint32_t m_E;           // entries per FAT sector, a power of two
+  uint32_t m_entryShift;  // log2 of m_E
   bool m_v3;
   uint64_t m_committedSectors = 0;
   uint64_t m_highWater = 0;
