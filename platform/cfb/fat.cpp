@@ -115,15 +115,15 @@ Result<std::unique_ptr<Fat>> Fat::open(Pager& pager, const Header& h, bool whole
   fat->m_marks.reserve(
       size_t(std::min<uint64_t>(uint64_t(h.numFatSectors) + h.numDifatSectors, nsect / 64 + 16)));
   fat->m_fatLocations.reserve(size_t(std::min<uint64_t>(h.numFatSectors, nsect / 64 + 16)));
-  for (uint32_t i = 0; i < kHeaderDifatEntries && fat->m_fatLocations.size() < h.numFatSectors;
-       ++i) {
-    SectorId s = h.difat[i];
-    if (s == kFreeSect) {
-      fat->m_targetFat = uint32_t(fat->m_fatLocations.size());
-      break;
-    }
-    TRY(fat->addFatLocation(s, "header DIFAT", atOffset(header_field::kDifat + 4 * uint64_t(i))));
-  }
+  SectorId outside = kFreeSect;
+  const size_t taken =
+      fat->takeListed(std::span<const SectorId>(
+                          h.difat.data(), std::min<size_t>(kHeaderDifatEntries, h.numFatSectors)),
+                      &outside);
+  TRY(fat->markFatLocations(0));
+  if (outside != kFreeSect)  // fails there, naming the fault and where it is listed
+    TRY(fat->addFatLocation(outside, "header DIFAT",
+                            atOffset(header_field::kDifat + 4 * uint64_t(taken))));
   fat->m_nextDifat =
       fat->m_fatLocations.size() < fat->m_targetFat ? h.firstDifatSector : kEndOfChain;
   if (fat->m_fatLocations.empty())
@@ -144,12 +144,45 @@ Result<void> Fat::addFatLocation(SectorId s, const char* listedBy, base::Where l
   return {};
 }
 
+size_t Fat::takeListed(std::span<const SectorId> listed, SectorId* outside) {
+  const size_t from = m_fatLocations.size();
+  m_fatLocations.resize(from + listed.size());
+  SectorId* taken = m_fatLocations.data() + from;
+  // Copied whole first, and looked at entry by entry only when the list
+  // ends or goes wrong in it: a large document's DIFAT is thousands of
+  // sound entries.
+  std::copy(listed.begin(), listed.end(), taken);
+  SectorId highest = 0;
+  for (const SectorId s : listed) highest = std::max(highest, s);
+  size_t n = listed.size();
+  *outside = kFreeSect;
+  if (highest == kFreeSect || highest >= m_committedSectors) {
+    for (n = 0; n < listed.size(); ++n) {
+      if (taken[n] == kFreeSect) {
+        m_targetFat = uint32_t(from + n);
+        break;
+      }
+      if (taken[n] >= m_committedSectors) {
+        *outside = taken[n];
+        break;
+      }
+    }
+  }
+  m_fatLocations.resize(from + n);
+  return n;
+}
+
 Result<void> Fat::markFatLocations(size_t from) {
   assert(from <= m_fatLocations.size());
   const auto first = m_fatLocations.begin() + std::ptrdiff_t(from);
   const auto last = m_fatLocations.end();
   if (first == last) return {};
-  const bool ascending = std::adjacent_find(first, last, std::greater_equal<SectorId>()) == last;
+  // Counted without an early exit, so the compiler compares many at once.
+  const SectorId* listed = &*first;
+  const size_t count = size_t(last - first);
+  size_t descents = 0;
+  for (size_t i = 1; i < count; ++i) descents += listed[i - 1] >= listed[i] ? 1 : 0;
+  const bool ascending = descents == 0;
   if (ascending && m_marks.addRun(&*first, size_t(last - first), kFatSect)) return {};
   for (auto it = first; it != last; ++it)
     if (!m_marks.add(*it, kFatSect)) return listedTwice();
@@ -182,23 +215,10 @@ Result<void> Fat::loadDifat(uint32_t k) {
     const size_t from = m_fatLocations.size();
     assert(from < m_targetFat);  // the loop's condition: FAT sectors are still to come
     const size_t room = std::min<size_t>(m_E - 1, m_targetFat - from);
-    m_fatLocations.resize(from + room);
-    SectorId* taken = m_fatLocations.data() + from;
-    size_t n = 0;
+    m_listed.resize(room);
+    for (size_t i = 0; i < room; ++i) m_listed[i] = base::loadLE32(&buf[4 * i]);
     SectorId outside = kFreeSect;
-    for (; n < room; ++n) {
-      const SectorId s = base::loadLE32(&buf[4 * n]);
-      if (s == kFreeSect) {
-        m_targetFat = uint32_t(from + n);
-        break;
-      }
-      if (s >= m_committedSectors) [[unlikely]] {
-        outside = s;
-        break;
-      }
-      taken[n] = s;
-    }
-    m_fatLocations.resize(from + n);
+    const size_t n = takeListed(m_listed, &outside);
     TRY(markFatLocations(from));
     if (outside != kFreeSect)  // names the fault and where it is listed
       return addFatLocation(

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -170,6 +171,10 @@ class Fat {
   SectorId rangeLockSector() const;
   [[nodiscard]] Result<void> addFatLocation(SectorId s, const char* listedBy, base::Where listedAt);
   [[nodiscard]] Result<void> loadDifat(uint32_t k);
+  // Appends the FAT sector locations `listed` names, up to the FREESECT
+  // that ends the DIFAT (m_targetFat then says where) or the first location
+  // outside the file (`*outside`, else FREESECT); returns how many.
+  size_t takeListed(std::span<const SectorId> listed, SectorId* outside);
   // Marks m_fatLocations from `from` on as FAT sectors.
   [[nodiscard]] Result<void> markFatLocations(size_t from);
   // Sorts in the marks added since the last flush; a sector listed twice is
@@ -206,6 +211,7 @@ class Fat {
   // entry()'s last FAT sector (working copy if any, else committed); node
   // addresses in the maps are stable, and a new working copy resets it.
   std::vector<uint8_t> m_readBuffer;  // one FAT sector as read
+  std::vector<SectorId> m_listed;     // one DIFAT sector's entries, decoded
   uint32_t m_lastIndex = 0;
   std::vector<uint32_t>* m_lastSector = nullptr;
 };

@@ -3,6 +3,7 @@
 // the producer mistakes that readers must accept.
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <future>
 
@@ -507,6 +508,17 @@ TEST(HostileDifat, FatSectorsListedInBothTheHeaderAndADifatSectorAreRefused) {
   LargeImage itself = m;
   itself.put32(itself.difatSlot(2), itself.difatSector());
   EXPECT_EQ(guarded(itself.bytes), STG_E_DOCFILECORRUPT) << "the DIFAT sector lists itself as FAT";
+
+  // A location past the file's end, after sound ones, is named where it lies.
+  LargeImage outside = m;
+  outside.put32(outside.difatSlot(4), 0x00FFFFFF);
+  auto past = guardedOutcome(outside.bytes);
+  EXPECT_EQ(past.hr, STG_E_DOCFILECORRUPT);
+  EXPECT_NE(past.reason.find("a DIFAT sector lists FAT sector 16777215"), std::string::npos)
+      << past.reason;
+  char at[32];
+  std::snprintf(at, sizeof at, "offset 0x%zX", LargeImage::sector(m.difatSector()) + 16);
+  EXPECT_NE(past.reason.find(at), std::string::npos) << past.reason;
 }
 
 TEST(HostileDifat, FatSectorsListedOutOfOrderStillRead) {
