@@ -324,7 +324,14 @@ class Printer {
                  : o.csv ? OutputFormat::kCsv
                          : OutputFormat::kText),
         m_columns(columns),
-        m_withFile(withFile) {}
+        m_withFile(withFile) {
+    // Each column's JSON key, written once a record.
+    for (const std::string& c : m_columns) {
+      m_columnKeys.emplace_back();
+      appendJsonString(c, m_columnKeys.back());
+      m_columnKeys.back() += ':';
+    }
+  }
 
   void header(std::string& out) const {
     if (m_format != OutputFormat::kCsv) return;
@@ -396,8 +403,7 @@ class Printer {
         for (size_t c = 0; c < m_columns.size(); ++c) {
           if (!first) out += ',';
           first = false;
-          appendJsonString(m_columns[c], out);
-          out += ':';
+          out += m_columnKeys[c];
           appendJsonField(field(c), out);
         }
         out += '}';
@@ -432,6 +438,7 @@ class Printer {
 
   OutputFormat m_format;
   std::vector<std::string> m_columns;
+  std::vector<std::string> m_columnKeys;  // "column": as JSON
   bool m_withFile;
 };
 

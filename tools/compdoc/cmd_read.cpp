@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -72,31 +73,63 @@ Field valueField(const VARIANT& v) {
   }
 }
 
-// A request by reference: to a named one, a catalogue row or a custom name,
-// which all outlive the read; a document's hundred requests cost no copies.
-struct RequestRef {
-  std::basic_string_view<OLECHAR> block;
-  std::basic_string_view<OLECHAR> name;
+// A request as the host hands it over, made once for every document of a
+// batch: the catalogue's and the named requests are the same for each, so
+// their strings are allocated once, not twice a record a document (the
+// plug-in only reads them). Custom names differ by document and are made for
+// the one read.
+struct PreparedRequest {
+  BSTR block = nullptr;
+  BSTR name = nullptr;
+  std::string blockText;  // UTF-8, for the output
+  std::string nameText;
 };
 
-std::vector<RequestRef> defaultRequests(const std::vector<WideString>& customNames) {
-  struct Block {
-    const OLECHAR* name;
-    int set;
-  };
-  static const Block blocks[] = {{OLESTR("Summary"), kSummarySet},
-                                 {OLESTR("DocSummary"), kDocSummarySet},
-                                 {OLESTR("DTProperties"), kDTPropertiesSet},
-                                 {OLESTR("DTControl"), kDTControlSet},
-                                 {OLESTR("Physical"), kPhysicalSet}};
-  std::vector<RequestRef> requests;
-  requests.reserve(128 + customNames.size());
-  for (const Block& b : blocks) {
-    const PropSetDef& set = g_PropSets[b.set];
-    for (ULONG i = 0; i < set.cRows; ++i) requests.push_back({b.name, set.pTable[i].name});
+class PreparedRequests {
+ public:
+  PreparedRequests() = default;
+  PreparedRequests(const PreparedRequests&) = delete;
+  PreparedRequests& operator=(const PreparedRequests&) = delete;
+  ~PreparedRequests() {
+    for (PreparedRequest& r : m_requests) {
+      SysFreeString(r.block);
+      SysFreeString(r.name);
+    }
   }
-  for (auto& name : customNames) requests.push_back({OLESTR("CustomProperty"), name});
-  return requests;
+  void add(std::basic_string_view<OLECHAR> block, std::basic_string_view<OLECHAR> name) {
+    PreparedRequest r;
+    r.block = SysAllocStringLen(block.data(), static_cast<UINT>(block.size()));
+    r.name = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+    r.blockText = toUtf8(block.data(), block.size());
+    r.nameText = toUtf8(name.data(), name.size());
+    m_requests.push_back(std::move(r));
+  }
+  const std::vector<PreparedRequest>& all() const { return m_requests; }
+
+ private:
+  std::vector<PreparedRequest> m_requests;
+};
+
+// Every catalogued attribute, in the catalogue's order.
+const PreparedRequests& catalogueRequests() {
+  static const PreparedRequests* const requests = [] {
+    struct Block {
+      const OLECHAR* name;
+      int set;
+    };
+    static const Block blocks[] = {{OLESTR("Summary"), kSummarySet},
+                                   {OLESTR("DocSummary"), kDocSummarySet},
+                                   {OLESTR("DTProperties"), kDTPropertiesSet},
+                                   {OLESTR("DTControl"), kDTControlSet},
+                                   {OLESTR("Physical"), kPhysicalSet}};
+    auto* made = new PreparedRequests;
+    for (const Block& b : blocks) {
+      const PropSetDef& set = g_PropSets[b.set];
+      for (ULONG i = 0; i < set.cRows; ++i) made->add(b.name, set.pTable[i].name);
+    }
+    return made;
+  }();
+  return *requests;
 }
 
 // Reads one document as a host does. Without named attributes it reads every
@@ -105,16 +138,15 @@ std::vector<RequestRef> defaultRequests(const std::vector<WideString>& customNam
 // delivered is named, and the file is probed only then, to tell a document
 // that is not there from an attribute that is not.
 DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
-                            const std::vector<Request>& named) {
+                            const PreparedRequests& named) {
   DocumentResult result;
-  std::vector<RequestRef> requests;
-  requests.reserve(named.size());
-  for (const Request& r : named) requests.push_back({r.block, r.name});
   Problem busy;
   HeldOpen held;
-  std::vector<WideString> custom;
-  if (named.empty()) {
-    Problem probe = probeDocument(file, &custom, &held.p);
+  PreparedRequests custom;
+  std::vector<const PreparedRequest*> requests;
+  if (named.all().empty()) {
+    std::vector<WideString> customNames;
+    Problem probe = probeDocument(file, &customNames, &held.p);
     // A busy document goes on to the plug-in, whose status is the one a host
     // sees; anything else that keeps the platform out is final.
     if (!probe.reason.empty() && probe.reason != reason::kBusy) {
@@ -122,7 +154,13 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
       return result;
     }
     busy = probe;
-    requests = defaultRequests(custom);
+    for (const WideString& name : customNames) custom.add(OLESTR("CustomProperty"), name);
+    const auto& catalogue = catalogueRequests().all();
+    requests.reserve(catalogue.size() + custom.all().size());
+    for (const PreparedRequest& r : catalogue) requests.push_back(&r);
+    for (const PreparedRequest& r : custom.all()) requests.push_back(&r);
+  } else {
+    for (const PreparedRequest& r : named.all()) requests.push_back(&r);
   }
 
   WideString path = fromUtf8(file);
@@ -135,10 +173,8 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
   std::vector<VltAttribute> records(requests.size());
   for (size_t i = 0; i < requests.size(); ++i) {
     records[i] = VltAttribute{};
-    records[i].bsBlock =
-        SysAllocStringLen(requests[i].block.data(), static_cast<UINT>(requests[i].block.size()));
-    records[i].bsName =
-        SysAllocStringLen(requests[i].name.data(), static_cast<UINT>(requests[i].name.size()));
+    records[i].bsBlock = requests[i]->block;
+    records[i].bsName = requests[i]->name;
     VariantInit(&records[i].oValue);
   }
   hr = navigator->ReadAttributes(0, 0, 0, static_cast<LONG>(records.size()), records.data());
@@ -156,21 +192,20 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
   }
   bool missed = false;
   result.fields.reserve(records.size() * 4);
-  for (auto& record : records) {
+  for (size_t i = 0; i < records.size(); ++i) {
+    VltAttribute& record = records[i];
     if (!FAILED(hr) && record.bHandled == 1) {
       // The columns block, name, type, value.
-      result.fields.push_back(Field::string(bstrToUtf8(record.bsBlock)));
-      result.fields.push_back(Field::string(bstrToUtf8(record.bsName)));
+      result.fields.push_back(Field::string(requests[i]->blockText));
+      result.fields.push_back(Field::string(requests[i]->nameText));
       result.fields.push_back(Field::string(typeName(record.oValue.vt)));
       result.fields.push_back(valueField(record.oValue));
     } else {
       missed = true;
     }
     VariantClear(&record.oValue);
-    SysFreeString(record.bsBlock);
-    SysFreeString(record.bsName);
   }
-  if (FAILED(hr) || !missed || named.empty()) return result;
+  if (FAILED(hr) || !missed || named.all().empty()) return result;
 
   Problem probe = probeDocument(file, nullptr);
   if (!probe.reason.empty()) {
@@ -179,8 +214,7 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
   }
   for (size_t i = 0; i < records.size(); ++i) {
     if (records[i].bHandled == 1) continue;
-    std::string key = toUtf8(requests[i].block.data(), requests[i].block.size()) + ":" +
-                      toUtf8(requests[i].name.data(), requests[i].name.size());
+    std::string key = requests[i]->blockText + ":" + requests[i]->nameText;
     std::string why = recordReason(refusals, key);
     if (!why.empty()) key.append(": ").append(why);
     result.problems.push_back({reason::kNotDelivered, std::move(key), false});
@@ -225,9 +259,11 @@ const CommandRegistration kRead("read", [](CLI::App& app) {
     if (int status = splitOperands(options->operands, files, named); status != kExitOk)
       return status;
     o.operands = files;
+    auto prepared = std::make_shared<PreparedRequests>();
+    for (const Request& r : named) prepared->add(r.block, r.name);
     return runBatch("read", o, {"block", "name", "type", "value"}, "attributes",
-                    [named](IVltFileFormat* formats, const std::string& file) {
-                      return readDocument(formats, file, named);
+                    [prepared](IVltFileFormat* formats, const std::string& file) {
+                      return readDocument(formats, file, *prepared);
                     });
   };
 });
