@@ -265,6 +265,26 @@ class Checker {
   // are claimed either way.
   Claimed claimChain(SectorId start, uint64_t limit, const char* what, StreamId sid) {
     Claimed out;
+    // The usual chain in one pass, claimed as it is walked: it ends soundly,
+    // within what its size allows, over sectors nothing has claimed. Any
+    // other is unclaimed again and walked the careful way below, which
+    // names what it meets. A 200 MB stream is 400,000 sectors.
+    Fat& fat = m_doc.fat();
+    const auto [visited, sound] = fat.follow(start, m_owner.size(), [&](SectorId s) {
+      if (m_owner[s]) return false;
+      m_owner[s] = 1;
+      return true;
+    });
+    if (sound && !(limit != UINT64_MAX && visited > limit && m_strict && !sid)) {
+      out.walked = true;
+      out.length = visited;
+      return out;
+    }
+    // The sectors visited are distinct and were unclaimed.
+    (void)fat.follow(start, visited, [&](SectorId s) {
+      m_owner[s] = 0;
+      return true;
+    });
     std::vector<SectorId>& chain = m_chain;
     // Room for the chain its size asks for, bounded by the file, so a long
     // stream's walk does not regrow and copy its list a step at a time.

@@ -47,6 +47,9 @@ char16_t upperCase(char16_t c) {
 int compareNames(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
   for (size_t i = 0; i < a.size(); ++i) {
+    // Equal units fold alike: most of a name compared with its neighbours
+    // in the tree is spelled the same.
+    if (a[i] == b[i]) continue;
     char16_t x = upperCase(a[i]), y = upperCase(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
@@ -62,6 +65,7 @@ DirEntry decodeEntry(std::span<const uint8_t> bytes, bool v3) {
   // length past the NUL stops at the NUL, since no API name can hold one.
   len = std::min<uint16_t>(len, 64) & ~1u;
   size_t chars = len >= 2 ? len / 2 - 1 : 0;
+  e.name.reserve(chars);
   for (size_t i = 0; i < chars && !nameBytes.empty(); ++i) {
     char16_t c = char16_t(base::loadLE16(&nameBytes[2 * i]));
     if (c == 0) break;

@@ -132,6 +132,34 @@ class Fat {
   [[nodiscard]] Result<void> walkInto(SectorId start, uint64_t maxSectors, const char* what,
                                       std::vector<SectorId>& out);
 
+  // Follows the chain from `start` without keeping it, for callers that
+  // check each sector as they go: `visit(sector)` sees each one before its
+  // link is read, and returns false to stop. Stops as well after
+  // `maxSectors` visits, at a link outside the file or to a reserved value,
+  // and where a FAT sector cannot be read; walk() names what went wrong.
+  // Returns the sectors visited, and whether the chain ended at ENDOFCHAIN.
+  template <typename Visit>
+  std::pair<uint64_t, bool> follow(SectorId start, uint64_t maxSectors, Visit&& visit) {
+    uint64_t visited = 0;
+    const uint32_t* table = nullptr;
+    uint32_t tableOf = UINT32_MAX;
+    for (SectorId cur = start; cur != kEndOfChain;) {
+      if (visited == maxSectors || cur >= m_highWater || !visit(cur)) return {visited, false};
+      ++visited;
+      const uint32_t k = cur >> m_entryShift;
+      if (k != tableOf) {
+        auto entries = entriesOf(k);
+        if (!entries) return {visited, false};
+        table = (*entries)->data();
+        tableOf = k;
+      }
+      const uint32_t next = table[cur & (m_E - 1)];
+      if (!isRegularSector(next) && next != kEndOfChain) return {visited, false};
+      cur = next;
+    }
+    return {visited, true};
+  }
+
   // A sector free in both the working and the committed image, marked
   // ENDOFCHAIN. STG_E_MEDIUMFULL when a version 3 file would pass 2 GB.
   [[nodiscard]] Result<SectorId> allocate();

@@ -650,6 +650,28 @@ TEST(IntegritySurvey, FindsNoDamageInWhatProducersWrite) {
   }
 }
 
+// A chain that goes wrong is named for what it does, once: the sectors it
+// walked before are its own, not sectors used twice.
+TEST(IntegritySurvey, AChainThatGoesWrongIsNotAlsoCalledCrossLinked) {
+  const Poke* pokes[] = {&named(kPokes, "big stream chain loops"),
+                         &named(kPokes, "directory chain loops"),
+                         &named(kUnsafeToWrite, "stream chain runs on past the file")};
+  for (const Poke* p : pokes) {
+    for (int version : {3, 4}) {
+      Image m = Image::build(version);
+      p->apply(m);
+      MemoryFile file(m.bytes);
+      size_t times = 0;
+      for (const Finding& f : surveyIntegrity(file)) {
+        EXPECT_EQ(f.error.reason().find("used twice"), std::string::npos)
+            << p->what << " " << version << ": " << f.error.reason();
+        times += f.error.reason().find(p->surveyed ? p->surveyed : p->reason) != std::string::npos;
+      }
+      EXPECT_EQ(times, 1u) << p->what << " " << version;
+    }
+  }
+}
+
 // A directory of several faults lists each, not only the first, with the
 // element it concerns.
 TEST(IntegritySurvey, ListsEveryFaultOfADamagedDirectory) {
