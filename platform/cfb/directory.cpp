@@ -140,6 +140,14 @@ void encodeEntry(const DirEntry& e, std::span<uint8_t> out) {
   }
 }
 
+namespace {
+
+inline bool isStorageOrStream(const DirEntry& e) {
+  return e.type == EntryType::Storage || e.type == EntryType::Stream;
+}
+
+}  // namespace
+
 Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const Header& h) {
   std::unique_ptr<Directory> dir(new Directory(fat, pager));
   dir->m_v3 = h.majorVersion == 3;
@@ -202,14 +210,21 @@ void Directory::walkTrees() {
     while (!stack.empty()) {
       auto [sid, from] = stack.back();
       stack.pop_back();
-      if (!takeLink(sid, from, visited)) continue;
+      if (sid >= n || visited[sid]) {
+        stepOverLink(sid, from);
+        continue;
+      }
+      visited[sid] = true;
       const DirEntry& e = m_entries[sid];
       if (e.left != kNoStream) stack.push_back({e.left, sid});
       if (e.right != kNoStream) stack.push_back({e.right, sid});
       // An entry of an unknown type still holds the tree together: its
       // siblings are sound entries of the same storage. Its child is not
       // followed, since nothing says it has one.
-      if (!usableEntry(sid)) continue;
+      if (!isStorageOrStream(e) || e.name.empty()) {
+        stepOverEntry(sid);
+        continue;
+      }
       kids.push_back(sid);
       m_parent[sid] = st;
       if (e.type == EntryType::Storage) storages.push_back(sid);
@@ -218,35 +233,25 @@ void Directory::walkTrees() {
   }
 }
 
-// False, stepping over it, for a link out of range or to an entry already
-// in a tree.
-bool Directory::takeLink(StreamId sid, StreamId from, std::vector<bool>& visited) {
+// The damage of a link out of range or to an entry already in a tree.
+void Directory::stepOverLink(StreamId sid, StreamId from) {
   const size_t n = m_entries.size();
-  if (sid >= n) {
+  if (sid >= n)
     stepOver(DAMAGE(STG_E_DOCFILECORRUPT, Directory, entryPlace(from),
                     "directory entry %u links to entry %u of %zu", from, sid, n));
-    return false;
-  }
-  if (visited[sid]) {
+  else
     stepOver(DAMAGE(STG_E_DOCFILECORRUPT, Directory, entryPlace(from),
                     "directory entry %u links to entry %u, which is already in a tree", from, sid));
-    return false;
-  }
-  visited[sid] = true;
-  return true;
 }
 
-// False, stepping over it, for an entry that is neither a storage nor a
-// stream, or has no name.
-bool Directory::usableEntry(StreamId sid) {
+// The damage of an entry that is neither a storage nor a stream, or has no
+// name.
+void Directory::stepOverEntry(StreamId sid) {
   const DirEntry& e = m_entries[sid];
-  const bool known = e.type == EntryType::Storage || e.type == EntryType::Stream;
-  if (known && !e.name.empty()) return true;
-  stepOver(known ? DAMAGE(STG_E_DOCFILECORRUPT, Directory, entryPlace(sid),
-                          "directory entry %u has no name", sid)
-                 : DAMAGE(STG_E_DOCFILECORRUPT, Directory, entryPlace(sid),
-                          "directory entry %u has type %u", sid, e.rawType));
-  return false;
+  stepOver(isStorageOrStream(e) ? DAMAGE(STG_E_DOCFILECORRUPT, Directory, entryPlace(sid),
+                                         "directory entry %u has no name", sid)
+                                : DAMAGE(STG_E_DOCFILECORRUPT, Directory, entryPlace(sid),
+                                         "directory entry %u has type %u", sid, e.rawType));
 }
 
 // Sorts a storage's children by name; of duplicate names the first in walk

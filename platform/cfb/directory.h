@@ -107,8 +107,8 @@ class Directory {
   Directory(Fat& fat, Pager& pager) : m_chain(fat, pager), m_pager(pager) {}
   [[nodiscard]] Result<void> readEntries(const Header& header);
   void walkTrees();
-  bool takeLink(StreamId sid, StreamId from, std::vector<bool>& visited);
-  bool usableEntry(StreamId sid);
+  void stepOverLink(StreamId sid, StreamId from);
+  void stepOverEntry(StreamId sid);
   void keepFirstOfEachName(std::vector<StreamId>& kids);
   void stepOver(Error e);
   void rebuildTree(StreamId storage);
