@@ -274,6 +274,23 @@ Result<PROPID> PropertyStorage::resolve(const PROPSPEC& request) const {
   return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC of kind %u", request.ulKind);
 }
 
+// One value as ReadMultiple hands it out; one that cannot be read stays
+// VT_EMPTY. Inline: ReadMultiple calls it for every value it reads.
+inline Result<void> PropertyStorage::readValue(const Property& p, uint16_t cp, PROPVARIANT& out) {
+  if (isIndirect(p.vt)) {
+    // Only a non-simple set can hand these out; in a simple set they are
+    // damage and read as VT_EMPTY.
+    if (!m_holder) return {};
+    return readIndirect(p, cp, out);
+  }
+  if (!p.readable) return {};  // a damaged value reads as VT_EMPTY
+  size_t used = 0;
+  auto v = decodeValue(p.bytes, cp, &used);
+  if (!v) return {};
+  // Memory and conversion failures fail the whole call, as on Windows.
+  return toPropVariant(*v, cp, &out);
+}
+
 HRESULT STDMETHODCALLTYPE PropertyStorage::ReadMultiple(ULONG cpspec, const PROPSPEC rgpspec[],
                                                         PROPVARIANT rgpropvar[]) {
   std::lock_guard lock(m_lock);
@@ -302,23 +319,6 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::ReadMultiple(ULONG cpspec, const PROP
     for (ULONG i = 0; i < cpspec; ++i) PropVariantClear(&rgpropvar[i]);
   }
   return hr;
-}
-
-// One value as ReadMultiple hands it out; one that cannot be read stays
-// VT_EMPTY.
-Result<void> PropertyStorage::readValue(const Property& p, uint16_t cp, PROPVARIANT& out) {
-  if (isIndirect(p.vt)) {
-    // Only a non-simple set can hand these out; in a simple set they are
-    // damage and read as VT_EMPTY.
-    if (!m_holder) return {};
-    return readIndirect(p, cp, out);
-  }
-  if (!p.readable) return {};  // a damaged value reads as VT_EMPTY
-  size_t used = 0;
-  auto v = decodeValue(p.bytes, cp, &used);
-  if (!v) return {};
-  // Memory and conversion failures fail the whole call, as on Windows.
-  return toPropVariant(*v, cp, &out);
 }
 
 Result<void> PropertyStorage::writeOne(Section& s, const PROPSPEC& request,
