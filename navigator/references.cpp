@@ -131,6 +131,104 @@ HRESULT RelinkObject(IStorage* pContainer, const WideString& strName,
   return FAILED(SaveLinkObject(pPersist.Get(), pObject.Get())) ? E_FAIL : S_OK;
 }
 
+// Adds a line to the list of link objects passed over: "ObjectPool/_1234:
+// why". For want of memory the reasons are lost, never the list.
+void NoteSkipped(WideString& strSkipped, LinkMode eMode, const WideString& strName,
+                 const WideString& strWhy) {
+  try {
+    if (!strSkipped.empty()) strSkipped += WCHAR('\n');
+    if (eMode != LinkMode::Spreadsheet) strSkipped += WideFromAscii("ObjectPool/");
+    strSkipped += strName + WideFromAscii(": ") + strWhy;
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+// The source of the container's element `strName` onto oNames. An element
+// that is no link object is passed over, one that is damaged noted in
+// strSkipped; one that could not be looked at for want of memory throws,
+// failing the whole list.
+void AddLinkSource(LinkMode eMode, IStorage* pContainer, const WideString& strName,
+                   std::deque<WideString>& oNames, WideString& strSkipped) {
+  Held<IStorage> pObject;
+  HRESULT hr = ThrowIfOutOfMemory(
+      OpenChildStorage(pContainer, strName.c_str(), kModeChildRead, pObject.Out()));
+  if (FAILED(hr)) {
+    NoteSkipped(strSkipped, eMode, strName,
+                DescribeFailure("the object's storage cannot be opened", hr));
+    return;
+  }
+  Held<IOleLink> pLink;
+  hr = ThrowIfOutOfMemory(LoadLinkObject(pObject.Get(), pLink.Out()));
+  if (FAILED(hr)) {
+    // An embedding is no link (E_NOINTERFACE, or its server's codes on
+    // Windows); a storage failure or a bad "\1Ole" stream is damage.
+    if (HRESULT_FACILITY(hr) == FACILITY_STORAGE || hr == DV_E_CLIPFORMAT || hr == E_FAIL)
+      NoteSkipped(strSkipped, eMode, strName,
+                  DescribeFailure("the link object cannot be read", hr));
+    return;
+  }
+  WideString strDisplayName;
+  if (!SourceDisplayName(pLink.Get(), strDisplayName)) {
+    NoteSkipped(strSkipped, eMode, strName,
+                WideFromAscii("the link's source name is longer than any path"));
+    return;
+  }
+  oNames.push_back(std::move(strDisplayName));
+}
+
+// The sources of the container's candidate elements, in enumeration order.
+HRESULT CollectLinkSources(LinkMode eMode, IStorage* pContainer, IEnumSTATSTG* pEnum,
+                           std::deque<WideString>& oNames, WideString& strSkipped) {
+  for (;;) {
+    STATSTG oStat = {};
+    HRESULT hr = pEnum->Next(1, &oStat, nullptr);
+    if (FAILED(hr)) return hr;
+    if (hr == S_FALSE) return S_OK;
+    TaskMemory held{oStat.pwcsName};
+    WideString strName = oStat.pwcsName ? oStat.pwcsName : OLESTR("");
+    if (!IsCandidate(eMode, oStat)) continue;
+    AddLinkSource(eMode, pContainer, strName, oNames, strSkipped);
+  }
+}
+
+// The host's array of records, one per source: each name is let go once
+// copied, and on failure the host gets none of it. Throws nothing.
+HRESULT HandOverReferences(std::deque<WideString>& oNames, LONG* plCount,
+                           VltReference** ppoReferences) {
+  const size_t cNames = oNames.size();
+  auto* poArray = static_cast<VltReference*>(CoTaskMemAlloc(cNames * sizeof(VltReference)));
+  if (!poArray) return E_OUTOFMEMORY;
+  *ppoReferences = poArray;
+  *plCount = static_cast<LONG>(cNames);
+  memset(poArray, 0, cNames * sizeof(VltReference));
+  for (size_t i = 0; i < cNames; ++i) {
+    WideString& strFullPath = oNames[i];
+    // The file name is copied straight from the full path, and each name
+    // is let go once copied: a long name is held at most three times.
+    size_t pos = strFullPath.rfind(u'\\');
+    size_t start = pos == WideString::npos ? 0 : pos + 1;
+    VltReference& oRecord = poArray[i];
+    oRecord.bsFullPath = SysAllocStringLen(strFullPath.data(), UINT(strFullPath.size()));
+    oRecord.bsFileName =
+        SysAllocStringLen(strFullPath.data() + start, UINT(strFullPath.size() - start));
+    oRecord.lHost4 = 0;
+    oRecord.lHost8 = 1;
+    if (!oRecord.bsFullPath || !oRecord.bsFileName) {
+      // The host gets the whole list or none of it.
+      for (size_t k = 0; k <= i; ++k) {
+        SysFreeString(poArray[k].bsFullPath);
+        SysFreeString(poArray[k].bsFileName);
+      }
+      CoTaskMemFree(poArray);
+      *ppoReferences = nullptr;
+      *plCount = 0;
+      return E_OUTOFMEMORY;
+    }
+    WideString().swap(strFullPath);
+  }
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
@@ -159,91 +257,18 @@ HRESULT STDMETHODCALLTYPE CCompDocFile::GetReferences(LONG, LONG* plCount,
 
     std::deque<WideString> oNames;
     // The link objects passed over as unreadable, one line each, for the
-    // host to read with GetErrorInfo: "ObjectPool/_1234: why".
+    // host to read with GetErrorInfo.
     WideString strSkipped;
-    // For want of memory the reasons are lost, never the list.
-    auto skip = [&](const WideString& strName, const WideString& strWhy) {
-      try {
-        if (!strSkipped.empty()) strSkipped += WCHAR('\n');
-        if (eMode != LinkMode::Spreadsheet) strSkipped += WideFromAscii("ObjectPool/");
-        strSkipped += strName + WideFromAscii(": ") + strWhy;
-      } catch (const std::bad_alloc&) {
-      }
-    };
-    for (;;) {
-      STATSTG oStat = {};
-      hr = pEnum->Next(1, &oStat, nullptr);
-      if (FAILED(hr)) return hr;
-      if (hr == S_FALSE) break;
-      TaskMemory held{oStat.pwcsName};
-      WideString strName = oStat.pwcsName ? oStat.pwcsName : OLESTR("");
-      bool bCandidate = IsCandidate(eMode, oStat);
-      if (!bCandidate) continue;
-
-      Held<IStorage> pObject;
-      // An element that is no link object is passed over; one that could
-      // not be looked at for want of memory fails the whole list.
-      hr = ThrowIfOutOfMemory(
-          OpenChildStorage(pContainer.Get(), strName.c_str(), kModeChildRead, pObject.Out()));
-      if (FAILED(hr)) {
-        skip(strName, DescribeFailure("the object's storage cannot be opened", hr));
-        continue;
-      }
-      Held<IOleLink> pLink;
-      hr = ThrowIfOutOfMemory(LoadLinkObject(pObject.Get(), pLink.Out()));
-      if (FAILED(hr)) {
-        // An embedding is no link (E_NOINTERFACE, or its server's codes on
-        // Windows); a storage failure or a bad "\1Ole" stream is damage.
-        if (HRESULT_FACILITY(hr) == FACILITY_STORAGE || hr == DV_E_CLIPFORMAT || hr == E_FAIL)
-          skip(strName, DescribeFailure("the link object cannot be read", hr));
-        continue;
-      }
-      WideString strDisplayName;
-      if (!SourceDisplayName(pLink.Get(), strDisplayName)) {
-        skip(strName, WideFromAscii("the link's source name is longer than any path"));
-        continue;
-      }
-      oNames.push_back(std::move(strDisplayName));
-    }
+    hr = CollectLinkSources(eMode, pContainer.Get(), pEnum.Get(), oNames, strSkipped);
+    if (FAILED(hr)) return hr;
     pEnum.Reset();
     pContainer.Reset();
     pRoot.Reset();
     if (!strSkipped.empty()) SetErrorDescription(strSkipped);
 
     if (oNames.empty()) return S_OK;
-    const size_t cNames = oNames.size();
     // Nothing below throws once the host's array exists.
-    auto* poArray = static_cast<VltReference*>(CoTaskMemAlloc(cNames * sizeof(VltReference)));
-    if (!poArray) return E_OUTOFMEMORY;
-    *ppoReferences = poArray;
-    *plCount = static_cast<LONG>(cNames);
-    memset(poArray, 0, cNames * sizeof(VltReference));
-    for (size_t i = 0; i < cNames; ++i) {
-      WideString& strFullPath = oNames[i];
-      // The file name is copied straight from the full path, and each name
-      // is let go once copied: a long name is held at most three times.
-      size_t pos = strFullPath.rfind(u'\\');
-      size_t start = pos == WideString::npos ? 0 : pos + 1;
-      VltReference& oRecord = poArray[i];
-      oRecord.bsFullPath = SysAllocStringLen(strFullPath.data(), UINT(strFullPath.size()));
-      oRecord.bsFileName =
-          SysAllocStringLen(strFullPath.data() + start, UINT(strFullPath.size() - start));
-      oRecord.lHost4 = 0;
-      oRecord.lHost8 = 1;
-      if (!oRecord.bsFullPath || !oRecord.bsFileName) {
-        // The host gets the whole list or none of it.
-        for (size_t k = 0; k <= i; ++k) {
-          SysFreeString(poArray[k].bsFullPath);
-          SysFreeString(poArray[k].bsFileName);
-        }
-        CoTaskMemFree(poArray);
-        *ppoReferences = nullptr;
-        *plCount = 0;
-        return E_OUTOFMEMORY;
-      }
-      WideString().swap(strFullPath);
-    }
-    return S_OK;
+    return HandOverReferences(oNames, plCount, ppoReferences);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }

@@ -144,44 +144,63 @@ void encodeEntry(const DirEntry& e, std::span<uint8_t> out) {
   }
 }
 
+namespace {
+
+inline bool isStorageOrStream(const DirEntry& e) {
+  return e.type == EntryType::Storage || e.type == EntryType::Stream;
+}
+
+}  // namespace
+
 Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const Header& h) {
   std::unique_ptr<Directory> dir(new Directory(fat, pager));
   dir->m_v3 = h.majorVersion == 3;
-  const uint64_t nsect = pager.fileSectors();
   if (h.firstDirSector == kEndOfChain || h.firstDirSector == kFreeSect)
     return DAMAGE(STG_E_DOCFILECORRUPT, Header, atOffset(header_field::kFirstDirSector),
                   "the header names no directory");
-  TRY(dir->m_chain.load(h.firstDirSector, nsect, "directory"));
-  const uint32_t S = h.sectorSize();
-  const uint32_t perSector = S / kDirEntrySize;
-  uint64_t total = dir->m_chain.sectorCount() * perSector;
-  if (total > kMaxRegSid) total = kMaxRegSid;
-  dir->m_entries.resize(size_t(total));
-  std::vector<uint8_t> buf(S);
-  for (size_t i = 0; i < dir->m_chain.sectorCount(); ++i) {
-    TRY(pager.read(dir->m_chain.sectors()[i], 0, buf, false));
-    for (uint32_t j = 0; j < perSector && i * perSector + j < total; ++j)
-      dir->m_entries[i * perSector + j] = decodeEntry(
-          std::span<const uint8_t>(buf).subspan(size_t(j) * kDirEntrySize, kDirEntrySize),
-          dir->m_v3);
-  }
-  dir->m_dirtySectors.assign(dir->m_chain.sectorCount(), false);
+  TRY(dir->readEntries(h));
   auto& entries = dir->m_entries;
   if (entries.empty() || entries[0].type != EntryType::Root)
     return DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(0),
                   "directory entry 0 has type %u, not root",
                   entries.empty() ? 0u : entries[0].rawType);
+  dir->walkTrees();
+  for (StreamId sid = 1; sid < entries.size(); ++sid)
+    if (entries[sid].type == EntryType::Unused) dir->m_free.push_back(sid);
+  std::reverse(dir->m_free.begin(), dir->m_free.end());
+  return dir;
+}
 
-  // Walk every tree with explicit stacks; a visited set catches loops and
-  // nodes shared between storages. What a reader cannot use (a link out of
-  // range, a second way to an entry, an entry that is neither a storage nor
-  // a stream or has no name) is stepped over: a link to it counts as no link,
-  // and the rest is served, as other readers serve it. The directory is then
-  // marked damaged, and a writer refuses it (Document::open), since a commit
-  // would keep or spread the damage.
-  const size_t n = entries.size();
+// Every entry of the directory chain, as many as a stream id can name.
+Result<void> Directory::readEntries(const Header& h) {
+  TRY(m_chain.load(h.firstDirSector, m_pager.fileSectors(), "directory"));
+  const uint32_t S = h.sectorSize();
+  const uint32_t perSector = S / kDirEntrySize;
+  uint64_t total = m_chain.sectorCount() * perSector;
+  if (total > kMaxRegSid) total = kMaxRegSid;
+  m_entries.resize(size_t(total));
+  std::vector<uint8_t> buf(S);
+  for (size_t i = 0; i < m_chain.sectorCount(); ++i) {
+    TRY(m_pager.read(m_chain.sectors()[i], 0, buf, false));
+    for (uint32_t j = 0; j < perSector && i * perSector + j < total; ++j)
+      m_entries[i * perSector + j] = decodeEntry(
+          std::span<const uint8_t>(buf).subspan(size_t(j) * kDirEntrySize, kDirEntrySize), m_v3);
+  }
+  m_dirtySectors.assign(m_chain.sectorCount(), false);
+  return {};
+}
+
+// Walk every tree with explicit stacks; a visited set catches loops and
+// nodes shared between storages. What a reader cannot use (a link out of
+// range, a second way to an entry, an entry that is neither a storage nor
+// a stream or has no name) is stepped over: a link to it counts as no link,
+// and the rest is served, as other readers serve it. The directory is then
+// marked damaged, and a writer refuses it (Document::open), since a commit
+// would keep or spread the damage.
+void Directory::walkTrees() {
+  const size_t n = m_entries.size();
   std::vector<bool> visited(n, false);
-  dir->m_parent.assign(n, kNoStream);
+  m_parent.assign(n, kNoStream);
   visited[0] = true;
   std::vector<StreamId> storages{0};
   // Each pending link with the entry it comes from, to name both.
@@ -189,60 +208,67 @@ Result<std::unique_ptr<Directory>> Directory::load(Fat& fat, Pager& pager, const
   while (!storages.empty()) {
     StreamId st = storages.back();
     storages.pop_back();
-    auto& kids = dir->m_children[st];
+    auto& kids = m_children[st];
     stack.clear();
-    if (entries[st].child != kNoStream) stack.push_back({entries[st].child, st});
+    if (m_entries[st].child != kNoStream) stack.push_back({m_entries[st].child, st});
     while (!stack.empty()) {
       auto [sid, from] = stack.back();
       stack.pop_back();
-      if (sid >= n) {
-        dir->stepOver(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(from),
-                             "directory entry %u links to entry %u of %zu", from, sid, n));
-        continue;
-      }
-      if (visited[sid]) {
-        dir->stepOver(DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(from),
-                             "directory entry %u links to entry %u, which is already in a tree",
-                             from, sid));
+      if (sid >= n || visited[sid]) {
+        stepOverLink(sid, from);
         continue;
       }
       visited[sid] = true;
-      const DirEntry& e = entries[sid];
-      const bool usable =
-          (e.type == EntryType::Storage || e.type == EntryType::Stream) && !e.name.empty();
-      if (!usable) {
-        dir->stepOver(e.name.empty() &&
-                              (e.type == EntryType::Storage || e.type == EntryType::Stream)
-                          ? DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(sid),
-                                   "directory entry %u has no name", sid)
-                          : DAMAGE(STG_E_DOCFILECORRUPT, Directory, dir->entryPlace(sid),
-                                   "directory entry %u has type %u", sid, e.rawType));
-        // An entry of an unknown type still holds the tree together: its
-        // siblings are sound entries of the same storage. Its child is not
-        // followed, since nothing says it has one.
-        if (e.left != kNoStream) stack.push_back({e.left, sid});
-        if (e.right != kNoStream) stack.push_back({e.right, sid});
+      const DirEntry& e = m_entries[sid];
+      if (e.left != kNoStream) stack.push_back({e.left, sid});
+      if (e.right != kNoStream) stack.push_back({e.right, sid});
+      // An entry of an unknown type still holds the tree together: its
+      // siblings are sound entries of the same storage. Its child is not
+      // followed, since nothing says it has one.
+      if (!isStorageOrStream(e) || e.name.empty()) {
+        stepOverEntry(sid);
         continue;
       }
       kids.push_back(sid);
-      dir->m_parent[sid] = st;
-      if (e.left != kNoStream) stack.push_back({e.left, sid});
-      if (e.right != kNoStream) stack.push_back({e.right, sid});
+      m_parent[sid] = st;
       if (e.type == EntryType::Storage) storages.push_back(sid);
     }
-    std::stable_sort(kids.begin(), kids.end(), [&](StreamId a, StreamId b) {
-      return compareNames(entries[a].name, entries[b].name) < 0;
-    });
-    auto last = std::unique(kids.begin(), kids.end(), [&](StreamId a, StreamId b) {
-      return compareNames(entries[a].name, entries[b].name) == 0;
-    });
-    for (auto it = last; it != kids.end(); ++it) dir->m_parent[*it] = kNoStream;
-    kids.erase(last, kids.end());
+    keepFirstOfEachName(kids);
   }
-  for (StreamId sid = 1; sid < n; ++sid)
-    if (entries[sid].type == EntryType::Unused) dir->m_free.push_back(sid);
-  std::reverse(dir->m_free.begin(), dir->m_free.end());
-  return dir;
+}
+
+// The damage of a link out of range or to an entry already in a tree.
+void Directory::stepOverLink(StreamId sid, StreamId from) {
+  const size_t n = m_entries.size();
+  if (sid >= n)
+    stepOver(DAMAGE(STG_E_DOCFILECORRUPT, Directory, entryPlace(from),
+                    "directory entry %u links to entry %u of %zu", from, sid, n));
+  else
+    stepOver(DAMAGE(STG_E_DOCFILECORRUPT, Directory, entryPlace(from),
+                    "directory entry %u links to entry %u, which is already in a tree", from, sid));
+}
+
+// The damage of an entry that is neither a storage nor a stream, or has no
+// name.
+void Directory::stepOverEntry(StreamId sid) {
+  const DirEntry& e = m_entries[sid];
+  stepOver(isStorageOrStream(e) ? DAMAGE(STG_E_DOCFILECORRUPT, Directory, entryPlace(sid),
+                                         "directory entry %u has no name", sid)
+                                : DAMAGE(STG_E_DOCFILECORRUPT, Directory, entryPlace(sid),
+                                         "directory entry %u has type %u", sid, e.rawType));
+}
+
+// Sorts a storage's children by name; of duplicate names the first in walk
+// order stays, the rest are left out of the tree.
+void Directory::keepFirstOfEachName(std::vector<StreamId>& kids) {
+  std::stable_sort(kids.begin(), kids.end(), [&](StreamId a, StreamId b) {
+    return compareNames(m_entries[a].name, m_entries[b].name) < 0;
+  });
+  auto last = std::unique(kids.begin(), kids.end(), [&](StreamId a, StreamId b) {
+    return compareNames(m_entries[a].name, m_entries[b].name) == 0;
+  });
+  for (auto it = last; it != kids.end(); ++it) m_parent[*it] = kNoStream;
+  kids.erase(last, kids.end());
 }
 
 base::Where Directory::entryPlace(StreamId sid) const {

@@ -105,6 +105,11 @@ class Directory {
 
  private:
   Directory(Fat& fat, Pager& pager) : m_chain(fat, pager), m_pager(pager) {}
+  [[nodiscard]] Result<void> readEntries(const Header& header);
+  void walkTrees();
+  void stepOverLink(StreamId sid, StreamId from);
+  void stepOverEntry(StreamId sid);
+  void keepFirstOfEachName(std::vector<StreamId>& kids);
   void stepOver(Error e);
   void rebuildTree(StreamId storage);
   // Red-black insert and delete in `storage`'s tree ([MS-CFB] 2.6.4); they

@@ -33,6 +33,54 @@ std::string placePoint(std::string digits, int scale) {
   return fraction.empty() ? whole : whole + "." + fraction;
 }
 
+// The first n significant digits of `magnitude` (> 0), trailing zeros
+// dropped, and the decimal exponent of the first. 17 significant digits,
+// correctly rounded by the C library, are rounded again to n digits with ties
+// away from zero: glibc alone would round exact ties to even, and Windows
+// gives 654322.25f as "654322.3".
+std::string significantDigits(double magnitude, int n, int& exponent) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.16e", magnitude);
+  std::string digits;
+  const char* p = buf;
+  for (; *p && *p != 'e'; ++p) {
+    if (*p >= '0' && *p <= '9') digits.push_back(*p);
+  }
+  exponent = std::atoi(p + 1);
+  if (digits[size_t(n)] >= '5') {
+    int i = n - 1;
+    while (i >= 0 && digits[size_t(i)] == '9') digits[size_t(i--)] = '0';
+    if (i < 0) {
+      digits.insert(digits.begin(), '1');
+      ++exponent;
+    } else {
+      ++digits[size_t(i)];
+    }
+  }
+  digits.resize(size_t(n));
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  return digits;
+}
+
+// "123.45", "0.00123": the digits around a decimal point.
+std::string positionalText(const std::string& digits, int exponent) {
+  if (exponent < 0) return "0." + std::string(size_t(-exponent - 1), '0') + digits;
+  std::string whole = digits.substr(0, std::min(size_t(exponent + 1), digits.size()));
+  whole.append(size_t(exponent + 1) - whole.size(), '0');
+  const std::string fraction =
+      digits.size() > size_t(exponent + 1) ? digits.substr(size_t(exponent + 1)) : "";
+  return fraction.empty() ? whole : whole + "." + fraction;
+}
+
+// "1.2345E+20", "5E-07".
+std::string scientificText(const std::string& digits, int exponent) {
+  std::string text = digits.substr(0, 1);
+  if (digits.size() > 1) text += "." + digits.substr(1);
+  char exp[16];
+  std::snprintf(exp, sizeof exp, "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
+  return text + exp;
+}
+
 }  // namespace
 
 std::u16string integerText(int64_t value) {
@@ -49,53 +97,15 @@ std::u16string realText(double value, int n) {
   if (std::isinf(value)) return value < 0 ? u"-INF" : u"INF";
   if (value == 0.0) return u"0";  // -0.0 too
   const bool negative = value < 0;
-  // 17 significant digits, correctly rounded by the C library, then rounded
-  // again to n digits with ties away from zero: glibc alone would round exact
-  // ties to even, and Windows gives 654322.25f as "654322.3".
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.16e", std::fabs(value));
-  std::string digits;
-  const char* p = buf;
-  for (; *p && *p != 'e'; ++p) {
-    if (*p >= '0' && *p <= '9') digits.push_back(*p);
-  }
-  int exponent = std::atoi(p + 1);
-  if (digits[size_t(n)] >= '5') {
-    int i = n - 1;
-    while (i >= 0 && digits[size_t(i)] == '9') digits[size_t(i--)] = '0';
-    if (i < 0) {
-      digits.insert(digits.begin(), '1');
-      ++exponent;
-    } else {
-      ++digits[size_t(i)];
-    }
-  }
-  digits.resize(size_t(n));
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-
+  int exponent = 0;
+  const std::string digits = significantDigits(std::fabs(value), n, exponent);
   const int kept = int(digits.size());
-  std::string text;
   bool positional = exponent >= -4 && exponent < n;
   // Small numbers whose digits fit in n places after the point are written
   // out in full after all: 5.6789E-11 is "0.000000000056789" for VT_R8.
   if (!positional && exponent < 0 && -exponent + std::max(kept - 2, 0) < n) positional = true;
-  if (positional) {
-    if (exponent >= 0) {
-      std::string whole = digits.substr(0, std::min(size_t(exponent + 1), digits.size()));
-      whole.append(size_t(exponent + 1) - whole.size(), '0');
-      const std::string fraction =
-          digits.size() > size_t(exponent + 1) ? digits.substr(size_t(exponent + 1)) : "";
-      text = fraction.empty() ? whole : whole + "." + fraction;
-    } else {
-      text = "0." + std::string(size_t(-exponent - 1), '0') + digits;
-    }
-  } else {
-    text = digits.substr(0, 1);
-    if (kept > 1) text += "." + digits.substr(1);
-    char exp[16];
-    std::snprintf(exp, sizeof exp, "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
-    text += exp;
-  }
+  const std::string text =
+      positional ? positionalText(digits, exponent) : scientificText(digits, exponent);
   return (negative ? u"-" : u"") + ascii(text);
 }
 

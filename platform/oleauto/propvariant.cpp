@@ -179,6 +179,52 @@ BSTR duplicateBstr(BSTR b) {
   return SysAllocStringByteLen(reinterpret_cast<LPCSTR>(b), SysStringByteLen(b));
 }
 
+// The copy helpers below leave `to` as it is when there is nothing to copy:
+// it holds a bit copy of the source, or zeroes.
+HRESULT copyBstr(BSTR& to, BSTR from) {
+  if (!from) return S_OK;
+  to = duplicateBstr(from);
+  return to ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT copyText(LPSTR& to, const char* from) {
+  if (!from) return S_OK;
+  to = static_cast<LPSTR>(duplicate(from, std::strlen(from) + 1));
+  return to ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT copyText(LPWSTR& to, const WCHAR* from) {
+  if (!from) return S_OK;
+  size_t len = 0;
+  while (from[len]) ++len;
+  to = static_cast<LPWSTR>(duplicate(from, (len + 1) * sizeof(WCHAR)));
+  return to ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT copyClipData(CLIPDATA& to, const CLIPDATA& from) {
+  to = from;
+  to.pClipData = nullptr;
+  if (!from.pClipData) return S_OK;
+  to.pClipData = static_cast<BYTE*>(duplicate(from.pClipData, clipDataBytes(from)));
+  return to.pClipData ? S_OK : E_OUTOFMEMORY;
+}
+
+// Element `i` of a vector of `base` elements of `size` bytes each.
+HRESULT copyVectorElement(PROPVARIANT& dest, const PROPVARIANT& src, VARTYPE base, size_t size,
+                          ULONG i) {
+  switch (base) {
+    case VT_BSTR: return copyBstr(dest.cabstr.pElems[i], src.cabstr.pElems[i]);
+    case VT_LPSTR: return copyText(dest.calpstr.pElems[i], src.calpstr.pElems[i]);
+    case VT_LPWSTR: return copyText(dest.calpwstr.pElems[i], src.calpwstr.pElems[i]);
+    case VT_CF: return copyClipData(dest.caclipdata.pElems[i], src.caclipdata.pElems[i]);
+    case VT_VARIANT: return PropVariantCopy(&dest.capropvar.pElems[i], &src.capropvar.pElems[i]);
+    default:
+      std::memcpy(reinterpret_cast<BYTE*>(dest.cac.pElems) + i * size,
+                  reinterpret_cast<const BYTE*>(src.cac.pElems) + i * size, size);
+      return S_OK;
+  }
+}
+
 // Deep-copies the elements of a vector; `dest` holds a bit copy of `src`.
 HRESULT copyVector(PROPVARIANT& dest, const PROPVARIANT& src) {
   const VARTYPE base = src.vt & VT_TYPEMASK;
@@ -192,50 +238,34 @@ HRESULT copyVector(PROPVARIANT& dest, const PROPVARIANT& src) {
   std::memset(elems, 0, n * size);  // so a partial copy can be cleared
   dest.cac.pElems = reinterpret_cast<CHAR*>(elems);
   HRESULT hr = S_OK;
-  for (ULONG i = 0; i < n && SUCCEEDED(hr); ++i) {
-    switch (base) {
-      case VT_BSTR:
-        if (src.cabstr.pElems[i]) {
-          dest.cabstr.pElems[i] = duplicateBstr(src.cabstr.pElems[i]);
-          if (!dest.cabstr.pElems[i]) hr = E_OUTOFMEMORY;
-        }
-        break;
-      case VT_LPSTR:
-        if (src.calpstr.pElems[i]) {
-          const char* s = src.calpstr.pElems[i];
-          dest.calpstr.pElems[i] = static_cast<LPSTR>(duplicate(s, std::strlen(s) + 1));
-          if (!dest.calpstr.pElems[i]) hr = E_OUTOFMEMORY;
-        }
-        break;
-      case VT_LPWSTR:
-        if (src.calpwstr.pElems[i]) {
-          const WCHAR* s = src.calpwstr.pElems[i];
-          size_t len = 0;
-          while (s[len]) ++len;
-          dest.calpwstr.pElems[i] = static_cast<LPWSTR>(duplicate(s, (len + 1) * sizeof(WCHAR)));
-          if (!dest.calpwstr.pElems[i]) hr = E_OUTOFMEMORY;
-        }
-        break;
-      case VT_CF: {
-        const CLIPDATA& from = src.caclipdata.pElems[i];
-        CLIPDATA& to = dest.caclipdata.pElems[i];
-        to = from;
-        to.pClipData = nullptr;
-        if (from.pClipData) {
-          to.pClipData = static_cast<BYTE*>(duplicate(from.pClipData, clipDataBytes(from)));
-          if (!to.pClipData) hr = E_OUTOFMEMORY;
-        }
-        break;
-      }
-      case VT_VARIANT:
-        hr = PropVariantCopy(&dest.capropvar.pElems[i], &src.capropvar.pElems[i]);
-        break;
-      default:
-        std::memcpy(elems + i * size, reinterpret_cast<const BYTE*>(src.cac.pElems) + i * size,
-                    size);
-        break;
-    }
-  }
+  for (ULONG i = 0; i < n && SUCCEEDED(hr); ++i) hr = copyVectorElement(dest, src, base, size, i);
+  return hr;
+}
+
+HRESULT copyClipDataValue(PROPVARIANT& dest, const PROPVARIANT& src) {
+  if (!src.pclipdata) return S_OK;
+  dest.pclipdata = static_cast<CLIPDATA*>(duplicate(src.pclipdata, sizeof(CLIPDATA)));
+  if (!dest.pclipdata) return E_OUTOFMEMORY;
+  return copyClipData(*dest.pclipdata, *src.pclipdata);
+}
+
+HRESULT copyVersionedStream(PROPVARIANT& dest, const PROPVARIANT& src) {
+  const auto* from = reinterpret_cast<const VersionedStream*>(src.punkVal);
+  dest.punkVal = nullptr;
+  if (!from) return S_OK;
+  auto* to = static_cast<VersionedStream*>(duplicate(from, sizeof *from));
+  if (!to) return E_OUTOFMEMORY;
+  addRefUnknown(to->pStream);
+  std::memcpy(&dest.punkVal, &to, sizeof(void*));
+  return S_OK;
+}
+
+HRESULT copyRecordValue(PROPVARIANT& dest, const PROPVARIANT& src) {
+  VARIANT from;
+  VARIANT to;
+  std::memcpy(static_cast<void*>(&from), &src, sizeof from);
+  const HRESULT hr = copyRecord(to, from);
+  std::memcpy(&dest.punkVal, &to.pvRecord, sizeof(void*) * 2);
   return hr;
 }
 
@@ -248,37 +278,14 @@ HRESULT copyOwned(PROPVARIANT& dest, const PROPVARIANT& src) {
     return SafeArrayCopy(src.parray, &dest.parray);
   }
   switch (vt) {
-    case VT_BSTR:
-      if (!src.bstrVal) return S_OK;
-      dest.bstrVal = duplicateBstr(src.bstrVal);
-      return dest.bstrVal ? S_OK : E_OUTOFMEMORY;
-    case VT_LPSTR:
-      if (!src.pszVal) return S_OK;
-      dest.pszVal = static_cast<LPSTR>(duplicate(src.pszVal, std::strlen(src.pszVal) + 1));
-      return dest.pszVal ? S_OK : E_OUTOFMEMORY;
-    case VT_LPWSTR: {
-      if (!src.pwszVal) return S_OK;
-      size_t len = 0;
-      while (src.pwszVal[len]) ++len;
-      dest.pwszVal = static_cast<LPWSTR>(duplicate(src.pwszVal, (len + 1) * sizeof(WCHAR)));
-      return dest.pwszVal ? S_OK : E_OUTOFMEMORY;
-    }
+    case VT_BSTR: return copyBstr(dest.bstrVal, src.bstrVal);
+    case VT_LPSTR: return copyText(dest.pszVal, src.pszVal);
+    case VT_LPWSTR: return copyText(dest.pwszVal, src.pwszVal);
     case VT_CLSID:
       if (!src.puuid) return S_OK;
       dest.puuid = static_cast<CLSID*>(duplicate(src.puuid, sizeof(CLSID)));
       return dest.puuid ? S_OK : E_OUTOFMEMORY;
-    case VT_CF: {
-      if (!src.pclipdata) return S_OK;
-      dest.pclipdata = static_cast<CLIPDATA*>(duplicate(src.pclipdata, sizeof(CLIPDATA)));
-      if (!dest.pclipdata) return E_OUTOFMEMORY;
-      dest.pclipdata->pClipData = nullptr;
-      if (src.pclipdata->pClipData) {
-        dest.pclipdata->pClipData =
-            static_cast<BYTE*>(duplicate(src.pclipdata->pClipData, clipDataBytes(*src.pclipdata)));
-        if (!dest.pclipdata->pClipData) return E_OUTOFMEMORY;
-      }
-      return S_OK;
-    }
+    case VT_CF: return copyClipDataValue(dest, src);
     case VT_BLOB:
     case VT_BLOB_OBJECT:
       if (!src.blob.pBlobData) return S_OK;
@@ -290,24 +297,8 @@ HRESULT copyOwned(PROPVARIANT& dest, const PROPVARIANT& src) {
     case VT_STREAMED_OBJECT:
     case VT_STORAGE:
     case VT_STORED_OBJECT: addRefUnknown(src.punkVal); return S_OK;
-    case VT_VERSIONED_STREAM: {
-      const auto* from = reinterpret_cast<const VersionedStream*>(src.punkVal);
-      dest.punkVal = nullptr;
-      if (!from) return S_OK;
-      auto* to = static_cast<VersionedStream*>(duplicate(from, sizeof *from));
-      if (!to) return E_OUTOFMEMORY;
-      addRefUnknown(to->pStream);
-      std::memcpy(&dest.punkVal, &to, sizeof(void*));
-      return S_OK;
-    }
-    case VT_RECORD: {
-      VARIANT from;
-      VARIANT to;
-      std::memcpy(static_cast<void*>(&from), &src, sizeof from);
-      const HRESULT hr = copyRecord(to, from);
-      std::memcpy(&dest.punkVal, &to.pvRecord, sizeof(void*) * 2);
-      return hr;
-    }
+    case VT_VERSIONED_STREAM: return copyVersionedStream(dest, src);
+    case VT_RECORD: return copyRecordValue(dest, src);
     default: return S_OK;  // scalars: the bit copy is the copy
   }
 }

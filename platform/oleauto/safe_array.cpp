@@ -93,6 +93,56 @@ HRESULT clearCells(SAFEARRAY* psa) {
   return S_OK;
 }
 
+IRecordInfo* recordInfoOf(const SAFEARRAY* psa) {
+  IRecordInfo* info = nullptr;
+  std::memcpy(&info, reinterpret_cast<const BYTE*>(psa) - sizeof(void*), sizeof(void*));
+  return info;
+}
+
+HRESULT copyBstrCells(const BSTR* from, BSTR* to, size_t cells) {
+  for (size_t i = 0; i < cells; ++i) {
+    if (!from[i]) continue;
+    to[i] = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(from[i]), SysStringByteLen(from[i]));
+    if (!to[i]) return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+// The elements of `psa` into `to`, a zeroed block of `cells` elements: each
+// as deep as its kind needs. On failure what was copied stays in `to` for the
+// caller to clear.
+HRESULT copyCells(const SAFEARRAY* psa, void* to, size_t cells) {
+  const size_t bytes = cells * psa->cbElements;
+  if (psa->fFeatures & FADF_BSTR)
+    return copyBstrCells(static_cast<const BSTR*>(psa->pvData), static_cast<BSTR*>(to), cells);
+  if (psa->fFeatures & (FADF_UNKNOWN | FADF_DISPATCH)) {
+    std::memcpy(to, psa->pvData, bytes);
+    auto* held = static_cast<IUnknown**>(to);
+    for (size_t i = 0; i < cells; ++i) {
+      if (held[i]) held[i]->AddRef();
+    }
+    return S_OK;
+  }
+  HRESULT hr = S_OK;
+  if (psa->fFeatures & FADF_VARIANT) {
+    auto* from = static_cast<VARIANT*>(psa->pvData);
+    auto* into = static_cast<VARIANT*>(to);
+    for (size_t i = 0; i < cells && SUCCEEDED(hr); ++i) hr = VariantCopy(&into[i], &from[i]);
+    return hr;
+  }
+  if (psa->fFeatures & FADF_RECORD) {
+    IRecordInfo* info = recordInfoOf(psa);
+    auto* from = static_cast<BYTE*>(psa->pvData);
+    auto* into = static_cast<BYTE*>(to);
+    for (size_t i = 0; info && i < cells && SUCCEEDED(hr); ++i) {
+      hr = info->RecordCopy(from + i * psa->cbElements, into + i * psa->cbElements);
+    }
+    return hr;
+  }
+  std::memcpy(to, psa->pvData, bytes);
+  return S_OK;
+}
+
 }  // namespace
 }  // namespace velmora::oleauto
 
@@ -155,9 +205,7 @@ EXTERN_C HRESULT WINAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
   copy->fFeatures &= USHORT(~(FADF_STATIC | FADF_EMBEDDED | FADF_AUTO));
   copy->pvData = nullptr;
   if (copy->fFeatures & FADF_RECORD) {
-    IRecordInfo* info = nullptr;
-    std::memcpy(&info, reinterpret_cast<BYTE*>(copy) - sizeof(void*), sizeof(void*));
-    if (info) info->AddRef();
+    if (IRecordInfo* info = recordInfoOf(copy)) info->AddRef();
   }
   if (psa->pvData) {
     const size_t cells = cellCount(psa);
@@ -168,36 +216,7 @@ EXTERN_C HRESULT WINAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
       return E_OUTOFMEMORY;
     }
     std::memset(copy->pvData, 0, bytes);
-    HRESULT hr = S_OK;
-    if (psa->fFeatures & FADF_BSTR) {
-      auto* from = static_cast<BSTR*>(psa->pvData);
-      auto* to = static_cast<BSTR*>(copy->pvData);
-      for (size_t i = 0; i < cells && SUCCEEDED(hr); ++i) {
-        if (!from[i]) continue;
-        to[i] = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(from[i]), SysStringByteLen(from[i]));
-        if (!to[i]) hr = E_OUTOFMEMORY;
-      }
-    } else if (psa->fFeatures & (FADF_UNKNOWN | FADF_DISPATCH)) {
-      std::memcpy(copy->pvData, psa->pvData, bytes);
-      auto* cells_ = static_cast<IUnknown**>(copy->pvData);
-      for (size_t i = 0; i < cells; ++i) {
-        if (cells_[i]) cells_[i]->AddRef();
-      }
-    } else if (psa->fFeatures & FADF_VARIANT) {
-      auto* from = static_cast<VARIANT*>(psa->pvData);
-      auto* to = static_cast<VARIANT*>(copy->pvData);
-      for (size_t i = 0; i < cells && SUCCEEDED(hr); ++i) hr = VariantCopy(&to[i], &from[i]);
-    } else if (psa->fFeatures & FADF_RECORD) {
-      IRecordInfo* info = nullptr;
-      std::memcpy(&info, reinterpret_cast<BYTE*>(psa) - sizeof(void*), sizeof(void*));
-      auto* from = static_cast<BYTE*>(psa->pvData);
-      auto* to = static_cast<BYTE*>(copy->pvData);
-      for (size_t i = 0; info && i < cells && SUCCEEDED(hr); ++i) {
-        hr = info->RecordCopy(from + i * psa->cbElements, to + i * psa->cbElements);
-      }
-    } else {
-      std::memcpy(copy->pvData, psa->pvData, bytes);
-    }
+    HRESULT hr = copyCells(psa, copy->pvData, cells);
     if (FAILED(hr)) {
       SafeArrayDestroy(copy);
       return hr;

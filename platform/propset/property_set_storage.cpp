@@ -193,7 +193,6 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
                       IPropertyStorage** out) {
     const std::u16string name = streamNameFor(fmtid);
     const bool pair = isPair(fmtid);
-    const bool replace = grfMode & STGM_CREATE;
     const DWORD rw = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
     const bool nonSimple = (grfFlags & PROPSETFLAG_NONSIMPLE) && !pair;
 
@@ -202,48 +201,73 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
     bool fresh = true;
     HRESULT hr = openElement(name, rw, el);
     if (SUCCEEDED(hr)) {
-      auto existing = load(el.stream);
-      // Only damage lets the stream start over; a failed read is an error.
-      if (!existing && existing.code() != STG_E_INVALIDHEADER) return existing.error();
-      // A document-summary stream without its first section is as damaged
-      // as one that does not parse.
-      if (existing && pair && !existing->find(kDocSummary))
-        existing =
-            DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::where(), "no document-summary section");
-      if (existing && pair) {
-        // The other section of the document-summary stream stays.
-        if (existing->find(fmtid) && !replace)
-          return makeError(STG_E_FILEALREADYEXISTS, "the set exists");
-        set = std::move(existing.value());
-        fresh = false;
-        std::erase_if(set.sections, [&](const Section& s) { return IsEqualGUID(s.fmtid, fmtid); });
-      } else if (!replace && (existing || !pair)) {
-        return makeError(STG_E_FILEALREADYEXISTS, "the set exists");
-      }
-      // Otherwise a damaged document-summary stream, or STGM_CREATE: the
-      // stream starts over.
+      TRY(keepOtherSection(el.stream, fmtid, grfMode & STGM_CREATE, set, fresh));
     } else if (hr != STG_E_FILENOTFOUND) {
       return base::failedCall(hr, "the set's element cannot be opened");
     }
-    if (!el.stream) {
-      if (nonSimple) {
-        HRESULT hs = m_root->CreateStorage(name.c_str(), rw | STGM_CREATE, 0, 0, &el.holder);
-        if (FAILED(hs))
-          return base::failedCall(accessCode(hs, rw), "the set's storage cannot be created");
-        if (pclsid) el.holder->SetClass(*pclsid);
-        hs = el.holder->CreateStream(kContents, rw | STGM_CREATE, 0, 0, &el.stream);
-        if (FAILED(hs)) return base::failedCall(hs, "the CONTENTS stream cannot be created");
-      } else {
-        HRESULT hs = m_root->CreateStream(name.c_str(), rw | STGM_CREATE, 0, 0, &el.stream);
-        if (FAILED(hs))
-          return base::failedCall(accessCode(hs, rw), "the set's stream cannot be created");
-      }
-    }
+    if (!el.stream) TRY(createElement(name, nonSimple, pclsid, el));
     if (fresh) {
       set = PropertySet{};
       set.osVersion = kOsVersion;
     }
     if (pclsid || fresh) set.clsid = pclsid ? *pclsid : GUID{};
+    addSection(set, fmtid, grfFlags);
+    auto w = writeWholeStream(el.stream, serializePropertySet(set));
+    if (!w) return w;
+    *out = new PropertyStorage(el.stream, el.holder, std::move(set), fmtid,
+                               (grfMode & 3) == STGM_READWRITE, false);
+    return {};
+  }
+
+  // Create over an existing stream. The document-summary stream keeps its
+  // other section (into `set`, `fresh` cleared); any other stream, or a
+  // damaged document-summary stream, starts over when `replace` allows.
+  static Result<void> keepOtherSection(IStream* stream, REFFMTID fmtid, bool replace,
+                                       PropertySet& set, bool& fresh) {
+    const bool pair = isPair(fmtid);
+    auto existing = load(stream);
+    // Only damage lets the stream start over; a failed read is an error.
+    if (!existing && existing.code() != STG_E_INVALIDHEADER) return existing.error();
+    // A document-summary stream without its first section is as damaged
+    // as one that does not parse.
+    if (existing && pair && !existing->find(kDocSummary))
+      existing =
+          DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::where(), "no document-summary section");
+    if (existing && pair) {
+      // The other section of the document-summary stream stays.
+      if (existing->find(fmtid) && !replace)
+        return makeError(STG_E_FILEALREADYEXISTS, "the set exists");
+      set = std::move(existing.value());
+      fresh = false;
+      std::erase_if(set.sections, [&](const Section& s) { return IsEqualGUID(s.fmtid, fmtid); });
+    } else if (!replace && (existing || !pair)) {
+      return makeError(STG_E_FILEALREADYEXISTS, "the set exists");
+    }
+    // Otherwise a damaged document-summary stream, or STGM_CREATE: the
+    // stream starts over.
+    return {};
+  }
+
+  // The set's stream, inside a storage of its own for a non-simple set.
+  Result<void> createElement(const std::u16string& name, bool nonSimple, const CLSID* pclsid,
+                             Opened& el) {
+    const DWORD rw = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+    if (!nonSimple) {
+      HRESULT hs = m_root->CreateStream(name.c_str(), rw | STGM_CREATE, 0, 0, &el.stream);
+      if (FAILED(hs))
+        return base::failedCall(accessCode(hs, rw), "the set's stream cannot be created");
+      return {};
+    }
+    HRESULT hs = m_root->CreateStorage(name.c_str(), rw | STGM_CREATE, 0, 0, &el.holder);
+    if (FAILED(hs))
+      return base::failedCall(accessCode(hs, rw), "the set's storage cannot be created");
+    if (pclsid) el.holder->SetClass(*pclsid);
+    hs = el.holder->CreateStream(kContents, rw | STGM_CREATE, 0, 0, &el.stream);
+    if (FAILED(hs)) return base::failedCall(hs, "the CONTENTS stream cannot be created");
+    return {};
+  }
+
+  static void addSection(PropertySet& set, REFFMTID fmtid, DWORD grfFlags) {
     Section section = newSection(fmtid, grfFlags);
     if (IsEqualGUID(fmtid, kUserDefined)) {
       // The user-defined set is the second section; Create makes the first
@@ -254,11 +278,6 @@ class PropertySetStorage final : public com::Object<IPropertySetStorage> {
     } else {
       set.sections.insert(set.sections.begin(), std::move(section));
     }
-    auto w = writeWholeStream(el.stream, serializePropertySet(set));
-    if (!w) return w;
-    *out = new PropertyStorage(el.stream, el.holder, std::move(set), fmtid,
-                               (grfMode & 3) == STGM_READWRITE, false);
-    return {};
   }
 
   Result<void> remove(REFFMTID fmtid) {

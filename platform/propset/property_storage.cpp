@@ -99,6 +99,35 @@ struct StatEnumeratorTraits {
 };
 using StatEnumerator = SnapshotEnumerator<StatEnumeratorTraits>;
 
+// Names `id` in the section's dictionary, or renames it; the caller's
+// copy of the section, so a refused name leaves the set as it was.
+Result<void> nameProperty(Section& s, PROPID id, const OLECHAR* pwszName, uint16_t cp) {
+  if (id == PID_DICTIONARY || id == PID_CODEPAGE || id >= PID_MIN_READONLY)
+    return makeError(STG_E_INVALIDPARAMETER, "property id 0x%x cannot be named", id);
+  if (!pwszName) return makeError(STG_E_INVALIDPARAMETER, "a null name");
+  std::u16string_view name(pwszName);
+  if (name.empty() || name.size() > kMaxNameLength)
+    return makeError(STG_E_INVALIDPARAMETER, "a name of %zu characters", name.size());
+  // Names are unique in a dictionary ([MS-OLEPS] 2.18.1).
+  for (const auto& e : s.dictionary) {
+    std::u16string stored = decodeName(e.name, cp);
+    std::u16string wanted(name);
+    bool same =
+        s.caseSensitive() ? stored == wanted : lstrcmpiW(stored.c_str(), wanted.c_str()) == 0;
+    if (same && e.id != id)
+      return makeError(STG_E_INVALIDPARAMETER, "the name is already used by id 0x%x", e.id);
+  }
+  auto encoded = encodeName(name, cp);
+  if (!encoded) return encoded.error();
+  auto it = std::find_if(s.dictionary.begin(), s.dictionary.end(),
+                         [&](const DictionaryEntry& e) { return e.id == id; });
+  if (it != s.dictionary.end())
+    it->name = std::move(encoded.value());
+  else
+    s.dictionary.push_back({id, std::move(encoded.value())});
+  return {};
+}
+
 }  // namespace
 
 namespace {
@@ -245,6 +274,23 @@ Result<PROPID> PropertyStorage::resolve(const PROPSPEC& request) const {
   return makeError(STG_E_INVALIDPARAMETER, "PROPSPEC of kind %u", request.ulKind);
 }
 
+// One value as ReadMultiple hands it out; one that cannot be read stays
+// VT_EMPTY. Inline: ReadMultiple calls it for every value it reads.
+inline Result<void> PropertyStorage::readValue(const Property& p, uint16_t cp, PROPVARIANT& out) {
+  if (isIndirect(p.vt)) {
+    // Only a non-simple set can hand these out; in a simple set they are
+    // damage and read as VT_EMPTY.
+    if (!m_holder) return {};
+    return readIndirect(p, cp, out);
+  }
+  if (!p.readable) return {};  // a damaged value reads as VT_EMPTY
+  size_t used = 0;
+  auto v = decodeValue(p.bytes, cp, &used);
+  if (!v) return {};
+  // Memory and conversion failures fail the whole call, as on Windows.
+  return toPropVariant(*v, cp, &out);
+}
+
 HRESULT STDMETHODCALLTYPE PropertyStorage::ReadMultiple(ULONG cpspec, const PROPSPEC rgpspec[],
                                                         PROPVARIANT rgpropvar[]) {
   std::lock_guard lock(m_lock);
@@ -264,22 +310,7 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::ReadMultiple(ULONG cpspec, const PROP
       const Property* p = s.find(*id);
       if (!p) continue;
       found = true;
-      if (isIndirect(p->vt)) {
-        // Only a non-simple set can hand these out; in a simple set they
-        // are damage and read as VT_EMPTY.
-        if (m_holder) {
-          auto r = readIndirect(*p, cp, rgpropvar[i]);
-          if (!r) return r;
-        }
-        continue;
-      }
-      if (!p->readable) continue;  // a damaged value reads as VT_EMPTY
-      size_t used = 0;
-      auto v = decodeValue(p->bytes, cp, &used);
-      if (!v) continue;
-      // Memory and conversion failures fail the whole call, as on Windows.
-      auto r = toPropVariant(*v, cp, &rgpropvar[i]);
-      if (!r) return r;
+      TRY(readValue(*p, cp, rgpropvar[i]));
     }
     if (!found) return makeError(S_FALSE, "none of the properties exists");
     return {};
@@ -555,32 +586,7 @@ HRESULT STDMETHODCALLTYPE PropertyStorage::WritePropertyNames(ULONG cpropid,
       return DAMAGE(STG_E_INVALIDHEADER, PropertySet, base::ofProperty(0),
                     "the set's dictionary is damaged");
     const uint16_t cp = s.effectiveCodePage();
-    for (ULONG i = 0; i < cpropid; ++i) {
-      PROPID id = rgpropid[i];
-      if (id == PID_DICTIONARY || id == PID_CODEPAGE || id >= PID_MIN_READONLY)
-        return makeError(STG_E_INVALIDPARAMETER, "property id 0x%x cannot be named", id);
-      if (!rglpwstrName[i]) return makeError(STG_E_INVALIDPARAMETER, "a null name");
-      std::u16string_view name(rglpwstrName[i]);
-      if (name.empty() || name.size() > kMaxNameLength)
-        return makeError(STG_E_INVALIDPARAMETER, "a name of %zu characters", name.size());
-      // Names are unique in a dictionary ([MS-OLEPS] 2.18.1).
-      for (const auto& e : s.dictionary) {
-        std::u16string stored = decodeName(e.name, cp);
-        std::u16string wanted(name);
-        bool same =
-            s.caseSensitive() ? stored == wanted : lstrcmpiW(stored.c_str(), wanted.c_str()) == 0;
-        if (same && e.id != id)
-          return makeError(STG_E_INVALIDPARAMETER, "the name is already used by id 0x%x", e.id);
-      }
-      auto encoded = encodeName(name, cp);
-      if (!encoded) return encoded.error();
-      auto it = std::find_if(s.dictionary.begin(), s.dictionary.end(),
-                             [&](const DictionaryEntry& e) { return e.id == id; });
-      if (it != s.dictionary.end())
-        it->name = std::move(encoded.value());
-      else
-        s.dictionary.push_back({id, std::move(encoded.value())});
-    }
+    for (ULONG i = 0; i < cpropid; ++i) TRY(nameProperty(s, rgpropid[i], rglpwstrName[i], cp));
     if (!s.hasDictionary())
       s.properties.insert(s.properties.begin(), {PID_DICTIONARY, 0, true, std::vector<uint8_t>{0}});
     s.original.reset();

@@ -64,6 +64,8 @@ class PropertyStorage final : public com::Object<IPropertyStorage> {
                                            VARTYPE& vt);
   static Result<void> addName(Section& s, PROPID id, const std::u16string& name, uint16_t cp);
   Result<void> flush();
+  // One value as ReadMultiple hands it out.
+  Result<void> readValue(const Property& p, uint16_t codePage, PROPVARIANT& out);
   // Stream and storage values of a non-simple set, kept in its storage.
   Result<void> readIndirect(const Property& p, uint16_t codePage, PROPVARIANT& out);
   Result<std::vector<uint8_t>> writeIndirect(PROPID id, const PROPVARIANT& value,

@@ -161,70 +161,57 @@ Result<void> clipOut(const Value& v, CLIPDATA& cd) {
   return {};
 }
 
-Result<void> vectorOut(const Value& v, PROPVARIANT& pv) {
-  VARTYPE t = v.vt & VT_TYPEMASK;
-  switch (t) {
-    case VT_LPSTR:
-    case VT_BSTR:
-    case VT_LPWSTR:
-    case VT_CF:
-    case VT_VARIANT: break;
-    default: {
-      // Packed fixed-size elements: their memory layout is their stored one.
-      size_t elem = packedElementSize(t);
-      if (!elem) return makeError(STG_E_INVALIDPARAMETER, "vector of type 0x%04x", v.vt);
-      pv.cac.cElems = ULONG(v.bytes.size() / elem);
-      pv.cac.pElems = reinterpret_cast<CHAR*>(allocateCopy(v.bytes));
-      if (!pv.cac.pElems) return outOfMemory();
-      return {};
-    }
-  }
+// Packed fixed-size elements: their memory layout is their stored one.
+Result<void> packedVectorOut(const Value& v, PROPVARIANT& pv) {
+  size_t elem = packedElementSize(v.vt & VT_TYPEMASK);
+  if (!elem) return makeError(STG_E_INVALIDPARAMETER, "vector of type 0x%04x", v.vt);
+  pv.cac.cElems = ULONG(v.bytes.size() / elem);
+  pv.cac.pElems = reinterpret_cast<CHAR*>(allocateCopy(v.bytes));
+  if (!pv.cac.pElems) return outOfMemory();
+  return {};
+}
+
+// Elements that own buffers, each made by `one` into the zeroed array: on
+// failure the ones made so far are there for the caller to free.
+template <typename T, typename Make>
+Result<void> elementsOut(const Value& v, PROPVARIANT& pv, T*& elems, Make one) {
   const size_t n = v.elements.size();
   pv.cac.cElems = ULONG(n);
-  switch (t) {
+  elems = allocate<T>(n);
+  if (!elems) return outOfMemory();
+  for (size_t i = 0; i < n; ++i) TRY(one(v.elements[i], elems[i]));
+  return {};
+}
+
+Result<void> vectorOut(const Value& v, PROPVARIANT& pv) {
+  const uint16_t cp = pv.wReserved1;
+  switch (v.vt & VT_TYPEMASK) {
     case VT_LPSTR:
-      pv.calpstr.pElems = allocate<LPSTR>(n);
-      if (!pv.calpstr.pElems) return outOfMemory();
-      for (size_t i = 0; i < n; ++i) {
-        auto s = lpstrOut(v.elements[i], pv.wReserved1);
-        if (!s) return s.error();
-        pv.calpstr.pElems[i] = *s;
-      }
-      return {};
+      return elementsOut(v, pv, pv.calpstr.pElems,
+                         [cp](const Value& e, LPSTR& out) -> Result<void> {
+                           ASSIGN(s, lpstrOut(e, cp));
+                           out = s;
+                           return {};
+                         });
     case VT_BSTR:
-      pv.cabstr.pElems = allocate<BSTR>(n);
-      if (!pv.cabstr.pElems) return outOfMemory();
-      for (size_t i = 0; i < n; ++i) {
-        auto s = bstrOut(v.elements[i], pv.wReserved1);
-        if (!s) return s.error();
-        pv.cabstr.pElems[i] = *s;
-      }
-      return {};
+      return elementsOut(v, pv, pv.cabstr.pElems, [cp](const Value& e, BSTR& out) -> Result<void> {
+        ASSIGN(s, bstrOut(e, cp));
+        out = s;
+        return {};
+      });
     case VT_LPWSTR:
-      pv.calpwstr.pElems = allocate<LPWSTR>(n);
-      if (!pv.calpwstr.pElems) return outOfMemory();
-      for (size_t i = 0; i < n; ++i) {
-        auto s = lpwstrOut(v.elements[i]);
-        if (!s) return s.error();
-        pv.calpwstr.pElems[i] = *s;
-      }
-      return {};
-    case VT_CF:
-      pv.caclipdata.pElems = allocate<CLIPDATA>(n);
-      if (!pv.caclipdata.pElems) return outOfMemory();
-      for (size_t i = 0; i < n; ++i) {
-        auto r = clipOut(v.elements[i], pv.caclipdata.pElems[i]);
-        if (!r) return r;
-      }
-      return {};
-    default:
-      pv.capropvar.pElems = allocate<PROPVARIANT>(n);
-      if (!pv.capropvar.pElems) return outOfMemory();
-      for (size_t i = 0; i < n; ++i) {
-        auto r = toPropVariant(v.elements[i], pv.wReserved1, &pv.capropvar.pElems[i]);
-        if (!r) return r;
-      }
-      return {};
+      return elementsOut(v, pv, pv.calpwstr.pElems,
+                         [](const Value& e, LPWSTR& out) -> Result<void> {
+                           ASSIGN(s, lpwstrOut(e));
+                           out = s;
+                           return {};
+                         });
+    case VT_CF: return elementsOut(v, pv, pv.caclipdata.pElems, clipOut);
+    case VT_VARIANT:
+      return elementsOut(v, pv, pv.capropvar.pElems, [cp](const Value& e, PROPVARIANT& out) {
+        return toPropVariant(e, cp, &out);
+      });
+    default: return packedVectorOut(v, pv);
   }
 }
 

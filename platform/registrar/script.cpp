@@ -136,45 +136,57 @@ class Parser {
       if (t.kind == TokenKind::End) return endError(t, "missing '}' at the end of the script");
       if (t.kind != TokenKind::Word && t.kind != TokenKind::Quoted)
         return failed(t, "expected a key name, got '" + utf8(t.text) + "'");
-      if (t.kind == TokenKind::Word && sameNoCase(t.text, u"val")) {
-        Token name = next();
-        if (name.kind != TokenKind::Word && name.kind != TokenKind::Quoted)
-          return endError(name, "expected a value name after 'val'");
-        Token eq = next();
-        if (eq.kind != TokenKind::Equals)
-          return endError(eq, "expected '=' after value name '" + utf8(name.text) + "'");
-        ScriptValue value;
-        if (!parseValue(value)) return false;
-        key.values.emplace_back(name.text, std::move(value));
-        continue;
-      }
-      ScriptKey sub;
-      if (t.kind == TokenKind::Word) {
-        if (sameNoCase(t.text, u"ForceRemove"))
-          sub.flag = KeyFlag::ForceRemove;
-        else if (sameNoCase(t.text, u"NoRemove"))
-          sub.flag = KeyFlag::NoRemove;
-        else if (sameNoCase(t.text, u"Delete"))
-          sub.flag = KeyFlag::Delete;
-        if (sub.flag != KeyFlag::None) {
-          t = next();
-          if (t.kind != TokenKind::Word && t.kind != TokenKind::Quoted)
-            return endError(t, "expected a key name after the key's flag");
-        }
-      }
-      sub.name = t.text;
-      if (sub.name.empty()) return failed(t, "a key name is empty");
-      if (peek().kind == TokenKind::Equals) {
-        next();
-        if (!parseValue(sub.defaultValue)) return false;
-        sub.hasDefault = true;
-      }
-      if (peek().kind == TokenKind::Open) {
-        next();
-        if (!parseBlock(sub)) return false;
-      }
-      key.subKeys.push_back(std::move(sub));
+      const bool ok = t.kind == TokenKind::Word && sameNoCase(t.text, u"val")
+                          ? parseNamedValue(key)
+                          : parseSubKey(std::move(t), key);
+      if (!ok) return false;
     }
+  }
+
+  // After 'val': the value's name, '=' and its type and data.
+  bool parseNamedValue(ScriptKey& key) {
+    Token name = next();
+    if (name.kind != TokenKind::Word && name.kind != TokenKind::Quoted)
+      return endError(name, "expected a value name after 'val'");
+    Token eq = next();
+    if (eq.kind != TokenKind::Equals)
+      return endError(eq, "expected '=' after value name '" + utf8(name.text) + "'");
+    ScriptValue value;
+    if (!parseValue(value)) return false;
+    key.values.emplace_back(name.text, std::move(value));
+    return true;
+  }
+
+  static KeyFlag flagOf(std::u16string_view word) {
+    if (sameNoCase(word, u"ForceRemove")) return KeyFlag::ForceRemove;
+    if (sameNoCase(word, u"NoRemove")) return KeyFlag::NoRemove;
+    if (sameNoCase(word, u"Delete")) return KeyFlag::Delete;
+    return KeyFlag::None;
+  }
+
+  // A sub-key from its first token: an optional flag, the name, an optional
+  // default value and an optional block.
+  bool parseSubKey(Token t, ScriptKey& key) {
+    ScriptKey sub;
+    if (t.kind == TokenKind::Word) sub.flag = flagOf(t.text);
+    if (sub.flag != KeyFlag::None) {
+      t = next();
+      if (t.kind != TokenKind::Word && t.kind != TokenKind::Quoted)
+        return endError(t, "expected a key name after the key's flag");
+    }
+    sub.name = t.text;
+    if (sub.name.empty()) return failed(t, "a key name is empty");
+    if (peek().kind == TokenKind::Equals) {
+      next();
+      if (!parseValue(sub.defaultValue)) return false;
+      sub.hasDefault = true;
+    }
+    if (peek().kind == TokenKind::Open) {
+      next();
+      if (!parseBlock(sub)) return false;
+    }
+    key.subKeys.push_back(std::move(sub));
+    return true;
   }
 
   bool parseValue(ScriptValue& value) {

@@ -176,6 +176,45 @@ int widen(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte, L
   return int(units);
 }
 
+int narrowUtf8(DWORD dwFlags, LPCWCH in, size_t length, uint8_t* out, size_t capacity,
+               LPBOOL lpUsedDefaultChar) {
+  if (dwFlags & ~DWORD(WC_ERR_INVALID_CHARS)) return fail(ERROR_INVALID_FLAGS);
+  // Windows 10 version 1709 and later accept a default character and a
+  // "used" flag for UTF-8 and ignore them: UTF-8 never substitutes one.
+  if (lpUsedDefaultChar) *lpUsedDefaultChar = FALSE;
+  const Utf8Encoded r = encodeUtf8(in, length, out, capacity);
+  if (r.invalid && (dwFlags & WC_ERR_INVALID_CHARS)) return fail(ERROR_NO_UNICODE_TRANSLATION);
+  if (out && r.overflow) return fail(ERROR_INSUFFICIENT_BUFFER);
+  return int(r.bytes);
+}
+
+int narrowTable(const TableCodePage& table, DWORD dwFlags, LPCWCH in, size_t length, uint8_t* out,
+                size_t capacity, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
+  // A caller's default character that starts with a lead byte is that
+  // double-byte character.
+  uint16_t defaultCode = '?';
+  if (lpDefaultChar) {
+    const auto* d = reinterpret_cast<const uint8_t*>(lpDefaultChar);
+    defaultCode = isLeadByte(table, d[0]) && d[1] ? uint16_t(d[0] << 8 | d[1]) : d[0];
+  }
+  const TableNarrowed r = encodeTable(table, in, length, dwFlags, defaultCode, out, capacity);
+  if (lpUsedDefaultChar) *lpUsedDefaultChar = r.usedDefault ? TRUE : FALSE;
+  if (out && r.overflow) return fail(ERROR_INSUFFICIENT_BUFFER);
+  return int(r.bytes);
+}
+
+int narrowTo1252(DWORD dwFlags, LPCWCH in, size_t length, uint8_t* out, size_t capacity,
+                 LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
+  const uint8_t defaultByte = lpDefaultChar ? uint8_t(*lpDefaultChar) : uint8_t('?');
+  bool overflow = false;
+  bool usedDefault = false;
+  const size_t bytes =
+      narrow1252(in, length, dwFlags, defaultByte, out, capacity, overflow, usedDefault);
+  if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
+  if (out && overflow) return fail(ERROR_INSUFFICIENT_BUFFER);
+  return int(bytes);
+}
+
 int narrow(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
            LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
   if (!lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
@@ -189,40 +228,14 @@ int narrow(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
   auto* out = reinterpret_cast<uint8_t*>(cbMultiByte ? lpMultiByteStr : nullptr);
   const size_t capacity = size_t(cbMultiByte);
 
-  if (page.kind == CodePage::Utf8) {
-    if (dwFlags & ~DWORD(WC_ERR_INVALID_CHARS)) return fail(ERROR_INVALID_FLAGS);
-    // Windows 10 version 1709 and later accept a default character and a
-    // "used" flag for UTF-8 and ignore them: UTF-8 never substitutes one.
-    if (lpUsedDefaultChar) *lpUsedDefaultChar = FALSE;
-    const Utf8Encoded r = encodeUtf8(lpWideCharStr, length, out, capacity);
-    if (r.invalid && (dwFlags & WC_ERR_INVALID_CHARS)) return fail(ERROR_NO_UNICODE_TRANSLATION);
-    if (out && r.overflow) return fail(ERROR_INSUFFICIENT_BUFFER);
-    return int(r.bytes);
-  }
-
+  if (page.kind == CodePage::Utf8)
+    return narrowUtf8(dwFlags, lpWideCharStr, length, out, capacity, lpUsedDefaultChar);
   if (dwFlags & ~kWcFlags8Bit) return fail(ERROR_INVALID_FLAGS);
-  if (page.kind == CodePage::Table) {
-    // A caller's default character that starts with a lead byte is that
-    // double-byte character.
-    uint16_t defaultCode = '?';
-    if (lpDefaultChar) {
-      const auto* d = reinterpret_cast<const uint8_t*>(lpDefaultChar);
-      defaultCode = isLeadByte(*page.table, d[0]) && d[1] ? uint16_t(d[0] << 8 | d[1]) : d[0];
-    }
-    const TableNarrowed r =
-        encodeTable(*page.table, lpWideCharStr, length, dwFlags, defaultCode, out, capacity);
-    if (lpUsedDefaultChar) *lpUsedDefaultChar = r.usedDefault ? TRUE : FALSE;
-    if (out && r.overflow) return fail(ERROR_INSUFFICIENT_BUFFER);
-    return int(r.bytes);
-  }
-  const uint8_t defaultByte = lpDefaultChar ? uint8_t(*lpDefaultChar) : uint8_t('?');
-  bool overflow = false;
-  bool usedDefault = false;
-  const size_t bytes =
-      narrow1252(lpWideCharStr, length, dwFlags, defaultByte, out, capacity, overflow, usedDefault);
-  if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
-  if (out && overflow) return fail(ERROR_INSUFFICIENT_BUFFER);
-  return int(bytes);
+  if (page.kind == CodePage::Table)
+    return narrowTable(*page.table, dwFlags, lpWideCharStr, length, out, capacity, lpDefaultChar,
+                       lpUsedDefaultChar);
+  return narrowTo1252(dwFlags, lpWideCharStr, length, out, capacity, lpDefaultChar,
+                      lpUsedDefaultChar);
 }
 
 }  // namespace

@@ -183,42 +183,59 @@ bool setAside(const char16_t* s, size_t n, size_t k, std::pair<size_t, char16_t>
   return false;
 }
 
-// -2 when the texts need the general comparison.
-int compareAscii(const char16_t* a, size_t an, const char16_t* b, size_t bn, bool ignoreCase) {
-  size_t i = 0, j = 0;
+// compareAscii's first pass: the letters' primary weights in order, the
+// set-aside characters skipped. 0 leaves i and j where a text ran out.
+inline int comparePrimariesAscii(const char16_t* a, size_t an, const char16_t* b, size_t bn,
+                                 size_t& i, size_t& j) {
   for (;;) {
     while (i < an && isSetAside(a[i])) ++i;
     while (j < bn && isSetAside(b[j])) ++j;
-    if (i == an || j == bn) break;
+    if (i == an || j == bn) return 0;
     if (a[i] >= 0x80 || b[j] >= 0x80) return -2;
     uint64_t x = asciiPrimary(foldAscii(a[i])), y = asciiPrimary(foldAscii(b[j]));
     if (x != y) return x < y ? -1 : 1;
     ++i;
     ++j;
   }
-  // What is left may hold marks that weigh as accents, not as letters.
-  if (!allAscii(a, i, an) || !allAscii(b, j, bn)) return -2;
-  if (i < an) return 1;
-  if (j < bn) return -1;
-  if (!ignoreCase) {
-    // Lower case sorts before upper case, position by position.
-    size_t p = 0, q = 0;
-    for (;;) {
-      while (p < an && isSetAside(a[p])) ++p;
-      while (q < bn && isSetAside(b[q])) ++q;
-      if (p == an || q == bn) break;
-      int x = foldAscii(a[p]) != a[p], y = foldAscii(b[q]) != b[q];
-      if (x != y) return x < y ? -1 : 1;
-      ++p;
-      ++q;
-    }
+}
+
+// Lower case sorts before upper case, position by position.
+inline int compareCasesAscii(const char16_t* a, size_t an, const char16_t* b, size_t bn) {
+  size_t p = 0, q = 0;
+  for (;;) {
+    while (p < an && isSetAside(a[p])) ++p;
+    while (q < bn && isSetAside(b[q])) ++q;
+    if (p == an || q == bn) return 0;
+    int x = foldAscii(a[p]) != a[p], y = foldAscii(b[q]) != b[q];
+    if (x != y) return x < y ? -1 : 1;
+    ++p;
+    ++q;
   }
+}
+
+// The set-aside characters decide last: by where they stand, then by what
+// they are.
+inline int compareSetAsideAscii(const char16_t* a, size_t an, const char16_t* b, size_t bn) {
   for (size_t k = 0;; ++k) {
     std::pair<size_t, char16_t> x, y;
     bool hx = setAside(a, an, k, x), hy = setAside(b, bn, k, y);
     if (!hx || !hy) return hx == hy ? 0 : (hx ? 1 : -1);
     if (x != y) return x < y ? -1 : 1;
   }
+}
+
+// -2 when the texts need the general comparison.
+int compareAscii(const char16_t* a, size_t an, const char16_t* b, size_t bn, bool ignoreCase) {
+  size_t i = 0, j = 0;
+  if (int order = comparePrimariesAscii(a, an, b, bn, i, j)) return order;
+  // What is left may hold marks that weigh as accents, not as letters.
+  if (!allAscii(a, i, an) || !allAscii(b, j, bn)) return -2;
+  if (i < an) return 1;
+  if (j < bn) return -1;
+  if (!ignoreCase) {
+    if (int order = compareCasesAscii(a, an, b, bn)) return order;
+  }
+  return compareSetAsideAscii(a, an, b, bn);
 }
 
 // compareAscii for zero-terminated texts, deciding at the first differing

@@ -232,6 +232,9 @@ const Poke kUnsafeToWrite[] = {
      STG_E_DOCFILECORRUPT, "directory entry 3 links to entry 2, which is already in a tree"},
     {"reachable entry of type 7", [](Image& m) { m.corrupt(m.find(u"Big"), entry::kType, 7); },
      STG_E_DOCFILECORRUPT, "directory entry 2 has type 7 (directory sector"},
+    {"reachable stream without a name",
+     [](Image& m) { m.corrupt(m.find(u"Big"), entry::kNameLength, 0); }, STG_E_DOCFILECORRUPT,
+     "directory entry 2 has no name (directory sector"},
     {"mini chains cross-linked",
      [](Image& m) {
        m.corrupt(m.find(u"Inner"), entry::kStart, m.get(m.find(u"Mini"), entry::kStart));

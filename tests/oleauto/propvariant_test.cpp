@@ -155,7 +155,24 @@ TEST_P(PropVariantOwnedTest, CopyIsDeepAndIndependent) {
       EXPECT_NE(dst.calpstr.pElems[1], src.calpstr.pElems[1]);
       EXPECT_STREQ(dst.calpstr.pElems[1], "two");
       break;
-    case VT_VECTOR | VT_LPWSTR: EXPECT_EQ(dst.calpwstr.pElems[1], nullptr); break;
+    case VT_VECTOR | VT_LPWSTR:
+      EXPECT_NE(dst.calpwstr.pElems[0], src.calpwstr.pElems[0]);
+      EXPECT_EQ(std::u16string(dst.calpwstr.pElems[0]), u"one");
+      EXPECT_EQ(dst.calpwstr.pElems[1], nullptr);
+      break;
+    case VT_VECTOR | VT_BSTR:
+      EXPECT_NE(dst.cabstr.pElems[1], src.cabstr.pElems[1]);
+      EXPECT_EQ(std::u16string(dst.cabstr.pElems[1]), u"two");
+      break;
+    case VT_VECTOR | VT_CF:
+      EXPECT_NE(dst.caclipdata.pElems[0].pClipData, src.caclipdata.pElems[0].pClipData);
+      EXPECT_EQ(dst.caclipdata.pElems[0].cbSize, 7u);
+      EXPECT_EQ(dst.caclipdata.pElems[0].ulClipFmt, ULONG(-1));
+      EXPECT_EQ(std::memcmp(dst.caclipdata.pElems[0].pClipData, "\x01\x02\x03", 3), 0);
+      break;
+    case VT_VECTOR | VT_CLSID:
+      EXPECT_TRUE(IsEqualGUID(dst.cauuid.pElems[0], src.cauuid.pElems[0]));
+      break;
     case VT_VECTOR | VT_R8: EXPECT_EQ(dst.cadbl.pElems[2], 1e300); break;
     case VT_VECTOR | VT_VARIANT:
       EXPECT_NE(dst.capropvar.pElems[0].pszVal, src.capropvar.pElems[0].pszVal);

@@ -212,6 +212,58 @@ TEST(VariantCopyTest, DeepCopiesArrays) {
   VariantClear(&dst);
 }
 
+// Interfaces are AddRef'd, VARIANTs and BSTRs duplicated (an empty cell
+// stays empty), plain values copied; the copy is never locked.
+TEST(SafeArrayCopyTest, CopiesEachKindOfElementAsDeepAsItNeeds) {
+  SAFEARRAY* out = nullptr;
+  EXPECT_EQ(SafeArrayCopy(nullptr, nullptr), E_INVALIDARG);
+  EXPECT_EQ(SafeArrayCopy(nullptr, &out), S_OK);
+  EXPECT_EQ(out, nullptr);
+
+  CountedUnknown unk;
+  SAFEARRAY* units = SafeArrayCreateVector(VT_UNKNOWN, 0, 3);
+  unk.AddRef();
+  static_cast<IUnknown**>(units->pvData)[1] = &unk;
+  ASSERT_EQ(SafeArrayCopy(units, &out), S_OK);
+  EXPECT_EQ(static_cast<IUnknown**>(out->pvData)[1], &unk);
+  EXPECT_EQ(static_cast<IUnknown**>(out->pvData)[0], nullptr);
+  EXPECT_EQ(unk.refs(), 3);
+  SafeArrayDestroy(out);
+  SafeArrayDestroy(units);
+  EXPECT_EQ(unk.refs(), 1);
+
+  SAFEARRAY* variants = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+  auto* cells = static_cast<VARIANT*>(variants->pvData);
+  cells[0].vt = VT_BSTR;
+  cells[0].bstrVal = SysAllocString(u"x");
+  ASSERT_EQ(SafeArrayCopy(variants, &out), S_OK);
+  auto* copied = static_cast<VARIANT*>(out->pvData);
+  ASSERT_EQ(copied[0].vt, VT_BSTR);
+  EXPECT_NE(copied[0].bstrVal, cells[0].bstrVal);
+  EXPECT_EQ(std::u16string(copied[0].bstrVal), u"x");
+  EXPECT_EQ(copied[1].vt, VT_EMPTY);
+  SafeArrayDestroy(out);
+  SafeArrayDestroy(variants);
+
+  SAFEARRAY* texts = SafeArrayCreateVector(VT_BSTR, 0, 2);
+  static_cast<BSTR*>(texts->pvData)[1] = SysAllocString(u"two");
+  ASSERT_EQ(SafeArrayCopy(texts, &out), S_OK);
+  EXPECT_EQ(static_cast<BSTR*>(out->pvData)[0], nullptr);
+  EXPECT_EQ(std::u16string(static_cast<BSTR*>(out->pvData)[1]), u"two");
+  SafeArrayDestroy(out);
+  SafeArrayDestroy(texts);
+
+  SAFEARRAY* numbers = SafeArrayCreateVector(VT_I4, 0, 3);
+  for (LONG i = 0; i < 3; ++i) static_cast<LONG*>(numbers->pvData)[i] = 10 + i;
+  ASSERT_EQ(SafeArrayLock(numbers), S_OK);
+  ASSERT_EQ(SafeArrayCopy(numbers, &out), S_OK);
+  EXPECT_EQ(out->cLocks, 0u);
+  EXPECT_EQ(std::memcmp(out->pvData, numbers->pvData, 3 * sizeof(LONG)), 0);
+  SafeArrayDestroy(out);
+  SafeArrayUnlock(numbers);
+  SafeArrayDestroy(numbers);
+}
+
 TEST(VariantCopyTest, RefusesBadSourcesAndLeavesTheDestination) {
   VARIANT src, dst;
   VariantInit(&src);

@@ -228,6 +228,49 @@ TEST_F(PropsetStorageTest, NamesGetTheLowestFreeIdsAndKeepThem) {
   ps->Release();
 }
 
+// WritePropertyNames checks every name before any is kept: one bad name
+// leaves the whole batch unwritten.
+TEST_F(PropsetStorageTest, WritePropertyNamesRefusesBadNamesAndKeepsThemUnique) {
+  IPropertyStorage* ps = create(FMTID_UserDefinedProperties, PROPSETFLAG_DEFAULT);
+  PROPID ids[2] = {2, 3};
+  LPOLESTR names[2] = {const_cast<LPOLESTR>(u"Alpha"), const_cast<LPOLESTR>(u"Beta")};
+  EXPECT_EQ(ps->WritePropertyNames(0, nullptr, nullptr), S_OK);
+  EXPECT_EQ(ps->WritePropertyNames(1, ids, nullptr), E_INVALIDARG);
+  ASSERT_EQ(ps->WritePropertyNames(2, ids, names), S_OK);
+
+  std::u16string longName(256, u'n');
+  struct Case {
+    PROPID id;
+    const char16_t* name;
+  } refused[] = {{PID_DICTIONARY, u"x"},
+                 {PID_CODEPAGE, u"x"},
+                 {PID_MIN_READONLY, u"x"},
+                 {4, nullptr},
+                 {4, u""},
+                 {4, longName.c_str()},
+                 {4, u"ALPHA"}};
+  for (const Case& c : refused) {
+    PROPID batch[2] = {5, c.id};
+    LPOLESTR batchNames[2] = {const_cast<LPOLESTR>(u"Gamma"), const_cast<LPOLESTR>(c.name)};
+    EXPECT_EQ(ps->WritePropertyNames(2, batch, batchNames), STG_E_INVALIDPARAMETER) << c.id;
+  }
+  PROPID gamma = 5;
+  LPOLESTR got = nullptr;
+  EXPECT_EQ(ps->ReadPropertyNames(1, &gamma, &got), S_FALSE) << "the refused batch left a name";
+
+  // Renaming an id to its own name in other case is no clash.
+  LPOLESTR renamed = const_cast<LPOLESTR>(u"ALPHA");
+  ASSERT_EQ(ps->WritePropertyNames(1, ids, &renamed), S_OK);
+  ASSERT_EQ(ps->ReadPropertyNames(1, ids, &got), S_OK);
+  EXPECT_EQ(std::u16string(got), u"ALPHA");
+  CoTaskMemFree(got);
+  ps->Release();
+
+  ps = open(FMTID_UserDefinedProperties, kRead);
+  EXPECT_EQ(ps->WritePropertyNames(2, ids, names), STG_E_ACCESSDENIED);
+  ps->Release();
+}
+
 TEST_F(PropsetStorageTest, RefusesReservedIdsAndLateCodePage) {
   IPropertyStorage* ps = create(FMTID_SummaryInformation, PROPSETFLAG_DEFAULT);
   PROPVARIANT cp;

@@ -63,6 +63,8 @@ TEST_F(StoreTest, AReadLeavesTheFileClosedAndAReloadReadsAgain) {
   EXPECT_EQ(nullptr, store.m_pStorage) << "a read never leaves the file open";
   EXPECT_TRUE(store.m_bLoaded);
   ASSERT_EQ(2u, store.m_CustomList.size()) << "the code-page record and Project";
+  EXPECT_EQ(PROPID(PID_CODEPAGE), store.m_CustomList.front()->propid) << "the code page leads";
+  EXPECT_EQ(std::u16string(u"Project"), store.m_CustomList.back()->strName.c_str());
   writeDocument(
       m_dir.file("store.doc"),
       {{FMTID_SummaryInformation, PROPSETFLAG_DEFAULT, {byId(PIDSI_TITLE, pvWide(u"Changed"))}}});

@@ -103,6 +103,8 @@ TEST_F(RegistrarScriptTest, ScriptsThatDoNotParseWriteNothing) {
       {u"HKCR\n{\n  Good\n  {\n    val Name s 'x'\n  }\n}\n",
        "expected '=' after value name 'Name'"},
       {u"HKCR\n{\n  ForceRemove\n}\n", "expected a key name after the key's flag"},
+      {u"HKCR\n{\n  Good\n  '' = s 'x'\n}\n", "line 4: a key name is empty"},
+      {u"HKCR\n{\n  = s 'x'\n}\n", "line 3: expected a key name, got '='"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(DISP_E_EXCEPTION, reg(c.script)) << c.message;
@@ -110,6 +112,14 @@ TEST_F(RegistrarScriptTest, ScriptsThatDoNotParseWriteNothing) {
         << registrar::lastParseError();
     EXPECT_EQ("\n", dumpRegistry()) << c.message;
   }
+}
+
+// A flag word is a flag in any case, and only before a name: a quoted flag
+// word is the key's name.
+TEST_F(RegistrarScriptTest, DeleteRemovesItsKeyAndQuotedFlagWordsAreNames) {
+  ASSERT_EQ(S_OK, reg(u"HKCR\n{\n  Gone\n  {\n    Inner = s 'x'\n  }\n  'Delete' = s 'kept'\n}\n"));
+  ASSERT_EQ(S_OK, reg(u"HKCR\n{\n  delete Gone\n}\n"));
+  EXPECT_EQ("\nDelete\nDelete\\@=kept\n", dumpRegistry());
 }
 
 TEST_F(RegistrarScriptTest, AFailingStepStopsTheScriptWithItsCode) {

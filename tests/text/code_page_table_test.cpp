@@ -265,3 +265,14 @@ TEST(UnknownCodePageTest, FailsWithInvalidParameter) {
 }
 
 }  // namespace
+
+// A default character that starts with a lead byte is that double-byte
+// character; UTF-8 takes a default character but never substitutes it.
+TEST(DefaultCharacterTest, LeadByteDefaultsAreWholeAndUtf8NeverSubstitutes) {
+  BOOL used = FALSE;
+  EXPECT_EQ(narrow(932, u"a\u0D05", 0, &used, "\x81\x40"), "a\x81\x40");
+  EXPECT_TRUE(used);
+  used = TRUE;
+  EXPECT_EQ(narrow(CP_UTF8, u"a\u0D05", 0, &used, "*"), "a\xE0\xB4\x85");
+  EXPECT_FALSE(used);
+}

@@ -77,6 +77,7 @@ TEST_F(CompdocHostTest, UsageErrorsExitTwo) {
         "write " + shellQuote(m_doc) + " Summary:Title",
         "write " + shellQuote(m_doc) + " --type VT_I4 Summary:Title=abc",
         "write " + shellQuote(m_doc) + " --type VT_XYZ Summary:Title=1",
+        "write " + shellQuote(m_doc) + " Summary:Title=1 --type",
         "read " + shellQuote(m_doc) + " Summary:", "read --json --csv " + shellQuote(m_doc)}) {
     compdoc(args, status);
     EXPECT_EQ(2, status) << args;

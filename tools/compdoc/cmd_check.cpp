@@ -127,10 +127,24 @@ class DocumentCheck {
   void walk(IStorage* storage, const std::u16string& prefix, int depth) {
     // Deeper than any producer nests; the directory walk bounds it too.
     if (depth > 64) return;
-    IEnumSTATSTG* it = nullptr;
-    if (FAILED(storage->EnumElements(0, nullptr, 0, &it))) return;
-    bool hasOle = false;
     std::vector<std::pair<std::u16string, DWORD>> elements;
+    bool hasOle = false;
+    if (!listElements(storage, elements, hasOle)) return;
+    if (hasOle && depth > 0) checkLink(storage, prefix.substr(0, prefix.size() - 1));
+    for (const auto& [name, type] : elements) {
+      if (type == STGTY_STREAM && isPropertySetName(name))
+        checkSetStream(storage, name, prefix + name);
+      else if (type == STGTY_STORAGE)
+        checkStorage(storage, name, prefix + name, depth);
+    }
+  }
+
+  // The storage's elements with their types; whether one is a link's
+  // "\1Ole" stream.
+  static bool listElements(IStorage* storage,
+                           std::vector<std::pair<std::u16string, DWORD>>& elements, bool& hasOle) {
+    IEnumSTATSTG* it = nullptr;
+    if (FAILED(storage->EnumElements(0, nullptr, 0, &it))) return false;
     STATSTG st = {};
     while (it->Next(1, &st, nullptr) == S_OK) {
       std::u16string name = st.pwcsName ? std::u16string(st.pwcsName) : std::u16string();
@@ -139,47 +153,50 @@ class DocumentCheck {
       elements.emplace_back(std::move(name), st.type);
     }
     it->Release();
-    if (hasOle && depth > 0) checkLink(storage, prefix.substr(0, prefix.size() - 1));
-    for (const auto& [name, type] : elements) {
-      std::u16string path = prefix + name;
-      if (type == STGTY_STREAM && isPropertySetName(name)) {
-        IStream* stream = nullptr;
-        HRESULT hr = storage->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
-                                         &stream);
-        if (FAILED(hr)) {
-          if (!surveyed(path))
-            add(Severity::LosesData, "property set", affectsOf(path),
-                "cannot open: " + describeFailure(hr), path);
-          continue;
-        }
-        checkSet(stream, path, name);
-        stream->Release();
-      } else if (type == STGTY_STORAGE) {
-        IStorage* child = nullptr;
-        HRESULT hr = storage->OpenStorage(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
-                                          nullptr, 0, &child);
-        if (FAILED(hr)) {
-          if (!surveyed(path))
-            add(Severity::LosesData, "directory", affectsOf(path),
-                "cannot open: " + describeFailure(hr), path);
-          continue;
-        }
-        if (isPropertySetName(name)) {
-          // A non-simple set: its values are in CONTENTS.
-          IStream* contents = nullptr;
-          if (SUCCEEDED(child->OpenStream(u"CONTENTS", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
-                                          &contents))) {
-            checkSet(contents, path + u"/CONTENTS", name);
-            contents->Release();
-          } else {
-            add(Severity::LosesData, "property set", affectsOf(path),
-                "a non-simple set without its CONTENTS stream", path);
-          }
-        }
-        walk(child, path + u"/", depth + 1);
-        child->Release();
+    return true;
+  }
+
+  void checkSetStream(IStorage* storage, const std::u16string& name, const std::u16string& path) {
+    IStream* stream = nullptr;
+    HRESULT hr =
+        storage->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream);
+    if (FAILED(hr)) {
+      if (!surveyed(path))
+        add(Severity::LosesData, "property set", affectsOf(path),
+            "cannot open: " + describeFailure(hr), path);
+      return;
+    }
+    checkSet(stream, path, name);
+    stream->Release();
+  }
+
+  // A storage: the set it holds when it is a non-simple one, then what is
+  // inside it.
+  void checkStorage(IStorage* storage, const std::u16string& name, const std::u16string& path,
+                    int depth) {
+    IStorage* child = nullptr;
+    HRESULT hr = storage->OpenStorage(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
+                                      nullptr, 0, &child);
+    if (FAILED(hr)) {
+      if (!surveyed(path))
+        add(Severity::LosesData, "directory", affectsOf(path),
+            "cannot open: " + describeFailure(hr), path);
+      return;
+    }
+    if (isPropertySetName(name)) {
+      // A non-simple set: its values are in CONTENTS.
+      IStream* contents = nullptr;
+      if (SUCCEEDED(child->OpenStream(u"CONTENTS", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
+                                      &contents))) {
+        checkSet(contents, path + u"/CONTENTS", name);
+        contents->Release();
+      } else {
+        add(Severity::LosesData, "property set", affectsOf(path),
+            "a non-simple set without its CONTENTS stream", path);
       }
     }
+    walk(child, path + u"/", depth + 1);
+    child->Release();
   }
 
   // Reads the whole stream; false, after noting why, when it cannot.

@@ -80,6 +80,102 @@ int usage(const std::string& message) {
   return kExitUsage;
 }
 
+bool knownType(const std::string& type) {
+  static const char* known[] = {"VT_I4", "VT_R8", "VT_BOOL", "VT_DATE", "VT_EMPTY", "VT_BSTR"};
+  bool ok = false;
+  for (const char* k : known) ok = ok || type == k;
+  return ok;
+}
+
+// The pairs after FILE, each with the value its --type asks for. False with
+// the usage message at the first argument that does not read; the pairs read
+// until then stay for the caller to free.
+bool parsePairs(const std::vector<std::string>& args, std::vector<Pair>& pairs,
+                std::string& problem) {
+  std::string type;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--type") {
+      if (i + 1 >= args.size()) return problem = "--type needs a type", false;
+      type = args[++i];
+      if (!knownType(type)) return problem = "unknown type " + type, false;
+      continue;
+    }
+    const std::string& given = args[i];
+    auto colon = given.find(':');
+    auto equals = colon == std::string::npos ? std::string::npos : given.find('=', colon + 1);
+    if (colon == std::string::npos || equals == std::string::npos)
+      return problem = "'" + given + "' is not BLOCK:NAME=VALUE", false;
+    Pair pair{given,
+              fromUtf8(given.substr(0, colon)),
+              fromUtf8(given.substr(colon + 1, equals - colon - 1)),
+              {}};
+    if (!makeValue(type, given.substr(equals + 1), pair.value))
+      return problem = "'" + given.substr(equals + 1) + "' is not a " + type + " value", false;
+    pairs.push_back(pair);
+    type.clear();
+  }
+  return true;
+}
+
+// The plug-in's navigator on `file`, or null once the reason is printed.
+IVltFileNavigator* openNavigator(PluginHost& host, const std::string& file,
+                                 const std::string& plugin) {
+  // The plug-in opens nothing it cannot write and reports that by marks
+  // alone; the probe names why. A busy document goes on to the plug-in, whose
+  // status is the one a host sees.
+  Problem probe = probeDocument(file, nullptr);
+  if (!probe.reason.empty() && probe.reason != reason::kBusy) {
+    std::cerr << "compdoc: " << escapePath(file) << ": " << probe.reason << ": " << probe.detail
+              << "\n";
+    return nullptr;
+  }
+  std::string error;
+  if (!host.load(plugin, error)) {
+    std::cerr << "compdoc: " << error << "\n";
+    return nullptr;
+  }
+  WideString path = fromUtf8(file);
+  IVltFileNavigator* navigator = nullptr;
+  HRESULT hr = host.formats()->CreateNavigator(path.c_str(), 0, &navigator);
+  if (FAILED(hr)) {
+    std::cerr << "compdoc: " << file << ": CreateNavigator failed: " << describeHresult(hr) << "\n";
+    return nullptr;
+  }
+  return navigator;
+}
+
+// A failed WriteAttributes, or a failed close after it.
+void reportFailure(const std::string& file, HRESULT hr, HRESULT hrClose,
+                   const std::string& refusals) {
+  // The close is the document's commit: its failure means nothing of the
+  // session reached the file.
+  HRESULT failure = FAILED(hr) ? hr : hrClose;
+  // The commit's own reason, when the platform gave one.
+  std::string why = FAILED(hr) ? refusals : takeErrorDescription();
+  std::cerr << "compdoc: " << escapePath(file) << ": "
+            << (failure == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed) << ": "
+            << (FAILED(hr) ? "WriteAttributes: " : "commit failed, nothing written: ")
+            << describeHresult(failure) << (why.empty() ? "" : ": " + escapePath(why)) << "\n";
+}
+
+// Each pair written or not, and why not: kExitFailure when any was not.
+int reportRecords(const std::string& file, const std::vector<Pair>& pairs,
+                  const std::vector<VltAttribute>& records, const std::string& refusals) {
+  int status = kExitOk;
+  for (size_t i = 0; i < records.size(); ++i) {
+    bool written = records[i].bHandled == 1;
+    std::cout << escapePath(pairs[i].text) << '\t' << (written ? "written" : "not written") << "\n";
+    if (written) continue;
+    std::string why =
+        recordReason(refusals, toUtf8(records[i].bsBlock) + ":" +
+                                   toUtf8(records[i].bsName, SysStringLen(records[i].bsName)));
+    std::cerr << "compdoc: " << escapePath(file) << ": " << reason::kNotWritten << ": "
+              << escapePath(pairs[i].text) << (why.empty() ? "" : ": " + escapePath(why)) << "\n";
+    status = kExitFailure;
+  }
+  return status;
+}
+
 int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
   if (args.empty()) return usage("no document given");
   const std::string& file = args[0];
@@ -87,59 +183,13 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
   auto freePairs = [&pairs] {
     for (Pair& p : pairs) VariantClear(&p.value);
   };
-  std::string type;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--type") {
-      if (i + 1 >= args.size()) return freePairs(), usage("--type needs a type");
-      type = args[++i];
-      static const char* known[] = {"VT_I4", "VT_R8", "VT_BOOL", "VT_DATE", "VT_EMPTY", "VT_BSTR"};
-      bool ok = false;
-      for (const char* k : known) ok = ok || type == k;
-      if (!ok) return freePairs(), usage("unknown type " + type);
-      continue;
-    }
-    const std::string& spec = args[i];
-    auto colon = spec.find(':');
-    auto equals = colon == std::string::npos ? std::string::npos : spec.find('=', colon + 1);
-    if (colon == std::string::npos || equals == std::string::npos)
-      return freePairs(), usage("'" + spec + "' is not BLOCK:NAME=VALUE");
-    Pair pair{spec,
-              fromUtf8(spec.substr(0, colon)),
-              fromUtf8(spec.substr(colon + 1, equals - colon - 1)),
-              {}};
-    if (!makeValue(type, spec.substr(equals + 1), pair.value))
-      return freePairs(), usage("'" + spec.substr(equals + 1) + "' is not a " + type + " value");
-    pairs.push_back(pair);
-    type.clear();
-  }
+  std::string problem;
+  if (!parsePairs(args, pairs, problem)) return freePairs(), usage(problem);
   if (pairs.empty()) return usage("nothing to write");
 
-  // The plug-in opens nothing it cannot write and reports that by marks
-  // alone; the probe names why. A busy document goes on to the plug-in, whose
-  // status is the one a host sees.
-  Problem probe = probeDocument(file, nullptr);
-  if (!probe.reason.empty() && probe.reason != reason::kBusy) {
-    freePairs();
-    std::cerr << "compdoc: " << escapePath(file) << ": " << probe.reason << ": " << probe.detail
-              << "\n";
-    return kExitFailure;
-  }
-
   PluginHost host;
-  std::string error;
-  if (!host.load(plugin, error)) {
-    freePairs();
-    std::cerr << "compdoc: " << error << "\n";
-    return kExitFailure;
-  }
-  WideString path = fromUtf8(file);
-  IVltFileNavigator* navigator = nullptr;
-  HRESULT hr = host.formats()->CreateNavigator(path.c_str(), 0, &navigator);
-  if (FAILED(hr)) {
-    freePairs();
-    std::cerr << "compdoc: " << file << ": CreateNavigator failed: " << describeHresult(hr) << "\n";
-    return kExitFailure;
-  }
+  IVltFileNavigator* navigator = openNavigator(host, file, plugin);
+  if (!navigator) return freePairs(), kExitFailure;
   std::vector<VltAttribute> records(pairs.size());
   for (size_t i = 0; i < pairs.size(); ++i) {
     records[i] = VltAttribute{};
@@ -148,41 +198,19 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
         SysAllocStringLen(pairs[i].name.data(), static_cast<UINT>(pairs[i].name.size()));
     records[i].oValue = pairs[i].value;  // the records borrow the values
   }
-  hr = navigator->WriteAttributes(0, 0, 0, static_cast<LONG>(records.size()), records.data(), 0);
+  HRESULT hr =
+      navigator->WriteAttributes(0, 0, 0, static_cast<LONG>(records.size()), records.data(), 0);
   // Why records were not written, one line a record; or why the document
   // was refused.
   const std::string refusals = takeErrorDescription();
   HRESULT hrClose = navigator->CloseFile();
   navigator->Release();
 
-  int status = kExitOk;
-  if (FAILED(hr) || FAILED(hrClose)) {
-    // The close is the document's commit: its failure means nothing of the
-    // session reached the file.
-    HRESULT failure = FAILED(hr) ? hr : hrClose;
-    // The commit's own reason, when the platform gave one.
-    std::string why = FAILED(hr) ? refusals : takeErrorDescription();
-    std::cerr << "compdoc: " << escapePath(file) << ": "
-              << (failure == VLT_E_FILE_ACCESS ? reason::kBusy : reason::kFailed) << ": "
-              << (FAILED(hr) ? "WriteAttributes: " : "commit failed, nothing written: ")
-              << describeHresult(failure) << (why.empty() ? "" : ": " + escapePath(why)) << "\n";
-    status = kExitFailure;
-  } else {
-    for (size_t i = 0; i < records.size(); ++i) {
-      bool written = records[i].bHandled == 1;
-      std::cout << escapePath(pairs[i].text) << '\t' << (written ? "written" : "not written")
-                << "\n";
-      if (!written) {
-        std::string why =
-            recordReason(refusals, toUtf8(records[i].bsBlock) + ":" +
-                                       toUtf8(records[i].bsName, SysStringLen(records[i].bsName)));
-        std::cerr << "compdoc: " << escapePath(file) << ": " << reason::kNotWritten << ": "
-                  << escapePath(pairs[i].text) << (why.empty() ? "" : ": " + escapePath(why))
-                  << "\n";
-        status = kExitFailure;
-      }
-    }
-  }
+  int status = kExitFailure;
+  if (FAILED(hr) || FAILED(hrClose))
+    reportFailure(file, hr, hrClose, refusals);
+  else
+    status = reportRecords(file, pairs, records, refusals);
   for (auto& record : records) {
     SysFreeString(record.bsBlock);
     SysFreeString(record.bsName);
