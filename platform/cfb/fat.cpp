@@ -332,13 +332,37 @@ Result<std::vector<SectorId>> Fat::walk(SectorId start, uint64_t maxSectors, con
   return out;
 }
 
+// A short chain is checked for loops against itself; the bitmap, as large
+// as the file, is taken up only by a chain that grows long.
+inline bool Fat::alreadyWalked(SectorId cur, const std::vector<SectorId>& out, bool& bitmap) {
+  constexpr size_t kScannedChain = 32;
+  if (!bitmap && out.size() >= kScannedChain) {
+    const size_t words = size_t((m_highWater + 63) / 64);
+    if (m_seen.size() < words) m_seen.resize(words, 0);
+    for (SectorId s : out) m_seen[s >> 6] |= uint64_t(1) << (s & 63);
+    bitmap = true;
+  }
+  if (!bitmap) return std::find(out.begin(), out.end(), cur) != out.end();
+  uint64_t& word = m_seen[cur >> 6];
+  const uint64_t bit = uint64_t(1) << (cur & 63);
+  if (word & bit) return true;
+  word |= bit;
+  return false;
+}
+
+void Fat::forgetWalk(const std::vector<SectorId>& walked) {
+  // A chain that covers much of the file clears the bitmap faster whole.
+  const size_t words = size_t((m_highWater + 63) / 64);
+  if (walked.size() >= words / 4)
+    std::fill_n(m_seen.begin(), words, 0);
+  else
+    for (SectorId s : walked) m_seen[s >> 6] &= ~(uint64_t(1) << (s & 63));
+}
+
 Result<void> Fat::walkInto(SectorId start, uint64_t maxSectors, const char* what,
                            std::vector<SectorId>& out) {
   out.clear();
   if (start == kEndOfChain || start == kFreeSect) return {};
-  // A short chain is checked for loops against itself; the bitmap, as large
-  // as the file, is taken up only by a chain that grows long.
-  constexpr size_t kScannedChain = 32;
   bool bitmap = false;
   auto walked = [&]() -> Result<void> {
     const uint32_t* table = nullptr;
@@ -349,23 +373,9 @@ Result<void> Fat::walkInto(SectorId start, uint64_t maxSectors, const char* what
         return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out),
                       "%s chain reaches sector %u; the file has %llu sectors", what, cur,
                       (unsigned long long)m_highWater);
-      if (!bitmap && out.size() >= kScannedChain) {
-        const size_t words = size_t((m_highWater + 63) / 64);
-        if (m_seen.size() < words) m_seen.resize(words, 0);
-        for (SectorId s : out) m_seen[s >> 6] |= uint64_t(1) << (s & 63);
-        bitmap = true;
-      }
-      if (bitmap) {
-        uint64_t& word = m_seen[cur >> 6];
-        const uint64_t bit = uint64_t(1) << (cur & 63);
-        if (word & bit)
-          return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out), "%s chain loops at sector %u",
-                        what, cur);
-        word |= bit;
-      } else if (std::find(out.begin(), out.end(), cur) != out.end()) {
+      if (alreadyWalked(cur, out, bitmap))
         return DAMAGE(STG_E_DOCFILECORRUPT, Chain, linkPlace(out), "%s chain loops at sector %u",
                       what, cur);
-      }
       out.push_back(cur);
       // The FAT sector in hand serves every link that stays within it,
       // without a Result a link: a 200 MB stream is 400,000 links.
@@ -383,14 +393,7 @@ Result<void> Fat::walkInto(SectorId start, uint64_t maxSectors, const char* what
     }
     return {};
   }();
-  if (bitmap) {
-    // A chain that covers much of the file clears the bitmap faster whole.
-    const size_t words = size_t((m_highWater + 63) / 64);
-    if (out.size() >= words / 4)
-      std::fill_n(m_seen.begin(), words, 0);
-    else
-      for (SectorId s : out) m_seen[s >> 6] &= ~(uint64_t(1) << (s & 63));
-  }
+  if (bitmap) forgetWalk(out);
   return walked;
 }
 

@@ -193,6 +193,11 @@ class Fat {
   Fat(Pager& pager, const Header& header);
   [[nodiscard]] Result<std::vector<uint32_t>*> committedSector(uint32_t k);
   [[nodiscard]] Result<std::vector<uint32_t>*> workingSector(uint32_t k);
+  // walkInto's loop check: whether `cur` is already in the walk `out`,
+  // taking up the bitmap once the walk grows long (`bitmap` says so); and
+  // the bitmap cleared of a walk again.
+  bool alreadyWalked(SectorId cur, const std::vector<SectorId>& out, bool& bitmap);
+  void forgetWalk(const std::vector<SectorId>& walked);
   // FAT sector `k`'s working entries (its working copy if any, else the
   // committed one), through the one-sector cache.
   [[nodiscard]] Result<std::vector<uint32_t>*> entriesOf(uint32_t k);
