@@ -145,8 +145,8 @@ IVltFileNavigator* openNavigator(PluginHost& host, const std::string& file,
 }
 
 // A failed WriteAttributes, or a failed close after it.
-void reportFailure(const std::string& file, HRESULT hr, HRESULT hrClose,
-                   const std::string& refusals) {
+void reportWriteFailure(const std::string& file, HRESULT hr, HRESULT hrClose,
+                        const std::string& refusals) {
   // The close is the document's commit: its failure means nothing of the
   // session reached the file.
   HRESULT failure = FAILED(hr) ? hr : hrClose;
@@ -208,7 +208,7 @@ int runWrite(const std::vector<std::string>& args, const std::string& plugin) {
 
   int status = kExitFailure;
   if (FAILED(hr) || FAILED(hrClose))
-    reportFailure(file, hr, hrClose, refusals);
+    reportWriteFailure(file, hr, hrClose, refusals);
   else
     status = reportRecords(file, pairs, records, refusals);
   for (auto& record : records) {
