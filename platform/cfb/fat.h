@@ -141,21 +141,24 @@ class Fat {
   template <typename Visit>
   std::pair<uint64_t, bool> follow(SectorId start, uint64_t maxSectors, Visit&& visit) {
     uint64_t visited = 0;
-    const uint32_t* table = nullptr;
-    uint32_t tableOf = UINT32_MAX;
-    for (SectorId cur = start; cur != kEndOfChain;) {
-      if (visited == maxSectors || cur >= m_highWater || !visit(cur)) return {visited, false};
-      ++visited;
-      const uint32_t k = cur >> m_entryShift;
-      if (k != tableOf) {
-        auto entries = entriesOf(k);
-        if (!entries) return {visited, false};
-        table = (*entries)->data();
-        tableOf = k;
-      }
-      const uint32_t next = table[cur & (m_E - 1)];
-      if (!isRegularSector(next) && next != kEndOfChain) return {visited, false};
-      cur = next;
+    SectorId cur = start;
+    while (cur != kEndOfChain) {
+      if (cur >= m_highWater) return {visited, false};
+      auto entries = entriesOf(cur >> m_entryShift);
+      if (!entries) return {visited, false};
+      // Every link that stays within this FAT sector, without looking the
+      // sector up again: producers lay a stream's sectors out in runs.
+      const uint32_t* table = (*entries)->data();
+      const SectorId first = cur & ~(m_E - 1);
+      // The part of this FAT sector's range inside the file.
+      const uint64_t span = std::min<uint64_t>(m_E, m_highWater - first);
+      do {
+        if (visited == maxSectors || !visit(cur)) return {visited, false};
+        ++visited;
+        const uint32_t next = table[cur - first];
+        if (!isRegularSector(next) && next != kEndOfChain) return {visited, false};
+        cur = next;
+      } while (cur - first < span);
     }
     return {visited, true};
   }

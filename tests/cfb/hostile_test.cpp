@@ -262,6 +262,15 @@ const Poke kUnsafeToWrite[] = {
        m.put32(m.fatSlot(s), 0x00FFFFFF);
      },
      STG_E_DOCFILECORRUPT, "stream chain reaches sector 16777215; the file has"},
+    // The first sector past the end has its entry in the same FAT sector
+    // as the file's last ones, which the walk reads in one go.
+    {"stream chain runs on just past the file",
+     [](Image& m) {
+       uint32_t s = m.get(m.find(u"Big"), entry::kStart);
+       while (m.fat(s) != kEndOfChain) s = m.fat(s);
+       m.put32(m.fatSlot(s), uint32_t(m.bytes.size() / m.S - 1));
+     },
+     STG_E_DOCFILECORRUPT, "stream chain reaches sector"},
 };
 
 class UnsafeToWrite : public ::testing::TestWithParam<std::tuple<int, size_t>> {};
