@@ -6,6 +6,7 @@
 // of the tree. (A crash may leave a torn last sector; the file length is the
 // round-trip tests' business.)
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "cfb/document.h"
@@ -270,9 +271,10 @@ class Checker {
     // other is unclaimed again and walked the careful way below, which
     // names what it meets. A 200 MB stream is 400,000 sectors.
     Fat& fat = m_doc.fat();
-    const auto [visited, sound] = fat.follow(start, m_owner.size(), [&](SectorId s) {
-      if (m_owner[s]) return false;
-      m_owner[s] = 1;
+    const auto [visited, sound] = fat.follow(start, m_owner.size(), [&](SectorId s, uint32_t n) {
+      uint8_t* run = m_owner.data() + s;
+      if (std::memchr(run, 1, n)) return false;
+      std::memset(run, 1, n);
       return true;
     });
     if (sound && !(limit != UINT64_MAX && visited > limit && m_strict && !sid)) {
@@ -281,8 +283,8 @@ class Checker {
       return out;
     }
     // The sectors visited are distinct and were unclaimed.
-    (void)fat.follow(start, visited, [&](SectorId s) {
-      m_owner[s] = 0;
+    (void)fat.follow(start, visited, [&](SectorId s, uint32_t n) {
+      std::memset(m_owner.data() + s, 0, n);
       return true;
     });
     std::vector<SectorId>& chain = m_chain;

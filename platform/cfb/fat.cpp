@@ -35,6 +35,32 @@ std::unique_ptr<Fat> Fat::createEmpty(Pager& pager, const Header& header) {
   return std::unique_ptr<Fat>(new Fat(pager, header));
 }
 
+namespace {
+using Mark = std::pair<SectorId, uint32_t>;
+
+// The least sector id in both ascending lists, or kFreeSect: looked up one
+// by one when `few` is much the shorter, else the two walked side by side.
+SectorId leastShared(const std::vector<Mark>& few, const std::vector<Mark>& many) {
+  auto byId = [](const Mark& e, SectorId v) { return e.first < v; };
+  if (few.size() * 16 < many.size()) {
+    for (const Mark& e : few) {
+      auto it = std::lower_bound(many.begin(), many.end(), e.first, byId);
+      if (it != many.end() && it->first == e.first) return e.first;
+    }
+    return kFreeSect;
+  }
+  for (auto a = few.begin(), b = many.begin(); a != few.end() && b != many.end();) {
+    if (a->first < b->first)
+      ++a;
+    else if (b->first < a->first)
+      ++b;
+    else
+      return a->first;
+  }
+  return kFreeSect;
+}
+}  // namespace
+
 bool SectorMarks::addToTail(SectorId s, uint32_t mark) {
   m_tail.emplace_back(s, mark);
   if (m_tail.size() < kTailLimit) return true;
@@ -42,20 +68,42 @@ bool SectorMarks::addToTail(SectorId s, uint32_t mark) {
   return flush(&dup);
 }
 
+bool SectorMarks::addAll(std::span<const SectorId> s, uint32_t mark) {
+  if (s.empty()) return true;
+  // Counted without an early exit, so the compiler compares many at once.
+  size_t descents = 0;
+  for (size_t i = 1; i < s.size(); ++i) descents += s[i - 1] >= s[i] ? 1 : 0;
+  if (descents == 0 && addRun(s.data(), s.size(), mark)) return true;
+  // A file this engine rewrote lists its moved FAT sectors out of order:
+  // what extends neither run waits in the tail, sorted in once the list is
+  // placed, not every few hundred.
+  for (SectorId id : s) {
+    if (m_sorted.empty() || m_sorted.back().first < id)
+      m_sorted.emplace_back(id, mark);
+    else if (m_second.empty() || m_second.back().first < id)
+      m_second.emplace_back(id, mark);
+    else
+      m_tail.emplace_back(id, mark);
+  }
+  if (m_tail.size() < kTailLimit) return true;
+  SectorId dup;
+  return flush(&dup);
+}
+
 bool SectorMarks::flush(SectorId* duplicate) {
-  auto byId = [](const std::pair<SectorId, uint32_t>& a, const std::pair<SectorId, uint32_t>& b) {
-    return a.first < b.first;
-  };
   if (!m_tail.empty() && !m_hasDuplicate) {
     std::sort(m_tail.begin(), m_tail.end());
-    for (size_t i = 0; i < m_tail.size() && !m_hasDuplicate; ++i) {
-      const std::pair<SectorId, uint32_t> probe(m_tail[i].first, 0);
-      bool inRuns = std::binary_search(m_sorted.begin(), m_sorted.end(), probe, byId) ||
-                    std::binary_search(m_second.begin(), m_second.end(), probe, byId);
-      if (inRuns || (i > 0 && m_tail[i - 1].first == probe.first)) {
-        m_hasDuplicate = true;
-        m_duplicate = probe.first;
+    // The least id of the tail marked twice, in the tail or in a run.
+    SectorId dup = kFreeSect;
+    for (size_t i = 1; i < m_tail.size(); ++i)
+      if (m_tail[i - 1].first == m_tail[i].first) {
+        dup = m_tail[i].first;
+        break;
       }
+    dup = std::min({dup, leastShared(m_tail, m_sorted), leastShared(m_tail, m_second)});
+    if (dup != kFreeSect) {
+      m_hasDuplicate = true;
+      m_duplicate = dup;
     }
     size_t middle = m_sorted.size();
     m_sorted.insert(m_sorted.end(), m_tail.begin(), m_tail.end());
@@ -67,12 +115,9 @@ bool SectorMarks::flush(SectorId* duplicate) {
     // in the longer (the DIFAT sectors among thousands of FAT sectors).
     const auto& shorter = m_sorted.size() < m_second.size() ? m_sorted : m_second;
     const auto& longer = m_sorted.size() < m_second.size() ? m_second : m_sorted;
-    for (const auto& e : shorter) {
-      if (std::binary_search(longer.begin(), longer.end(), e, byId)) {
-        m_hasDuplicate = true;
-        m_duplicate = e.first;
-        break;
-      }
+    if (const SectorId dup = leastShared(shorter, longer); dup != kFreeSect) {
+      m_hasDuplicate = true;
+      m_duplicate = dup;
     }
   }
   *duplicate = m_duplicate;
@@ -174,18 +219,8 @@ size_t Fat::takeListed(std::span<const SectorId> listed, SectorId* outside) {
 
 Result<void> Fat::markFatLocations(size_t from) {
   assert(from <= m_fatLocations.size());
-  const auto first = m_fatLocations.begin() + std::ptrdiff_t(from);
-  const auto last = m_fatLocations.end();
-  if (first == last) return {};
-  // Counted without an early exit, so the compiler compares many at once.
-  const SectorId* listed = &*first;
-  const size_t count = size_t(last - first);
-  size_t descents = 0;
-  for (size_t i = 1; i < count; ++i) descents += listed[i - 1] >= listed[i] ? 1 : 0;
-  const bool ascending = descents == 0;
-  if (ascending && m_marks.addRun(&*first, size_t(last - first), kFatSect)) return {};
-  for (auto it = first; it != last; ++it)
-    if (!m_marks.add(*it, kFatSect)) return listedTwice();
+  if (!m_marks.addAll(std::span<const SectorId>(m_fatLocations).subspan(from), kFatSect))
+    return listedTwice();
   return {};
 }
 
@@ -232,10 +267,28 @@ Result<void> Fat::loadDifat(uint32_t k) {
 
 SectorId Fat::rangeLockSector() const { return SectorId((kRangeLockOffset >> m_shift) - 1); }
 
-Result<std::vector<uint32_t>*> Fat::committedSector(uint32_t k) {
-  if (auto it = m_committed.find(k); it != m_committed.end()) return &it->second;
-  std::vector<uint32_t> entries(m_E, kFreeSect);
+uint32_t* Fat::newCommittedSlot() {
+  if (m_slabUsed == m_slabSectors) {
+    // Doubling from a few sectors, so a small file's one or two FAT sectors
+    // take one small slab, up to 32 KiB: larger ones malloc would map and
+    // unmap afresh for every open.
+    const size_t most = std::max<size_t>(1, (size_t(32) << 10) / (sizeof(uint32_t) * m_E));
+    const size_t sectors =
+        m_slabs.empty() ? std::min<size_t>(4, most) : std::min(m_slabSectors * 2, most);
+    // Nothing changes until both allocations have succeeded.
+    auto slab = std::make_unique_for_overwrite<uint32_t[]>(sectors * m_E);
+    m_slabs.push_back(std::move(slab));
+    m_slabSectors = sectors;
+    m_slabUsed = 0;
+  }
+  return m_slabs.back().get() + m_slabUsed++ * m_E;
+}
+
+Result<uint32_t*> Fat::committedSector(uint32_t k) {
+  if (k < m_committedAt.size() && m_committedAt[k]) return m_committedAt[k];
   if (k >= m_fatLocations.size() && k < m_targetFat) TRY(loadDifat(k));
+  if (k >= m_committedAt.size()) m_committedAt.resize(size_t(k) + 1, nullptr);
+  uint32_t* entries = newCommittedSlot();
   if (k < m_fatLocations.size()) {
     m_readBuffer.resize(size_t(m_E) * 4);
     std::span<uint8_t> buf(m_readBuffer);
@@ -245,37 +298,52 @@ Result<std::vector<uint32_t>*> Fat::committedSector(uint32_t k) {
     const uint32_t inFile = first >= m_committedSectors
                                 ? 0
                                 : uint32_t(std::min<uint64_t>(m_E, m_committedSectors - first));
-    for (uint32_t i = 0; i < inFile; ++i) entries[i] = base::loadLE32(&buf[4 * size_t(i)]);
+    // Counted as they are copied, so a sector without free entries, the
+    // usual one, is not searched for them again.
+    uint32_t freeEntries = 0;
+    for (uint32_t i = 0; i < inFile; ++i) {
+      const uint32_t v = base::loadLE32(&buf[4 * size_t(i)]);
+      entries[i] = v;
+      freeEntries += v == kFreeSect;
+    }
+    std::fill(entries + inFile, entries + m_E, kFreeSect);
     if (first < kMaxRegSect)
       m_marks.forEachIn(SectorId(first), SectorId(std::min<uint64_t>(first + m_E, kMaxRegSect)),
-                        [&](SectorId s, uint32_t mark) { entries[s - first] = mark; });
+                        [&](SectorId s, uint32_t mark) {
+                          if (s - first < inFile)
+                            freeEntries += (mark == kFreeSect) - (entries[s - first] == kFreeSect);
+                          entries[s - first] = mark;
+                        });
     // Free entries of a sector seen for the first time are free in both
     // views, since no change can precede the load.
-    if (!m_working.count(k)) {
-      for (auto it = std::find(entries.begin(), entries.begin() + inFile, kFreeSect);
-           it != entries.begin() + inFile;
-           it = std::find(it + 1, entries.begin() + inFile, kFreeSect)) {
-        const SectorId id = SectorId(first + uint64_t(it - entries.begin()));
+    if (freeEntries && !m_working.count(k)) {
+      const uint32_t* end = entries + inFile;
+      for (const uint32_t* it = std::find(entries, entries + inFile, kFreeSect); it != end;
+           it = std::find(it + 1, end, kFreeSect)) {
+        const SectorId id = SectorId(first + uint64_t(it - entries));
         if (id != rangeLockSector() && m_reusableSet.insert(id).second) m_reusable.push_back(id);
       }
     }
+  } else {
+    std::fill_n(entries, m_E, kFreeSect);  // past the FAT: nothing allocated
   }
-  return &m_committed.emplace(k, std::move(entries)).first->second;
+  m_committedAt[k] = entries;
+  return entries;
 }
 
-Result<std::vector<uint32_t>*> Fat::workingSector(uint32_t k) {
-  if (auto it = m_working.find(k); it != m_working.end()) return &it->second;
+Result<uint32_t*> Fat::workingSector(uint32_t k) {
+  if (auto it = m_working.find(k); it != m_working.end()) return it->second.data();
   ASSIGN(c, committedSector(k));
   m_lastSector = nullptr;  // the working copy now shadows the committed one
-  return &m_working.emplace(k, *c).first->second;
+  return m_working.emplace(k, std::vector<uint32_t>(c, c + m_E)).first->second.data();
 }
 
-Result<std::vector<uint32_t>*> Fat::entriesOf(uint32_t k) {
+Result<uint32_t*> Fat::entriesOf(uint32_t k) {
   // Chains mostly stay within one FAT sector for a while: remember the last.
   if (m_lastSector && m_lastIndex == k) return m_lastSector;
   if (auto it = m_working.find(k); it != m_working.end()) {
     m_lastIndex = k;
-    m_lastSector = &it->second;
+    m_lastSector = it->second.data();
     return m_lastSector;
   }
   ASSIGN(c, committedSector(k));
@@ -290,7 +358,7 @@ Result<uint32_t> Fat::entry(SectorId id) {
                   "sector %u lies outside the file's %llu sectors", id,
                   (unsigned long long)m_highWater);
   ASSIGN(entries, entriesOf(id >> m_entryShift));
-  return (*entries)[id & (m_E - 1)];
+  return entries[id & (m_E - 1)];
 }
 
 Result<void> Fat::setEntry(SectorId id, uint32_t value) {
@@ -298,7 +366,7 @@ Result<void> Fat::setEntry(SectorId id, uint32_t value) {
     return DAMAGE(STG_E_DOCFILECORRUPT, Allocation, where(), "FAT update of sector %u past the end",
                   id);
   ASSIGN(w, workingSector(id >> m_entryShift));
-  (*w)[id & (m_E - 1)] = value;
+  w[id & (m_E - 1)] = value;
   m_pager.markDirty();
   return {};
 }
@@ -306,13 +374,14 @@ Result<void> Fat::setEntry(SectorId id, uint32_t value) {
 Result<bool> Fat::committedInUse(SectorId id) {
   if (id >= m_committedSectors) return false;
   ASSIGN(c, committedSector(id >> m_entryShift));
-  return (*c)[id & (m_E - 1)] != kFreeSect;
+  return c[id & (m_E - 1)] != kFreeSect;
 }
 
 bool Fat::committedInUseSeen(SectorId id) const {
   if (id >= m_committedSectors) return false;
-  auto it = m_committed.find(id >> m_entryShift);
-  return it != m_committed.end() && it->second[id & (m_E - 1)] != kFreeSect;
+  const uint32_t k = id >> m_entryShift;
+  return k < m_committedAt.size() && m_committedAt[k] &&
+         m_committedAt[k][id & (m_E - 1)] != kFreeSect;
 }
 
 base::Where Fat::entryPlace(SectorId id) const {
@@ -382,7 +451,7 @@ Result<void> Fat::walkInto(SectorId start, uint64_t maxSectors, const char* what
       const uint32_t k = cur >> m_entryShift;
       if (k != tableOf) {
         ASSIGN(entries, entriesOf(k));
-        table = entries->data();
+        table = entries;
         tableOf = k;
       }
       const uint32_t next = table[cur & (m_E - 1)];
@@ -527,6 +596,19 @@ Result<bool> Fat::growDifat() {
 // Marks the DIFAT sectors whose contents change (a listed FAT sector moved,
 // the next link moved, or the sector is new or last) and moves each such
 // sector that the committed image uses; whether any moved.
+namespace {
+// Whether places [lo, hi) of two FAT-location lists agree, a place past a
+// list's end reading as free.
+bool sameLocations(const std::vector<SectorId>& a, const std::vector<SectorId>& b, size_t lo,
+                   size_t hi) {
+  const size_t both = std::min({a.size(), b.size(), hi});
+  if (lo < both && !std::equal(a.begin() + lo, a.begin() + both, b.begin() + lo)) return false;
+  for (size_t k = std::max(lo, both); k < hi; ++k)
+    if ((k < a.size() ? a[k] : kFreeSect) != (k < b.size() ? b[k] : kFreeSect)) return false;
+  return true;
+}
+}  // namespace
+
 Result<bool> Fat::placeDifatSectors(std::vector<bool>& difatDirty) {
   const uint32_t perDifat = m_E - 1;
   const size_t nFat = m_newFatLocations.size();
@@ -534,13 +616,9 @@ Result<bool> Fat::placeDifatSectors(std::vector<bool>& difatDirty) {
   bool changed = false;
   difatDirty.assign(nDif, false);
   for (size_t j = 0; j < nDif; ++j) {
-    bool dirty = j >= m_difatLocations.size() || j + 1 == m_difatLocations.size();
-    for (size_t i = 0; i < perDifat && !dirty; ++i) {
-      size_t k = kHeaderDifatEntries + j * perDifat + i;
-      SectorId oldV = k < m_fatLocations.size() ? m_fatLocations[k] : kFreeSect;
-      SectorId newV = k < nFat ? m_newFatLocations[k] : kFreeSect;
-      dirty = oldV != newV;
-    }
+    const size_t lo = kHeaderDifatEntries + j * perDifat;
+    bool dirty = j >= m_difatLocations.size() || j + 1 == m_difatLocations.size() ||
+                 !sameLocations(m_fatLocations, m_newFatLocations, lo, lo + perDifat);
     if (j + 1 < nDif && j + 1 < m_difatLocations.size() &&
         m_newDifatLocations[j + 1] != m_difatLocations[j + 1])
       dirty = true;
@@ -607,7 +685,8 @@ Result<void> Fat::writeDifatSectors(const std::vector<bool>& difatDirty) {
 }
 
 void Fat::commitDone() {
-  for (auto& [k, entries] : m_working) m_committed[k] = std::move(entries);
+  // Every working sector was copied from a committed one, so its slot exists.
+  for (auto& [k, entries] : m_working) std::copy(entries.begin(), entries.end(), m_committedAt[k]);
   m_working.clear();
   m_lastSector = nullptr;
   m_fatLocations = std::move(m_newFatLocations);
@@ -616,10 +695,10 @@ void Fat::commitDone() {
   m_nextDifat = kEndOfChain;
   m_marks.clear();
   // The tables just written list every sector once.
-  for (SectorId s : m_fatLocations) (void)m_marks.add(s, kFatSect);
-  for (SectorId s : m_difatLocations) (void)m_marks.add(s, kDifSect);
   SectorId unused;
-  [[maybe_unused]] const bool listedOnce = m_marks.flush(&unused);
+  [[maybe_unused]] const bool listedOnce = m_marks.addAll(m_fatLocations, kFatSect) &&
+                                           m_marks.addAll(m_difatLocations, kDifSect) &&
+                                           m_marks.flush(&unused);
   assert(listedOnce && "the tables just written list a sector twice");
   m_committedSectors = m_highWater;
   for (SectorId s : m_pendingFree)

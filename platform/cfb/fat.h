@@ -60,6 +60,10 @@ class SectorMarks {
     };
     return extend(m_sorted) || extend(m_second);
   }
+  // Marks a whole list: as a run when it ascends and extends one, else as
+  // add() does, the tail flushed at most once. False, as add(), when a
+  // flush found a sector marked twice.
+  [[nodiscard]] bool addAll(std::span<const SectorId> s, uint32_t mark);
   // Sorts the tail in; false, with the sector in `*duplicate`, when a sector
   // is marked twice.
   [[nodiscard]] bool flush(SectorId* duplicate);
@@ -133,11 +137,13 @@ class Fat {
                                       std::vector<SectorId>& out);
 
   // Follows the chain from `start` without keeping it, for callers that
-  // check each sector as they go: `visit(sector)` sees each one before its
-  // link is read, and returns false to stop. Stops as well after
-  // `maxSectors` visits, at a link outside the file or to a reserved value,
-  // and where a FAT sector cannot be read; walk() names what went wrong.
-  // Returns the sectors visited, and whether the chain ended at ENDOFCHAIN.
+  // check each sector as they go. The chain is handed over in runs of
+  // consecutive sectors: `visit(first, count)` sees a run before the link
+  // out of it is read, and returns false to refuse it (a refused run is not
+  // counted). Stops as well after `maxSectors` sectors, at a link outside the
+  // file or to a reserved value, and where a FAT sector cannot be read;
+  // walk() names what went wrong. Returns the sectors visited, and whether
+  // the chain ended at ENDOFCHAIN.
   template <typename Visit>
   std::pair<uint64_t, bool> follow(SectorId start, uint64_t maxSectors, Visit&& visit) {
     uint64_t visited = 0;
@@ -148,14 +154,33 @@ class Fat {
       if (!entries) return {visited, false};
       // Every link that stays within this FAT sector, without looking the
       // sector up again: producers lay a stream's sectors out in runs.
-      const uint32_t* table = (*entries)->data();
+      const uint32_t* table = *entries;
       const SectorId first = cur & ~(m_E - 1);
       // The part of this FAT sector's range inside the file.
-      const uint64_t span = std::min<uint64_t>(m_E, m_highWater - first);
+      const uint32_t span = uint32_t(std::min<uint64_t>(m_E, m_highWater - first));
       do {
-        if (visited == maxSectors || !visit(cur)) return {visited, false};
-        ++visited;
-        const uint32_t next = table[cur - first];
+        // The run's links are compared with their places, not followed one
+        // by one, so each step waits on no load before it.
+        const uint32_t from = cur - first;
+        uint32_t last = from;
+        // Eight links at a time where the run goes on, compared without an
+        // early exit so the compiler can take them in one step.
+        while (last + 8 < span) {
+          const uint32_t* links = table + last;
+          const uint32_t next = first + last + 1;
+          uint32_t off = 0;
+          for (int j = 0; j < 8; ++j) off |= links[j] ^ (next + uint32_t(j));
+          if (off) break;
+          last += 8;
+        }
+        while (last + 1 < span && table[last] == first + last + 1) ++last;
+        const uint64_t room = maxSectors - visited;
+        if (room == 0) return {visited, false};
+        const uint64_t count = std::min<uint64_t>(last - from + 1, room);
+        if (!visit(cur, uint32_t(count))) return {visited, false};
+        visited += count;
+        if (count <= last - from) return {visited, false};
+        const uint32_t next = table[last];
         if (!isRegularSector(next) && next != kEndOfChain) return {visited, false};
         cur = next;
       } while (cur - first < span);
@@ -194,8 +219,11 @@ class Fat {
   [[nodiscard]] Result<void> writeFatSectors();
   [[nodiscard]] Result<void> writeDifatSectors(const std::vector<bool>& difatDirty);
   Fat(Pager& pager, const Header& header);
-  [[nodiscard]] Result<std::vector<uint32_t>*> committedSector(uint32_t k);
-  [[nodiscard]] Result<std::vector<uint32_t>*> workingSector(uint32_t k);
+  // A FAT sector's m_E entries, committed or working; the address stays
+  // valid for the Fat's life (committed) or until the next commit (working).
+  [[nodiscard]] Result<uint32_t*> committedSector(uint32_t k);
+  [[nodiscard]] Result<uint32_t*> workingSector(uint32_t k);
+  uint32_t* newCommittedSlot();
   // walkInto's loop check: whether `cur` is already in the walk `out`,
   // taking up the bitmap once the walk grows long (`bitmap` says so); and
   // the bitmap cleared of a walk again.
@@ -203,7 +231,7 @@ class Fat {
   void forgetWalk(const std::vector<SectorId>& walked);
   // FAT sector `k`'s working entries (its working copy if any, else the
   // committed one), through the one-sector cache.
-  [[nodiscard]] Result<std::vector<uint32_t>*> entriesOf(uint32_t k);
+  [[nodiscard]] Result<uint32_t*> entriesOf(uint32_t k);
   SectorId rangeLockSector() const;
   [[nodiscard]] Result<void> addFatLocation(SectorId s, const char* listedBy, base::Where listedAt);
   [[nodiscard]] Result<void> loadDifat(uint32_t k);
@@ -236,7 +264,13 @@ class Fat {
   std::vector<SectorId> m_newFatLocations;
   std::vector<SectorId> m_newDifatLocations;
   SectorMarks m_marks;  // FATSECT/DIFSECT of the committed tables
-  std::unordered_map<uint32_t, std::vector<uint32_t>> m_committed;
+  // Committed FAT sectors as read, by index (null: not read yet). They live
+  // in slabs of many sectors, so reading a large file's whole FAT costs a
+  // few dozen allocations, not one or two a sector.
+  std::vector<uint32_t*> m_committedAt;
+  std::vector<std::unique_ptr<uint32_t[]>> m_slabs;
+  size_t m_slabSectors = 0;  // sectors the last slab holds
+  size_t m_slabUsed = 0;     // of which handed out
   std::unordered_map<uint32_t, std::vector<uint32_t>> m_working;
   std::vector<SectorId> m_reusable;
   std::unordered_set<SectorId> m_reusableSet;
@@ -249,7 +283,7 @@ class Fat {
   std::vector<uint8_t> m_readBuffer;  // one FAT sector as read
   std::vector<SectorId> m_listed;     // one DIFAT sector's entries, decoded
   uint32_t m_lastIndex = 0;
-  std::vector<uint32_t>* m_lastSector = nullptr;
+  uint32_t* m_lastSector = nullptr;
 };
 
 }  // namespace velmora::cfb

@@ -271,6 +271,15 @@ const Poke kUnsafeToWrite[] = {
        m.put32(m.fatSlot(s), uint32_t(m.bytes.size() / m.S - 1));
      },
      STG_E_DOCFILECORRUPT, "stream chain reaches sector"},
+    // The check takes a run of consecutive sectors at once: a chain that
+    // comes back into the middle of its own run is still seen to loop.
+    {"stream chain comes back into its own run",
+     [](Image& m) {
+       uint32_t start = m.get(m.find(u"Big"), entry::kStart), s = start;
+       while (m.fat(s) != kEndOfChain) s = m.fat(s);
+       m.put32(m.fatSlot(s), start + 1);
+     },
+     STG_E_DOCFILECORRUPT, "stream chain loops at sector"},
 };
 
 class UnsafeToWrite : public ::testing::TestWithParam<std::tuple<int, size_t>> {};
