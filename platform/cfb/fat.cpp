@@ -686,7 +686,10 @@ Result<void> Fat::writeDifatSectors(const std::vector<bool>& difatDirty) {
 
 void Fat::commitDone() {
   // Every working sector was copied from a committed one, so its slot exists.
-  for (auto& [k, entries] : m_working) std::copy(entries.begin(), entries.end(), m_committedAt[k]);
+  for (auto& [k, entries] : m_working) {
+    assert(k < m_committedAt.size() && m_committedAt[k]);
+    std::copy(entries.begin(), entries.end(), m_committedAt[k]);
+  }
   m_working.clear();
   m_lastSector = nullptr;
   m_fatLocations = std::move(m_newFatLocations);
