@@ -269,12 +269,11 @@ SectorId Fat::rangeLockSector() const { return SectorId((kRangeLockOffset >> m_s
 
 uint32_t* Fat::newCommittedSlot() {
   if (m_slabUsed == m_slabSectors) {
-    // Doubling from a few sectors, so a small file's one or two FAT sectors
-    // take one small slab, up to 32 KiB: larger ones malloc would map and
-    // unmap afresh for every open.
+    // Doubling from one sector, so a small file's one FAT sector takes one
+    // small allocation, up to 32 KiB: larger ones malloc would map and unmap
+    // afresh for every open.
     const size_t most = std::max<size_t>(1, (size_t(32) << 10) / (sizeof(uint32_t) * m_E));
-    const size_t sectors =
-        m_slabs.empty() ? std::min<size_t>(4, most) : std::min(m_slabSectors * 2, most);
+    const size_t sectors = m_slabs.empty() ? 1 : std::min(m_slabSectors * 2, most);
     // Nothing changes until both allocations have succeeded.
     auto slab = std::make_unique_for_overwrite<uint32_t[]>(sectors * m_E);
     m_slabs.push_back(std::move(slab));
@@ -285,9 +284,12 @@ uint32_t* Fat::newCommittedSlot() {
 }
 
 Result<uint32_t*> Fat::committedSector(uint32_t k) {
-  if (k < m_committedAt.size() && m_committedAt[k]) return m_committedAt[k];
+  if (uint32_t* seen = committedAt(k)) return seen;
   if (k >= m_fatLocations.size() && k < m_targetFat) TRY(loadDifat(k));
-  if (k >= m_committedAt.size()) m_committedAt.resize(size_t(k) + 1, nullptr);
+  const size_t page = k >> kIndexPageShift;
+  if (page >= m_committedIndex.size()) m_committedIndex.resize(page + 1);
+  if (!m_committedIndex[page])
+    m_committedIndex[page] = std::make_unique<uint32_t*[]>(size_t(1) << kIndexPageShift);
   uint32_t* entries = newCommittedSlot();
   if (k < m_fatLocations.size()) {
     m_readBuffer.resize(size_t(m_E) * 4);
@@ -327,7 +329,7 @@ Result<uint32_t*> Fat::committedSector(uint32_t k) {
   } else {
     std::fill_n(entries, m_E, kFreeSect);  // past the FAT: nothing allocated
   }
-  m_committedAt[k] = entries;
+  m_committedIndex[page][k & kIndexPageMask] = entries;
   return entries;
 }
 
@@ -380,8 +382,8 @@ Result<bool> Fat::committedInUse(SectorId id) {
 bool Fat::committedInUseSeen(SectorId id) const {
   if (id >= m_committedSectors) return false;
   const uint32_t k = id >> m_entryShift;
-  return k < m_committedAt.size() && m_committedAt[k] &&
-         m_committedAt[k][id & (m_E - 1)] != kFreeSect;
+  const uint32_t* entries = committedAt(k);
+  return entries && entries[id & (m_E - 1)] != kFreeSect;
 }
 
 base::Where Fat::entryPlace(SectorId id) const {
@@ -687,8 +689,8 @@ Result<void> Fat::writeDifatSectors(const std::vector<bool>& difatDirty) {
 void Fat::commitDone() {
   // Every working sector was copied from a committed one, so its slot exists.
   for (auto& [k, entries] : m_working) {
-    assert(k < m_committedAt.size() && m_committedAt[k]);
-    std::copy(entries.begin(), entries.end(), m_committedAt[k]);
+    assert(committedAt(k));
+    std::copy(entries.begin(), entries.end(), committedAt(k));
   }
   m_working.clear();
   m_lastSector = nullptr;

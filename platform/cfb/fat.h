@@ -266,8 +266,18 @@ class Fat {
   SectorMarks m_marks;  // FATSECT/DIFSECT of the committed tables
   // Committed FAT sectors as read, by index (null: not read yet). They live
   // in slabs of many sectors, so reading a large file's whole FAT costs a
-  // few dozen allocations, not one or two a sector.
-  std::vector<uint32_t*> m_committedAt;
+  // few dozen allocations, not one or two a sector. The index is kept in
+  // pages of 64, so a reader that needs a few sectors far into a large FAT
+  // does not clear an index of all of them.
+  static constexpr unsigned kIndexPageShift = 6;
+  static constexpr uint32_t kIndexPageMask = (1u << kIndexPageShift) - 1;
+  std::vector<std::unique_ptr<uint32_t*[]>> m_committedIndex;
+  uint32_t* committedAt(uint32_t k) const {
+    const size_t page = k >> kIndexPageShift;
+    return page < m_committedIndex.size() && m_committedIndex[page]
+               ? m_committedIndex[page][k & kIndexPageMask]
+               : nullptr;
+  }
   std::vector<std::unique_ptr<uint32_t[]>> m_slabs;
   size_t m_slabSectors = 0;  // sectors the last slab holds
   size_t m_slabUsed = 0;     // of which handed out
