@@ -9,7 +9,13 @@ cd "$(dirname "$0")/.."
 # are the module's leaf, which the rooms whose objects count the library's
 # locks use. The platform's rooms point downwards as platform/CMakeLists.txt
 # declares them; the plug-in reaches the platform only through its public
-# headers (platform/include). Any edge not listed, and any cycle, fails.
+# headers (platform/include). tools/compdoc is a host: it reaches the
+# plug-in through host/ and, of the module's leaf, only the header of its
+# type library (module/velmora_lib.h: the class and interface ids a client
+# of the registered type library has), and the platform through its public
+# headers; only its Linux-only administration commands, like the system's
+# own tools on Windows, use the platform's rooms (FILE_EDGES). Any edge not
+# listed, and any cycle, fails.
 python3 - <<'PY'
 import os, re, sys
 
@@ -22,6 +28,7 @@ ALLOWED = {
     "storage": set(),
     "module-leaf": {"host"},
     "host": set(),
+    "tools/compdoc": {"host", "module-leaf"},
     "platform/base": set(),
     "platform/registry": {"platform/base"},
     "platform/com": {"platform/base"},
@@ -39,12 +46,24 @@ ALLOWED = {
     "platform/link": {"platform/base", "platform/com", "platform/cfb", "platform/text",
                       "platform/propset"},
 }
+# A room's edge that only these headers may carry.
+EDGE_FILES = {("tools/compdoc", "module-leaf"): {"module/velmora_lib.h"}}
+# Files that may go where their room may not: `check` surveys documents with
+# the platform's own engine and parser, `register` and `registry` use the
+# registry room's transactions. None of them is in compdoc.exe.
+FILE_EDGES = {
+    "tools/compdoc/cmd_check.cpp": {"platform/cfb", "platform/propset"},
+    "tools/compdoc/cmd_register.cpp": {"platform/registrar", "platform/registry"},
+    "tools/compdoc/cmd_registry.cpp": {"platform/registry"},
+}
 PLUGIN = {"module", "format", "navigator", "propstore", "values", "storage", "module-leaf"}
 
 def room(path):
     parts = path.split("/")
     if parts[0] == "platform":
         return "platform/" + parts[1] if len(parts) > 2 else None
+    if parts[:2] == ["tools", "compdoc"]:
+        return "tools/compdoc"
     if parts[0] == "module" and os.path.splitext(parts[-1])[0] in ("lock_count", "velmora_lib"):
         return "module-leaf"
     return parts[0] if parts[0] in ALLOWED else None
@@ -57,8 +76,8 @@ def resolve(name, source):
 
 include = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 edges, bad = {}, []
-for top in list(ALLOWED) + ["platform"]:
-    if "/" in top or not os.path.isdir(top):
+for top in [r for r in ALLOWED if "/" not in r] + ["platform", "tools/compdoc"]:
+    if not os.path.isdir(top):
         continue
     for dirpath, _, files in os.walk(top):
         for f in files:
@@ -74,8 +93,17 @@ for top in list(ALLOWED) + ["platform"]:
                 if dst is None or dst == src:
                     continue
                 edges.setdefault(src, set()).add(dst)
-                if dst not in ALLOWED.get(src, set()):
+                if dst not in ALLOWED.get(src, set()) | FILE_EDGES.get(path, set()):
                     bad.append(f"{path}: {src} may not include {dst} ({name})")
+                elif target not in EDGE_FILES.get((src, dst), {target}):
+                    bad.append(f"{path}: {src} may include of {dst} only "
+                               f"{', '.join(sorted(EDGE_FILES[(src, dst)]))} ({name})")
+
+# compdoc.exe, built against the real system, has none of those files.
+windows = open("tools/compdoc/windows.cmake", encoding="utf-8").read()
+for path in FILE_EDGES:
+    if "/" + os.path.basename(path) in windows:
+        bad.append(f"{path}: uses the platform's rooms, so it cannot be in compdoc.exe")
 
 # No cycle between rooms, whatever the table says.
 state, cycle = {}, []

@@ -24,9 +24,9 @@
 #include <sstream>
 #include <thread>
 
+#include "attribute_table.h"
 #include "command.h"
 #include "plugin_host.h"
-#include "propstore/catalogue.h"
 
 namespace fs = std::filesystem;
 
@@ -78,7 +78,7 @@ void readCustomNames(IPropertySetStorage* setStorage, std::vector<WideString>& o
   }
   for (auto& name : names) {
     bool seen = false;
-    for (auto& kept : out) seen = seen || NamesEqual(kept.c_str(), name.c_str());
+    for (auto& kept : out) seen = seen || lstrcmpiW(kept.c_str(), name.c_str()) == 0;
     if (!seen) out.push_back(std::move(name));
   }
 }

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "host/vlt_interfaces.h"
-#include "values/wide_string.h"
+#include "hresult_names.h"
 
 namespace CLI {
 class App;

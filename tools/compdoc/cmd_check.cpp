@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "attribute_table.h"
 #include "batch.h"
 #include "cfb/file_io.h"
 #include "cfb/storage.h"
@@ -20,7 +21,6 @@
 #include "hresult_names.h"
 #include "propset/codec.h"
 #include "propset/stream_name.h"
-#include "propstore/catalogue.h"
 
 namespace compdoc {
 namespace {
@@ -57,8 +57,8 @@ bool isPropertySetName(const std::u16string& name) { return !name.empty() && nam
 // document-summary stream) from the root; links from ObjectPool's storages
 // and a spreadsheet's LNK storages.
 std::string affectsOf(const std::u16string& path) {
-  for (const auto& set : g_PropSets)
-    if (path == velmora::propset::streamNameFor(*set.pFmtid)) return "attributes";
+  for (const AttributeBlock& block : kAttributeBlocks)
+    if (path == velmora::propset::streamNameFor(*block.fmtid)) return "attributes";
   if (path.rfind(u"ObjectPool/", 0) == 0 || path.rfind(u"LNK", 0) == 0) return "links";
   return "none";
 }

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
+#include "attribute_table.h"
 #include "batch.h"
 #include "command.h"
 #include "plugin_host.h"
-#include "propstore/catalogue.h"
 
 namespace fs = std::filesystem;
 
@@ -74,7 +74,7 @@ Field valueField(const VARIANT& v) {
 }
 
 // A request as the host hands it over, made once for every document of a
-// batch: the catalogue's and the named requests are the same for each, so
+// batch: the table's and the named requests are the same for each, so
 // their strings are allocated once, not twice a record a document (the
 // plug-in only reads them). Custom names differ by document and are made for
 // the one read.
@@ -110,30 +110,19 @@ class PreparedRequests {
   std::vector<PreparedRequest> m_requests;
 };
 
-// Every catalogued attribute, in the catalogue's order.
-const PreparedRequests& catalogueRequests() {
+// Every attribute of the table, in its order.
+const PreparedRequests& tableRequests() {
   static const PreparedRequests* const requests = [] {
-    struct Block {
-      const OLECHAR* name;
-      int set;
-    };
-    static const Block blocks[] = {{OLESTR("Summary"), kSummarySet},
-                                   {OLESTR("DocSummary"), kDocSummarySet},
-                                   {OLESTR("DTProperties"), kDTPropertiesSet},
-                                   {OLESTR("DTControl"), kDTControlSet},
-                                   {OLESTR("Physical"), kPhysicalSet}};
     auto* made = new PreparedRequests;
-    for (const Block& b : blocks) {
-      const PropSetDef& set = g_PropSets[b.set];
-      for (ULONG i = 0; i < set.cRows; ++i) made->add(b.name, set.pTable[i].name);
-    }
+    for (const AttributeBlock& block : kAttributeBlocks)
+      for (const OLECHAR* name : block.attributes) made->add(block.name, name);
     return made;
   }();
   return *requests;
 }
 
 // Reads one document as a host does. Without named attributes it reads every
-// catalogued one and every custom property, and a document the platform
+// attribute of the table and every custom property, and a document the platform
 // cannot open is named with the reason; with named ones, each that is not
 // delivered is named, and the file is probed only then, to tell a document
 // that is not there from an attribute that is not.
@@ -154,10 +143,10 @@ DocumentResult readDocument(IVltFileFormat* formats, const std::string& file,
       return result;
     }
     busy = probe;
-    for (const WideString& name : customNames) custom.add(OLESTR("CustomProperty"), name);
-    const auto& catalogue = catalogueRequests().all();
-    requests.reserve(catalogue.size() + custom.all().size());
-    for (const PreparedRequest& r : catalogue) requests.push_back(&r);
+    for (const WideString& name : customNames) custom.add(kCustomBlockName, name);
+    const auto& table = tableRequests().all();
+    requests.reserve(table.size() + custom.all().size());
+    for (const PreparedRequest& r : table) requests.push_back(&r);
     for (const PreparedRequest& r : custom.all()) requests.push_back(&r);
   } else {
     for (const PreparedRequest& r : named.all()) requests.push_back(&r);

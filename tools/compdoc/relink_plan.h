@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "values/wide_string.h"
+#include "hresult_names.h"
 
 namespace compdoc {
 
