@@ -31,6 +31,28 @@ Fat::Fat(Pager& pager, const Header& header)
   m_pager.setCommittedUse([this](SectorId id) { return committedInUseSeen(id); });
 }
 
+namespace {
+// Whole slabs outlive their FAT, as the pager's windows do: a writable open
+// reads a large file's whole FAT, and slabs handed back to the system fault
+// in afresh at the next open. At most 2 MiB a thread: a 250 MB file's FAT.
+constexpr size_t kSlabBytes = size_t(32) << 10;
+constexpr size_t kSlabPoolLimit = 64;
+struct SlabPool {
+  std::vector<std::unique_ptr<uint32_t[]>> free;
+};
+thread_local SlabPool t_slabPool;
+}  // namespace
+
+Fat::~Fat() {
+  m_pager.setCommittedUse(nullptr);
+  // Kept only within the room reserved when the pool was first used, so
+  // the destructor never allocates.
+  for (Slab& slab : m_slabs)
+    if (slab.size * sizeof(uint32_t) == kSlabBytes &&
+        t_slabPool.free.size() < t_slabPool.free.capacity())
+      t_slabPool.free.push_back(std::move(slab.entries));
+}
+
 std::unique_ptr<Fat> Fat::createEmpty(Pager& pager, const Header& header) {
   return std::unique_ptr<Fat>(new Fat(pager, header));
 }
@@ -270,17 +292,27 @@ SectorId Fat::rangeLockSector() const { return SectorId((kRangeLockOffset >> m_s
 uint32_t* Fat::newCommittedSlot() {
   if (m_slabUsed == m_slabSectors) {
     // Doubling from one sector, so a small file's one FAT sector takes one
-    // small allocation, up to 32 KiB: larger ones malloc would map and unmap
-    // afresh for every open.
-    const size_t most = std::max<size_t>(1, (size_t(32) << 10) / (sizeof(uint32_t) * m_E));
+    // small allocation, up to kSlabBytes: larger ones malloc would map and
+    // unmap afresh for every open.
+    const size_t most = std::max<size_t>(1, kSlabBytes / (sizeof(uint32_t) * m_E));
     const size_t sectors = m_slabs.empty() ? 1 : std::min(m_slabSectors * 2, most);
-    // Nothing changes until both allocations have succeeded.
-    auto slab = std::make_unique_for_overwrite<uint32_t[]>(sectors * m_E);
-    m_slabs.push_back(std::move(slab));
+    const size_t size = sectors * m_E;
+    // Nothing changes until the allocations have succeeded.
+    m_slabs.reserve(m_slabs.size() + 1);
+    std::unique_ptr<uint32_t[]> entries;
+    if (size * sizeof(uint32_t) == kSlabBytes) {
+      t_slabPool.free.reserve(kSlabPoolLimit);
+      if (!t_slabPool.free.empty()) {
+        entries = std::move(t_slabPool.free.back());
+        t_slabPool.free.pop_back();
+      }
+    }
+    if (!entries) entries = std::make_unique_for_overwrite<uint32_t[]>(size);
+    m_slabs.push_back({std::move(entries), size});
     m_slabSectors = sectors;
     m_slabUsed = 0;
   }
-  return m_slabs.back().get() + m_slabUsed++ * m_E;
+  return m_slabs.back().entries.get() + m_slabUsed++ * m_E;
 }
 
 Result<uint32_t*> Fat::committedSector(uint32_t k) {

@@ -111,7 +111,7 @@ class Fat {
   [[nodiscard]] Result<void> loadWholeDifat() { return loadDifat(UINT32_MAX); }
   // An empty FAT for a new file.
   static std::unique_ptr<Fat> createEmpty(Pager& pager, const Header& header);
-  ~Fat() { m_pager.setCommittedUse(nullptr); }
+  ~Fat();
   Fat(const Fat&) = delete;
   Fat& operator=(const Fat&) = delete;
 
@@ -278,7 +278,11 @@ class Fat {
                ? m_committedIndex[page][k & kIndexPageMask]
                : nullptr;
   }
-  std::vector<std::unique_ptr<uint32_t[]>> m_slabs;
+  struct Slab {
+    std::unique_ptr<uint32_t[]> entries;
+    size_t size;
+  };
+  std::vector<Slab> m_slabs;
   size_t m_slabSectors = 0;  // sectors the last slab holds
   size_t m_slabUsed = 0;     // of which handed out
   std::unordered_map<uint32_t, std::vector<uint32_t>> m_working;

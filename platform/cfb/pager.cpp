@@ -64,7 +64,9 @@ Pager::Pager(File& file, uint32_t sectorShift, uint64_t fileSize, bool narrowLar
 Pager::~Pager() {
   for (Window& w : m_windows) {
     if (!w.bytes) continue;
-    if (t_windowPool.free.size() < kPoolLimit)
+    // Kept only within the room reserved when a window was made, so the
+    // destructor never allocates.
+    if (t_windowPool.free.size() < t_windowPool.free.capacity())
       t_windowPool.free.push_back(w.bytes);
     else
       delete[] w.bytes;
@@ -89,6 +91,7 @@ Result<const Pager::Window*> Pager::window(uint64_t index) {
     if (w.used < victim->used) victim = &w;
   }
   if (!victim->bytes) {
+    t_windowPool.free.reserve(kPoolLimit);
     if (!t_windowPool.free.empty()) {
       victim->bytes = t_windowPool.free.back();
       t_windowPool.free.pop_back();
