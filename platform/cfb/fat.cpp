@@ -324,9 +324,15 @@ Result<uint32_t*> Fat::committedSector(uint32_t k) {
     m_committedIndex[page] = std::make_unique<uint32_t*[]>(size_t(1) << kIndexPageShift);
   uint32_t* entries = newCommittedSlot();
   if (k < m_fatLocations.size()) {
-    m_readBuffer.resize(size_t(m_E) * 4);
-    std::span<uint8_t> buf(m_readBuffer);
-    TRY(m_pager.read(m_fatLocations[k], 0, buf, false));
+    // Straight from the pager where it holds the sector whole: a large
+    // file's whole FAT is read at every writable open.
+    ASSIGN(held, m_pager.view(m_fatLocations[k]));
+    std::span<const uint8_t> buf = held;
+    if (buf.empty()) {
+      m_readBuffer.resize(size_t(m_E) * 4);
+      TRY(m_pager.read(m_fatLocations[k], 0, m_readBuffer, false));
+      buf = m_readBuffer;
+    }
     const uint64_t first = uint64_t(k) * m_E;
     // Entries past the file's end read as free: the file was cut short.
     const uint32_t inFile = first >= m_committedSectors

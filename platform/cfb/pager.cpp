@@ -156,6 +156,20 @@ Result<void> Pager::read(SectorId id, uint32_t offset, std::span<uint8_t> out, b
   return readBytes(sectorOffset(id, m_shift) + offset, out);
 }
 
+Result<std::span<const uint8_t>> Pager::view(SectorId id) {
+  const uint32_t S = sectorSize();
+  if (!m_dirty.empty())
+    if (auto it = m_dirty.find(id); it != m_dirty.end())
+      return std::span<const uint8_t>(it->second.get(), S);
+  const uint64_t pos = sectorOffset(id, m_shift);
+  if (pos >= m_fileSize) return std::span<const uint8_t>();
+  // A window holds whole sectors: both are powers of two, sectors aligned.
+  CFB_ASSIGN(w, window(pos >> m_windowShift));
+  const size_t within = size_t(pos & (m_windowBytes - 1));
+  if (within + S > w->length) return std::span<const uint8_t>();
+  return std::span<const uint8_t>(w->bytes + within, S);
+}
+
 Result<void> Pager::readRun(SectorId first, uint32_t count, std::span<uint8_t> out) {
   const uint32_t S = sectorSize();
   bool plain = true;

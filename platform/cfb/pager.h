@@ -51,6 +51,11 @@ class Pager {
   // directory or the mini stream.
   [[nodiscard]] Result<void> read(SectorId id, uint32_t offset, std::span<uint8_t> out, bool keep);
 
+  // Sector `id` as read() would copy it, without the copy: a view into the
+  // pager's own bytes, good until the next call on the pager. Empty where
+  // the sector is not held whole (it runs past the end of the file).
+  [[nodiscard]] Result<std::span<const uint8_t>> view(SectorId id);
+
   // Reads `count` whole sectors from `first` on into `out`, in one file read
   // when none of them is cached or dirty (stream data in long runs).
   [[nodiscard]] Result<void> readRun(SectorId first, uint32_t count, std::span<uint8_t> out);
